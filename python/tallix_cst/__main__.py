@@ -1,0 +1,5 @@
+import sys
+
+from tallix_cst.cli import main
+
+sys.exit(main())

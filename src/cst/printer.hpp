@@ -1,0 +1,21 @@
+// The source printer: writes a tree back as Quarel text, adding only the
+// punctuation that the tree does not store.
+//
+// Pairs are read under their shared locks. A function returns false when a
+// pair is locked for writing (only possible while that pair is being edited
+// further up the stack); the output is then incomplete.
+#pragma once
+
+#include "cst/tree.hpp"
+
+#include <string>
+
+namespace quarel {
+
+bool print_body(const Body& body, std::string& out);
+bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
+bool print_value(const Value& value, std::string& out);
+void print_list(const List& list, std::string& out);
+void print_list_value(const ListValue& value, std::string& out);
+
+} // namespace quarel

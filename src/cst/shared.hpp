@@ -1,0 +1,104 @@
+// Shared<T>: an atomically reference-counted handle to a T guarded by a
+// reader/writer lock. Pairs and document bodies are held through it.
+//
+// Every caller holds the Python interpreter lock, so a lock that is already
+// taken can only be held further up the same thread's stack. Waiting would
+// hang, so the lock only offers try-operations and callers report failure.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <utility>
+
+namespace quarel {
+
+class RwLock {
+  public:
+    bool try_lock_shared() noexcept {
+        std::uint32_t w = word_.load(std::memory_order_relaxed);
+        do {
+            if (w & writer) return false;
+        } while (!word_.compare_exchange_weak(w, w + 1, std::memory_order_acquire,
+                                              std::memory_order_relaxed));
+        return true;
+    }
+    void unlock_shared() noexcept { word_.fetch_sub(1, std::memory_order_release); }
+    bool try_lock() noexcept {
+        std::uint32_t expected = 0;
+        return word_.compare_exchange_strong(expected, writer, std::memory_order_acquire,
+                                             std::memory_order_relaxed);
+    }
+    void unlock() noexcept { word_.store(0, std::memory_order_release); }
+
+  private:
+    static constexpr std::uint32_t writer = 0x80000000u;
+    std::atomic<std::uint32_t> word_{0};
+};
+
+template <class T> class Shared {
+    struct Node {
+        template <class... A> explicit Node(A&&... args) : value(std::forward<A>(args)...) {}
+        std::atomic<std::uint32_t> refs{1};
+        RwLock lock;
+        T value;
+    };
+
+  public:
+    Shared() noexcept = default;
+    template <class... A> static Shared make(A&&... args) {
+        return Shared(new Node(std::forward<A>(args)...));
+    }
+    Shared(const Shared& other) noexcept : node_(other.node_) {
+        if (node_) node_->refs.fetch_add(1, std::memory_order_relaxed);
+    }
+    Shared(Shared&& other) noexcept : node_(std::exchange(other.node_, nullptr)) {}
+    Shared& operator=(Shared other) noexcept {
+        std::swap(node_, other.node_);
+        return *this;
+    }
+    ~Shared() {
+        if (node_ && node_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete node_;
+    }
+
+    explicit operator bool() const noexcept { return node_ != nullptr; }
+    T& operator*() const noexcept { return node_->value; }
+    T* operator->() const noexcept { return &node_->value; }
+    RwLock& lock() const noexcept { return node_->lock; }
+    bool same(const Shared& other) const noexcept { return node_ == other.node_; }
+    const void* identity() const noexcept { return node_; }
+
+  private:
+    explicit Shared(Node* n) noexcept : node_(n) {}
+    Node* node_ = nullptr;
+};
+
+// Scoped try-locks: test with operator bool; unlock on destruction if taken.
+class ReadGuard {
+  public:
+    explicit ReadGuard(RwLock& lock) noexcept : lock_(lock.try_lock_shared() ? &lock : nullptr) {}
+    ReadGuard(const ReadGuard&) = delete;
+    ReadGuard& operator=(const ReadGuard&) = delete;
+    ~ReadGuard() {
+        if (lock_) lock_->unlock_shared();
+    }
+    explicit operator bool() const noexcept { return lock_ != nullptr; }
+
+  private:
+    RwLock* lock_;
+};
+
+class WriteGuard {
+  public:
+    explicit WriteGuard(RwLock& lock) noexcept : lock_(lock.try_lock() ? &lock : nullptr) {}
+    WriteGuard(const WriteGuard&) = delete;
+    WriteGuard& operator=(const WriteGuard&) = delete;
+    ~WriteGuard() {
+        if (lock_) lock_->unlock();
+    }
+    explicit operator bool() const noexcept { return lock_ != nullptr; }
+
+  private:
+    RwLock* lock_;
+};
+
+} // namespace quarel

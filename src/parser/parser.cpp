@@ -1,0 +1,220 @@
+// Recursive descent over the lexer's recognisers. Each rule advances `p` and
+// returns true, or records the failure and returns false; the first failure
+// ends the parse.
+#include "parser/parser.hpp"
+
+#include "parser/lexer.hpp"
+
+#include <algorithm>
+
+namespace quarel {
+
+namespace {
+
+using namespace lex;
+
+constexpr const char* too_deep = "nesting deeper than 256 levels";
+
+class Parser {
+  public:
+    explicit Parser(std::string_view source)
+        : begin_(source.data()), end_(source.data() + source.size()) {}
+
+    std::variant<Body, ParseError> document() {
+        Body root;
+        const char* p = begin_;
+        if (!body(p, root)) return error();
+        if (p != end_) {
+            fail(p, "expected a `key:` pair");
+            return error();
+        }
+        return root;
+    }
+
+  private:
+    Text text(const char* from, const char* to) const {
+        return Text(std::string_view(from, static_cast<std::size_t>(to - from)));
+    }
+
+    bool fail(const char* at, const char* message) {
+        fail_at_ = at;
+        fail_message_ = message;
+        return false;
+    }
+
+    ParseError error() const {
+        auto offset = static_cast<std::uint64_t>(fail_at_ - begin_);
+        std::uint64_t line = 1 + static_cast<std::uint64_t>(std::count(begin_, fail_at_, '\n'));
+        std::string_view before(begin_, offset);
+        std::size_t last_lf = before.rfind('\n');
+        std::uint64_t column = last_lf == std::string_view::npos ? offset + 1 : offset - last_lf;
+        return ParseError{fail_message_, line, column, offset};
+    }
+
+    bool enter(const char* at) { return ++depth_ <= max_depth || fail(at, too_deep); }
+    void leave() { --depth_; }
+
+    bool body(const char*& p, Body& out) {
+        for (;;) {
+            const char* key = skip_trivia(p, end_);
+            if (key == end_ || !is_bare_char(key, end_)) {
+                out.trailing = text(p, key);
+                p = key;
+                return true;
+            }
+            const char* key_end = skip_bare_token(key, end_);
+            const char* colon = skip_inline_space(key_end, end_);
+            if (colon == end_ || *colon != ':') return fail(colon, "expected `:` after key");
+            Pair pair{text(p, key), text(key, key_end), text(key_end, colon), Text(), Literal{}};
+            p = colon + 1;
+            bool ok = is_expr_key(pair.key) ? expression(p, pair) : value(p, pair);
+            if (!ok) return false;
+            out.pairs.push_back(PairRef::make(std::move(pair)));
+        }
+    }
+
+    bool expression(const char*& p, Pair& pair) {
+        std::string_view rest(p, static_cast<std::size_t>(end_ - p));
+        std::size_t stop = rest.find(";;");
+        if (stop == std::string_view::npos)
+            return fail(p, "expression is missing its `;;` terminator");
+        std::string_view raw = rest.substr(0, stop);
+        std::string_view trimmed = trim_whitespace(raw);
+        const char* text_end = trimmed.data() + trimmed.size();
+        pair.after_colon = text(p, trimmed.data());
+        pair.value = Expr{Text(trimmed), text(text_end, p + stop)};
+        p += stop + 2;
+        return true;
+    }
+
+    bool value(const char*& p, Pair& pair) {
+        const char* v = skip_trivia(p, end_);
+        pair.after_colon = text(p, v);
+        p = v;
+        if (v == end_) return fail(v, "expected a value");
+        switch (*v) {
+        case '"': {
+            String s;
+            if (!quoted(p, s.content)) return false;
+            pair.value = std::move(s);
+            return true;
+        }
+        case '[': {
+            List list;
+            if (!this->list(p, list)) return false;
+            pair.value = Boxed<List>(std::move(list));
+            return true;
+        }
+        case '{': return block(p, pair, Block{});
+        }
+        if (!is_bare_char(v, end_)) return fail(v, "expected a value");
+        const char* token_end = skip_bare_token(v, end_);
+        const char* brace = skip_trivia(token_end, end_);
+        if (brace != end_ && *brace == '{') {
+            p = brace;
+            return block(p, pair, Block{text(v, token_end), text(token_end, brace), Body()});
+        }
+        pair.value = Literal{text(v, token_end)};
+        p = token_end;
+        return true;
+    }
+
+    // At the `{` of a block.
+    bool block(const char*& p, Pair& pair, Block b) {
+        if (!enter(p)) return false;
+        ++p;
+        if (!body(p, b.body)) return false;
+        if (p == end_ || *p != '}') return fail(p, "expected `}` or a `key:` pair");
+        ++p;
+        leave();
+        pair.value = Boxed<Block>(std::move(b));
+        return true;
+    }
+
+    bool quoted(const char*& p, Text& content) {
+        const char* after = skip_quoted(p, end_);
+        if (!after) return fail(p, "unterminated string");
+        content = text(p + 1, after - 1);
+        p = after;
+        return true;
+    }
+
+    // At the `[` of a list.
+    bool list(const char*& p, List& out) {
+        if (!enter(p)) return false;
+        ++p;
+        for (;;) {
+            const char* element_start = skip_trivia(p, end_);
+            if (element_start != end_ && *element_start == ']') {
+                out.trailing = text(p, element_start);
+                p = element_start + 1;
+                leave();
+                return true;
+            }
+            ListItem item{text(p, element_start), Literal{}, std::nullopt};
+            p = element_start;
+            if (!element(p, item.value)) return false;
+            const char* after = skip_trivia(p, end_);
+            if (after != end_ && *after == ',') {
+                item.before_comma = text(p, after);
+                out.items.push_back(std::move(item));
+                p = after + 1;
+            } else if (after != end_ && *after == ']') {
+                out.items.push_back(std::move(item));
+                out.trailing = text(p, after);
+                p = after + 1;
+                leave();
+                return true;
+            } else {
+                return fail(after, "expected `,` or `]` in list");
+            }
+        }
+    }
+
+    bool element(const char*& p, ListValue& out) {
+        if (p == end_) return fail(p, "expected a list element");
+        if (*p == '[') {
+            List nested;
+            if (!list(p, nested)) return false;
+            out = Boxed<List>(std::move(nested));
+            return true;
+        }
+        if (*p == '"') {
+            String s;
+            if (!quoted(p, s.content)) return false;
+            out = std::move(s);
+            return true;
+        }
+        if (!is_bare_char(p, end_)) return fail(p, "expected a list element");
+        const char* token_end = skip_bare_token(p, end_);
+        const char* colon = skip_inline_space(token_end, end_);
+        if (colon == end_ || *colon != ':') {
+            out = Literal{text(p, token_end)};
+            p = token_end;
+            return true;
+        }
+        if (!enter(p)) return false;
+        const char* nested = skip_trivia(colon + 1, end_);
+        ListPair pair{text(p, token_end), text(token_end, colon), text(colon + 1, nested),
+                      Literal{}};
+        p = nested;
+        if (!element(p, pair.value)) return false;
+        leave();
+        out = Boxed<ListPair>(std::move(pair));
+        return true;
+    }
+
+    const char* begin_;
+    const char* end_;
+    const char* fail_at_ = nullptr;
+    const char* fail_message_ = "";
+    int depth_ = 0;
+};
+
+} // namespace
+
+std::variant<Body, ParseError> parse(std::string_view source) {
+    return Parser(source).document();
+}
+
+} // namespace quarel

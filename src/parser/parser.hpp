@@ -1,0 +1,26 @@
+// The grammar: turns Quarel source into a tree or one syntax error.
+#pragma once
+
+#include "cst/tree.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace quarel {
+
+struct ParseError {
+    std::string message;
+    std::uint64_t line;   // from 1
+    std::uint64_t column; // from 1, in bytes
+    std::uint64_t offset; // from 0, in bytes
+};
+
+// Blocks, lists and list pairs may nest this deep; deeper input is refused
+// so that no recursive walk of a tree can exhaust the call stack.
+inline constexpr int max_depth = 256;
+
+std::variant<Body, ParseError> parse(std::string_view source);
+
+} // namespace quarel

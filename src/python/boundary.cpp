@@ -1,0 +1,90 @@
+#include "python/boundary.hpp"
+
+#include <cstring>
+
+namespace quarel::py {
+
+namespace {
+
+std::string type_name(PyObject* obj) {
+    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
+    auto text = name ? utf8(name.get()) : std::nullopt;
+    PyErr_Clear();
+    return text ? *text : "object";
+}
+
+} // namespace
+
+bool parse_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+    std::size_t count = sig.names.size();
+    for (std::size_t i = 0; i < count; ++i) out[i] = nullptr;
+    Py_ssize_t given = args ? PyTuple_Size(args) : 0;
+    if (static_cast<std::size_t>(given) > sig.positional) {
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %zu positional argument%s (%zd given)",
+                     sig.function, sig.positional, sig.positional == 1 ? "" : "s", given);
+        return false;
+    }
+    for (Py_ssize_t i = 0; i < given; ++i) out[i] = PyTuple_GetItem(args, i);
+    if (kwargs) {
+        PyObject *key, *value;
+        Py_ssize_t pos = 0;
+        while (PyDict_Next(kwargs, &pos, &key, &value)) {
+            auto name = utf8(key);
+            if (!name) return false;
+            std::size_t i = 0;
+            for (const char* n : sig.names) {
+                if (*name == n) break;
+                ++i;
+            }
+            if (i == count) {
+                PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'",
+                             sig.function, name->c_str());
+                return false;
+            }
+            if (out[i]) {
+                PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'",
+                             sig.function, name->c_str());
+                return false;
+            }
+            out[i] = value;
+        }
+    }
+    std::size_t i = 0;
+    for (const char* n : sig.names) {
+        if (i < sig.required && !out[i]) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s'", sig.function, n);
+            return false;
+        }
+        ++i;
+    }
+    return true;
+}
+
+std::optional<std::string> utf8(PyObject* str) {
+    Ref bytes(PyUnicode_AsUTF8String(str));
+    if (!bytes) return std::nullopt;
+    char* data;
+    Py_ssize_t size;
+    if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return std::nullopt;
+    return std::string(data, static_cast<std::size_t>(size));
+}
+
+std::optional<std::string> text_arg(const char* function, const char* param, PyObject* obj) {
+    if (!PyUnicode_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %s", function, param,
+                     type_name(obj).c_str());
+        return std::nullopt;
+    }
+    return utf8(obj);
+}
+
+Ref to_str(std::string_view text) {
+    return Ref(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
+}
+
+PyObject* raise_busy(const char* what) {
+    PyErr_Format(PyExc_RuntimeError, "%s is in use by an operation in progress", what);
+    return nullptr;
+}
+
+} // namespace quarel::py

@@ -1,0 +1,81 @@
+// The extension module `_native`: registers the public names in order.
+#include "python/boundary.hpp"
+#include "python/objects.hpp"
+#include "python/syntax_error.hpp"
+
+namespace quarel::py {
+
+PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs);
+
+PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
+    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__"));
+    if (!name) return nullptr;
+    PyErr_Format(PyExc_TypeError, "cannot create 'tallix_cst.%U' instances", name.get());
+    return nullptr;
+}
+
+namespace {
+
+PyMethodDef parse_quarel_def = {
+    "parse_quarel",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_quarel)),
+    METH_VARARGS | METH_KEYWORDS,
+    "parse_quarel(source)\n--\n\nParses Quarel source into a Document.",
+};
+
+// Appends the name to __all__ (creating it), then sets the attribute.
+bool add_public(PyObject* module, const char* name, PyObject* object) {
+    if (!object) return false;
+    Ref all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        PyErr_Clear();
+        all = Ref(PyList_New(0));
+        if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+    }
+    Ref text(PyUnicode_FromString(name));
+    if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
+    Py_INCREF(object);
+    if (PyModule_AddObject(module, name, object) < 0) {
+        Py_DECREF(object);
+        return false;
+    }
+    return true;
+}
+
+int exec_module(PyObject* module) {
+    return shield<int>(-1, [&] {
+        Ref module_name(PyModule_GetNameObject(module));
+        if (!module_name) return -1;
+        Ref function(PyCFunction_NewEx(&parse_quarel_def, module, module_name.get()));
+        bool ok = add_public(module, "Document", create_document_type()) &&
+                  add_public(module, "Pair", create_pair_type()) &&
+                  add_public(module, "parse_quarel", function.get()) &&
+                  add_public(module, "QuarelSyntaxError", syntax_error_type());
+        return ok ? 0 : -1;
+    });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_native",
+    "The native core of tallix_cst.",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+} // namespace
+
+} // namespace quarel::py
+
+PyMODINIT_FUNC PyInit__native() {
+    return PyModuleDef_Init(&quarel::py::module_def);
+}

@@ -1,0 +1,61 @@
+// The Python object layouts of Document and Pair, and how they are made.
+#pragma once
+
+#include "cst/tree.hpp"
+#include "python/ref.hpp"
+
+#include <memory>
+
+namespace quarel::py {
+
+using DocHandle = Shared<Body>;
+
+// The container a Pair object was handed out from: a document, or a block
+// pair together with that pair's own parent, so the chain up to the
+// document stays alive and can be walked.
+struct Parent {
+    DocHandle document; // set for a document parent
+    PairRef block;      // set for a pair parent
+    std::shared_ptr<const Parent> up;
+};
+using ParentPtr = std::shared_ptr<const Parent>;
+
+struct DocumentObject {
+    PyObject_HEAD DocHandle root;
+};
+
+struct PairObject {
+    PyObject_HEAD PairRef pair;
+    ParentPtr parent;
+};
+
+// The types, created once by the module's initialisation.
+PyTypeObject* document_type();
+PyTypeObject* pair_type();
+PyObject* create_document_type();
+PyObject* create_pair_type();
+
+Ref make_document(DocHandle root);
+Ref make_pair(PairRef pair, ParentPtr parent);
+
+inline DocumentObject* as_document(PyObject* o) {
+    return reinterpret_cast<DocumentObject*>(o);
+}
+inline PairObject* as_pair(PyObject* o) {
+    return reinterpret_cast<PairObject*>(o);
+}
+inline bool is_pair(PyObject* o) {
+    return PyObject_TypeCheck(o, pair_type());
+}
+
+// The shared parts of both types: refusing construction and freeing.
+PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*);
+template <class T> void dealloc(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    reinterpret_cast<T*>(self)->~T();
+    auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+    free(self);
+    Py_DECREF(type);
+}
+
+} // namespace quarel::py
