@@ -6,6 +6,7 @@
 #include "parser/lexer.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 namespace quarel {
 
@@ -54,11 +55,29 @@ class Parser {
     bool enter(const char* at) { return ++depth_ <= max_depth || fail(at, too_deep); }
     void leave() { --depth_; }
 
+    // Children are gathered in a scratch vector per depth and copied out once
+    // the count is known: one allocation per body or list instead of one per
+    // growth step.
+    // (The stacks are sized up front: growing them would move the vectors
+    // that outer rules are filling.)
+    template <class T>
+    static std::vector<T>& scratch(std::vector<std::vector<T>>& stack, int depth) {
+        stack[depth].clear();
+        return stack[depth];
+    }
+    template <class T> static void take(std::vector<T>& from, std::vector<T>& to) {
+        to.reserve(from.size());
+        std::move(from.begin(), from.end(), std::back_inserter(to));
+        from.clear();
+    }
+
     bool body(const char*& p, Body& out) {
+        std::vector<PairRef>& pairs = scratch(pair_scratch_, depth_);
         for (;;) {
             const char* key = skip_trivia(p, end_);
             if (key == end_ || !is_bare_char(key, end_)) {
                 out.trailing = text(p, key);
+                take(pairs, out.pairs);
                 p = key;
                 return true;
             }
@@ -69,7 +88,7 @@ class Parser {
             p = colon + 1;
             bool ok = is_expr_key(pair.key) ? expression(p, pair) : value(p, pair);
             if (!ok) return false;
-            out.pairs.push_back(PairRef::make(std::move(pair)));
+            pairs.push_back(PairRef::make(std::move(pair)));
         }
     }
 
@@ -142,11 +161,13 @@ class Parser {
     // At the `[` of a list.
     bool list(const char*& p, List& out) {
         if (!enter(p)) return false;
+        std::vector<ListItem>& items = scratch(item_scratch_, depth_);
         ++p;
         for (;;) {
             const char* element_start = skip_trivia(p, end_);
             if (element_start != end_ && *element_start == ']') {
                 out.trailing = text(p, element_start);
+                take(items, out.items);
                 p = element_start + 1;
                 leave();
                 return true;
@@ -157,10 +178,11 @@ class Parser {
             const char* after = skip_trivia(p, end_);
             if (after != end_ && *after == ',') {
                 item.before_comma = text(p, after);
-                out.items.push_back(std::move(item));
+                items.push_back(std::move(item));
                 p = after + 1;
             } else if (after != end_ && *after == ']') {
-                out.items.push_back(std::move(item));
+                items.push_back(std::move(item));
+                take(items, out.items);
                 out.trailing = text(p, after);
                 p = after + 1;
                 leave();
@@ -209,6 +231,8 @@ class Parser {
     const char* fail_at_ = nullptr;
     const char* fail_message_ = "";
     int depth_ = 0;
+    std::vector<std::vector<PairRef>> pair_scratch_{max_depth + 1};
+    std::vector<std::vector<ListItem>> item_scratch_{max_depth + 1};
 };
 
 } // namespace
