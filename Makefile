@@ -13,9 +13,10 @@ $(VENV)/.ready: requirements-dev.txt
 
 # Builds the abi3 wheel (incrementally, in build/) and installs it.
 install: $(VENV)/.ready
-	rm -rf dist
-	$(BIN)/pip wheel -q --no-build-isolation --no-deps -w dist .
-	$(BIN)/pip install -q --force-reinstall --no-deps dist/*.whl
+	@wheels=$$(mktemp -d) && \
+	$(BIN)/pip wheel -q --no-build-isolation --no-deps -w $$wheels . && \
+	$(BIN)/pip install -q --force-reinstall --no-deps $$wheels/*.whl && \
+	rm -rf $$wheels
 
 test: install
 	$(BIN)/python -m pytest -q
@@ -31,4 +32,4 @@ format:
 	clang-format -i src/*/*.cpp src/*/*.hpp
 
 clean:
-	rm -rf build dist $(VENV)
+	rm -rf build $(VENV)

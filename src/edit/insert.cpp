@@ -1,0 +1,174 @@
+#include "edit/insert.hpp"
+
+#include "edit/layout.hpp"
+#include "edit/separation.hpp"
+#include "parser/lexer.hpp"
+
+#include <algorithm>
+
+namespace quarel {
+
+namespace {
+
+// What placing new pairs changes besides the pairs themselves, worked out
+// before anything changes.
+struct Placement {
+    std::string spacing;          // goes in front of the first new pair's own leading
+    std::optional<Text> pushed;   // new leading of the existing pair the new ones push down
+    std::optional<Text> trailing; // new trailing of the body
+};
+
+bool is_named_block(const Value& value) noexcept {
+    const Block* block = block_of(value);
+    return block && block->name;
+}
+
+// An empty body: a block opens onto separate lines, its brace at the depth of
+// its key; the root body keeps a header comment above the new pair, and gets
+// a final line break if it had nothing at all.
+Placement open_body(const Body& body, std::string_view base_indent, bool top_level) {
+    Placement placement;
+    std::string_view trailing = body.trailing;
+    if (!top_level) {
+        placement.spacing = new_line(indent_below(base_indent));
+        if (!has_line_feed(trailing)) placement.trailing = Text(new_line(base_indent));
+    } else if (trailing.find('#') != std::string_view::npos) {
+        bool ends_line = trailing.ends_with('\n');
+        placement.spacing = std::string(trailing) + (ends_line ? "" : "\n");
+        placement.trailing = Text(ends_line ? "\n" : "");
+    } else if (trailing.empty()) {
+        placement.trailing = Text("\n");
+    }
+    return placement;
+}
+
+// The new pair takes the first pair's place and spacing; the displaced pair
+// keeps its comments and gets a separation of its own, preferably the
+// second pair's line break.
+std::optional<Placement> take_first_place(const Body& body, bool top_level) {
+    std::string second;
+    if (body.pairs.size() > 1) {
+        ReadGuard guard(body.pairs[1].lock());
+        if (!guard) return std::nullopt;
+        second = leading_spacing(body.pairs[1]->leading);
+    }
+    ReadGuard guard(body.pairs[0].lock());
+    if (!guard) return std::nullopt;
+    std::string_view leading = body.pairs[0]->leading;
+    std::string_view head = leading_spacing(leading);
+    std::string_view new_head = has_line_feed(second) ? std::string_view(second)
+                                : has_line_feed(head) ? head
+                                : top_level           ? "\n"
+                                : !head.empty()       ? head
+                                                      : " ";
+    return Placement{std::string(head),
+                     Text(std::string(new_head) + std::string(leading_comments(leading))),
+                     std::nullopt};
+}
+
+// The spacing for `pair` in the gap at `at` (0 < at): that of the nearest
+// sibling with the same key, else of the nearest one that is a block exactly
+// when `pair` is, nearer before the gap than after. The first pair never
+// serves, its spacing answering to what precedes the body. Without a model a
+// named block arriving among other kinds is set off by a blank line.
+std::optional<std::string> spacing_among(const Body& body, std::size_t at, const Pair& pair,
+                                         std::string_view base_indent, bool top_level) {
+    const std::size_t n = body.pairs.size();
+    const bool is_block = block_of(pair.value) != nullptr;
+    std::optional<std::size_t> same_key, same_kind;
+    auto consider = [&](std::size_t position) {
+        const PairRef& sibling = body.pairs[position];
+        ReadGuard guard(sibling.lock());
+        if (!guard) return false;
+        if (sibling->key.view() == pair.key.view())
+            same_key = position;
+        else if (!same_kind && (block_of(sibling->value) != nullptr) == is_block)
+            same_kind = position;
+        return true;
+    };
+    // Candidates by distance from the gap: at-1, at, at-2, at+1, ...
+    for (std::size_t k = 1; !same_key && (k < at || at + k - 1 < n); ++k) {
+        if (k < at && !consider(at - k)) return std::nullopt;
+        if (!same_key && at + k - 1 < n && !consider(at + k - 1)) return std::nullopt;
+    }
+    if (std::optional<std::size_t> model = same_key ? same_key : same_kind)
+        return spacing_near(body, *model, base_indent, top_level);
+    std::optional<std::string> spacing = spacing_near(body, at - 1, base_indent, top_level);
+    if (spacing && is_named_block(pair.value) &&
+        std::count(spacing->begin(), spacing->end(), '\n') == 1)
+        spacing->insert(0, 1, '\n');
+    return spacing;
+}
+
+std::optional<Placement> plan(const Body& body, std::size_t at, const Pair& first, const Pair& last,
+                              std::string_view base_indent, bool top_level) {
+    if (body.pairs.empty()) return open_body(body, base_indent, top_level);
+    if (at == 0) return take_first_place(body, top_level);
+    std::optional<std::string> spacing = spacing_among(body, at, first, base_indent, top_level);
+    if (!spacing) return std::nullopt;
+    Placement placement{std::move(*spacing), std::nullopt, std::nullopt};
+    if (at < body.pairs.size()) {
+        const PairRef& next = body.pairs[at];
+        ReadGuard guard(next.lock());
+        if (!guard) return std::nullopt;
+        if (needs_separation(last.value, next->leading)) placement.pushed = Text(" ");
+    }
+    return placement;
+}
+
+// Places unshared pairs at `index`, the first one spaced by the layout rules
+// in front of its own leading, the others as they are.
+std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::vector<PairRef> fresh,
+                                          std::string_view base_indent, bool top_level) {
+    const std::size_t at = std::min(index, body.pairs.size());
+    Pair& first = *fresh.front();
+    std::optional<Placement> placement =
+        plan(body, at, first, *fresh.back(), base_indent, top_level);
+    if (!placement) return std::nullopt;
+    std::optional<WriteGuard> pushed_guard;
+    if (placement->pushed) {
+        pushed_guard.emplace(body.pairs[at].lock());
+        if (!*pushed_guard) return std::nullopt;
+    }
+    Text leading(placement->spacing + first.leading.str());
+    body.pairs.insert(body.pairs.begin() + static_cast<std::ptrdiff_t>(at), fresh.begin(),
+                      fresh.end());
+    // Nothing below allocates, so the placement happens whole or not at all.
+    first.leading = std::move(leading);
+    if (placement->pushed) body.pairs[at + fresh.size()]->leading = std::move(*placement->pushed);
+    if (placement->trailing) body.trailing = std::move(*placement->trailing);
+    return fresh;
+}
+
+} // namespace
+
+std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
+                              std::string_view base_indent, bool top_level) {
+    pair.leading = Text();
+    std::optional<std::vector<PairRef>> placed =
+        place(body, index, {PairRef::make(std::move(pair))}, base_indent, top_level);
+    if (!placed) return std::nullopt;
+    return std::move(placed->front());
+}
+
+std::variant<std::vector<PairRef>, ParseError, Busy> insert_source(Body& body, std::size_t index,
+                                                                   std::string_view source,
+                                                                   std::string_view base_indent,
+                                                                   bool top_level) {
+    std::optional<std::string> indentation =
+        top_level ? std::string() : child_indent(body, base_indent);
+    if (!indentation) return Busy{};
+    std::variant<Body, ParseError> parsed =
+        parse(reindent(lex::trim_whitespace(source), *indentation));
+    if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
+    // The snippet's pairs are fresh handles that nothing else holds; what
+    // follows its last pair is dropped.
+    std::vector<PairRef> pairs = std::move(std::get<Body>(parsed).pairs);
+    if (pairs.empty()) return pairs;
+    std::optional<std::vector<PairRef>> placed =
+        place(body, index, std::move(pairs), base_indent, top_level);
+    if (!placed) return Busy{};
+    return std::move(*placed);
+}
+
+} // namespace quarel

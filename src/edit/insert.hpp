@@ -1,0 +1,37 @@
+// Placing new pairs into a body so that they read as typed in its style:
+// each takes its line break, blank lines and indentation from the most
+// similar sibling, and a snippet of source is re-indented to the body's depth.
+//
+// The caller holds the body's lock exclusively. Siblings are read and the
+// one existing pair that a placement rewrites (the pair it pushes down) is
+// written under try-locks; when one is taken the insertion is Busy and
+// nothing changes. An index past the end means the end.
+#pragma once
+
+#include "cst/tree.hpp"
+#include "edit/busy.hpp"
+#include "parser/parser.hpp"
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace quarel {
+
+// Places `pair` at `index`, replacing its leading. Returns a new reference to
+// it, or nullopt when busy.
+std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
+                              std::string_view base_indent, bool top_level);
+
+// Parses `source`, re-indented to the body's depth, and places its pairs at
+// `index` in order; the comments that open the snippet stay above its first
+// pair. Returns new references to the placed pairs, the snippet's syntax
+// error (positions count in the re-indented snippet), or Busy.
+std::variant<std::vector<PairRef>, ParseError, Busy> insert_source(Body& body, std::size_t index,
+                                                                   std::string_view source,
+                                                                   std::string_view base_indent,
+                                                                   bool top_level);
+
+} // namespace quarel

@@ -1,0 +1,48 @@
+// The layout terms shared by the edits: indentation, the spacing in front of
+// a pair, and re-indenting snippets to the depth of a body.
+//
+// `base_indent` is the indentation of the line holding the block whose body
+// is edited (empty for the root body); `top_level` tells the root body from
+// a block's body.
+#pragma once
+
+#include "cst/tree.hpp"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quarel {
+
+inline bool has_line_feed(std::string_view text) noexcept {
+    return text.find('\n') != std::string_view::npos;
+}
+
+// The indentation one step deeper than `base_indent`, for a child when no
+// sibling shows one.
+std::string indent_below(std::string_view base_indent);
+// A line feed followed by `indent`: the start of a line at that depth.
+std::string new_line(std::string_view indent);
+// The text after the last line feed; empty without one.
+std::string_view line_indent(std::string_view text) noexcept;
+// A pair's leading up to its first comment: the spacing from what precedes.
+std::string_view leading_spacing(std::string_view leading) noexcept;
+// A pair's leading from its first comment on; empty without comments.
+std::string_view leading_comments(std::string_view leading) noexcept;
+
+// The indentation for a new child line: that of the first child starting a
+// line, else one step below `base_indent`. Nullopt when busy.
+std::optional<std::string> child_indent(const Body& body, std::string_view base_indent);
+// The leading for a new pair placed next to the pair at `position` (which
+// must exist), copied from it or from the last child starting a line.
+// Nullopt when busy.
+std::optional<std::string> spacing_near(const Body& body, std::size_t position,
+                                        std::string_view base_indent, bool top_level);
+
+// Indents every line after the first that holds more than whitespace, except
+// lines that begin inside a double-quoted string, whose content must not
+// change.
+std::string reindent(std::string_view text, std::string_view indentation);
+
+} // namespace quarel
