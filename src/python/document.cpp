@@ -1,6 +1,7 @@
 // The Document class: parsing entry points and whole-document printing.
 #include "cst/printer.hpp"
 #include "python/boundary.hpp"
+#include "python/container.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
 
@@ -44,18 +45,11 @@ PyObject* document_repr(PyObject* self) {
     return PyUnicode_FromFormat("<Document with %zu pairs>", root->pairs.size());
 }
 
-Py_ssize_t document_len(PyObject* self) {
-    const DocHandle& root = as_document(self)->root;
-    ReadGuard guard(root.lock());
-    if (!guard) return raise_busy("document"), -1;
-    return static_cast<Py_ssize_t>(root->pairs.size());
-}
-
 PyObject* document_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     return parse_with("parse", args, kwargs);
 }
 
-PyMethodDef methods[] = {
+PyMethodDef own_methods[] = {
     {"parse", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(document_parse)),
      METH_VARARGS | METH_KEYWORDS | METH_STATIC,
      "parse(source)\n--\n\nParses Quarel source into a Document."},
@@ -84,8 +78,13 @@ PyObject* create_document_type() {
         {Py_tp_str, reinterpret_cast<void*>(
                         +[](PyObject* self) { return document_to_string(self, nullptr); })},
         {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
-        {Py_mp_length, reinterpret_cast<void*>(document_len)},
-        {Py_tp_methods, methods},
+        {Py_tp_iter, reinterpret_cast<void*>(container_iter)},
+        {Py_mp_length, reinterpret_cast<void*>(container_len)},
+        {Py_mp_subscript, reinterpret_cast<void*>(container_subscript)},
+        {Py_mp_ass_subscript, reinterpret_cast<void*>(container_ass_subscript)},
+        {Py_sq_contains, reinterpret_cast<void*>(container_contains)},
+        {Py_tp_methods, join_methods(container_methods, own_methods)},
+        {Py_tp_getset, join_getset(container_getset, nullptr)},
         {0, nullptr},
     };
     PyType_Spec spec = {"tallix_cst.Document", sizeof(DocumentObject), 0, Py_TPFLAGS_DEFAULT,

@@ -7,13 +7,6 @@ namespace quarel::py {
 
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs);
 
-PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
-    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__"));
-    if (!name) return nullptr;
-    PyErr_Format(PyExc_TypeError, "cannot create 'tallix_cst.%U' instances", name.get());
-    return nullptr;
-}
-
 namespace {
 
 PyMethodDef parse_quarel_def = {

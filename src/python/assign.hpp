@@ -1,0 +1,24 @@
+// Giving an existing pair a new value from Python.
+//
+// The Python object is converted before any lock is taken (conversion may
+// run Python code, which may touch the same document); the store then
+// checks that the pair still is what the conversion assumed.
+#pragma once
+
+#include "python/objects.hpp"
+
+#include <optional>
+#include <string>
+
+namespace quarel::py {
+
+// The value setter: keeps the pair's kind, except that a literal becomes a
+// string when the text cannot stand bare. `parent` is where the pair was
+// found (null for none). False with the Python error set.
+bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj);
+
+// set_value(): the kind is inferred, or forced by `kind`.
+bool replace_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj,
+                   const std::optional<std::string>& kind);
+
+} // namespace quarel::py

@@ -1,0 +1,66 @@
+// Documents and block pairs as containers of pairs: the operations both
+// classes share, written once over the access below.
+#pragma once
+
+#include "python/objects.hpp"
+
+#include <string>
+
+namespace quarel::py {
+
+// A container: a document's root body, or a pair whose value is a block.
+struct ContainerRef {
+    const DocHandle* document = nullptr;
+    const PairRef* block = nullptr;
+};
+ContainerRef container_of(PyObject* self); // a Document or Pair object
+ContainerRef container_of(const Parent& parent);
+
+// Takes a container's lock and finds its body. The lock may be held by an
+// operation further up the stack (busy), and a pair may no longer hold a
+// block; the object then tests false and raise() sets the Python error.
+class ContainerLock {
+  public:
+    enum Mode { shared, exclusive };
+    enum Status { ok, busy, not_a_block };
+    ContainerLock(ContainerRef container, Mode mode);
+    ContainerLock(const ContainerLock&) = delete;
+    ContainerLock& operator=(const ContainerLock&) = delete;
+    ~ContainerLock();
+
+    explicit operator bool() const noexcept { return status_ == ok; }
+    Status status() const noexcept { return status_; }
+    // Sets the error for a failed lock: RuntimeError or the not-a-block
+    // TypeError. Returns null.
+    PyObject* raise() const;
+
+    Body& body() const noexcept { return *body_; }
+    // The layout context of new children.
+    bool top_level() const noexcept { return pair_ == nullptr; }
+    std::string base_indent() const;
+
+  private:
+    RwLock* lock_ = nullptr;
+    Mode mode_;
+    bool document_;
+    Status status_ = busy;
+    const Pair* pair_ = nullptr;
+    Body* body_ = nullptr;
+};
+
+// The parent given to every Pair object the container hands out.
+ParentPtr as_parent(PyObject* self);
+
+// "`key` is a literal, not a block"
+std::string not_a_block(const Pair& pair);
+
+// Method, property and slot tables shared by Document and Pair.
+extern PyMethodDef container_methods[];
+extern PyGetSetDef container_getset[];
+Py_ssize_t container_len(PyObject* self);
+PyObject* container_subscript(PyObject* self, PyObject* key);
+int container_ass_subscript(PyObject* self, PyObject* key, PyObject* value);
+int container_contains(PyObject* self, PyObject* key);
+PyObject* container_iter(PyObject* self);
+
+} // namespace quarel::py
