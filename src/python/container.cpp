@@ -391,6 +391,8 @@ std::string not_a_block(const Pair& pair) {
            ", not a block";
 }
 
+namespace {
+
 Py_ssize_t container_len(PyObject* self) {
     return shield<Py_ssize_t>(-1, [&]() -> Py_ssize_t {
         ContainerLock access(container_of(self), ContainerLock::shared);
@@ -474,5 +476,51 @@ PyGetSetDef container_getset[] = {
     {"children", children_get, nullptr, "The pairs directly inside this container.", nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
+
+const char* name_of(const PyMethodDef& d) {
+    return d.ml_name;
+}
+const char* name_of(const PyGetSetDef& d) {
+    return d.name;
+}
+
+// The shared entries, then the class's own; kept as long as the type lives.
+template <class Def> Def* join(const Def* shared, const Def* own) {
+    auto* table = new std::vector<Def>();
+    for (const Def* list : {shared, own})
+        for (const Def* d = list; d && name_of(*d); ++d) table->push_back(*d);
+    table->push_back(Def{});
+    return table->data();
+}
+
+PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
+    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__qualname__"));
+    if (!name) return nullptr;
+    PyErr_Format(PyExc_TypeError, "cannot create 'tallix_cst.%U' instances", name.get());
+    return nullptr;
+}
+
+} // namespace
+
+PyObject* create_container_type(const char* name, int basicsize, const char* doc,
+                                void (*dealloc)(PyObject*), const PyType_Slot* own_slots,
+                                const PyMethodDef* own_methods, const PyGetSetDef* own_getset) {
+    std::vector<PyType_Slot> slots = {
+        {Py_tp_doc, const_cast<char*>(doc)},
+        {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
+        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+        {Py_tp_iter, reinterpret_cast<void*>(container_iter)},
+        {Py_mp_length, reinterpret_cast<void*>(container_len)},
+        {Py_mp_subscript, reinterpret_cast<void*>(container_subscript)},
+        {Py_mp_ass_subscript, reinterpret_cast<void*>(container_ass_subscript)},
+        {Py_sq_contains, reinterpret_cast<void*>(container_contains)},
+        {Py_tp_methods, join(container_methods, own_methods)},
+        {Py_tp_getset, join(container_getset, own_getset)},
+    };
+    for (const PyType_Slot* slot = own_slots; slot->slot; ++slot) slots.push_back(*slot);
+    slots.push_back({0, nullptr});
+    PyType_Spec spec = {name, basicsize, 0, Py_TPFLAGS_DEFAULT, slots.data()};
+    return PyType_FromSpec(&spec);
+}
 
 } // namespace quarel::py

@@ -5,6 +5,7 @@
 #include "python/objects.hpp"
 
 #include <string>
+#include <vector>
 
 namespace quarel::py {
 
@@ -54,13 +55,11 @@ ParentPtr as_parent(PyObject* self);
 // "`key` is a literal, not a block"
 std::string not_a_block(const Pair& pair);
 
-// Method, property and slot tables shared by Document and Pair.
-extern PyMethodDef container_methods[];
-extern PyGetSetDef container_getset[];
-Py_ssize_t container_len(PyObject* self);
-PyObject* container_subscript(PyObject* self, PyObject* key);
-int container_ass_subscript(PyObject* self, PyObject* key, PyObject* value);
-int container_contains(PyObject* self, PyObject* key);
-PyObject* container_iter(PyObject* self);
+// A class whose objects are containers: the shared methods, properties and
+// mapping slots, then the class's own (`own_slots` ends with {0, nullptr}).
+// Neither class can be instantiated from Python.
+PyObject* create_container_type(const char* name, int basicsize, const char* doc,
+                                void (*dealloc)(PyObject*), const PyType_Slot* own_slots,
+                                const PyMethodDef* own_methods, const PyGetSetDef* own_getset);
 
 } // namespace quarel::py

@@ -70,26 +70,16 @@ PyTypeObject* document_type() {
 
 PyObject* create_document_type() {
     if (type_) return reinterpret_cast<PyObject*>(type_);
-    PyType_Slot slots[] = {
-        {Py_tp_doc,
-         const_cast<char*>("A parsed Quarel file. str() returns the source, including any edits.")},
-        {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<DocumentObject>)},
+    static const PyType_Slot slots[] = {
         {Py_tp_str, reinterpret_cast<void*>(
                         +[](PyObject* self) { return document_to_string(self, nullptr); })},
         {Py_tp_repr, reinterpret_cast<void*>(document_repr)},
-        {Py_tp_iter, reinterpret_cast<void*>(container_iter)},
-        {Py_mp_length, reinterpret_cast<void*>(container_len)},
-        {Py_mp_subscript, reinterpret_cast<void*>(container_subscript)},
-        {Py_mp_ass_subscript, reinterpret_cast<void*>(container_ass_subscript)},
-        {Py_sq_contains, reinterpret_cast<void*>(container_contains)},
-        {Py_tp_methods, join_methods(container_methods, own_methods)},
-        {Py_tp_getset, join_getset(container_getset, nullptr)},
         {0, nullptr},
     };
-    PyType_Spec spec = {"tallix_cst.Document", sizeof(DocumentObject), 0, Py_TPFLAGS_DEFAULT,
-                        slots};
-    type_ = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    type_ = reinterpret_cast<PyTypeObject*>(create_container_type(
+        "tallix_cst.Document", sizeof(DocumentObject),
+        "A parsed Quarel file. str() returns the source, including any edits.",
+        dealloc<DocumentObject>, slots, own_methods, nullptr));
     return reinterpret_cast<PyObject*>(type_);
 }
 

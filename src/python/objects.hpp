@@ -48,12 +48,7 @@ inline bool is_pair(PyObject* o) {
     return PyObject_TypeCheck(o, pair_type());
 }
 
-// The shared parts of both types: refusing construction, freeing, and
-// method tables made of the container's entries followed by the class's own
-// (kept for the life of the process, as the types are).
-PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*);
-PyMethodDef* join_methods(const PyMethodDef* shared, const PyMethodDef* own);
-PyGetSetDef* join_getset(const PyGetSetDef* shared, const PyGetSetDef* own);
+// Frees an object of either class.
 template <class T> void dealloc(PyObject* self) {
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<T*>(self)->~T();

@@ -307,25 +307,16 @@ PyTypeObject* pair_type() {
 
 PyObject* create_pair_type() {
     if (type_) return reinterpret_cast<PyObject*>(type_);
-    PyType_Slot slots[] = {
-        {Py_tp_doc, const_cast<char*>("A `key: value` entry in a document, such as `type: number` "
-                                      "or `dimension: id { ... }`.")},
-        {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<PairObject>)},
+    static const PyType_Slot slots[] = {
         {Py_tp_str, reinterpret_cast<void*>(str)},
         {Py_tp_repr, reinterpret_cast<void*>(repr)},
         {Py_tp_richcompare, reinterpret_cast<void*>(richcompare)},
-        {Py_tp_iter, reinterpret_cast<void*>(container_iter)},
-        {Py_mp_length, reinterpret_cast<void*>(container_len)},
-        {Py_mp_subscript, reinterpret_cast<void*>(container_subscript)},
-        {Py_mp_ass_subscript, reinterpret_cast<void*>(container_ass_subscript)},
-        {Py_sq_contains, reinterpret_cast<void*>(container_contains)},
-        {Py_tp_methods, join_methods(container_methods, own_methods)},
-        {Py_tp_getset, join_getset(container_getset, own_getset)},
         {0, nullptr},
     };
-    PyType_Spec spec = {"tallix_cst.Pair", sizeof(PairObject), 0, Py_TPFLAGS_DEFAULT, slots};
-    type_ = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+    type_ = reinterpret_cast<PyTypeObject*>(create_container_type(
+        "tallix_cst.Pair", sizeof(PairObject),
+        "A `key: value` entry in a document, such as `type: number` or `dimension: id { ... }`.",
+        dealloc<PairObject>, slots, own_methods, own_getset));
     return reinterpret_cast<PyObject*>(type_);
 }
 
