@@ -154,12 +154,12 @@ std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
 std::variant<std::vector<PairRef>, ParseError, Busy> insert_source(Body& body, std::size_t index,
                                                                    std::string_view source,
                                                                    std::string_view base_indent,
-                                                                   bool top_level) {
+                                                                   bool top_level, int depth) {
     std::optional<std::string> indentation =
         top_level ? std::string() : child_indent(body, base_indent);
     if (!indentation) return Busy{};
     std::variant<Body, ParseError> parsed =
-        parse(reindent(lex::trim_whitespace(source), *indentation));
+        parse(reindent(lex::trim_whitespace(source), *indentation), depth);
     if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
     // The snippet's pairs are fresh handles that nothing else holds; what
     // follows its last pair is dropped.

@@ -28,10 +28,12 @@ std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
 // Parses `source`, re-indented to the body's depth, and places its pairs at
 // `index` in order; the comments that open the snippet stay above its first
 // pair. Returns new references to the placed pairs, the snippet's syntax
-// error (positions count in the re-indented snippet), or Busy.
+// error (positions count in the re-indented snippet), or Busy. `depth` is the
+// number of blocks around the body: the snippet may nest only as deep as the
+// rest of the document could be parsed.
 std::variant<std::vector<PairRef>, ParseError, Busy> insert_source(Body& body, std::size_t index,
                                                                    std::string_view source,
                                                                    std::string_view base_indent,
-                                                                   bool top_level);
+                                                                   bool top_level, int depth);
 
 } // namespace quarel

@@ -18,8 +18,8 @@ constexpr const char* too_deep = "nesting deeper than 256 levels";
 
 class Parser {
   public:
-    explicit Parser(std::string_view source)
-        : begin_(source.data()), end_(source.data() + source.size()) {}
+    Parser(std::string_view source, int depth)
+        : begin_(source.data()), end_(source.data() + source.size()), depth_(depth) {}
 
     std::variant<Body, ParseError> document() {
         Body root;
@@ -230,15 +230,15 @@ class Parser {
     const char* end_;
     const char* fail_at_ = nullptr;
     const char* fail_message_ = "";
-    int depth_ = 0;
+    int depth_;
     std::vector<std::vector<PairRef>> pair_scratch_{max_depth + 1};
     std::vector<std::vector<ListItem>> item_scratch_{max_depth + 1};
 };
 
 } // namespace
 
-std::variant<Body, ParseError> parse(std::string_view source) {
-    return Parser(source).document();
+std::variant<Body, ParseError> parse(std::string_view source, int depth) {
+    return Parser(source, depth).document();
 }
 
 } // namespace quarel

@@ -21,6 +21,8 @@ struct ParseError {
 // so that no recursive walk of a tree can exhaust the call stack.
 inline constexpr int max_depth = 256;
 
-std::variant<Body, ParseError> parse(std::string_view source);
+// `depth` is how many levels the text will stand below the top of its
+// document (a snippet placed in a block); the limit counts from there.
+std::variant<Body, ParseError> parse(std::string_view source, int depth = 0);
 
 } // namespace quarel

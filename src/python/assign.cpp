@@ -62,7 +62,9 @@ bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj) {
     std::string_view kind = kind_name(before->kind);
     std::optional<Value> value;
     switch (before->kind) {
-    case Kind::list: value = value_from_py(key, obj, "list", &*before->list); break;
+    case Kind::list:
+        value = value_from_py(key, obj, "list", &*before->list, blocks_around(parent.get()));
+        break;
     case Kind::block:
         PyErr_SetString(PyExc_TypeError,
                         ("`" + key + "` is a block; edit its children or use set_value()").c_str());
@@ -80,7 +82,7 @@ bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj) {
             if (!text) return false;
             if (!lex::is_bare_token(*text)) kind = "string";
         }
-        value = value_from_py(key, obj, kind, nullptr);
+        value = value_from_py(key, obj, kind, nullptr, blocks_around(parent.get()));
     }
     return value && store(pair, parent, std::move(*value), *before, true);
 }
@@ -92,7 +94,7 @@ bool replace_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj,
     std::optional<std::string_view> kind_view;
     if (kind) kind_view = *kind;
     const List* existing = before->list ? &*before->list : nullptr;
-    auto value = value_from_py(before->key, obj, kind_view, existing);
+    auto value = value_from_py(before->key, obj, kind_view, existing, blocks_around(parent.get()));
     return value && check_kind_fits(before->key, kind_of(*value)) &&
            store(pair, parent, std::move(*value), *before, false);
 }

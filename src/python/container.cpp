@@ -60,18 +60,9 @@ bool resolve_index(std::optional<long long> index, std::size_t n, std::size_t& a
     return true;
 }
 
-// How deep the container stands below its document, as its parent chain
-// tells; blocks are not added below the parser's nesting limit, so that no
-// edit builds a tree deeper than parsing could.
-bool refuse_deeper(PyObject* self) {
-    std::size_t depth = 0;
-    if (is_pair(self)) {
-        depth = 1;
-        for (const Parent* p = as_pair(self)->parent.get(); p && p->block; p = p->up.get()) ++depth;
-    }
-    if (depth < static_cast<std::size_t>(max_depth)) return false;
-    PyErr_SetString(PyExc_ValueError, "nesting deeper than 256 levels");
-    return true;
+// How many blocks enclose the container's children.
+int child_depth(PyObject* self) {
+    return is_pair(self) ? blocks_around(as_pair(self)->parent.get()) + 1 : 0;
 }
 
 Ref pair_list(const std::vector<PairRef>& pairs, const ParentPtr& parent) {
@@ -138,7 +129,7 @@ bool collect_walk(const Body& body, const ParentPtr& parent,
 // its Pair object.
 Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<long long> index) {
     if (!check_kind_fits(key, kind_of(value))) return Ref();
-    if (kind_of(value) == Kind::block && refuse_deeper(self)) return Ref();
+    if (kind_of(value) == Kind::block && !check_depth(child_depth(self) + 1)) return Ref();
     std::optional<PairRef> added;
     {
         ContainerLock access(container_of(self), ContainerLock::exclusive);
@@ -238,7 +229,7 @@ PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
                 PyErr_SetString(PyExc_ValueError, "name can only be given for a block value");
                 return nullptr;
             }
-            value = value_from_py(*key, arg[1], kind_view, nullptr);
+            value = value_from_py(*key, arg[1], kind_view, nullptr, child_depth(self));
         } else {
             if (name && !validate_token(*name, "block name")) return nullptr;
             if (kind && *kind != "block") {
@@ -261,7 +252,7 @@ PyObject* add_source(PyObject* self, PyObject* args, PyObject* kwargs) {
             return nullptr;
         auto source = text_arg("add_source", "source", arg[0]);
         std::optional<long long> index;
-        if (!source || !index_arg("add_source", arg[1], index) || refuse_deeper(self))
+        if (!source || !index_arg("add_source", arg[1], index) || !check_depth(child_depth(self)))
             return nullptr;
         std::variant<std::vector<PairRef>, ParseError, Busy> result;
         {
@@ -269,8 +260,8 @@ PyObject* add_source(PyObject* self, PyObject* args, PyObject* kwargs) {
             if (!access) return access.raise();
             std::size_t at;
             if (!resolve_index(index, access.body().pairs.size(), at)) return nullptr;
-            result =
-                insert_source(access.body(), at, *source, access.base_indent(), access.top_level());
+            result = insert_source(access.body(), at, *source, access.base_indent(),
+                                   access.top_level(), child_depth(self));
         }
         if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
         if (std::holds_alternative<Busy>(result)) return raise_busy("pair");
@@ -421,7 +412,7 @@ int container_ass_subscript(PyObject* self, PyObject* key_obj, PyObject* value) 
         if (!found) return -1;
         if (!found->empty()) return assign_value(found->front(), as_parent(self), value) ? 0 : -1;
         if (!validate_token(*key, "key")) return -1;
-        auto converted = value_from_py(*key, value, std::nullopt, nullptr);
+        auto converted = value_from_py(*key, value, std::nullopt, nullptr, child_depth(self));
         if (!converted) return -1;
         return add_pair(self, *key, std::move(*converted), std::nullopt) ? 0 : -1;
     });

@@ -54,15 +54,12 @@ Ref item(PyObject* seq, Py_ssize_t i) {
     return Ref(PySequence_GetItem(seq, i));
 }
 
-bool too_deep(int depth) {
-    if (depth <= max_depth) return false;
-    PyErr_SetString(PyExc_ValueError, "nesting deeper than 256 levels");
-    return true;
-}
+// `level` is the nesting level of the list's bracket: lists and list pairs
+// each count one, as when the text is parsed.
+std::optional<List> list_from_py(PyObject* seq, const List* existing, int level);
 
-std::optional<List> list_from_py(PyObject* seq, const List* existing, int depth);
-
-std::optional<ListValue> list_pair(PyObject* key_obj, PyObject* value_obj, Style style, int depth) {
+std::optional<ListValue> list_pair(PyObject* key_obj, PyObject* value_obj, Style style, int level) {
+    if (!check_depth(level + 1)) return std::nullopt;
     if (!PyUnicode_Check(key_obj)) {
         PyErr_Format(PyExc_TypeError, "list pair keys must be str, not %s",
                      type_name(key_obj).c_str());
@@ -73,7 +70,7 @@ std::optional<ListValue> list_pair(PyObject* key_obj, PyObject* value_obj, Style
     ListPair pair{Text(*key), Text(), Text(" "), Literal{}};
     std::optional<std::string> number;
     if (PyList_Check(value_obj)) {
-        auto nested = list_from_py(value_obj, nullptr, depth + 1);
+        auto nested = list_from_py(value_obj, nullptr, level + 2);
         if (!nested) return std::nullopt;
         pair.value = Boxed<List>(std::move(*nested));
     } else if (!literal_scalar(value_obj, number)) {
@@ -94,7 +91,7 @@ std::optional<ListValue> list_pair(PyObject* key_obj, PyObject* value_obj, Style
     return ListValue(Boxed<ListPair>(std::move(pair)));
 }
 
-std::optional<ListValue> list_element(PyObject* obj, Style element, Style pair_value, int depth) {
+std::optional<ListValue> list_element(PyObject* obj, Style element, Style pair_value, int level) {
     if (PyTuple_Check(obj)) {
         if (PyTuple_Size(obj) != 2) {
             PyErr_SetString(PyExc_ValueError, "list pairs must be (key, value) tuples");
@@ -102,10 +99,10 @@ std::optional<ListValue> list_element(PyObject* obj, Style element, Style pair_v
         }
         Ref key = item(obj, 0), value = item(obj, 1);
         if (!key || !value) return std::nullopt;
-        return list_pair(key.get(), value.get(), pair_value, depth);
+        return list_pair(key.get(), value.get(), pair_value, level);
     }
     if (PyList_Check(obj)) {
-        auto nested = list_from_py(obj, nullptr, depth + 1);
+        auto nested = list_from_py(obj, nullptr, level + 1);
         if (!nested) return std::nullopt;
         return ListValue(Boxed<List>(std::move(*nested)));
     }
@@ -158,8 +155,8 @@ List new_list(std::vector<ListValue> values) {
     return list;
 }
 
-std::optional<List> list_from_py(PyObject* seq, const List* existing, int depth) {
-    if (too_deep(depth)) return std::nullopt;
+std::optional<List> list_from_py(PyObject* seq, const List* existing, int level) {
+    if (!check_depth(level)) return std::nullopt;
     Style element = element_style(existing), pair_value = pair_value_style(existing);
     std::vector<ListValue> values;
     if (PyDict_Check(seq)) {
@@ -168,7 +165,7 @@ std::optional<List> list_from_py(PyObject* seq, const List* existing, int depth)
         while (PyDict_Next(seq, &pos, &k, &v)) {
             // The conversion may run Python code: hold the entry meanwhile.
             Ref key = Ref::borrow(k), value = Ref::borrow(v);
-            auto converted = list_pair(key.get(), value.get(), pair_value, depth);
+            auto converted = list_pair(key.get(), value.get(), pair_value, level);
             if (!converted) return std::nullopt;
             values.push_back(std::move(*converted));
             if (PyDict_Size(seq) != size) {
@@ -181,7 +178,7 @@ std::optional<List> list_from_py(PyObject* seq, const List* existing, int depth)
     Ref iterator(PyObject_GetIter(seq));
     if (!iterator) return std::nullopt;
     while (Ref next{PyIter_Next(iterator.get())}) {
-        auto converted = list_element(next.get(), element, pair_value, depth);
+        auto converted = list_element(next.get(), element, pair_value, level);
         if (!converted) return std::nullopt;
         values.push_back(std::move(*converted));
     }
@@ -301,9 +298,10 @@ Ref list_value_to_py(const ListValue& value) {
 }
 
 std::optional<Value> value_from_py(std::string_view key, PyObject* obj,
-                                   std::optional<std::string_view> kind, const List* existing) {
+                                   std::optional<std::string_view> kind, const List* existing,
+                                   int depth) {
     if ((!kind || *kind == "list") && is_sequence(obj)) {
-        auto list = list_from_py(obj, existing, 1);
+        auto list = list_from_py(obj, existing, depth + 1);
         if (!list) return std::nullopt;
         return Value(Boxed<List>(std::move(*list)));
     }
@@ -323,6 +321,12 @@ bool kind_arg(const char* function, PyObject* obj, std::optional<std::string>& k
     if (!obj || obj == Py_None) return true;
     kind = text_arg(function, "kind", obj);
     return kind.has_value();
+}
+
+bool check_depth(int level) {
+    if (level <= max_depth) return true;
+    PyErr_SetString(PyExc_ValueError, "nesting deeper than 256 levels");
+    return false;
 }
 
 bool validate_token(std::string_view text, const char* what) {

@@ -15,11 +15,16 @@ namespace quarel::py {
 Ref value_to_py(const Value& value);
 Ref list_value_to_py(const ListValue& value);
 
-// A new value from a Python object for the pair with key `key`. Without a
-// kind the kind is inferred; `existing` is the list being replaced, whose
-// quoting new elements follow. nullopt with the Python error set.
+// A new value from a Python object for the pair with key `key`, which
+// stands inside `depth` blocks. Without a kind the kind is inferred;
+// `existing` is the list being replaced, whose quoting new elements follow.
+// nullopt with the Python error set.
 std::optional<Value> value_from_py(std::string_view key, PyObject* obj,
-                                   std::optional<std::string_view> kind, const List* existing);
+                                   std::optional<std::string_view> kind, const List* existing,
+                                   int depth);
+
+// ValueError unless something at this nesting level can be read back.
+bool check_depth(int level);
 
 // The kind name of a `kind` argument: None or text. False with the error set.
 bool kind_arg(const char* function, PyObject* obj, std::optional<std::string>& kind);

@@ -20,6 +20,15 @@ struct Parent {
 };
 using ParentPtr = std::shared_ptr<const Parent>;
 
+// How many blocks enclose a pair with this parent, as far as the chain tells
+// (a pair detached since then stands no deeper). Edits keep every value
+// within the nesting the parser reads, counted from here.
+inline int blocks_around(const Parent* parent) {
+    int n = 0;
+    for (; parent && parent->block; parent = parent->up.get()) ++n;
+    return n;
+}
+
 struct DocumentObject {
     PyObject_HEAD DocHandle root;
 };
