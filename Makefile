@@ -3,7 +3,7 @@ PYTHON ?= python3
 VENV := .venv
 BIN := $(VENV)/bin
 
-.PHONY: demo test install format clean
+.PHONY: demo test check install format clean bench
 
 $(VENV)/.ready: requirements-dev.txt
 	$(PYTHON) -m venv $(VENV)
@@ -16,10 +16,26 @@ install: $(VENV)/.ready
 	@wheels=$$(mktemp -d) && \
 	$(BIN)/pip wheel -q --no-build-isolation --no-deps -w $$wheels . && \
 	$(BIN)/pip install -q --force-reinstall --no-deps $$wheels/*.whl && \
+	rm -rf build/wheel && mkdir -p build/wheel && mv $$wheels/*.whl build/wheel/ && \
 	rm -rf $$wheels
 
-test: install
+test: install check
 	$(BIN)/python -m pytest -q
+
+# The stub matches the module, the examples pass mypy --strict against the installed
+# package (so its py.typed is checked too), so does the package's source, and the wheel
+# is tagged cp39-abi3 and uses the stable ABI only. mypy caches under build/.
+check: install
+	cd build && ../$(BIN)/python -m mypy.stubtest tallix_cst._native
+	$(BIN)/python -m mypy --strict --cache-dir build/.mypy_cache examples
+	$(BIN)/python -m mypy --strict --cache-dir build/.mypy_cache python/tallix_cst
+	@ls build/wheel/*-cp39-abi3-*.whl >/dev/null || (echo "the wheel is not tagged cp39-abi3"; exit 1)
+	$(BIN)/abi3audit --strict --summary build/wheel/*.whl
+
+# The benchmarks against the peers; tomlkit is installed for them alone.
+bench: install
+	$(BIN)/pip install -q -r bench/requirements.txt
+	$(BIN)/python bench/run.py
 
 demo: install
 	$(BIN)/quarel check examples/
@@ -27,9 +43,35 @@ demo: install
 	@$(BIN)/python -c "import pathlib, tallix_cst as t; \
 	[print(' ', p, 'ok' if str(t.parse_quarel(p.read_bytes().decode())) == p.read_bytes().decode() else 'CHANGED') \
 	 for p in sorted(pathlib.Path('examples').rglob('*.quarel'))]"
+	@echo "an edit, on a copy of examples/views/users.quarel: add a dimension, then relabel the view"
+	@demo=$$(mktemp -d) && cp examples/views/users.quarel $$demo/ && cd $$demo && \
+	$(CURDIR)/$(BIN)/quarel add --in-place --diff users.quarel view:users --index 2 \
+	  --source "$$(printf 'dimension: age {\n  type: number\n  sql: $${TABLE}.age ;;\n}')" && \
+	$(CURDIR)/$(BIN)/quarel set --in-place --diff users.quarel view:users label Accounts && \
+	$(CURDIR)/$(BIN)/quarel check users.quarel; status=$$?; rm -rf $$demo; exit $$status
 
 format:
 	clang-format -i src/*/*.cpp src/*/*.hpp
 
 clean:
 	rm -rf build $(VENV)
+
+# Runs the libFuzzer targets of fuzz/ for FUZZ_SECONDS each (installs clang if missing).
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz sanitize
+fuzz:
+	sh fuzz/run.sh $(FUZZ_SECONDS)
+
+# The whole suite against the extension built with AddressSanitizer and
+# UndefinedBehaviorSanitizer (in build/sanitize, beside the installed build).
+# CPython's own allocations outlive exit, so leak detection is off here;
+# tests/test_leaks.py measures growth instead.
+sanitize: $(VENV)/.ready
+	$(BIN)/cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTALLIX_SANITIZE=ON -DPython_EXECUTABLE=$(CURDIR)/$(BIN)/python >/dev/null
+	$(BIN)/cmake --build build/sanitize
+	rm -rf build/sanitize/site && mkdir -p build/sanitize/site && \
+	cp -r python/tallix_cst build/sanitize/site/ && cp build/sanitize/_native*.so build/sanitize/site/tallix_cst/
+	PYTHONPATH=$(CURDIR)/build/sanitize/site LD_PRELOAD=$$(gcc -print-file-name=libasan.so) \
+	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	$(BIN)/python -m pytest -q -p no:cacheprovider $(SANITIZE_TESTS)

@@ -2,4 +2,6 @@ import sys
 
 from tallix_cst.cli import main
 
-sys.exit(main())
+# Guarded: `check -j` starts worker processes that may import this module again.
+if __name__ == "__main__":
+    sys.exit(main())

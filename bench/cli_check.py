@@ -1,0 +1,52 @@
+"""Time `quarel check` over a folder of small files, in one process and with -j.
+
+    .venv/bin/python bench/cli_check.py [FILES]
+
+Each run is a fresh `quarel` process, so the figures include start-up and the folder walk.
+"""
+
+from __future__ import annotations
+
+import os
+import pathlib
+import subprocess
+import sys
+import tempfile
+import time
+
+EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
+QUAREL = pathlib.Path(sys.executable).parent / "quarel"
+
+
+def small_files(folder: pathlib.Path, count: int) -> None:
+    """`count` files of 0.3-0.6 kB, copies of the bundled examples, 100 to a folder."""
+    texts = [p.read_bytes() for p in sorted(EXAMPLES.rglob("*.quarel"))]
+    for i in range(count):
+        sub = folder / f"d{i // 100:03}"
+        sub.mkdir(exist_ok=True)
+        (sub / f"f{i:05}.quarel").write_bytes(texts[i % len(texts)])
+
+
+def best_of(runs: int, args: list[str]) -> float:
+    times = []
+    for _ in range(runs):
+        start = time.perf_counter()
+        subprocess.run([str(QUAREL), *args], check=True)
+        times.append(time.perf_counter() - start)
+    return min(times)
+
+
+def main() -> None:
+    count = int(sys.argv[1]) if len(sys.argv) > 1 else 10_000
+    with tempfile.TemporaryDirectory() as tmp:
+        folder = pathlib.Path(tmp)
+        small_files(folder, count)
+        print(f"{count} files, {os.cpu_count()} cores")
+        for jobs in ["1", "2", "0"]:
+            seconds = best_of(3, ["check", "-j", jobs, str(folder)])
+            label = "auto" if jobs == "0" else jobs
+            print(f"  -j {label:4}  {seconds:6.3f} s  {seconds / count * 1000:6.3f} s per 1000 files")
+
+
+if __name__ == "__main__":
+    main()
