@@ -6,29 +6,36 @@
 // hang, so the lock only offers try-operations and callers report failure.
 #pragma once
 
+#include "cst/arena.hpp"
+
 #include <atomic>
 #include <cstdint>
+#include <new>
 #include <utility>
 
 namespace quarel {
 
+// The lock word is changed by plain loads and stores, not read-modify-write
+// instructions: the interpreter lock already orders every caller, and a
+// locked instruction per pair visited was most of the cost of a lookup or a
+// print.
 class RwLock {
   public:
     bool try_lock_shared() noexcept {
         std::uint32_t w = word_.load(std::memory_order_relaxed);
-        do {
-            if (w & writer) return false;
-        } while (!word_.compare_exchange_weak(w, w + 1, std::memory_order_acquire,
-                                              std::memory_order_relaxed));
+        if (w & writer) return false;
+        word_.store(w + 1, std::memory_order_relaxed);
         return true;
     }
-    void unlock_shared() noexcept { word_.fetch_sub(1, std::memory_order_release); }
-    bool try_lock() noexcept {
-        std::uint32_t expected = 0;
-        return word_.compare_exchange_strong(expected, writer, std::memory_order_acquire,
-                                             std::memory_order_relaxed);
+    void unlock_shared() noexcept {
+        word_.store(word_.load(std::memory_order_relaxed) - 1, std::memory_order_relaxed);
     }
-    void unlock() noexcept { word_.store(0, std::memory_order_release); }
+    bool try_lock() noexcept {
+        if (word_.load(std::memory_order_relaxed) != 0) return false;
+        word_.store(writer, std::memory_order_relaxed);
+        return true;
+    }
+    void unlock() noexcept { word_.store(0, std::memory_order_relaxed); }
 
   private:
     static constexpr std::uint32_t writer = 0x80000000u;
@@ -38,15 +45,22 @@ class RwLock {
 template <class T> class Shared {
     struct Node {
         template <class... A> explicit Node(A&&... args) : value(std::forward<A>(args)...) {}
+        // The count, with the top bit set for a node made in an arena.
         std::atomic<std::uint32_t> refs{1};
         RwLock lock;
         T value;
     };
+    static constexpr std::uint32_t in_arena = 0x80000000u;
 
   public:
     Shared() noexcept = default;
     template <class... A> static Shared make(A&&... args) {
         return Shared(new Node(std::forward<A>(args)...));
+    }
+    template <class... A> static Shared make_in(Arena& arena, A&&... args) {
+        Node* node = new (arena.allocate(sizeof(Node))) Node(std::forward<A>(args)...);
+        node->refs.store(1 | in_arena, std::memory_order_relaxed);
+        return Shared(node);
     }
     Shared(const Shared& other) noexcept : node_(other.node_) {
         if (node_) node_->refs.fetch_add(1, std::memory_order_relaxed);
@@ -57,7 +71,15 @@ template <class T> class Shared {
         return *this;
     }
     ~Shared() {
-        if (node_ && node_->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete node_;
+        if (!node_) return;
+        std::uint32_t before = node_->refs.fetch_sub(1, std::memory_order_acq_rel);
+        if ((before & ~in_arena) != 1) return;
+        if (before & in_arena) {
+            node_->~Node();
+            Arena::release(node_);
+        } else {
+            delete node_;
+        }
     }
 
     explicit operator bool() const noexcept { return node_ != nullptr; }

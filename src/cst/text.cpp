@@ -5,22 +5,26 @@
 
 namespace quarel {
 
+void Text::assign_in(Arena& arena, std::string_view s) {
+    char* p = static_cast<char*>(arena.allocate(s.size()));
+    std::memcpy(p, s.data(), s.size());
+    set_heap(p, s.size() | arena_flag);
+}
+
 void Text::assign(std::string_view s) {
-    if (s.size() <= inline_capacity) {
-        std::memcpy(raw_, s.data(), s.size());
-        set_inline_size(s.size());
-        return;
-    }
+    if (assign_inline(s)) return;
     char* p = static_cast<char*>(std::malloc(s.size()));
     if (!p) throw std::bad_alloc();
     std::memcpy(p, s.data(), s.size());
-    std::uint64_t n = s.size();
-    std::memcpy(raw_, &p, sizeof p);
-    std::memcpy(raw_ + 8, &n, sizeof n);
+    set_heap(p, s.size());
 }
 
-void Text::release() noexcept {
-    if (!is_inline()) std::free(const_cast<char*>(heap_data()));
+void Text::release_heap() noexcept {
+    char* p = const_cast<char*>(heap_data());
+    if (heap_word() & arena_flag)
+        Arena::release(p);
+    else
+        std::free(p);
 }
 
 } // namespace quarel

@@ -2,8 +2,12 @@
 //
 // Most trivia, keys and literals are a few bytes long, and a tree holds
 // several texts per pair, so the type is 16 bytes with up to 15 bytes
-// stored inline; longer texts live in one heap block.
+// stored inline; longer texts live in one heap block, or, for parsed
+// texts, in the parser's arena.
 #pragma once
+
+#include "cst/arena.hpp"
+#include "cst/short_copy.hpp"
 
 #include <bit>
 #include <cstdint>
@@ -17,6 +21,9 @@ class Text {
   public:
     Text() noexcept { set_inline_size(0); }
     explicit Text(std::string_view s) { assign(s); }
+    Text(Arena& arena, std::string_view s) {
+        if (!assign_inline(s)) assign_in(arena, s);
+    }
     Text(const Text& other) { assign(other.view()); }
     Text(Text&& other) noexcept {
         std::memcpy(raw_, other.raw_, sizeof raw_);
@@ -35,7 +42,9 @@ class Text {
         return *this;
     }
     Text& operator=(std::string_view s) { return *this = Text(s); }
-    ~Text() { release(); }
+    ~Text() {
+        if (!is_inline()) release_heap();
+    }
 
     std::string_view view() const noexcept {
         if (is_inline()) return {reinterpret_cast<const char*>(raw_), inline_size()};
@@ -58,10 +67,12 @@ class Text {
   private:
     // Layout: inline texts keep their bytes in raw_[0..14] and 0x80 | size in
     // raw_[15]; heap texts keep a pointer in raw_[0..7] and the size in
-    // raw_[8..15] (little-endian, so its top bit, the inline flag, is clear).
+    // raw_[8..15] (little-endian, so its top bit, the inline flag, is clear),
+    // with bit 62 set when the bytes are an arena allocation.
     static_assert(std::endian::native == std::endian::little);
     static constexpr std::size_t inline_capacity = 15;
     static constexpr unsigned char inline_flag = 0x80;
+    static constexpr std::uint64_t arena_flag = std::uint64_t(1) << 62;
 
     bool is_inline() const noexcept { return raw_[15] & inline_flag; }
     std::size_t inline_size() const noexcept { return raw_[15] & ~inline_flag & 0xff; }
@@ -73,13 +84,25 @@ class Text {
         std::memcpy(&p, raw_, sizeof p);
         return p;
     }
-    std::size_t heap_size() const noexcept {
+    std::uint64_t heap_word() const noexcept {
         std::uint64_t n;
         std::memcpy(&n, raw_ + 8, sizeof n);
         return n;
     }
+    std::size_t heap_size() const noexcept { return heap_word() & ~arena_flag; }
+    bool assign_inline(std::string_view s) noexcept {
+        if (s.size() > inline_capacity) return false;
+        copy_short(reinterpret_cast<char*>(raw_), s.data(), s.size());
+        set_inline_size(s.size());
+        return true;
+    }
+    void set_heap(char* p, std::uint64_t word) noexcept {
+        std::memcpy(raw_, &p, sizeof p);
+        std::memcpy(raw_ + 8, &word, sizeof word);
+    }
     void assign(std::string_view s);
-    void release() noexcept;
+    void assign_in(Arena& arena, std::string_view s);
+    void release_heap() noexcept;
 
     unsigned char raw_[16];
 };

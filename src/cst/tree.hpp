@@ -9,7 +9,8 @@
 #include "cst/shared.hpp"
 #include "cst/text.hpp"
 
-#include <memory>
+#include <cstdint>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <variant>
@@ -17,19 +18,45 @@
 
 namespace quarel {
 
-// A uniquely owned T that copies deeply.
+// A uniquely owned T that copies deeply. It lives on the heap, or, when the
+// parser made it, in the parser's arena (the low bit of the pointer tells).
 template <class T> class Boxed {
   public:
-    explicit Boxed(T value) : ptr_(std::make_unique<T>(std::move(value))) {}
-    Boxed(const Boxed& other) : ptr_(std::make_unique<T>(*other.ptr_)) {}
-    Boxed(Boxed&&) noexcept = default;
+    explicit Boxed(T value) : bits_(reinterpret_cast<std::uintptr_t>(new T(std::move(value)))) {}
+    Boxed(Arena& arena, T value) {
+        static_assert(alignof(T) > 1 && alignof(T) <= 8);
+        T* p = new (arena.allocate(sizeof(T))) T(std::move(value));
+        bits_ = reinterpret_cast<std::uintptr_t>(p) | in_arena;
+    }
+    Boxed(const Boxed& other) : bits_(reinterpret_cast<std::uintptr_t>(new T(*other))) {}
+    Boxed(Boxed&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
     Boxed& operator=(const Boxed& other) { return *this = Boxed(other); }
-    Boxed& operator=(Boxed&&) noexcept = default;
-    T& operator*() const noexcept { return *ptr_; }
-    T* operator->() const noexcept { return ptr_.get(); }
+    Boxed& operator=(Boxed&& other) noexcept {
+        if (this != &other) {
+            destroy();
+            bits_ = std::exchange(other.bits_, 0);
+        }
+        return *this;
+    }
+    ~Boxed() { destroy(); }
+    T& operator*() const noexcept { return *get(); }
+    T* operator->() const noexcept { return get(); }
 
   private:
-    std::unique_ptr<T> ptr_;
+    // Arena allocations are 8-aligned, leaving the low bit free.
+    static constexpr std::uintptr_t in_arena = 1;
+    T* get() const noexcept { return reinterpret_cast<T*>(bits_ & ~in_arena); }
+    void destroy() noexcept {
+        T* p = get();
+        if (!p) return;
+        if (bits_ & in_arena) {
+            p->~T();
+            Arena::release(p);
+        } else {
+            delete p;
+        }
+    }
+    std::uintptr_t bits_;
 };
 
 struct Pair;

@@ -7,13 +7,22 @@ namespace quarel::lex {
 
 namespace {
 
-enum Class : std::uint8_t { bare, space, delimiter };
+// What a byte can be, as flags, so that each loop below tests one table
+// entry per byte.
+enum : std::uint8_t {
+    bare = 1,   // an ASCII bare-token character
+    trivia = 2, // space, tab, line feed, carriage return
+    space = 4,  // ASCII Unicode whitespace: trivia, vertical tab, form feed
+    high = 8,   // a byte of a multi-byte character
+};
 
-constexpr std::array<std::uint8_t, 128> ascii_classes = [] {
-    std::array<std::uint8_t, 128> t{};
+constexpr std::array<std::uint8_t, 256> classes = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (int c = 0; c < 0x80; ++c) t[c] = bare;
+    for (int c = 0x80; c < 0x100; ++c) t[c] = high;
+    for (char c : std::string_view("\"#,:;[]{}")) t[static_cast<unsigned char>(c)] = 0;
     for (int c = '\t'; c <= '\r'; ++c) t[c] = space;
-    t[' '] = space;
-    for (char c : std::string_view("\"#,:;[]{}")) t[static_cast<unsigned char>(c)] = delimiter;
+    for (char c : std::string_view(" \t\n\r")) t[static_cast<unsigned char>(c)] = space | trivia;
     return t;
 }();
 
@@ -25,7 +34,7 @@ inline unsigned char byte(const char* p) {
 
 std::size_t whitespace_len(const char* p, const char* end) noexcept {
     unsigned char c = byte(p);
-    if (c < 0x80) return ascii_classes[c] == space ? 1 : 0;
+    if (c < 0x80) return classes[c] & space ? 1 : 0;
     std::ptrdiff_t left = end - p;
     if (c == 0xC2) return left >= 2 && (byte(p + 1) == 0x85 || byte(p + 1) == 0xA0) ? 2 : 0;
     if (left < 3 || c < 0xE1 || c > 0xE3) return 0;
@@ -44,14 +53,13 @@ std::size_t whitespace_len_before(const char* begin, const char* p) noexcept {
 }
 
 bool is_bare_char(const char* p, const char* end) noexcept {
-    unsigned char c = byte(p);
-    if (c < 0x80) return ascii_classes[c] == bare;
-    return whitespace_len(p, end) == 0;
+    std::uint8_t c = classes[byte(p)];
+    return (c & bare) || ((c & high) && whitespace_len(p, end) == 0);
 }
 
 const char* skip_trivia(const char* p, const char* end) noexcept {
     for (;;) {
-        while (p < end && is_trivia_space(*p)) ++p;
+        while (p < end && (classes[byte(p)] & trivia)) ++p;
         if (p == end || *p != '#') return p;
         const char* q = p + 1;
         while (q < end && *q != '\n' && *q != '\r') ++q;
@@ -62,16 +70,11 @@ const char* skip_trivia(const char* p, const char* end) noexcept {
 }
 
 const char* skip_bare_token(const char* p, const char* end) noexcept {
-    while (p < end) {
-        unsigned char c = byte(p);
-        if (c < 0x80) {
-            if (ascii_classes[c] != bare) break;
-        } else if (whitespace_len(p, end)) {
-            break;
-        }
+    for (;;) {
+        while (p < end && (classes[byte(p)] & bare)) ++p;
+        if (p == end || !(classes[byte(p)] & high) || whitespace_len(p, end)) return p;
         ++p;
     }
-    return p;
 }
 
 const char* skip_inline_space(const char* p, const char* end) noexcept {
@@ -118,8 +121,13 @@ bool is_all_whitespace(std::string_view text) noexcept {
 }
 
 bool is_expr_key(std::string_view key) noexcept {
-    return key == "sql" || key == "html" || key == "expression" ||
-           key == "expression_custom_filter" || key.starts_with("sql_") || key.ends_with("_sql");
+    if (key.ends_with("_sql")) return true;
+    switch (key.empty() ? '\0' : key.front()) {
+    case 's': return key == "sql" || key.starts_with("sql_");
+    case 'h': return key == "html";
+    case 'e': return key == "expression" || key == "expression_custom_filter";
+    default: return false;
+    }
 }
 
 } // namespace quarel::lex

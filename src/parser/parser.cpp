@@ -19,7 +19,8 @@ constexpr const char* too_deep = "nesting deeper than 256 levels";
 class Parser {
   public:
     Parser(std::string_view source, int depth)
-        : begin_(source.data()), end_(source.data() + source.size()), depth_(depth) {}
+        : begin_(source.data()), end_(source.data() + source.size()), arena_(source.size()),
+          depth_(depth) {}
 
     std::variant<Body, ParseError> document() {
         Body root;
@@ -33,8 +34,8 @@ class Parser {
     }
 
   private:
-    Text text(const char* from, const char* to) const {
-        return Text(std::string_view(from, static_cast<std::size_t>(to - from)));
+    Text text(const char* from, const char* to) {
+        return Text(arena_, std::string_view(from, static_cast<std::size_t>(to - from)));
     }
 
     bool fail(const char* at, const char* message) {
@@ -84,11 +85,12 @@ class Parser {
             const char* key_end = skip_bare_token(key, end_);
             const char* colon = skip_inline_space(key_end, end_);
             if (colon == end_ || *colon != ':') return fail(colon, "expected `:` after key");
-            Pair pair{text(p, key), text(key, key_end), text(key_end, colon), Text(), Literal{}};
+            PairRef pair = PairRef::make_in(arena_, text(p, key), text(key, key_end),
+                                            text(key_end, colon), Text(), Literal{});
             p = colon + 1;
-            bool ok = is_expr_key(pair.key) ? expression(p, pair) : value(p, pair);
+            bool ok = is_expr_key(pair->key) ? expression(p, *pair) : value(p, *pair);
             if (!ok) return false;
-            pairs.push_back(PairRef::make(std::move(pair)));
+            pairs.push_back(std::move(pair));
         }
     }
 
@@ -101,7 +103,7 @@ class Parser {
         std::string_view trimmed = trim_whitespace(raw);
         const char* text_end = trimmed.data() + trimmed.size();
         pair.after_colon = text(p, trimmed.data());
-        pair.value = Expr{Text(trimmed), text(text_end, p + stop)};
+        pair.value = Expr{Text(arena_, trimmed), text(text_end, p + stop)};
         p += stop + 2;
         return true;
     }
@@ -118,35 +120,35 @@ class Parser {
             pair.value = std::move(s);
             return true;
         }
-        case '[': {
-            List list;
-            if (!this->list(p, list)) return false;
-            pair.value = Boxed<List>(std::move(list));
-            return true;
-        }
-        case '{': return block(p, pair, Block{});
+        case '[': return list(p, boxed_in(pair.value, List{}));
+        case '{': return block(p, boxed_in(pair.value, Block{}));
         }
         if (!is_bare_char(v, end_)) return fail(v, "expected a value");
         const char* token_end = skip_bare_token(v, end_);
         const char* brace = skip_trivia(token_end, end_);
         if (brace != end_ && *brace == '{') {
             p = brace;
-            return block(p, pair, Block{text(v, token_end), text(token_end, brace), Body()});
+            return block(
+                p, boxed_in(pair.value, Block{text(v, token_end), text(token_end, brace), Body()}));
         }
         pair.value = Literal{text(v, token_end)};
         p = token_end;
         return true;
     }
 
+    // Nodes are made in place, in the arena, before their contents are read.
+    template <class T, class V> T& boxed_in(V& value, T init) {
+        return *value.template emplace<Boxed<T>>(arena_, std::move(init));
+    }
+
     // At the `{` of a block.
-    bool block(const char*& p, Pair& pair, Block b) {
+    bool block(const char*& p, Block& b) {
         if (!enter(p)) return false;
         ++p;
         if (!body(p, b.body)) return false;
         if (p == end_ || *p != '}') return fail(p, "expected `}` or a `key:` pair");
         ++p;
         leave();
-        pair.value = Boxed<Block>(std::move(b));
         return true;
     }
 
@@ -172,16 +174,16 @@ class Parser {
                 leave();
                 return true;
             }
-            ListItem item{text(p, element_start), Literal{}, std::nullopt};
+            // Nested lists gather their items one level deeper, so `item`
+            // stays in place while its element is read.
+            ListItem& item = items.emplace_back(text(p, element_start), Literal{}, std::nullopt);
             p = element_start;
             if (!element(p, item.value)) return false;
             const char* after = skip_trivia(p, end_);
             if (after != end_ && *after == ',') {
                 item.before_comma = text(p, after);
-                items.push_back(std::move(item));
                 p = after + 1;
             } else if (after != end_ && *after == ']') {
-                items.push_back(std::move(item));
                 take(items, out.items);
                 out.trailing = text(p, after);
                 p = after + 1;
@@ -195,12 +197,7 @@ class Parser {
 
     bool element(const char*& p, ListValue& out) {
         if (p == end_) return fail(p, "expected a list element");
-        if (*p == '[') {
-            List nested;
-            if (!list(p, nested)) return false;
-            out = Boxed<List>(std::move(nested));
-            return true;
-        }
+        if (*p == '[') return list(p, boxed_in(out, List{}));
         if (*p == '"') {
             String s;
             if (!quoted(p, s.content)) return false;
@@ -217,17 +214,17 @@ class Parser {
         }
         if (!enter(p)) return false;
         const char* nested = skip_trivia(colon + 1, end_);
-        ListPair pair{text(p, token_end), text(token_end, colon), text(colon + 1, nested),
-                      Literal{}};
+        ListPair& pair = boxed_in(out, ListPair{text(p, token_end), text(token_end, colon),
+                                                text(colon + 1, nested), Literal{}});
         p = nested;
         if (!element(p, pair.value)) return false;
         leave();
-        out = Boxed<ListPair>(std::move(pair));
         return true;
     }
 
     const char* begin_;
     const char* end_;
+    Arena arena_;
     const char* fail_at_ = nullptr;
     const char* fail_message_ = "";
     int depth_;

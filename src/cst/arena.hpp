@@ -1,0 +1,52 @@
+// Arena: where the parser takes the memory of the trees it builds.
+//
+// A parse makes hundreds of thousands of small objects (pair nodes, blocks,
+// lists, long texts). Taken from malloc one by one, and given back one by
+// one when the document goes, they cost more than reading the source. An
+// arena hands them out from large chunks instead.
+//
+// Each allocation holds one reference to the memory it came from, and the
+// chunks are freed when the last reference goes. So an object stays valid
+// wherever it is moved and however long it lives (a pair kept by Python
+// after its document is gone), and whoever frees it need not know its
+// arena: `Arena::release` finds it in a header in front of the allocation.
+// The price is that memory given back by one object is not reused: the
+// chunks live as long as anything made in them.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace quarel {
+
+class Arena {
+  public:
+    // `expected` is the size of the source: it sizes the first chunk, so a
+    // small document takes one small chunk.
+    explicit Arena(std::size_t expected);
+    Arena(const Arena&) = delete;
+    Arena& operator=(const Arena&) = delete;
+    ~Arena();
+
+    // Memory for one object, aligned to 8 bytes, holding one reference.
+    void* allocate(std::size_t size);
+    // Gives back an allocation's reference.
+    static void release(void* allocation) noexcept;
+
+  private:
+    struct Memory;
+    // A new chunk of `size` bytes, linked into memory_; returns where its
+    // usable part starts.
+    char* new_chunk(std::size_t size);
+
+    Memory* memory_;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    std::size_t chunk_size_;
+    // References taken from memory_ in advance, one handed to each
+    // allocation, so that an allocation costs no atomic operation.
+    std::uint64_t credits_ = 0;
+};
+
+} // namespace quarel
