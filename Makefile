@@ -65,7 +65,7 @@ fuzz:
 # The whole suite against the extension built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (in build/sanitize, beside the installed build).
 # CPython's own allocations outlive exit, so leak detection is off here;
-# tests/test_leaks.py measures growth instead.
+# tests/test_leaks.py measures growth instead. SANITIZE_TESTS picks a subset.
 sanitize: $(VENV)/.ready
 	$(BIN)/cmake -S . -B build/sanitize -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DTALLIX_SANITIZE=ON -DPython_EXECUTABLE=$(CURDIR)/$(BIN)/python >/dev/null
