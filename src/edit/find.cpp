@@ -2,22 +2,44 @@
 
 namespace quarel {
 
-bool matches(const Pair& pair, std::string_view key,
-             std::optional<std::string_view> name) noexcept {
-    if (pair.key.view() != key) return false;
-    if (!name) return true;
-    const Block* block = block_of(pair.value);
-    return block && block->name && block->name->view() == *name;
+namespace {
+
+// Calls found(pair) for each match in order until it returns false. False
+// when a pair is busy.
+template <class Found>
+bool each_match(const Body& body, std::string_view key, std::optional<std::string_view> name,
+                Found found) {
+    for (const PairRef& pair : body.pairs) {
+        ReadGuard guard(pair.lock());
+        if (!guard) return false;
+        if (matches(*pair, key, name) && !found(pair)) break;
+    }
+    return true;
 }
+
+} // namespace
 
 std::variant<PairRef, Busy> find(const Body& body, std::string_view key,
                                  std::optional<std::string_view> name) {
-    for (const PairRef& pair : body.pairs) {
-        ReadGuard guard(pair.lock());
-        if (!guard) return Busy{};
-        if (matches(*pair, key, name)) return pair;
-    }
-    return PairRef();
+    PairRef first;
+    if (!each_match(body, key, name, [&](const PairRef& pair) {
+            first = pair;
+            return false;
+        }))
+        return Busy{};
+    return first;
+}
+
+std::variant<std::vector<PairRef>, Busy> find_all(const Body& body, std::string_view key,
+                                                  std::optional<std::string_view> name,
+                                                  std::size_t limit) {
+    std::vector<PairRef> found;
+    if (!each_match(body, key, name, [&](const PairRef& pair) {
+            found.push_back(pair);
+            return found.size() < limit;
+        }))
+        return Busy{};
+    return found;
 }
 
 } // namespace quarel

@@ -4,19 +4,33 @@
 #include "cst/tree.hpp"
 #include "edit/busy.hpp"
 
+#include <cstddef>
+#include <limits>
 #include <optional>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace quarel {
 
 // Whether the pair has this key and, when a name is given, holds a block of
 // that name. Compared byte for byte; the caller holds the pair's lock.
-bool matches(const Pair& pair, std::string_view key, std::optional<std::string_view> name) noexcept;
+inline bool matches(const Pair& pair, std::string_view key,
+                    std::optional<std::string_view> name) noexcept {
+    if (pair.key.view() != key) return false;
+    if (!name) return true;
+    const Block* block = block_of(pair.value);
+    return block && block->name && block->name->view() == *name;
+}
 
 // The first of the body's own pairs that matches (a new reference), a null
 // handle when none does, or Busy. The caller holds the body's lock.
 std::variant<PairRef, Busy> find(const Body& body, std::string_view key,
                                  std::optional<std::string_view> name);
+
+// Every one of the body's own pairs that matches, in order, up to `limit`.
+std::variant<std::vector<PairRef>, Busy>
+find_all(const Body& body, std::string_view key, std::optional<std::string_view> name,
+         std::size_t limit = std::numeric_limits<std::size_t>::max());
 
 } // namespace quarel

@@ -60,22 +60,40 @@ bool parse_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject
     return true;
 }
 
-std::optional<std::string> utf8(PyObject* str) {
+namespace {
+
+std::optional<Encoded> encode(PyObject* str) {
     Ref bytes(PyUnicode_AsUTF8String(str));
     if (!bytes) return std::nullopt;
     char* data;
     Py_ssize_t size;
     if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return std::nullopt;
-    return std::string(data, static_cast<std::size_t>(size));
+    return Encoded{std::move(bytes), std::string_view(data, static_cast<std::size_t>(size))};
+}
+
+bool check_str(const char* function, const char* param, PyObject* obj) {
+    if (PyUnicode_Check(obj)) return true;
+    PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %s", function, param,
+                 type_name(obj).c_str());
+    return false;
+}
+
+} // namespace
+
+std::optional<std::string> utf8(PyObject* str) {
+    auto encoded = encode(str);
+    if (!encoded) return std::nullopt;
+    return std::string(encoded->text);
 }
 
 std::optional<std::string> text_arg(const char* function, const char* param, PyObject* obj) {
-    if (!PyUnicode_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str, not %s", function, param,
-                     type_name(obj).c_str());
-        return std::nullopt;
-    }
+    if (!check_str(function, param, obj)) return std::nullopt;
     return utf8(obj);
+}
+
+std::optional<Encoded> encoded_arg(const char* function, const char* param, PyObject* obj) {
+    if (!check_str(function, param, obj)) return std::nullopt;
+    return encode(obj);
 }
 
 Ref to_str(std::string_view text) {

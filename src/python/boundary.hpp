@@ -44,6 +44,13 @@ std::optional<std::string> utf8(PyObject* str);
 // Like utf8, but first raises TypeError "f() argument 'p' must be str, not T"
 // when the object is not a str.
 std::optional<std::string> text_arg(const char* function, const char* param, PyObject* obj);
+// The UTF-8 text of a str argument left in the bytes object that encoding
+// made, for large texts that need not be copied again.
+struct Encoded {
+    Ref bytes;
+    std::string_view text;
+};
+std::optional<Encoded> encoded_arg(const char* function, const char* param, PyObject* obj);
 // A new str from UTF-8 text.
 Ref to_str(std::string_view text);
 

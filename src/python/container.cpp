@@ -10,6 +10,7 @@
 #include "python/convert.hpp"
 #include "python/syntax_error.hpp"
 
+#include <limits>
 #include <vector>
 
 namespace quarel::py {
@@ -81,17 +82,12 @@ std::optional<std::vector<PairRef>> matching(PyObject* self, std::string_view ke
                                              const std::optional<std::string>& name, bool first) {
     ContainerLock access(container_of(self), ContainerLock::shared);
     if (!access) return access.raise(), std::nullopt;
-    std::vector<PairRef> found;
     std::optional<std::string_view> wanted;
     if (name) wanted = *name;
-    for (const PairRef& child : access.body().pairs) {
-        ReadGuard guard(child.lock());
-        if (!guard) return raise_busy("pair"), std::nullopt;
-        if (!matches(*child, key, wanted)) continue;
-        found.push_back(child);
-        if (first) break;
-    }
-    return found;
+    auto found =
+        find_all(access.body(), key, wanted, first ? 1 : std::numeric_limits<std::size_t>::max());
+    if (std::holds_alternative<Busy>(found)) return raise_busy("pair"), std::nullopt;
+    return std::get<std::vector<PairRef>>(std::move(found));
 }
 
 // The value of the first child with key. `missing` tells an absent child
@@ -250,7 +246,7 @@ PyObject* add_source(PyObject* self, PyObject* args, PyObject* kwargs) {
         PyObject* arg[2];
         if (!parse_args({"add_source", {"source", "index"}, 2, 1}, args, kwargs, arg))
             return nullptr;
-        auto source = text_arg("add_source", "source", arg[0]);
+        auto source = encoded_arg("add_source", "source", arg[0]);
         std::optional<long long> index;
         if (!source || !index_arg("add_source", arg[1], index) || !check_depth(child_depth(self)))
             return nullptr;
@@ -260,7 +256,7 @@ PyObject* add_source(PyObject* self, PyObject* args, PyObject* kwargs) {
             if (!access) return access.raise();
             std::size_t at;
             if (!resolve_index(index, access.body().pairs.size(), at)) return nullptr;
-            result = insert_source(access.body(), at, *source, access.base_indent(),
+            result = insert_source(access.body(), at, source->text, access.base_indent(),
                                    access.top_level(), child_depth(self));
         }
         if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);

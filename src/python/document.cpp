@@ -18,9 +18,9 @@ PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs) {
     return shield<PyObject*>(nullptr, [&]() -> PyObject* {
         PyObject* arg[1];
         if (!parse_args({function, {"source"}, 1, 1}, args, kwargs, arg)) return nullptr;
-        auto source = text_arg(function, "source", arg[0]);
+        auto source = encoded_arg(function, "source", arg[0]);
         if (!source) return nullptr;
-        auto result = parse(*source);
+        auto result = parse(source->text);
         if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
         return make_document(DocHandle::make(std::move(std::get<Body>(result)))).release();
     });
