@@ -1,0 +1,409 @@
+// The editing engine under arbitrary edit sequences. An input is a document
+// followed by edits, decoded as
+//
+//   input  := u16 length (little-endian), document text, edit*
+//   edit   := opcode byte, then the operands the opcode reads
+//   text   := length byte, bytes
+//
+// where a pair or a container is chosen by a byte modulo the number of
+// candidates. The edits are made the way the Python layer makes them: keys,
+// names and values are checked and built as it checks and builds them, and
+// an edit it would refuse is skipped. After every edit the document, and
+// every pair taken out of it, must print as text that parses back to the
+// same tree; an edit that fails must change nothing.
+#include "edit/comments.hpp"
+#include "edit/insert.hpp"
+#include "edit/layout.hpp"
+#include "edit/remove.hpp"
+#include "edit/replace.hpp"
+#include "edit/scalars.hpp"
+#include "edit/separation.hpp"
+#include "parser/lexer.hpp"
+#include "same_tree.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using namespace quarel;
+
+namespace {
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "edit_fuzzer: %s\n", what);
+    std::abort();
+}
+
+void expect(bool ok, const char* what) {
+    if (!ok) fail(what);
+}
+
+// Python hands the engine only text that encodes to UTF-8.
+bool valid_utf8(std::string_view s) {
+    for (std::size_t i = 0; i < s.size();) {
+        auto c = static_cast<unsigned char>(s[i]);
+        std::size_t len = c < 0x80         ? 1
+                          : (c >> 5) == 6  ? 2
+                          : (c >> 4) == 14 ? 3
+                          : (c >> 3) == 30 ? 4
+                                           : 0;
+        if (len == 0 || i + len > s.size()) return false;
+        char32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (std::size_t k = 1; k < len; ++k) {
+            auto d = static_cast<unsigned char>(s[i + k]);
+            if ((d & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+class Reader {
+  public:
+    Reader(const std::uint8_t* data, std::size_t size) : p_(data), end_(data + size) {}
+    bool done() const { return p_ == end_; }
+    std::uint8_t byte() { return p_ < end_ ? *p_++ : 0; }
+    std::size_t pick(std::size_t n) { return byte() % n; }
+    std::string_view bytes(std::size_t n) {
+        n = std::min(n, static_cast<std::size_t>(end_ - p_));
+        std::string_view s(reinterpret_cast<const char*>(p_), n);
+        p_ += n;
+        return s;
+    }
+    std::optional<std::string> text() {
+        std::string_view s = bytes(byte());
+        if (!valid_utf8(s)) return std::nullopt;
+        return std::string(s);
+    }
+
+  private:
+    const std::uint8_t* p_;
+    const std::uint8_t* end_;
+};
+
+// Nesting as the parser counts it: blocks, lists and list pairs.
+int depth(const ListValue& value);
+int depth(const List& list) {
+    int deepest = 0;
+    for (const ListItem& item : list.items) deepest = std::max(deepest, depth(item.value));
+    return 1 + deepest;
+}
+int depth(const ListValue& value) {
+    if (auto* pair = std::get_if<Boxed<ListPair>>(&value)) return 1 + depth((*pair)->value);
+    if (auto* list = std::get_if<Boxed<List>>(&value)) return depth(**list);
+    return 0;
+}
+int depth(const Body& body);
+int depth(const Value& value) {
+    if (const List* list = list_of(value)) return depth(*list);
+    if (const Block* block = block_of(value)) return 1 + depth(block->body);
+    return 0;
+}
+int depth(const Body& body) {
+    int deepest = 0;
+    for (const PairRef& pair : body.pairs) deepest = std::max(deepest, depth(pair->value));
+    return deepest;
+}
+
+// A body that pairs can be added to, with the layout context the Python
+// layer gives it, and how many blocks enclose it.
+struct Container {
+    Body* body;
+    std::string base_indent;
+    bool top_level;
+    int blocks;
+};
+
+// A pair that edits can reach, the container it was found in (none for a
+// pair taken out of the document: it no longer sits in one), and how many
+// blocks enclose it.
+struct Site {
+    PairRef pair;
+    std::optional<std::size_t> container;
+    int blocks;
+};
+
+class Session {
+  public:
+    explicit Session(Body root) : root_(std::move(root)) {}
+
+    // False when the input is used up.
+    bool step(Reader& in) {
+        if (in.done()) return false;
+        survey();
+        switch (in.pick(7)) {
+        case 0: add(in); break;
+        case 1: add_source(in); break;
+        case 2: remove(in); break;
+        case 3: replace(in); break;
+        case 4: comment(in); break;
+        case 5: rename(in); break;
+        case 6: rename_block(in); break;
+        }
+        check();
+        return true;
+    }
+
+  private:
+    // Lists the containers and pairs in walk order, then those under the
+    // detached pairs.
+    void survey() {
+        containers_.clear();
+        sites_.clear();
+        containers_.push_back({&root_, "", true, 0});
+        visit(0);
+        for (const PairRef& pair : detached_) {
+            sites_.push_back({pair, std::nullopt, 0});
+            enter(pair, 0);
+        }
+    }
+    void visit(std::size_t index) {
+        Container c = containers_[index];
+        for (const PairRef& pair : c.body->pairs) {
+            sites_.push_back({pair, index, c.blocks});
+            enter(pair, c.blocks);
+        }
+    }
+    void enter(const PairRef& pair, int blocks) {
+        if (Block* block = block_of(pair->value)) {
+            containers_.push_back(
+                {&block->body, std::string(line_indent(pair->leading)), false, blocks + 1});
+            visit(containers_.size() - 1);
+        }
+    }
+
+    Container& container(Reader& in) { return containers_[in.pick(containers_.size())]; }
+    const Site* site(Reader& in) {
+        if (sites_.empty()) return nullptr;
+        return &sites_[in.pick(sites_.size())];
+    }
+
+    std::optional<std::string> token(Reader& in) {
+        auto text = in.text();
+        if (!text || !lex::is_bare_token(*text)) return std::nullopt;
+        return text;
+    }
+
+    // A list as the Python layer builds one: `[a, b, c]`, elements bare when
+    // they may be, else quoted.
+    std::optional<List> list(Reader& in, int level) {
+        if (level > max_depth) return std::nullopt;
+        List out;
+        std::size_t n = in.pick(5);
+        for (std::size_t i = 0; i < n; ++i) {
+            auto element = list_value(in, level, true);
+            if (!element) return std::nullopt;
+            out.items.push_back({Text(i ? " " : ""), std::move(*element), Text()});
+        }
+        if (!out.items.empty()) out.items.back().before_comma.reset();
+        return out;
+    }
+    std::optional<ListValue> list_value(Reader& in, int level, bool pairs_allowed) {
+        switch (in.pick(pairs_allowed ? 4 : 3)) {
+        case 0: {
+            auto text = in.text();
+            if (!text) return std::nullopt;
+            if (is_literal(*text)) return Literal{Text(*text)};
+            return String{Text(escape_string(*text))};
+        }
+        case 1: {
+            auto text = token(in); // a number's str()
+            if (!text) return std::nullopt;
+            return Literal{Text(*text)};
+        }
+        case 2: {
+            auto nested = list(in, level + 1);
+            if (!nested) return std::nullopt;
+            return Boxed<List>(std::move(*nested));
+        }
+        default: {
+            auto key = token(in);
+            auto value = key ? list_value(in, level, false) : std::nullopt;
+            if (!value) return std::nullopt;
+            return Boxed<ListPair>(ListPair{Text(*key), Text(), Text(" "), std::move(*value)});
+        }
+        }
+    }
+
+    // A value for `key` as add() or set_value() converts one; nullopt where
+    // the Python layer refuses.
+    std::optional<Value> value(Reader& in, std::string_view key, bool block_allowed) {
+        std::optional<Value> out;
+        switch (in.pick(block_allowed ? 6 : 5)) {
+        case 0:
+            if (auto text = in.text()) {
+                auto inferred = infer_scalar(key, *text);
+                if (auto* v = std::get_if<Value>(&inferred)) out = std::move(*v);
+            }
+            break;
+        case 1:
+            if (auto text = in.text()) out = String{Text(escape_string(*text))};
+            break;
+        case 2:
+            if (auto text = token(in)) out = Literal{Text(*text)};
+            break;
+        case 3:
+            if (auto text = in.text(); text && text->find(";;") == std::string::npos)
+                out = expr_value(*text);
+            break;
+        case 4:
+            if (auto l = list(in, 1)) out = Boxed<List>(std::move(*l));
+            break;
+        default:
+            if (in.byte() & 1) {
+                if (auto name = token(in)) out = block_value(*name);
+            } else {
+                out = block_value(std::nullopt);
+            }
+        }
+        // Expression keys hold expressions and nothing else does.
+        if (out && lex::is_expr_key(key) != (kind_of(*out) == Kind::expr)) return std::nullopt;
+        return out;
+    }
+
+    void add(Reader& in) {
+        Container& c = container(in);
+        std::size_t index = in.byte();
+        auto key = token(in);
+        if (!key) return;
+        auto v = value(in, *key, true);
+        if (!v || c.blocks + depth(*v) > max_depth) return;
+        auto added =
+            insert(*c.body, index, new_pair(*key, std::move(*v)), c.base_indent, c.top_level);
+        expect(added.has_value(), "insert reported a busy pair");
+    }
+
+    void add_source(Reader& in) {
+        Container& c = container(in);
+        std::size_t index = in.byte();
+        auto source = in.text();
+        if (!source) return;
+        std::string before = everything();
+        auto result = insert_source(*c.body, index, *source, c.base_indent, c.top_level, c.blocks);
+        expect(!std::holds_alternative<Busy>(result), "insert_source reported a busy pair");
+        if (std::holds_alternative<ParseError>(result))
+            expect(everything() == before, "a snippet that failed to parse changed the tree");
+    }
+
+    // remove() on any container with any pair: a pair it does not hold is
+    // left alone.
+    void remove(Reader& in) {
+        Container& c = container(in);
+        const Site* s = site(in);
+        if (!s) return;
+        PairRef pair = s->pair;
+        std::string before = everything();
+        Removal result = remove_pair(*c.body, pair, c.top_level);
+        expect(result != Removal::busy, "remove_pair reported a busy pair");
+        if (result == Removal::absent) {
+            expect(everything() == before, "removing an absent pair changed the tree");
+            return;
+        }
+        detached_.push_back(std::move(pair));
+    }
+
+    void replace(Reader& in) {
+        const Site* s = site(in);
+        if (!s) return;
+        auto v = value(in, s->pair->key.str(), false);
+        if (!v || s->blocks + depth(*v) > max_depth) return;
+        if (s->container)
+            expect(separate_after(*containers_[*s->container].body, s->pair, *v),
+                   "separate_after reported a busy pair");
+        set_value(*s->pair, std::move(*v));
+    }
+
+    void comment(Reader& in) {
+        const Site* s = site(in);
+        if (!s) return;
+        std::vector<std::string> lines(in.pick(4));
+        for (std::string& line : lines) {
+            auto text = in.text();
+            if (!text) return;
+            line = std::move(*text);
+        }
+        bool first = s->container == 0 && root_.pairs.front().same(s->pair);
+        s->pair->leading = Text(with_comments(s->pair->leading, lines, first));
+    }
+
+    void rename(Reader& in) {
+        const Site* s = site(in);
+        auto key = s ? token(in) : std::nullopt;
+        if (!key || lex::is_expr_key(*key) != (kind_of(s->pair->value) == Kind::expr)) return;
+        s->pair->key = Text(*key);
+    }
+
+    void rename_block(Reader& in) {
+        const Site* s = site(in);
+        if (!s) return;
+        std::optional<std::string> name;
+        if (in.byte() & 1) {
+            name = token(in);
+            if (!name) return;
+        }
+        Block* block = block_of(s->pair->value);
+        if (!block) return;
+        if (name && !block->name && block->before_brace.empty()) block->before_brace = Text(" ");
+        if (name)
+            block->name = Text(*name);
+        else
+            block->name.reset();
+    }
+
+    // The text of the document and of every detached pair.
+    std::string everything() const {
+        std::string out;
+        expect(print_body(root_, out), "printing met a locked pair");
+        for (const PairRef& pair : detached_) {
+            out += '\0';
+            expect(print_pair(pair, out, true), "printing met a locked pair");
+        }
+        return out;
+    }
+
+    void check() const {
+        std::string text;
+        expect(print_body(root_, text), "printing met a locked pair");
+        auto parsed = parse(text);
+        expect(std::holds_alternative<Body>(parsed), "the edited document does not parse");
+        expect(fuzz::same_body(root_, std::get<Body>(parsed)),
+               "the edited document parses back to a different tree");
+        for (const PairRef& pair : detached_) {
+            auto alone = parse(fuzz::printed(pair));
+            expect(std::holds_alternative<Body>(alone), "a detached pair does not parse");
+            const Body& body = std::get<Body>(alone);
+            expect(body.pairs.size() == 1 && body.trailing.empty() &&
+                       fuzz::same_pair(pair, body.pairs.front()),
+                   "a detached pair parses back to a different pair");
+        }
+    }
+
+    Body root_;
+    std::vector<PairRef> detached_;
+    std::vector<Container> containers_;
+    std::vector<Site> sites_;
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    Reader in(data, size);
+    std::size_t length = in.byte();
+    length |= static_cast<std::size_t>(in.byte()) << 8;
+    std::string_view source = in.bytes(length);
+    if (!valid_utf8(source)) return -1;
+    auto parsed = parse(source);
+    if (!std::holds_alternative<Body>(parsed)) return -1;
+    Session session(std::move(std::get<Body>(parsed)));
+    while (session.step(in)) {
+    }
+    return 0;
+}

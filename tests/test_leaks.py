@@ -1,0 +1,40 @@
+"""Memory stays flat across rounds of every kind of call.
+
+The rounds (bench/leaks.py) parse, read, walk, add, remove, replace values,
+detach pairs, edit comments and fail on purpose, and keep Pair objects
+alive past their Document. The tree lives in C++ allocations, so malloc's
+own count of bytes in use is watched beside Python's count of live blocks.
+"""
+
+import pathlib
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
+
+import leaks  # noqa: E402
+from tallix_cst import parse_quarel  # noqa: E402
+
+ROUNDS = 10_000
+
+
+def test_rounds_leave_nothing_behind():
+    before, after = leaks.run(ROUNDS, warmup=500)
+    # A leak of one object or one tree node per round would show thousands.
+    assert after["blocks"] - before["blocks"] < ROUNDS // 20
+    assert after["heap"] - before["heap"] < ROUNDS * 16
+    assert leaks.SANITIZED or after["rss"] - before["rss"] < 2**20
+
+
+def test_last_pair_frees_the_document():
+    baseline = leaks.snapshot()["heap"]
+    doc = parse_quarel("view: v {\n" + "  a: {\n    b: [1, 2, 3]\n  }\n" * 20000 + "}\n")
+    deep = doc.walk()[-1]
+    detached = doc.find("view").find("a")
+    detached.detach()
+    size = leaks.snapshot()["heap"] - baseline
+    del doc
+    # The Pair objects keep the whole tree alive through their parents.
+    assert leaks.snapshot()["heap"] - baseline > size // 2
+    assert deep.parent.parent.parent.to_string().startswith("view: v {")
+    del deep, detached
+    assert leaks.snapshot()["heap"] - baseline < size // 100
