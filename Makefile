@@ -19,8 +19,11 @@ install: $(VENV)/.ready
 	rm -rf build/wheel && mkdir -p build/wheel && mv $$wheels/*.whl build/wheel/ && \
 	rm -rf $$wheels
 
+# The sanitized run covers the tests that push hardest on memory and
+# re-entry; the whole suite under the sanitizers is `make sanitize`.
 test: install check
 	$(BIN)/python -m pytest -q
+	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py"
 
 # The stub matches the module, the examples pass mypy --strict against the installed
 # package (so its py.typed is checked too), so does the package's source, and the wheel
