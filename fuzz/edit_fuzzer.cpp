@@ -18,6 +18,7 @@
 #include "edit/replace.hpp"
 #include "edit/scalars.hpp"
 #include "edit/separation.hpp"
+#include "expect.hpp"
 #include "parser/lexer.hpp"
 #include "same_tree.hpp"
 
@@ -33,15 +34,6 @@
 using namespace quarel;
 
 namespace {
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "edit_fuzzer: %s\n", what);
-    std::abort();
-}
-
-void expect(bool ok, const char* what) {
-    if (!ok) fail(what);
-}
 
 // Python hands the engine only text that encodes to UTF-8.
 bool valid_utf8(std::string_view s) {

@@ -5,6 +5,8 @@
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
 
+#include "expect.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -16,15 +18,6 @@
 using namespace quarel;
 
 namespace {
-
-[[noreturn]] void fail(const char* what) {
-    std::fprintf(stderr, "parse_fuzzer: %s\n", what);
-    std::abort();
-}
-
-void expect(bool ok, const char* what) {
-    if (!ok) fail(what);
-}
 
 bool is_trivia(std::string_view text) {
     return lex::skip_trivia(text.data(), text.data() + text.size()) == text.data() + text.size();
