@@ -1,0 +1,62 @@
+// The engine's parse and print alone, without the interpreter, so that the
+// instructions they take can be counted apart from CPython's conversions.
+//
+// Usage: engine FILE OPERATION TIMES
+//   parse   parse the file's bytes into a tree
+//   print   print a tree of the file (parsed beforehand) into a string
+// bench/instructions.py runs each operation TIMES = 1 and TIMES = 0 under
+// callgrind and takes the difference.
+#include "cst/printer.hpp"
+#include "parser/parser.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace {
+
+std::string read_file(const char* path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+quarel::Body parsed(std::string_view source) {
+    auto result = quarel::parse(source);
+    if (auto* error = std::get_if<quarel::ParseError>(&result)) {
+        std::fprintf(stderr, "line %llu: %s\n", static_cast<unsigned long long>(error->line),
+                     error->message.c_str());
+        std::exit(1);
+    }
+    return std::move(std::get<quarel::Body>(result));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s FILE parse|print TIMES\n", argv[0]);
+        return 2;
+    }
+    std::string source = read_file(argv[1]);
+    std::string_view operation = argv[2];
+    int times = std::atoi(argv[3]);
+    std::size_t checksum = 0;
+    if (operation == "parse") {
+        for (int i = 0; i < times; ++i) checksum += parsed(source).pairs.size();
+    } else if (operation == "print") {
+        quarel::Body body = parsed(source);
+        for (int i = 0; i < times; ++i) {
+            std::string out;
+            quarel::print_body(body, out);
+            checksum += out.size();
+        }
+    } else {
+        std::fprintf(stderr, "unknown operation %s\n", argv[2]);
+        return 2;
+    }
+    std::printf("%zu\n", checksum);
+}

@@ -1,0 +1,112 @@
+"""Instructions per byte of parsing and printing, counted by callgrind.
+
+Each operation is counted as a script that does it once minus the same
+script doing it zero times, so that starting the interpreter, reading the
+input and building what the operation needs cancel out. The counts do not
+move with the machine's load, unlike times. json is counted in the same run
+as the reference, on the JSON twin of the same document.
+
+The engine's own parse and print are counted through bench/engine.cpp (built
+by `make bench` into build/bench), without the interpreter: they are what
+parsing from bytes and printing to bytes cost once the binding adds nothing
+but the Python object around them.
+
+Run alone: .venv/bin/python bench/instructions.py [SIZE]   (default 10 MB)
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import subprocess
+import sys
+import tempfile
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import corpus  # noqa: E402
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ENGINE = os.path.join(ROOT, "build", "bench", "engine_bench")
+
+# The script run by the interpreter: SETUP, then OPERATION `times` times.
+SCRIPT = """\
+import json, sys
+import tallix_cst
+times = int(sys.argv[1])
+with open({quarel!r}, "rb") as f:
+    quarel_bytes = f.read()
+with open({json!r}, "rb") as f:
+    json_text = f.read().decode()
+quarel = quarel_bytes.decode()
+{setup}
+for _ in range(times):
+    result = {operation}
+"""
+
+
+@dataclass
+class Operation:
+    name: str
+    reads: str  # "quarel" or "json": whose bytes it is counted per
+    setup: str = ""
+    operation: str = ""  # a Python expression, or
+    engine: str = ""  # an operation of the engine driver
+
+
+OPERATIONS = [
+    Operation("`parse_quarel(str)`", "quarel", operation="tallix_cst.parse_quarel(quarel)"),
+    Operation("`str.encode()` (CPython, UTF-8)", "quarel", operation="quarel.encode()"),
+    Operation("engine `parse` of the bytes", "quarel", engine="parse"),
+    Operation("`json.loads`", "json", operation="json.loads(json_text)"),
+    Operation("`Document.to_string()`", "quarel", setup="doc = tallix_cst.parse_quarel(quarel)",
+              operation="doc.to_string()"),
+    Operation("`bytes.decode()` (CPython, UTF-8)", "quarel", operation="quarel_bytes.decode()"),
+    Operation("engine print into a buffer", "quarel", engine="print"),
+    Operation("`json.dumps(indent=2)`", "json", setup="data = json.loads(json_text)",
+              operation="json.dumps(data, indent=2)"),
+]
+
+
+def callgrind(command: list[str]) -> int:
+    """Instructions executed by the command."""
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "callgrind.out")
+        subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}", *command],
+                       check=True, capture_output=True,
+                       env={**os.environ, "PYTHONHASHSEED": "0"})
+        with open(out) as f:
+            return int(re.search(r"^(?:summary|totals): (\d+)", f.read(), re.M).group(1))
+
+
+def count(op: Operation, paths: dict[str, str], times: int) -> int:
+    if op.engine:
+        return callgrind([ENGINE, paths["quarel"], op.engine, str(times)])
+    script = SCRIPT.format(setup=op.setup, operation=op.operation, **paths)
+    return callgrind([sys.executable, "-c", script, str(times)])
+
+
+def instructions_per_byte(size: int = 10_000_000) -> dict[str, float]:
+    """Each operation's instructions per byte of its input, on the
+    configuration document of about `size` bytes and its JSON twin."""
+    model = corpus.config_model(size)
+    texts = {"quarel": corpus.to_quarel(model).encode(), "json": corpus.to_json(model).encode()}
+    with tempfile.TemporaryDirectory() as tmp:
+        paths = {}
+        for kind, text in texts.items():
+            paths[kind] = os.path.join(tmp, kind)
+            with open(paths[kind], "wb") as f:
+                f.write(text)
+        runs = [(op, times) for op in OPERATIONS for times in (1, 0)]
+        with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+            counts = list(pool.map(lambda run: count(run[0], paths, run[1]), runs))
+    return {op.name: (counts[2 * i] - counts[2 * i + 1]) / len(texts[op.reads])
+            for i, op in enumerate(OPERATIONS)}
+
+
+if __name__ == "__main__":
+    size = int(sys.argv[1]) if len(sys.argv) > 1 else 10_000_000
+    for name, figure in instructions_per_byte(size).items():
+        print(f"{figure:8.2f}  {name}")
