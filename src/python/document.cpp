@@ -29,12 +29,11 @@ PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs) {
 PyObject* document_to_string(PyObject* self, PyObject*) {
     return shield<PyObject*>(nullptr, [&]() -> PyObject* {
         const DocHandle& root = as_document(self)->root;
-        std::string out;
-        {
-            ReadGuard guard(root.lock());
-            if (!guard || !print_body(*root, out)) return raise_busy("document");
-        }
-        return to_str(out).release();
+        ReadGuard guard(root.lock());
+        Printout printed;
+        if (!guard || !print_body(*root, printed)) return raise_busy("document");
+        std::string buffer;
+        return to_str(printed.joined(buffer)).release();
     });
 }
 
