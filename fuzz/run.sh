@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the libFuzzer targets over the C++ engine and runs each in turn.
 #
-# Usage: fuzz/run.sh SECONDS [TARGET...]   (targets: parse edit; default both)
+# Usage: fuzz/run.sh SECONDS [TARGET...]   (targets: parse edit utf8; default all)
 # FUZZ_SRC names another copy of src/ to fuzz (say, a commit's, exported
 # while the work tree is mid-edit); FUZZ_OUT another build folder.
 #
@@ -13,7 +13,7 @@ set -eu
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-parse edit}
+targets=${*:-parse edit utf8}
 
 CXX=${FUZZ_CXX:-clang++-19}
 if ! command -v "$CXX" >/dev/null; then
@@ -46,7 +46,7 @@ for target in $targets; do
     # shellcheck disable=SC2086
     "$CXX" -fsanitize=fuzzer,address,undefined $objects "$out/obj/fuzz_${target}_fuzzer.cpp.o" \
         -o "$out/${target}_fuzzer"
-    mkdir -p "$out/corpus/$target"
+    mkdir -p "$out/corpus/$target" "$out/seeds/$target"
     echo "fuzz $target for $seconds s"
     UBSAN_OPTIONS=print_stacktrace=1 "$out/${target}_fuzzer" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=4096 \
