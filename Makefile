@@ -35,9 +35,15 @@ check: install
 	@ls build/wheel/*-cp39-abi3-*.whl >/dev/null || (echo "the wheel is not tagged cp39-abi3"; exit 1)
 	$(BIN)/abi3audit --strict --summary build/wheel/*.whl
 
-# The benchmarks against the peers; tomlkit is installed for them alone.
+# The benchmarks against the peers; tomlkit is installed for them alone, and
+# valgrind (from Debian, when missing) counts instructions, of the installed
+# module and of the engine alone (bench/engine.cpp, built in build/bench).
 bench: install
 	$(BIN)/pip install -q -r bench/requirements.txt
+	command -v valgrind >/dev/null || (apt-get update -qq && apt-get install -y -qq valgrind)
+	$(BIN)/cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTALLIX_BENCH=ON \
+	  -DPython_EXECUTABLE=$(CURDIR)/$(BIN)/python >/dev/null
+	$(BIN)/cmake --build build/bench --target engine_bench
 	$(BIN)/python bench/run.py
 
 demo: install

@@ -3,12 +3,14 @@
 //
 // Usage: engine FILE OPERATION TIMES
 //   parse   parse the file's bytes into a tree
+//   loads   check that the bytes are UTF-8, then parse them
 //   print   print a tree of the file (parsed beforehand) into a buffer of
 //           its size, as a bytes object would be filled
 // bench/instructions.py runs each operation TIMES = 1 and TIMES = 0 under
 // callgrind and takes the difference.
 #include "cst/printer.hpp"
 #include "parser/parser.hpp"
+#include "parser/utf8.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,7 +42,7 @@ quarel::Body parsed(std::string_view source) {
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s FILE parse|print TIMES\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE parse|loads|print TIMES\n", argv[0]);
         return 2;
     }
     std::string source = read_file(argv[1]);
@@ -49,6 +51,9 @@ int main(int argc, char** argv) {
     std::size_t checksum = 0;
     if (operation == "parse") {
         for (int i = 0; i < times; ++i) checksum += parsed(source).pairs.size();
+    } else if (operation == "loads") {
+        for (int i = 0; i < times; ++i)
+            checksum += quarel::valid_utf8(source) ? parsed(source).pairs.size() : 0;
     } else if (operation == "print") {
         quarel::Body body = parsed(source);
         for (int i = 0; i < times; ++i) {

@@ -11,7 +11,7 @@ by `make bench` into build/bench), without the interpreter: they are what
 parsing from bytes and printing to bytes cost once the binding adds nothing
 but the Python object around them.
 
-Run alone: .venv/bin/python bench/instructions.py [SIZE]   (default 10 MB)
+Run alone: .venv/bin/python bench/instructions.py [SIZE]   (default 2.5 MB)
 """
 
 from __future__ import annotations
@@ -49,6 +49,7 @@ for _ in range(times):
 
 @dataclass
 class Operation:
+    key: str
     name: str
     reads: str  # "quarel" or "json": whose bytes it is counted per
     setup: str = ""
@@ -57,16 +58,19 @@ class Operation:
 
 
 OPERATIONS = [
-    Operation("`parse_quarel(str)`", "quarel", operation="tallix_cst.parse_quarel(quarel)"),
-    Operation("`str.encode()` (CPython, UTF-8)", "quarel", operation="quarel.encode()"),
-    Operation("engine `parse` of the bytes", "quarel", engine="parse"),
-    Operation("`json.loads`", "json", operation="json.loads(json_text)"),
-    Operation("`Document.to_string()`", "quarel", setup="doc = tallix_cst.parse_quarel(quarel)",
-              operation="doc.to_string()"),
-    Operation("`bytes.decode()` (CPython, UTF-8)", "quarel", operation="quarel_bytes.decode()"),
-    Operation("engine print into a buffer", "quarel", engine="print"),
-    Operation("`json.dumps(indent=2)`", "json", setup="data = json.loads(json_text)",
-              operation="json.dumps(data, indent=2)"),
+    Operation("parse_quarel", "`parse_quarel(str)`", "quarel", operation="tallix_cst.parse_quarel(quarel)"),
+    Operation("encode", "`str.encode()` (CPython, UTF-8)", "quarel", operation="quarel.encode()"),
+    Operation("parse", "engine: `parse` of the bytes", "quarel", engine="parse"),
+    Operation("loads", "engine: UTF-8 check and `parse` (what `loads(bytes)` costs)",
+              "quarel", engine="loads"),
+    Operation("json.loads", "`json.loads`", "json", operation="json.loads(json_text)"),
+    Operation("to_string", "`Document.to_string()`", "quarel",
+              setup="doc = tallix_cst.parse_quarel(quarel)", operation="doc.to_string()"),
+    Operation("decode", "`bytes.decode()` (CPython, UTF-8)", "quarel", operation="quarel_bytes.decode()"),
+    Operation("to_bytes", "engine: print into a buffer of its size (what `to_bytes()` costs)",
+              "quarel", engine="print"),
+    Operation("json.dumps", "`json.dumps(indent=2)`", "json",
+              setup="data = json.loads(json_text)", operation="json.dumps(data, indent=2)"),
 ]
 
 
@@ -88,7 +92,7 @@ def count(op: Operation, paths: dict[str, str], times: int) -> int:
     return callgrind([sys.executable, "-c", script, str(times)])
 
 
-def instructions_per_byte(size: int = 10_000_000) -> dict[str, float]:
+def instructions_per_byte(size: int) -> dict[str, float]:
     """Each operation's instructions per byte of its input, on the
     configuration document of about `size` bytes and its JSON twin."""
     model = corpus.config_model(size)
@@ -102,11 +106,12 @@ def instructions_per_byte(size: int = 10_000_000) -> dict[str, float]:
         runs = [(op, times) for op in OPERATIONS for times in (1, 0)]
         with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
             counts = list(pool.map(lambda run: count(run[0], paths, run[1]), runs))
-    return {op.name: (counts[2 * i] - counts[2 * i + 1]) / len(texts[op.reads])
+    return {op.key: (counts[2 * i] - counts[2 * i + 1]) / len(texts[op.reads])
             for i, op in enumerate(OPERATIONS)}
 
 
 if __name__ == "__main__":
-    size = int(sys.argv[1]) if len(sys.argv) > 1 else 10_000_000
-    for name, figure in instructions_per_byte(size).items():
-        print(f"{figure:8.2f}  {name}")
+    size = int(sys.argv[1]) if len(sys.argv) > 1 else 2_500_000
+    figures = instructions_per_byte(size)
+    for op in OPERATIONS:
+        print(f"{figures[op.key]:8.2f}  {op.name}")

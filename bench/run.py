@@ -9,7 +9,9 @@ moments another process has the core; on an idle machine it equals wall
 time, as nothing here waits or runs threads. Inputs are built from fixed seeds
 (corpus.py); memory is measured in fresh processes (memory.py). Throughput
 counts the bytes of each library's own text: the Quarel source, the JSON,
-the TOML. The output is a set of markdown tables, ending with the targets.
+the TOML. Instructions per byte are counted by callgrind (instructions.py),
+which no load on the machine moves. The output is a set of markdown tables,
+ending with the targets.
 """
 
 from __future__ import annotations
@@ -29,9 +31,13 @@ import tomlkit  # noqa: E402
 
 import corpus  # noqa: E402
 import tallix_cst  # noqa: E402
+from instructions import OPERATIONS, instructions_per_byte  # noqa: E402
 from memory import memory_ratios  # noqa: E402
 
 CONFIG_BYTES = 10_000_000  # the realistic document; scaling runs it at 1/4, 1/2, 1
+# Instructions are counted on the document at a quarter of its size: the
+# counts per byte are the same, and json.dumps under callgrind is slow.
+COUNTED_BYTES = CONFIG_BYTES // 4
 TOML_BYTES = 250_000  # tomlkit reads about a quarter of a megabyte per second
 SMALL_FILES, SMALL_BYTES = 5_000, 2_000
 DOUBLING_LIMIT = 2 * 1.3  # doubling the input may at most double the time, +30%
@@ -246,6 +252,15 @@ def scaling(results: dict) -> str:
                   "worst time ratio per doubling", "linear"], rows)
 
 
+# Instructions per byte, counted by callgrind
+
+
+def instructions(results: dict) -> str:
+    counts = results["instructions"] = instructions_per_byte(COUNTED_BYTES)
+    return table(["operation", "instructions per byte"],
+                 [[op.name, f"{counts[op.key]:.2f}"] for op in OPERATIONS])
+
+
 # Targets
 
 
@@ -253,16 +268,23 @@ def targets(results: dict) -> str:
     rate, ops = results["rate"], results["ops"]
     worst, where = results["worst doubling"]
     # (target, measured, bound, unit, whether the figure must reach the bound)
+    counts = results["instructions"]
     checks = [
         ("parse: bytes/s of `json.loads`", rate["parse"] / rate["json.loads"], 5, "×", True),
         ("print: bytes/s of `json.dumps(indent=2)`", rate["print"] / rate["json.dumps"], 30, "×",
          True),
         ("parse + print: bytes/s of tomlkit's parse + dumps",
          rate["parse+print"] / rate["tomlkit"], 200, "×", True),
-        ("memory of the parsed document / its source (peak)", results["memory"]["peak"], 8, "×",
+        ("`loads(bytes)` (engine), instructions per byte", counts["loads"], 8, "", False),
+        ("`to_bytes()` (engine), instructions per byte", counts["to_bytes"], 2, "", False),
+        ("`parse_quarel(str)`, instructions per byte beyond `str.encode()`",
+         counts["parse_quarel"] - counts["encode"], 8, "", False),
+        ("`to_string()`, instructions per byte beyond `bytes.decode()`",
+         counts["to_string"] - counts["decode"], 2, "", False),
+        ("memory of the parsed document / its source (peak)", results["memory"]["peak"], 3, "×",
          False),
-        ("`walk()` per pair", results["walk"], 150, " ns", False),
-        ("`find` on a 1,000-child body", ops["find"], 10, " µs", False),
+        ("`walk()` per pair", results["walk"], 60, " ns", False),
+        ("`find` on a 1,000-child body", ops["find"], 5, " µs", False),
         ("`add` on a 10k-child body", ops["add"], 20, " µs", False),
         ("`remove` on a 10k-child body", ops["remove"], 20, " µs", False),
         (f"time ratio per doubling of the input (worst: {where})", worst, DOUBLING_LIMIT, "×",
@@ -282,7 +304,10 @@ def main() -> None:
     print(f"Machine: {machine()}\n")
     for title, section in [("Throughput", throughput), ("Operations", operations),
                            ("Memory (fresh process per document)", memory),
-                           ("Scaling (medians)", scaling), ("Targets", targets)]:
+                           ("Scaling (medians)", scaling),
+                           ("Instructions per byte (callgrind, document of "
+                            f"{COUNTED_BYTES / 1e6:.1f} MB)", instructions),
+                           ("Targets", targets)]:
         print(f"### {title}\n\n{section(results)}\n", flush=True)
     print(f"(the suite took {time.perf_counter() - start:.0f} s)")
 
