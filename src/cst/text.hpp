@@ -3,7 +3,7 @@
 // Most trivia, keys and literals are a few bytes long, and a tree holds
 // several texts per pair, so the type is 16 bytes with up to 15 bytes
 // stored inline; longer texts live in one heap block, or, for parsed
-// texts, in the parser's arena.
+// texts, in the parser's arena (arena.hpp tells the two apart).
 #pragma once
 
 #include "cst/arena.hpp"
@@ -67,12 +67,10 @@ class Text {
   private:
     // Layout: inline texts keep their bytes in raw_[0..14] and 0x80 | size in
     // raw_[15]; heap texts keep a pointer in raw_[0..7] and the size in
-    // raw_[8..15] (little-endian, so its top bit, the inline flag, is clear),
-    // with bit 62 set when the bytes are an arena allocation.
+    // raw_[8..15] (little-endian, so its top bit, the inline flag, is clear).
     static_assert(std::endian::native == std::endian::little);
     static constexpr std::size_t inline_capacity = 15;
     static constexpr unsigned char inline_flag = 0x80;
-    static constexpr std::uint64_t arena_flag = std::uint64_t(1) << 62;
 
     bool is_inline() const noexcept { return raw_[15] & inline_flag; }
     std::size_t inline_size() const noexcept { return raw_[15] & ~inline_flag & 0xff; }
@@ -84,21 +82,20 @@ class Text {
         std::memcpy(&p, raw_, sizeof p);
         return p;
     }
-    std::uint64_t heap_word() const noexcept {
+    std::size_t heap_size() const noexcept {
         std::uint64_t n;
         std::memcpy(&n, raw_ + 8, sizeof n);
         return n;
     }
-    std::size_t heap_size() const noexcept { return heap_word() & ~arena_flag; }
     bool assign_inline(std::string_view s) noexcept {
         if (s.size() > inline_capacity) return false;
         copy_short(reinterpret_cast<char*>(raw_), s.data(), s.size());
         set_inline_size(s.size());
         return true;
     }
-    void set_heap(char* p, std::uint64_t word) noexcept {
+    void set_heap(char* p, std::uint64_t size) noexcept {
         std::memcpy(raw_, &p, sizeof p);
-        std::memcpy(raw_ + 8, &word, sizeof word);
+        std::memcpy(raw_ + 8, &size, sizeof size);
     }
     void assign(std::string_view s);
     void assign_in(Arena& arena, std::string_view s);
