@@ -1,5 +1,6 @@
 // The extension module `_native`: registers the public names in order.
 #include "python/boundary.hpp"
+#include "python/entry.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
 
@@ -8,13 +9,6 @@ namespace quarel::py {
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs);
 
 namespace {
-
-PyMethodDef parse_quarel_def = {
-    "parse_quarel",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_quarel)),
-    METH_VARARGS | METH_KEYWORDS,
-    "parse_quarel(source)\n--\n\nParses Quarel source into a Document.",
-};
 
 // Appends the name to __all__ (creating it), then sets the attribute.
 bool add_public(PyObject* module, const char* name, PyObject* object) {
@@ -36,20 +30,20 @@ bool add_public(PyObject* module, const char* name, PyObject* object) {
 }
 
 int exec_module(PyObject* module) {
-    return shield<int>(-1, [&] {
-        Ref module_name(PyModule_GetNameObject(module));
-        if (!module_name) return -1;
-        Ref function(PyCFunction_NewEx(&parse_quarel_def, module, module_name.get()));
-        bool ok = add_public(module, "Document", create_document_type()) &&
-                  add_public(module, "Pair", create_pair_type()) &&
-                  add_public(module, "parse_quarel", function.get()) &&
-                  add_public(module, "QuarelSyntaxError", syntax_error_type());
-        return ok ? 0 : -1;
-    });
+    static PyMethodDef parse_quarel_def = method<parse_quarel>(
+        "parse_quarel", "parse_quarel(source)\n--\n\nParses Quarel source into a Document.");
+    Ref module_name(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    Ref function(PyCFunction_NewEx(&parse_quarel_def, module, module_name.get()));
+    bool ok = add_public(module, "Document", create_document_type()) &&
+              add_public(module, "Pair", create_pair_type()) &&
+              add_public(module, "parse_quarel", function.get()) &&
+              add_public(module, "QuarelSyntaxError", syntax_error_type());
+    return ok ? 0 : -1;
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    module_slot<exec_module>(Py_mod_exec),
     {0, nullptr},
 };
 
