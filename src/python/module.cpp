@@ -4,6 +4,8 @@
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
 
+#include <cstdint>
+
 namespace quarel::py {
 
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs);
@@ -29,7 +31,23 @@ bool add_public(PyObject* module, const char* name, PyObject* object) {
     return true;
 }
 
+// The classes and the exception type are made once per process, so the
+// module serves the first interpreter that imports it and refuses others,
+// which would otherwise share that interpreter's objects.
+bool in_first_interpreter() {
+    static std::int64_t first = -1;
+    std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id < 0) return false;
+    if (first < 0) first = id;
+    if (id == first) return true;
+    PyErr_SetString(PyExc_ImportError,
+                    "tallix_cst cannot be imported in a subinterpreter: it is already loaded in "
+                    "another interpreter of this process");
+    return false;
+}
+
 int exec_module(PyObject* module) {
+    if (!in_first_interpreter()) return -1;
     static PyMethodDef parse_quarel_def = method<parse_quarel>(
         "parse_quarel", "parse_quarel(source)\n--\n\nParses Quarel source into a Document.");
     Ref module_name(PyModule_GetNameObject(module));
