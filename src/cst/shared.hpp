@@ -1,9 +1,16 @@
 // Shared<T>: an atomically reference-counted handle to a T guarded by a
 // reader/writer lock. Pairs and document bodies are held through it.
 //
-// Every caller holds the Python interpreter lock, so a lock that is already
-// taken can only be held further up the same thread's stack. Waiting would
-// hang, so the lock only offers try-operations and callers report failure.
+// The invariant: no Python code runs while a tree lock is held. The binding
+// copies out what it needs under a lock, lets go, and only then makes Python
+// objects or raises (either may run a collector finalizer, and the
+// interpreter may switch threads inside Python code); it converts Python
+// values before it takes a lock and checks, once it holds it, that the tree
+// is still as the conversion found it. Every caller holds the interpreter
+// lock, so no other call can then find a tree lock taken. The locks stay as
+// the check of that invariant: they offer try-operations only, and a lock
+// found taken fails the operation (a RuntimeError in Python, the tree
+// unchanged) where the broken invariant would otherwise corrupt the tree.
 #pragma once
 
 #include "cst/arena.hpp"
