@@ -7,19 +7,24 @@
 //
 // where a pair or a container is chosen by a byte modulo the number of
 // candidates. The edits are made the way the Python layer makes them: keys,
-// names and values are checked and built as it checks and builds them, and
-// an edit it would refuse is skipped. After every edit the document, and
-// every pair taken out of it, must print as text that parses back to the
-// same tree; an edit that fails must change nothing.
+// names and values are checked and built by the engine's own rules, and an
+// edit they refuse is skipped. After every edit the document, and every
+// pair taken out of it, must print as text that parses back to the same
+// tree; an edit that fails must change nothing.
+#include "edit/block_name.hpp"
 #include "edit/comments.hpp"
+#include "edit/depth.hpp"
 #include "edit/insert.hpp"
+#include "edit/kind_check.hpp"
 #include "edit/layout.hpp"
+#include "edit/new_list.hpp"
 #include "edit/remove.hpp"
+#include "edit/rename.hpp"
 #include "edit/replace.hpp"
 #include "edit/scalars.hpp"
 #include "edit/separation.hpp"
+#include "edit/token.hpp"
 #include "expect.hpp"
-#include "parser/lexer.hpp"
 #include "same_tree.hpp"
 
 #include <algorithm>
@@ -80,30 +85,6 @@ class Reader {
     const std::uint8_t* p_;
     const std::uint8_t* end_;
 };
-
-// Nesting as the parser counts it: blocks, lists and list pairs.
-int depth(const ListValue& value);
-int depth(const List& list) {
-    int deepest = 0;
-    for (const ListItem& item : list.items) deepest = std::max(deepest, depth(item.value));
-    return 1 + deepest;
-}
-int depth(const ListValue& value) {
-    if (auto* pair = std::get_if<Boxed<ListPair>>(&value)) return 1 + depth((*pair)->value);
-    if (auto* list = std::get_if<Boxed<List>>(&value)) return depth(**list);
-    return 0;
-}
-int depth(const Body& body);
-int depth(const Value& value) {
-    if (const List* list = list_of(value)) return depth(*list);
-    if (const Block* block = block_of(value)) return 1 + depth(block->body);
-    return 0;
-}
-int depth(const Body& body) {
-    int deepest = 0;
-    for (const PairRef& pair : body.pairs) deepest = std::max(deepest, depth(pair->value));
-    return deepest;
-}
 
 // A body that pairs can be added to, with the layout context the Python
 // layer gives it, and how many blocks enclose it.
@@ -178,38 +159,45 @@ class Session {
         return &sites_[in.pick(sites_.size())];
     }
 
-    std::optional<std::string> token(Reader& in) {
+    std::optional<std::string> token(Reader& in, TokenRole role) {
         auto text = in.text();
-        if (!text || !lex::is_bare_token(*text)) return std::nullopt;
+        if (!text || check_token(*text, role)) return std::nullopt;
         return text;
     }
 
-    // A list as the Python layer builds one: `[a, b, c]`, elements bare when
-    // they may be, else quoted.
+    static std::optional<Value> value_or_none(std::variant<Value, EditError> made) {
+        if (auto* value = std::get_if<Value>(&made)) return std::move(*value);
+        return std::nullopt;
+    }
+
+    // A list as the Python layer builds one. `level` only bounds the
+    // recursion: the depth is checked once the value is whole.
     std::optional<List> list(Reader& in, int level) {
         if (level > max_depth) return std::nullopt;
-        List out;
-        std::size_t n = in.pick(5);
-        for (std::size_t i = 0; i < n; ++i) {
-            auto element = list_value(in, level, true);
-            if (!element) return std::nullopt;
-            out.items.push_back({Text(i ? " " : ""), std::move(*element), Text()});
+        std::vector<ListValue> elements(in.pick(5));
+        const Quoting quoting =
+            in.byte() & 1 ? Quoting::always_quoted : Quoting::bare_when_possible;
+        for (ListValue& element : elements) {
+            auto made = list_value(in, level, quoting, true);
+            if (!made) return std::nullopt;
+            element = std::move(*made);
         }
-        if (!out.items.empty()) out.items.back().before_comma.reset();
-        return out;
+        return new_list(std::move(elements));
     }
-    std::optional<ListValue> list_value(Reader& in, int level, bool pairs_allowed) {
+    std::optional<ListValue> list_value(Reader& in, int level, Quoting quoting,
+                                        bool pairs_allowed) {
         switch (in.pick(pairs_allowed ? 4 : 3)) {
         case 0: {
             auto text = in.text();
             if (!text) return std::nullopt;
-            if (is_literal(*text)) return Literal{Text(*text)};
-            return String{Text(escape_string(*text))};
+            return list_text(*text, quoting);
         }
         case 1: {
-            auto text = token(in); // a number's str()
+            auto text = in.text(); // a number's str()
             if (!text) return std::nullopt;
-            return Literal{Text(*text)};
+            auto literal = literal_value(*text);
+            if (!std::holds_alternative<Literal>(literal)) return std::nullopt;
+            return std::get<Literal>(std::move(literal));
         }
         case 2: {
             auto nested = list(in, level + 1);
@@ -217,57 +205,45 @@ class Session {
             return Boxed<List>(std::move(*nested));
         }
         default: {
-            auto key = token(in);
-            auto value = key ? list_value(in, level, false) : std::nullopt;
+            auto key = token(in, TokenRole::key);
+            auto value = key ? list_value(in, level, quoting, false) : std::nullopt;
             if (!value) return std::nullopt;
-            return Boxed<ListPair>(ListPair{Text(*key), Text(), Text(" "), std::move(*value)});
+            return list_pair(*key, std::move(*value));
         }
         }
     }
 
     // A value for `key` as add() or set_value() converts one; nullopt where
-    // the Python layer refuses.
+    // the engine's rules refuse it.
     std::optional<Value> value(Reader& in, std::string_view key, bool block_allowed) {
         std::optional<Value> out;
-        switch (in.pick(block_allowed ? 6 : 5)) {
-        case 0:
-            if (auto text = in.text()) {
-                auto inferred = infer_scalar(key, *text);
-                if (auto* v = std::get_if<Value>(&inferred)) out = std::move(*v);
-            }
-            break;
-        case 1:
-            if (auto text = in.text()) out = String{Text(escape_string(*text))};
-            break;
-        case 2:
-            if (auto text = token(in)) out = Literal{Text(*text)};
-            break;
-        case 3:
-            if (auto text = in.text(); text && text->find(";;") == std::string::npos)
-                out = expr_value(*text);
-            break;
-        case 4:
+        const std::size_t choice = in.pick(block_allowed ? 6 : 5);
+        if (choice < 4) {
+            auto text = in.text();
+            if (!text) return std::nullopt;
+            out = value_or_none(choice == 0 ? infer_scalar(key, *text)
+                                            : scalar_value(choice == 1   ? Kind::string
+                                                           : choice == 2 ? Kind::literal
+                                                                         : Kind::expr,
+                                                           *text));
+        } else if (choice == 4) {
             if (auto l = list(in, 1)) out = Boxed<List>(std::move(*l));
-            break;
-        default:
-            if (in.byte() & 1) {
-                if (auto name = token(in)) out = block_value(*name);
-            } else {
-                out = block_value(std::nullopt);
-            }
+        } else if (in.byte() & 1) {
+            if (auto name = token(in, TokenRole::block_name)) out = block_value(*name);
+        } else {
+            out = block_value(std::nullopt);
         }
-        // Expression keys hold expressions and nothing else does.
-        if (out && lex::is_expr_key(key) != (kind_of(*out) == Kind::expr)) return std::nullopt;
+        if (out && check_kind_fits(key, kind_of(*out))) return std::nullopt;
         return out;
     }
 
     void add(Reader& in) {
         Container& c = container(in);
         std::size_t index = in.byte();
-        auto key = token(in);
+        auto key = token(in, TokenRole::key);
         if (!key) return;
         auto v = value(in, *key, true);
-        if (!v || c.blocks + depth(*v) > max_depth) return;
+        if (!v || check_depth(c.blocks + depth(*v))) return;
         auto added =
             insert(*c.body, index, new_pair(*key, std::move(*v)), c.base_indent, c.top_level);
         expect(added.has_value(), "insert reported a busy pair");
@@ -306,7 +282,7 @@ class Session {
         const Site* s = site(in);
         if (!s) return;
         auto v = value(in, s->pair->key.str(), false);
-        if (!v || s->blocks + depth(*v) > max_depth) return;
+        if (!v || check_depth(s->blocks + depth(*v))) return;
         if (s->container)
             expect(separate_after(*containers_[*s->container].body, s->pair, *v),
                    "separate_after reported a busy pair");
@@ -328,9 +304,11 @@ class Session {
 
     void rename(Reader& in) {
         const Site* s = site(in);
-        auto key = s ? token(in) : std::nullopt;
-        if (!key || lex::is_expr_key(*key) != (kind_of(s->pair->value) == Kind::expr)) return;
-        s->pair->key = Text(*key);
+        auto key = s ? in.text() : std::nullopt;
+        if (!key) return;
+        std::string before = everything();
+        if (quarel::rename(*s->pair, *key))
+            expect(everything() == before, "a refused rename changed the tree");
     }
 
     void rename_block(Reader& in) {
@@ -338,16 +316,14 @@ class Session {
         if (!s) return;
         std::optional<std::string> name;
         if (in.byte() & 1) {
-            name = token(in);
+            name = in.text();
             if (!name) return;
         }
-        Block* block = block_of(s->pair->value);
-        if (!block) return;
-        if (name && !block->name && block->before_brace.empty()) block->before_brace = Text(" ");
-        if (name)
-            block->name = Text(*name);
-        else
-            block->name.reset();
+        std::optional<std::string_view> wanted;
+        if (name) wanted = *name;
+        std::string before = everything();
+        if (set_block_name(*s->pair, wanted))
+            expect(everything() == before, "a refused block name changed the tree");
     }
 
     // The text of the document and of every detached pair.

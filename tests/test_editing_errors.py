@@ -69,7 +69,9 @@ ERRORS = {
     "add: empty key": (lambda d: d.add("", "1"), ValueError, '"" is not a valid Quarel key'),
     "add: name with value": (lambda d: d.add("x", "1", name="y"), ValueError, "name can only be given for a block value"),
     "add: kind without value": (lambda d: d.add("x", kind="string"), ValueError, "a string value needs a value"),
-    "add: unknown kind without value": (lambda d: d.add("x", kind="nope"), ValueError, "a nope value needs a value"),
+    "add: unknown kind without value": (
+        lambda d: d.add("x", kind="nope"), ValueError, 'unknown kind "nope"; expected literal, string, expr, list or block',
+    ),
     "add: name token": (lambda d: d.add("x", name="a b"), ValueError, '"a b" is not a valid Quarel block name'),
     "add: name type": (lambda d: d.add("x", name=3), TypeError, None),
     "add: kind type": (lambda d: d.add("x", "1", kind=1), TypeError, None),

@@ -88,7 +88,7 @@ def test_explicit_kind(value, kind, text):
         ("type", "x", "foo", ValueError, 'unknown kind "foo"; expected literal, string, expr, list or block'),
         ("type", "x", 'a"\\\n\r\t\0\x01', ValueError,
          r'unknown kind "a\"\\\n\r\t\0\u{1}"; expected literal, string, expr, list or block'),
-        ("type", [1], "foo", TypeError, "value must be a str, bool, number, list or dict"),
+        ("type", [1], "foo", ValueError, 'unknown kind "foo"; expected literal, string, expr, list or block'),
         ("type", [1], "string", TypeError, "value must be a str, bool, number, list or dict"),
         ("type", b"x", None, TypeError, "value must be a str, bool, number, list or dict"),
         ("type", {1, 2}, None, TypeError, "value must be a str, bool, number, list or dict"),

@@ -2,6 +2,7 @@
 
 import importlib.metadata
 import inspect
+import sys
 import weakref
 
 import pytest
@@ -140,3 +141,31 @@ def test_wheel_is_stable_abi():
     tags = [line.split(":", 1)[1].strip() for line in wheel.splitlines() if line.startswith("Tag:")]
     assert tags and all(tag.startswith("cp39-abi3-") for tag in tags)
     assert ".abi3." in _native.__file__
+
+
+SUBINTERPRETER_REFUSAL = (
+    "ImportError: tallix_cst cannot be imported in a subinterpreter: "
+    "it is already loaded in another interpreter of this process"
+)
+
+
+@pytest.mark.parametrize("module", ["tallix_cst", "tallix_cst._native"])
+def test_second_interpreter_is_refused(module, tmp_path):
+    testcapi = pytest.importorskip("_testcapi")
+    if not hasattr(testcapi, "run_in_subinterp"):
+        pytest.skip("no subinterpreters here")
+    outcome = tmp_path / "outcome"
+    code = f"""
+import sys
+sys.path[:0] = {sys.path!r}
+try:
+    import {module}
+    text = "imported"
+except ImportError as e:
+    text = f"ImportError: {{e}}"
+with open({str(outcome)!r}, "w") as f:
+    f.write(text)
+"""
+    assert testcapi.run_in_subinterp(code) == 0
+    assert outcome.read_text() == SUBINTERPRETER_REFUSAL
+    assert parse_quarel("a: b").to_string() == "a: b"

@@ -12,7 +12,8 @@ namespace quarel {
 
 namespace {
 
-constexpr std::size_t header = 8; // the Memory pointer in front of each allocation
+// The Memory pointer in front of each allocation; null for a heap allocation.
+constexpr std::size_t header = 8;
 constexpr std::uint64_t credit_batch = 1 << 12;
 // A parsed tree takes about six times its source: the first chunk of a small
 // document takes that much, so that most take one chunk.
@@ -120,8 +121,19 @@ void Arena::refill_credits() noexcept {
     credits_ = credit_batch;
 }
 
+void* Arena::heap_allocate(std::size_t size) {
+    char* at = static_cast<char*>(std::malloc(header + size));
+    if (!at) throw std::bad_alloc();
+    *reinterpret_cast<Memory**>(at) = nullptr;
+    return at + header;
+}
+
 void Arena::release(void* allocation) noexcept {
-    (*reinterpret_cast<Memory**>(static_cast<char*>(allocation) - header))->drop(1);
+    char* at = static_cast<char*>(allocation) - header;
+    if (Memory* memory = *reinterpret_cast<Memory**>(at))
+        memory->drop(1);
+    else
+        std::free(at);
 }
 
 // The start of the source block; the source and a zero byte follow.

@@ -13,6 +13,10 @@
 // The price is that memory given back by one object is not reused: the
 // chunks live as long as anything made in them.
 //
+// Objects made outside a parse take their memory from the heap through
+// `Arena::heap_allocate`, with the same header holding no arena. So the
+// header alone tells the two apart, and `Arena::release` frees either.
+//
 // The arena also keeps one copy of the source, which the parsed texts point
 // into instead of copying their bytes (see `Text`). That copy sits at the
 // start of a block aligned to a power of two at least its size, so that a
@@ -22,7 +26,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <string_view>
+#include <utility>
 
 namespace quarel {
 
@@ -37,7 +43,9 @@ class Arena {
 
     // Memory for one object, aligned to 8 bytes, holding one reference.
     void* allocate(std::size_t size);
-    // Gives back an allocation's reference.
+    // Memory for one object from the heap, aligned to 8 bytes.
+    static void* heap_allocate(std::size_t size);
+    // Gives back an allocation's reference, or frees a heap allocation.
     static void release(void* allocation) noexcept;
 
     // Copies the source into memory that lives as long as anything made
@@ -73,5 +81,17 @@ class Arena {
     std::uint64_t credits_ = 0;
     unsigned source_shift_ = 0;
 };
+
+// Makes a T in memory from `allocate` or `heap_allocate`, which is given back
+// if the constructor throws.
+template <class T, class... A> T* construct_in(void* memory, A&&... args) {
+    static_assert(alignof(T) <= 8);
+    try {
+        return new (memory) T(std::forward<A>(args)...);
+    } catch (...) {
+        Arena::release(memory);
+        throw;
+    }
+}
 
 } // namespace quarel

@@ -168,13 +168,6 @@ void Printout::copy_to(char* out) const noexcept {
     }
 }
 
-std::string_view Printout::joined(std::string& buffer) const {
-    if (runs_.size() == 1) return runs_.front();
-    buffer.clear();
-    append_to(buffer);
-    return buffer;
-}
-
 void Printout::append_to(std::string& out) const {
     out.reserve(out.size() + size_);
     for (std::string_view run : runs_) out.append(run);
@@ -195,20 +188,6 @@ bool print_pair(const PairRef& pair, std::string& out, bool include_leading) {
 
 bool print_value(const Value& value, std::string& out) {
     return print_to_string(out, [&](RunCollector& sink) { return emit_value(value, sink); });
-}
-
-void print_list(const List& list, std::string& out) {
-    print_to_string(out, [&](RunCollector& sink) {
-        emit_list(list, sink);
-        return true;
-    });
-}
-
-void print_list_value(const ListValue& value, std::string& out) {
-    print_to_string(out, [&](RunCollector& sink) {
-        emit_list_value(value, sink);
-        return true;
-    });
 }
 
 } // namespace quarel

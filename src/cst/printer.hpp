@@ -24,9 +24,6 @@ class Printout {
     // Writes the size() bytes at `out`, for example into a bytes object made
     // at that size.
     void copy_to(char* out) const noexcept;
-    // The printed text: the one run itself when there is one, else the runs
-    // joined in `buffer`.
-    std::string_view joined(std::string& buffer) const;
     void append_to(std::string& out) const;
 
   private:
@@ -39,7 +36,5 @@ bool print_body(const Body& body, Printout& out);
 bool print_body(const Body& body, std::string& out);
 bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
 bool print_value(const Value& value, std::string& out);
-void print_list(const List& list, std::string& out);
-void print_list_value(const ListValue& value, std::string& out);
 
 } // namespace quarel

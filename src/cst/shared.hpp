@@ -1,9 +1,16 @@
 // Shared<T>: an atomically reference-counted handle to a T guarded by a
 // reader/writer lock. Pairs and document bodies are held through it.
 //
-// Every caller holds the Python interpreter lock, so a lock that is already
-// taken can only be held further up the same thread's stack. Waiting would
-// hang, so the lock only offers try-operations and callers report failure.
+// The invariant: no Python code runs while a tree lock is held. The binding
+// copies out what it needs under a lock, lets go, and only then makes Python
+// objects or raises (either may run a collector finalizer, and the
+// interpreter may switch threads inside Python code); it converts Python
+// values before it takes a lock and checks, once it holds it, that the tree
+// is still as the conversion found it. Every caller holds the interpreter
+// lock, so no other call can then find a tree lock taken. The locks stay as
+// the check of that invariant: they offer try-operations only, and a lock
+// found taken fails the operation (a RuntimeError in Python, the tree
+// unchanged) where the broken invariant would otherwise corrupt the tree.
 #pragma once
 
 #include "cst/arena.hpp"
@@ -45,22 +52,19 @@ class RwLock {
 template <class T> class Shared {
     struct Node {
         template <class... A> explicit Node(A&&... args) : value(std::forward<A>(args)...) {}
-        // The count, with the top bit set for a node made in an arena.
         std::atomic<std::uint32_t> refs{1};
         RwLock lock;
         T value;
     };
-    static constexpr std::uint32_t in_arena = 0x80000000u;
 
   public:
     Shared() noexcept = default;
     template <class... A> static Shared make(A&&... args) {
-        return Shared(new Node(std::forward<A>(args)...));
+        return Shared(
+            construct_in<Node>(Arena::heap_allocate(sizeof(Node)), std::forward<A>(args)...));
     }
     template <class... A> static Shared make_in(Arena& arena, A&&... args) {
-        Node* node = new (arena.allocate(sizeof(Node))) Node(std::forward<A>(args)...);
-        node->refs.store(1 | in_arena, std::memory_order_relaxed);
-        return Shared(node);
+        return Shared(construct_in<Node>(arena.allocate(sizeof(Node)), std::forward<A>(args)...));
     }
     Shared(const Shared& other) noexcept : node_(other.node_) {
         if (node_) node_->refs.fetch_add(1, std::memory_order_relaxed);
@@ -71,15 +75,9 @@ template <class T> class Shared {
         return *this;
     }
     ~Shared() {
-        if (!node_) return;
-        std::uint32_t before = node_->refs.fetch_sub(1, std::memory_order_acq_rel);
-        if ((before & ~in_arena) != 1) return;
-        if (before & in_arena) {
-            node_->~Node();
-            Arena::release(node_);
-        } else {
-            delete node_;
-        }
+        if (!node_ || node_->refs.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+        node_->~Node();
+        Arena::release(node_);
     }
 
     explicit operator bool() const noexcept { return node_ != nullptr; }
@@ -87,7 +85,6 @@ template <class T> class Shared {
     T* operator->() const noexcept { return &node_->value; }
     RwLock& lock() const noexcept { return node_->lock; }
     bool same(const Shared& other) const noexcept { return node_ == other.node_; }
-    const void* identity() const noexcept { return node_; }
 
   private:
     explicit Shared(Node* n) noexcept : node_(n) {}

@@ -1,14 +1,10 @@
 #include "cst/text.hpp"
 
-#include <cstdlib>
-#include <new>
-
 namespace quarel {
 
 void Text::assign(std::string_view s) {
     if (assign_inline(s)) return;
-    char* p = static_cast<char*>(std::malloc(s.size() + 1));
-    if (!p) throw std::bad_alloc();
+    char* p = static_cast<char*>(Arena::heap_allocate(s.size() + 1));
     std::memcpy(p, s.data(), s.size());
     p[s.size()] = '\0';
     set_heap(p, s.size());
@@ -20,7 +16,7 @@ void Text::release_heap() noexcept {
     if (word & span_flag)
         Arena::release_source(p, static_cast<unsigned>(word >> shift_at & 63));
     else
-        std::free(p);
+        Arena::release(p);
 }
 
 } // namespace quarel

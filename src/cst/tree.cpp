@@ -2,13 +2,6 @@
 
 namespace quarel {
 
-// Pairs are copied without their locks: copies are made only of trees that
-// the copying operation alone can reach (a freshly parsed snippet).
-Body::Body(const Body& other) : trailing(other.trailing) {
-    pairs.reserve(other.pairs.size());
-    for (const PairRef& p : other.pairs) pairs.push_back(PairRef::make(*p));
-}
-
 std::string_view kind_name(Kind kind) noexcept {
     switch (kind) {
     case Kind::literal: return "literal";

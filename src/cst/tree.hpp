@@ -19,57 +19,47 @@
 namespace quarel {
 
 // A uniquely owned T that copies deeply. It lives on the heap, or, when the
-// parser made it, in the parser's arena (the low bit of the pointer tells).
+// parser made it, in the parser's arena (arena.hpp tells the two apart).
 template <class T> class Boxed {
   public:
-    explicit Boxed(T value) : bits_(reinterpret_cast<std::uintptr_t>(new T(std::move(value)))) {}
-    Boxed(Arena& arena, T value) {
-        static_assert(alignof(T) > 1 && alignof(T) <= 8);
-        T* p = new (arena.allocate(sizeof(T))) T(std::move(value));
-        bits_ = reinterpret_cast<std::uintptr_t>(p) | in_arena;
-    }
-    Boxed(const Boxed& other) : bits_(reinterpret_cast<std::uintptr_t>(new T(*other))) {}
-    Boxed(Boxed&& other) noexcept : bits_(std::exchange(other.bits_, 0)) {}
+    explicit Boxed(T value)
+        : p_(construct_in<T>(Arena::heap_allocate(sizeof(T)), std::move(value))) {}
+    Boxed(Arena& arena, T value)
+        : p_(construct_in<T>(arena.allocate(sizeof(T)), std::move(value))) {}
+    Boxed(const Boxed& other) : Boxed(T(*other)) {}
+    Boxed(Boxed&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
     Boxed& operator=(const Boxed& other) { return *this = Boxed(other); }
     Boxed& operator=(Boxed&& other) noexcept {
         if (this != &other) {
             destroy();
-            bits_ = std::exchange(other.bits_, 0);
+            p_ = std::exchange(other.p_, nullptr);
         }
         return *this;
     }
     ~Boxed() { destroy(); }
-    T& operator*() const noexcept { return *get(); }
-    T* operator->() const noexcept { return get(); }
+    T& operator*() const noexcept { return *p_; }
+    T* operator->() const noexcept { return p_; }
 
   private:
-    // Arena allocations are 8-aligned, leaving the low bit free.
-    static constexpr std::uintptr_t in_arena = 1;
-    T* get() const noexcept { return reinterpret_cast<T*>(bits_ & ~in_arena); }
     void destroy() noexcept {
-        T* p = get();
-        if (!p) return;
-        if (bits_ & in_arena) {
-            p->~T();
-            Arena::release(p);
-        } else {
-            delete p;
-        }
+        if (!p_) return;
+        p_->~T();
+        Arena::release(p_);
     }
-    std::uintptr_t bits_;
+    T* p_;
 };
 
 struct Pair;
 using PairRef = Shared<Pair>;
 
+// A body is never copied: its pairs are shared handles, and a copy would
+// either share them with the original or have to take their locks.
 struct Body {
     Body() = default;
     Body(Body&&) noexcept = default;
     Body& operator=(Body&&) noexcept = default;
-    // Copying a body copies its pairs into new handles: a copy never shares
-    // a pair with its original.
-    Body(const Body& other);
-    Body& operator=(const Body& other) { return *this = Body(other); }
+    Body(const Body&) = delete;
+    Body& operator=(const Body&) = delete;
 
     std::vector<PairRef> pairs;
     Text trailing;

@@ -1,5 +1,6 @@
 #include "edit/scalars.hpp"
 
+#include "edit/token.hpp"
 #include "parser/lexer.hpp"
 
 #include <algorithm>
@@ -60,13 +61,30 @@ bool is_always_quoted_key(std::string_view key) noexcept {
     return std::find(keys.begin(), keys.end(), key) != keys.end();
 }
 
-std::variant<Value, std::string> infer_scalar(std::string_view key, std::string_view text) {
-    if (lex::is_expr_key(key)) {
-        if (text.find(";;") != std::string_view::npos) return std::string(expr_terminator_error);
-        return expr_value(text);
-    }
+std::variant<Value, EditError> infer_scalar(std::string_view key, std::string_view text) {
+    if (lex::is_expr_key(key)) return scalar_value(Kind::expr, text);
     if (is_literal(text) && !is_always_quoted_key(key)) return Value(Literal{Text(text)});
     return Value(String{Text(escape_string(text))});
+}
+
+std::variant<Value, EditError> scalar_value(Kind kind, std::string_view text) {
+    switch (kind) {
+    case Kind::literal: {
+        auto literal = literal_value(text);
+        if (auto* error = std::get_if<EditError>(&literal)) return std::move(*error);
+        return Value(std::move(std::get<Literal>(literal)));
+    }
+    case Kind::expr:
+        if (text.find(";;") != std::string_view::npos)
+            return make_error(ErrorCode::expr_terminator);
+        return expr_value(text);
+    default: return Value(String{Text(escape_string(text))});
+    }
+}
+
+std::variant<Literal, EditError> literal_value(std::string_view text) {
+    if (auto error = check_token(text, TokenRole::literal)) return std::move(*error);
+    return Literal{Text(text)};
 }
 
 Value expr_value(std::string_view text) {

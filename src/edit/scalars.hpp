@@ -3,6 +3,7 @@
 #pragma once
 
 #include "cst/tree.hpp"
+#include "edit/error.hpp"
 
 #include <optional>
 #include <string>
@@ -10,8 +11,6 @@
 #include <variant>
 
 namespace quarel {
-
-inline constexpr std::string_view expr_terminator_error = "an expression cannot contain `;;`";
 
 // The string content that stands for `text` between double quotes. Escapes
 // already in the text (a backslash before `n`) pass through unchanged.
@@ -25,9 +24,14 @@ bool is_literal(std::string_view text) noexcept;
 bool is_always_quoted_key(std::string_view key) noexcept;
 
 // The value that `text` becomes under `key`: an expression for expression
-// keys, else a literal where the text allows one, else a string. Fails with
-// expr_terminator_error for an expression holding `;;`.
-std::variant<Value, std::string> infer_scalar(std::string_view key, std::string_view text);
+// keys, else a literal where the text allows one, else a string. Fails as
+// scalar_value does for an expression.
+std::variant<Value, EditError> infer_scalar(std::string_view key, std::string_view text);
+// The value of this kind (literal, string or expr) that stands for the text:
+// a literal must be a bare token, an expression must not hold `;;`.
+std::variant<Value, EditError> scalar_value(Kind kind, std::string_view text);
+// A literal of the text, which must be a bare token.
+std::variant<Literal, EditError> literal_value(std::string_view text);
 // An expression value; `text` must not hold `;;`.
 Value expr_value(std::string_view text);
 // An empty block, named when a name is given.

@@ -1,5 +1,7 @@
 #include "python/assign.hpp"
 
+#include "edit/depth.hpp"
+#include "edit/kind_check.hpp"
 #include "edit/replace.hpp"
 #include "edit/separation.hpp"
 #include "parser/lexer.hpp"
@@ -19,37 +21,43 @@ struct Snapshot {
 };
 
 std::optional<Snapshot> snapshot(const PairRef& pair) {
-    ReadGuard guard(pair.lock());
-    if (!guard) return raise_busy("pair"), std::nullopt;
-    Snapshot s{pair->key.str(), kind_of(pair->value), std::nullopt};
-    if (const List* list = list_of(pair->value)) s.list = *list;
+    std::optional<Snapshot> s;
+    {
+        ReadGuard guard(pair.lock());
+        if (!guard) return raise_error(ErrorCode::pair_busy), std::nullopt;
+        s = Snapshot{pair->key.str(), kind_of(pair->value), std::nullopt};
+        if (const List* list = list_of(pair->value)) s->list = *list;
+    }
     return s;
-}
-
-bool changed_meanwhile() {
-    PyErr_SetString(PyExc_RuntimeError,
-                    "the pair was changed while its new value was being converted");
-    return false;
 }
 
 // Stores the converted value, provided the pair still has the key (and,
 // when given, the kind) that the conversion was made for. A new literal must
 // not run into the next pair, so its container is locked first when known.
-bool store(const PairRef& pair, const ParentPtr& parent, Value value, const Snapshot& before,
-           bool keep_kind) {
+std::optional<EditError> store(const PairRef& pair, const ParentPtr& parent, Value value,
+                               const Snapshot& before, bool keep_kind) {
     std::optional<ContainerLock> container;
     if (parent && kind_of(value) == Kind::literal) {
         container.emplace(container_of(*parent), ContainerLock::exclusive);
-        if (container->status() == ContainerLock::busy) return container->raise(), false;
+        if (container->status() == ContainerLock::busy) return container->error();
         if (!*container) container.reset(); // no longer a block: the pair is not in it
     }
     WriteGuard guard(pair.lock());
-    if (!guard) return raise_busy("pair"), false;
+    if (!guard) return make_error(ErrorCode::pair_busy);
     if (pair->key != before.key || (keep_kind && kind_of(pair->value) != before.kind))
-        return changed_meanwhile();
+        return make_error(ErrorCode::changed_meanwhile);
     if (container && !separate_after(container->body(), pair, value))
-        return raise_busy("pair"), false;
+        return make_error(ErrorCode::pair_busy);
     set_value(*pair, std::move(value));
+    return std::nullopt;
+}
+
+// Checks the value against the pair's depth, then stores it.
+bool check_and_store(const PairRef& pair, const ParentPtr& parent, Value value,
+                     const Snapshot& before, bool keep_kind) {
+    auto error = check_depth(blocks_around(parent.get()) + depth(value));
+    if (!error) error = store(pair, parent, std::move(value), before, keep_kind);
+    if (error) return raise_error(*error), false;
     return true;
 }
 
@@ -59,44 +67,42 @@ bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj) {
     auto before = snapshot(pair);
     if (!before) return false;
     const std::string& key = before->key;
-    std::string_view kind = kind_name(before->kind);
+    Kind kind = before->kind;
     std::optional<Value> value;
-    switch (before->kind) {
-    case Kind::list:
-        value = value_from_py(key, obj, "list", &*before->list, blocks_around(parent.get()));
-        break;
+    switch (kind) {
+    case Kind::list: value = value_from_py(key, obj, Kind::list, &*before->list); break;
     case Kind::block:
         PyErr_SetString(PyExc_TypeError,
                         ("`" + key + "` is a block; edit its children or use set_value()").c_str());
         return false;
     default:
         if (PyList_Check(obj) || PyDict_Check(obj)) {
-            std::string message = "`" + key + "` holds a " + std::string(kind) +
+            std::string message = "`" + key + "` holds a " + std::string(kind_name(kind)) +
                                   "; use set_value(value, kind=\"list\") to change it";
             PyErr_SetString(PyExc_TypeError, message.c_str());
             return false;
         }
         // A literal pair given text that cannot stand bare becomes a string.
-        if (before->kind == Kind::literal && PyUnicode_Check(obj)) {
+        if (kind == Kind::literal && PyUnicode_Check(obj)) {
             auto text = utf8(obj);
             if (!text) return false;
-            if (!lex::is_bare_token(*text)) kind = "string";
+            if (!lex::is_bare_token(*text)) kind = Kind::string;
         }
-        value = value_from_py(key, obj, kind, nullptr, blocks_around(parent.get()));
+        value = value_from_py(key, obj, kind, nullptr);
     }
-    return value && store(pair, parent, std::move(*value), *before, true);
+    return value && check_and_store(pair, parent, std::move(*value), *before, true);
 }
 
 bool replace_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj,
-                   const std::optional<std::string>& kind) {
+                   std::optional<Kind> kind) {
     auto before = snapshot(pair);
     if (!before) return false;
-    std::optional<std::string_view> kind_view;
-    if (kind) kind_view = *kind;
     const List* existing = before->list ? &*before->list : nullptr;
-    auto value = value_from_py(before->key, obj, kind_view, existing, blocks_around(parent.get()));
-    return value && check_kind_fits(before->key, kind_of(*value)) &&
-           store(pair, parent, std::move(*value), *before, false);
+    auto value = value_from_py(before->key, obj, kind, existing);
+    if (!value) return false;
+    if (auto error = check_kind_fits(before->key, kind_of(*value)))
+        return raise_error(*error), false;
+    return check_and_store(pair, parent, std::move(*value), *before, false);
 }
 
 } // namespace quarel::py

@@ -1,14 +1,13 @@
 // Giving an existing pair a new value from Python.
 //
-// The Python object is converted before any lock is taken (conversion may
-// run Python code, which may touch the same document); the store then
-// checks that the pair still is what the conversion assumed.
+// The Python object is converted with no lock held (conversion may run
+// Python code, which may touch the same document); the store then checks
+// that the pair still is what the conversion assumed.
 #pragma once
 
 #include "python/objects.hpp"
 
 #include <optional>
-#include <string>
 
 namespace quarel::py {
 
@@ -19,6 +18,6 @@ bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj);
 
 // set_value(): the kind is inferred, or forced by `kind`.
 bool replace_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj,
-                   const std::optional<std::string>& kind);
+                   std::optional<Kind> kind);
 
 } // namespace quarel::py

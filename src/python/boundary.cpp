@@ -4,17 +4,6 @@
 
 namespace quarel::py {
 
-namespace {
-
-std::string type_name(PyObject* obj) {
-    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
-    auto text = name ? utf8(name.get()) : std::nullopt;
-    PyErr_Clear();
-    return text ? *text : "object";
-}
-
-} // namespace
-
 bool parse_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
     std::size_t count = sig.names.size();
     for (std::size_t i = 0; i < count; ++i) out[i] = nullptr;
@@ -100,9 +89,35 @@ Ref to_str(std::string_view text) {
     return Ref(PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "strict"));
 }
 
-PyObject* raise_busy(const char* what) {
-    PyErr_Format(PyExc_RuntimeError, "%s is in use by an operation in progress", what);
+std::string type_name(PyObject* obj) {
+    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
+    auto text = name ? utf8(name.get()) : std::nullopt;
+    PyErr_Clear();
+    return text ? *text : "object";
+}
+
+PyObject* raise_error(const EditError& error) {
+    PyObject* type = nullptr;
+    switch (error.code) {
+    case ErrorCode::invalid_token:
+    case ErrorCode::expr_key_needs_expr:
+    case ErrorCode::expr_for_other_key:
+    case ErrorCode::rename_across_kinds:
+    case ErrorCode::expr_terminator:
+    case ErrorCode::too_deep:
+    case ErrorCode::unknown_kind: type = PyExc_ValueError; break;
+    case ErrorCode::not_a_block: type = PyExc_TypeError; break;
+    case ErrorCode::index_out_of_range: type = PyExc_IndexError; break;
+    case ErrorCode::pair_busy:
+    case ErrorCode::document_busy:
+    case ErrorCode::changed_meanwhile: type = PyExc_RuntimeError; break;
+    }
+    PyErr_SetString(type, error.message.c_str());
     return nullptr;
+}
+
+PyObject* raise_error(ErrorCode code) {
+    return raise_error(make_error(code));
 }
 
 } // namespace quarel::py

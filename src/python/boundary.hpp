@@ -1,29 +1,17 @@
 // What every entry point of the extension needs at the Python boundary:
-// argument extraction, text conversion, and turning C++ failures into
-// Python exceptions.
+// argument extraction, text conversion, and turning the engine's refusals
+// into Python exceptions.
 #pragma once
 
+#include "edit/error.hpp"
 #include "python/ref.hpp"
 
 #include <initializer_list>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace quarel::py {
-
-// Runs an entry point's body; a C++ exception never reaches the interpreter.
-template <class R, class Fn> R shield(R on_error, Fn&& body) noexcept {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (...) {
-        PyErr_SetString(PyExc_SystemError, "tallix_cst: internal error");
-    }
-    return on_error;
-}
 
 // A function's parameters: the first `positional` may be given by position,
 // the rest only by keyword; the first `required` must be given.
@@ -53,8 +41,11 @@ struct Encoded {
 std::optional<Encoded> encoded_arg(const char* function, const char* param, PyObject* obj);
 // A new str from UTF-8 text.
 Ref to_str(std::string_view text);
+// The name of the object's type, for messages.
+std::string type_name(PyObject* obj);
 
-// The error for an operation that meets a lock held further up the stack.
-PyObject* raise_busy(const char* what);
+// Raises the exception for the engine's refusal; returns null.
+PyObject* raise_error(const EditError& error);
+PyObject* raise_error(ErrorCode code);
 
 } // namespace quarel::py

@@ -1,16 +1,22 @@
 #include "python/container.hpp"
 
+#include "edit/block_name.hpp"
+#include "edit/depth.hpp"
 #include "edit/find.hpp"
 #include "edit/insert.hpp"
+#include "edit/kind_check.hpp"
 #include "edit/layout.hpp"
 #include "edit/remove.hpp"
 #include "edit/scalars.hpp"
+#include "edit/token.hpp"
 #include "python/assign.hpp"
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
+#include "python/entry.hpp"
 #include "python/syntax_error.hpp"
 
 #include <limits>
+#include <variant>
 #include <vector>
 
 namespace quarel::py {
@@ -19,8 +25,7 @@ namespace {
 
 std::optional<std::string> key_arg(PyObject* key) {
     if (PyUnicode_Check(key)) return utf8(key);
-    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(key)), "__name__"));
-    if (name) PyErr_Format(PyExc_TypeError, "key must be str, not %U", name.get());
+    PyErr_Format(PyExc_TypeError, "key must be str, not %s", type_name(key).c_str());
     return std::nullopt;
 }
 
@@ -47,18 +52,14 @@ bool index_arg(const char* function, PyObject* obj, std::optional<long long>& ou
 }
 
 // The insertion position for an index among n children.
-bool resolve_index(std::optional<long long> index, std::size_t n, std::size_t& at) {
-    if (!index) {
-        at = n;
-    } else if (*index >= 0) {
-        at = std::min(static_cast<unsigned long long>(*index), static_cast<unsigned long long>(n));
-    } else if (static_cast<unsigned long long>(-(*index + 1)) < n) {
-        at = n - static_cast<std::size_t>(-(*index + 1)) - 1;
-    } else {
-        PyErr_SetString(PyExc_IndexError, "index out of range");
-        return false;
-    }
-    return true;
+std::optional<std::size_t> position(std::optional<long long> index, std::size_t n) {
+    if (!index) return n;
+    if (*index >= 0)
+        return std::min(static_cast<unsigned long long>(*index),
+                        static_cast<unsigned long long>(n));
+    if (static_cast<unsigned long long>(-(*index + 1)) < n)
+        return n - static_cast<std::size_t>(-(*index + 1)) - 1;
+    return std::nullopt;
 }
 
 // How many blocks enclose the container's children.
@@ -76,34 +77,43 @@ Ref pair_list(const std::vector<PairRef>& pairs, const ParentPtr& parent) {
     return list;
 }
 
-// The children matching key (and name), in order; `first` stops at the
-// first. Nullopt with the error set when the container cannot serve.
-std::optional<std::vector<PairRef>> matching(PyObject* self, std::string_view key,
-                                             const std::optional<std::string>& name, bool first) {
+// The children matching key (and name), in order, up to `limit`.
+std::variant<std::vector<PairRef>, EditError> matching(PyObject* self, std::string_view key,
+                                                       std::optional<std::string_view> name,
+                                                       std::size_t limit) {
     ContainerLock access(container_of(self), ContainerLock::shared);
-    if (!access) return access.raise(), std::nullopt;
-    std::optional<std::string_view> wanted;
-    if (name) wanted = *name;
-    auto found =
-        find_all(access.body(), key, wanted, first ? 1 : std::numeric_limits<std::size_t>::max());
-    if (std::holds_alternative<Busy>(found)) return raise_busy("pair"), std::nullopt;
+    if (!access) return access.error();
+    auto found = find_all(access.body(), key, name, limit);
+    if (std::holds_alternative<Busy>(found)) return make_error(ErrorCode::pair_busy);
     return std::get<std::vector<PairRef>>(std::move(found));
+}
+
+// The first child with key, a null handle for none; nullopt with the error
+// set when the container cannot serve.
+std::optional<PairRef> first_child(PyObject* self, std::string_view key) {
+    auto found = matching(self, key, std::nullopt, 1);
+    if (auto* error = std::get_if<EditError>(&found)) return raise_error(*error), std::nullopt;
+    auto& children = std::get<std::vector<PairRef>>(found);
+    return children.empty() ? PairRef() : std::move(children.front());
 }
 
 // The value of the first child with key. `missing` tells an absent child
 // from a failure (which sets the error).
 Ref first_value(PyObject* self, std::string_view key, bool& missing) {
     missing = false;
-    auto found = matching(self, key, std::nullopt, true);
-    if (!found) return Ref();
-    if (found->empty()) {
+    auto child = first_child(self, key);
+    if (!child) return Ref();
+    if (!*child) {
         missing = true;
         return Ref();
     }
-    const PairRef& child = found->front();
-    ReadGuard guard(child.lock());
-    if (!guard) return Ref(raise_busy("pair"));
-    return value_to_py(child->value);
+    std::optional<ValueCopy> value;
+    {
+        ReadGuard guard(child->lock());
+        if (guard) value = copy_value((*child)->value);
+    }
+    if (!value) return Ref(raise_error(ErrorCode::pair_busy));
+    return value_to_py(*value);
 }
 
 // Every pair under the body, pre-order, with the parent it is reached through.
@@ -121,49 +131,104 @@ bool collect_walk(const Body& body, const ParentPtr& parent,
     return true;
 }
 
-// Inserts a new pair holding `value` (checked and converted) and returns
-// its Pair object.
-Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<long long> index) {
-    if (!check_kind_fits(key, kind_of(value))) return Ref();
-    if (kind_of(value) == Kind::block && !check_depth(child_depth(self) + 1)) return Ref();
-    std::optional<PairRef> added;
-    {
-        ContainerLock access(container_of(self), ContainerLock::exclusive);
-        if (!access) return Ref(access.raise());
-        std::size_t at;
-        if (!resolve_index(index, access.body().pairs.size(), at)) return Ref();
-        added = insert(access.body(), at, new_pair(key, std::move(value)), access.base_indent(),
-                       access.top_level());
-        if (!added) return Ref(raise_busy("pair"));
-    }
-    return make_pair(std::move(*added), as_parent(self));
+std::variant<std::vector<std::pair<PairRef, ParentPtr>>, EditError> walk_pairs(PyObject* self) {
+    ContainerLock access(container_of(self), ContainerLock::shared);
+    if (!access) return access.error();
+    std::vector<std::pair<PairRef, ParentPtr>> visited;
+    if (!collect_walk(access.body(), as_parent(self), visited))
+        return make_error(ErrorCode::pair_busy);
+    return visited;
 }
 
-PyObject* children_get(PyObject* self, void*) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        std::vector<PairRef> children;
-        {
-            ContainerLock access(container_of(self), ContainerLock::shared);
-            if (!access) return access.raise();
-            children = access.body().pairs;
-        }
-        return pair_list(children, as_parent(self)).release();
-    });
+std::variant<PairRef, EditError> insert_pair(PyObject* self, Pair pair,
+                                             std::optional<long long> index) {
+    ContainerLock access(container_of(self), ContainerLock::exclusive);
+    if (!access) return access.error();
+    auto at = position(index, access.body().pairs.size());
+    if (!at) return make_error(ErrorCode::index_out_of_range);
+    auto added =
+        insert(access.body(), *at, std::move(pair), access.base_indent(), access.top_level());
+    if (!added) return make_error(ErrorCode::pair_busy);
+    return std::move(*added);
+}
+
+// Inserts a new pair holding `value` and returns its Pair object.
+Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<long long> index) {
+    auto error = check_kind_fits(key, kind_of(value));
+    if (!error) error = check_depth(child_depth(self) + depth(value));
+    if (error) return Ref(raise_error(*error));
+    auto added = insert_pair(self, new_pair(key, std::move(value)), index);
+    if (auto* failure = std::get_if<EditError>(&added)) return Ref(raise_error(*failure));
+    return make_pair(std::move(std::get<PairRef>(added)), as_parent(self));
+}
+
+std::variant<std::vector<PairRef>, ParseError, EditError>
+insert_snippet(PyObject* self, std::string_view source, std::optional<long long> index) {
+    ContainerLock access(container_of(self), ContainerLock::exclusive);
+    if (!access) return access.error();
+    auto at = position(index, access.body().pairs.size());
+    if (!at) return make_error(ErrorCode::index_out_of_range);
+    auto result = insert_source(access.body(), *at, source, access.base_indent(),
+                                access.top_level(), child_depth(self));
+    if (auto* error = std::get_if<ParseError>(&result)) return std::move(*error);
+    if (std::holds_alternative<Busy>(result)) return make_error(ErrorCode::pair_busy);
+    return std::get<std::vector<PairRef>>(std::move(result));
+}
+
+// Removes the target pair, or the first child with key (and name); false
+// when there is none.
+std::variant<bool, EditError> remove_child(PyObject* self, PairRef target,
+                                           std::optional<std::string_view> key,
+                                           std::optional<std::string_view> name) {
+    ContainerLock access(container_of(self), ContainerLock::exclusive);
+    if (!access) return access.error();
+    if (key) {
+        auto found = quarel::find(access.body(), *key, name);
+        if (std::holds_alternative<Busy>(found)) return make_error(ErrorCode::pair_busy);
+        target = std::get<PairRef>(std::move(found));
+        if (!target) return false;
+    }
+    switch (remove_pair(access.body(), target, access.top_level())) {
+    case Removal::removed: return true;
+    case Removal::absent: return false;
+    case Removal::busy: break;
+    }
+    return make_error(ErrorCode::pair_busy);
+}
+
+PyObject* bool_or_raise(const std::variant<bool, EditError>& result) {
+    if (auto* error = std::get_if<EditError>(&result)) return raise_error(*error);
+    return PyBool_FromLong(std::get<bool>(result));
+}
+
+std::optional<std::string_view> view_of(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    return *text;
+}
+
+PyObject* children_get(PyObject* self) {
+    std::vector<PairRef> children;
+    {
+        ContainerLock access(container_of(self), ContainerLock::shared);
+        if (!access) return raise_error(access.error());
+        children = access.body().pairs;
+    }
+    return pair_list(children, as_parent(self)).release();
 }
 
 PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs, const char* function, bool first) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject* arg[2];
-        if (!parse_args({function, {"key", "name"}, 2, 1}, args, kwargs, arg)) return nullptr;
-        auto key = text_arg(function, "key", arg[0]);
-        std::optional<std::string> name;
-        if (!key || !optional_text(function, "name", arg[1], name)) return nullptr;
-        auto found = matching(self, *key, name, first);
-        if (!found) return nullptr;
-        if (!first) return pair_list(*found, as_parent(self)).release();
-        if (found->empty()) Py_RETURN_NONE;
-        return make_pair(found->front(), as_parent(self)).release();
-    });
+    PyObject* arg[2];
+    if (!parse_args({function, {"key", "name"}, 2, 1}, args, kwargs, arg)) return nullptr;
+    auto key = text_arg(function, "key", arg[0]);
+    std::optional<std::string> name;
+    if (!key || !optional_text(function, "name", arg[1], name)) return nullptr;
+    auto found =
+        matching(self, *key, view_of(name), first ? 1 : std::numeric_limits<std::size_t>::max());
+    if (auto* error = std::get_if<EditError>(&found)) return raise_error(*error);
+    auto& pairs = std::get<std::vector<PairRef>>(found);
+    if (!first) return pair_list(pairs, as_parent(self)).release();
+    if (pairs.empty()) Py_RETURN_NONE;
+    return make_pair(pairs.front(), as_parent(self)).release();
 }
 
 PyObject* find_first(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -175,144 +240,95 @@ PyObject* find_all(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* get(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject* arg[2];
-        if (!parse_args({"get", {"key", "default"}, 2, 1}, args, kwargs, arg)) return nullptr;
-        auto key = text_arg("get", "key", arg[0]);
-        if (!key) return nullptr;
-        bool missing;
-        Ref value = first_value(self, *key, missing);
-        if (missing) return Ref::borrow(arg[1] ? arg[1] : Py_None).release();
-        return value.release();
-    });
+    PyObject* arg[2];
+    if (!parse_args({"get", {"key", "default"}, 2, 1}, args, kwargs, arg)) return nullptr;
+    auto key = text_arg("get", "key", arg[0]);
+    if (!key) return nullptr;
+    bool missing;
+    Ref value = first_value(self, *key, missing);
+    if (missing) return Ref::borrow(arg[1] ? arg[1] : Py_None).release();
+    return value.release();
 }
 
-PyObject* walk(PyObject* self, PyObject*) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        std::vector<std::pair<PairRef, ParentPtr>> visited;
-        {
-            ContainerLock access(container_of(self), ContainerLock::shared);
-            if (!access) return access.raise();
-            if (!collect_walk(access.body(), as_parent(self), visited)) return raise_busy("pair");
-        }
-        Ref list(PyList_New(static_cast<Py_ssize_t>(visited.size())));
-        for (std::size_t i = 0; list && i < visited.size(); ++i) {
-            Ref obj = make_pair(std::move(visited[i].first), std::move(visited[i].second));
-            if (!obj) return nullptr;
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), obj.release());
-        }
-        return list.release();
-    });
+PyObject* walk(PyObject* self) {
+    auto walked = walk_pairs(self);
+    if (auto* error = std::get_if<EditError>(&walked)) return raise_error(*error);
+    auto& visited = std::get<0>(walked);
+    Ref list(PyList_New(static_cast<Py_ssize_t>(visited.size())));
+    for (std::size_t i = 0; list && i < visited.size(); ++i) {
+        Ref obj = make_pair(std::move(visited[i].first), std::move(visited[i].second));
+        if (!obj) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), obj.release());
+    }
+    return list.release();
 }
 
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject* arg[5];
-        if (!parse_args({"add", {"key", "value", "name", "kind", "index"}, 2, 1}, args, kwargs,
-                        arg))
+    PyObject* arg[5];
+    if (!parse_args({"add", {"key", "value", "name", "kind", "index"}, 2, 1}, args, kwargs, arg))
+        return nullptr;
+    auto key = text_arg("add", "key", arg[0]);
+    std::optional<std::string> name;
+    std::optional<Kind> kind;
+    std::optional<long long> index;
+    if (!key || !optional_text("add", "name", arg[2], name) || !kind_arg("add", arg[3], kind) ||
+        !index_arg("add", arg[4], index))
+        return nullptr;
+    if (auto error = check_token(*key, TokenRole::key)) return raise_error(*error);
+    std::optional<Value> value;
+    if (arg[1] && arg[1] != Py_None) {
+        if (name) {
+            PyErr_SetString(PyExc_ValueError, "name can only be given for a block value");
             return nullptr;
-        auto key = text_arg("add", "key", arg[0]);
-        std::optional<std::string> name, kind;
-        std::optional<long long> index;
-        if (!key || !optional_text("add", "name", arg[2], name) || !kind_arg("add", arg[3], kind) ||
-            !index_arg("add", arg[4], index) || !validate_token(*key, "key"))
-            return nullptr;
-        std::optional<std::string_view> kind_view;
-        if (kind) kind_view = *kind;
-        std::optional<Value> value;
-        if (arg[1] && arg[1] != Py_None) {
-            if (name) {
-                PyErr_SetString(PyExc_ValueError, "name can only be given for a block value");
-                return nullptr;
-            }
-            value = value_from_py(*key, arg[1], kind_view, nullptr, child_depth(self));
-        } else {
-            if (name && !validate_token(*name, "block name")) return nullptr;
-            if (kind && *kind != "block") {
-                PyErr_SetString(PyExc_ValueError, ("a " + *kind + " value needs a value").c_str());
-                return nullptr;
-            }
-            std::optional<std::string_view> name_view;
-            if (name) name_view = *name;
-            value = block_value(name_view);
         }
-        if (!value) return nullptr;
-        return add_pair(self, *key, std::move(*value), index).release();
-    });
+        value = value_from_py(*key, arg[1], kind, nullptr);
+    } else {
+        if (name)
+            if (auto error = check_token(*name, TokenRole::block_name)) return raise_error(*error);
+        if (kind && *kind != Kind::block) {
+            std::string message = "a " + std::string(kind_name(*kind)) + " value needs a value";
+            PyErr_SetString(PyExc_ValueError, message.c_str());
+            return nullptr;
+        }
+        value = block_value(view_of(name));
+    }
+    if (!value) return nullptr;
+    return add_pair(self, *key, std::move(*value), index).release();
 }
 
 PyObject* add_source(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject* arg[2];
-        if (!parse_args({"add_source", {"source", "index"}, 2, 1}, args, kwargs, arg))
-            return nullptr;
-        auto source = encoded_arg("add_source", "source", arg[0]);
-        std::optional<long long> index;
-        if (!source || !index_arg("add_source", arg[1], index) || !check_depth(child_depth(self)))
-            return nullptr;
-        std::variant<std::vector<PairRef>, ParseError, Busy> result;
-        {
-            ContainerLock access(container_of(self), ContainerLock::exclusive);
-            if (!access) return access.raise();
-            std::size_t at;
-            if (!resolve_index(index, access.body().pairs.size(), at)) return nullptr;
-            result = insert_source(access.body(), at, source->text, access.base_indent(),
-                                   access.top_level(), child_depth(self));
-        }
-        if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
-        if (std::holds_alternative<Busy>(result)) return raise_busy("pair");
-        return pair_list(std::get<std::vector<PairRef>>(result), as_parent(self)).release();
-    });
+    PyObject* arg[2];
+    if (!parse_args({"add_source", {"source", "index"}, 2, 1}, args, kwargs, arg)) return nullptr;
+    auto source = encoded_arg("add_source", "source", arg[0]);
+    std::optional<long long> index;
+    if (!source || !index_arg("add_source", arg[1], index)) return nullptr;
+    if (auto error = check_depth(child_depth(self))) return raise_error(*error);
+    auto result = insert_snippet(self, source->text, index);
+    if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
+    if (auto* error = std::get_if<EditError>(&result)) return raise_error(*error);
+    return pair_list(std::get<std::vector<PairRef>>(result), as_parent(self)).release();
 }
 
 PyObject* remove(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject* arg[2];
-        if (!parse_args({"remove", {"target", "name"}, 2, 1}, args, kwargs, arg)) return nullptr;
-        std::optional<std::string> key, name;
-        if (!is_pair(arg[0])) {
-            if (!PyUnicode_Check(arg[0])) {
-                PyErr_SetString(PyExc_TypeError, "remove() takes a Pair or a key");
-                return nullptr;
-            }
-            key = utf8(arg[0]);
-            if (!key || !optional_text("remove", "name", arg[1], name)) return nullptr;
-        }
-        ContainerLock access(container_of(self), ContainerLock::exclusive);
-        if (!access) return access.raise();
-        PairRef target;
-        if (key) {
-            std::optional<std::string_view> wanted;
-            if (name) wanted = *name;
-            auto found = quarel::find(access.body(), *key, wanted);
-            if (std::holds_alternative<Busy>(found)) return raise_busy("pair");
-            target = std::get<PairRef>(found);
-            if (!target) Py_RETURN_FALSE;
-        } else {
-            target = as_pair(arg[0])->pair;
-        }
-        switch (remove_pair(access.body(), target, access.top_level())) {
-        case Removal::removed: Py_RETURN_TRUE;
-        case Removal::absent: Py_RETURN_FALSE;
-        case Removal::busy: break;
-        }
-        return raise_busy("pair");
-    });
+    PyObject* arg[2];
+    if (!parse_args({"remove", {"target", "name"}, 2, 1}, args, kwargs, arg)) return nullptr;
+    if (is_pair(arg[0])) return bool_or_raise(remove_child(self, as_pair(arg[0])->pair, {}, {}));
+    if (!PyUnicode_Check(arg[0])) {
+        PyErr_SetString(PyExc_TypeError, "remove() takes a Pair or a key");
+        return nullptr;
+    }
+    auto key = utf8(arg[0]);
+    std::optional<std::string> name;
+    if (!key || !optional_text("remove", "name", arg[1], name)) return nullptr;
+    return bool_or_raise(remove_child(self, PairRef(), *key, view_of(name)));
 }
 
 int delete_item(PyObject* self, const std::string& key, PyObject* key_obj) {
-    ContainerLock access(container_of(self), ContainerLock::exclusive);
-    if (!access) return access.raise(), -1;
-    auto found = quarel::find(access.body(), key, std::nullopt);
-    if (std::holds_alternative<Busy>(found)) return raise_busy("pair"), -1;
-    const PairRef& target = std::get<PairRef>(found);
-    if (!target) {
-        PyErr_SetObject(PyExc_KeyError, key_obj);
-        return -1;
-    }
-    if (remove_pair(access.body(), target, access.top_level()) != Removal::removed)
-        return raise_busy("pair"), -1;
-    return 0;
+    auto removed = remove_child(self, PairRef(), key, std::nullopt);
+    if (auto* error = std::get_if<EditError>(&removed)) return raise_error(*error), -1;
+    if (std::get<bool>(removed)) return 0;
+    PyErr_SetObject(PyExc_KeyError, key_obj);
+    return -1;
 }
 
 } // namespace
@@ -339,6 +355,14 @@ ContainerLock::ContainerLock(ContainerRef container, Mode mode)
         Block* block = block_of((*container.block)->value);
         if (!block) {
             status_ = not_a_block;
+            // The error is made under the lock, which is let go either way.
+            try {
+                not_a_block_ = quarel::not_a_block(*pair_);
+            } catch (...) {
+                unlock();
+                throw;
+            }
+            unlock();
             return;
         }
         body_ = &block->body;
@@ -347,19 +371,21 @@ ContainerLock::ContainerLock(ContainerRef container, Mode mode)
 }
 
 ContainerLock::~ContainerLock() {
+    unlock();
+}
+
+void ContainerLock::unlock() noexcept {
     if (!lock_) return;
     if (mode_ == shared)
         lock_->unlock_shared();
     else
         lock_->unlock();
+    lock_ = nullptr;
 }
 
-PyObject* ContainerLock::raise() const {
-    if (status_ == not_a_block) {
-        PyErr_SetString(PyExc_TypeError, quarel::py::not_a_block(*pair_).c_str());
-        return nullptr;
-    }
-    return raise_busy(document_ ? "document" : "pair");
+EditError ContainerLock::error() const {
+    if (not_a_block_) return *not_a_block_;
+    return make_error(document_ ? ErrorCode::document_busy : ErrorCode::pair_busy);
 }
 
 std::string ContainerLock::base_indent() const {
@@ -373,96 +399,52 @@ ParentPtr as_parent(PyObject* self) {
     return std::make_shared<const Parent>(Parent{{}, p->pair, p->parent});
 }
 
-std::string not_a_block(const Pair& pair) {
-    return "`" + pair.key.str() + "` is a " + std::string(kind_name(kind_of(pair.value))) +
-           ", not a block";
-}
-
 namespace {
 
 Py_ssize_t container_len(PyObject* self) {
-    return shield<Py_ssize_t>(-1, [&]() -> Py_ssize_t {
+    Py_ssize_t size;
+    {
         ContainerLock access(container_of(self), ContainerLock::shared);
-        if (!access) return access.raise(), -1;
-        return static_cast<Py_ssize_t>(access.body().pairs.size());
-    });
+        if (!access) return raise_error(access.error()), -1;
+        size = static_cast<Py_ssize_t>(access.body().pairs.size());
+    }
+    return size;
 }
 
 PyObject* container_subscript(PyObject* self, PyObject* key_obj) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        auto key = key_arg(key_obj);
-        if (!key) return nullptr;
-        bool missing;
-        Ref value = first_value(self, *key, missing);
-        if (missing) PyErr_SetObject(PyExc_KeyError, key_obj);
-        return value.release();
-    });
+    auto key = key_arg(key_obj);
+    if (!key) return nullptr;
+    bool missing;
+    Ref value = first_value(self, *key, missing);
+    if (missing) PyErr_SetObject(PyExc_KeyError, key_obj);
+    return value.release();
 }
 
 int container_ass_subscript(PyObject* self, PyObject* key_obj, PyObject* value) {
-    return shield<int>(-1, [&]() -> int {
-        auto key = key_arg(key_obj);
-        if (!key) return -1;
-        if (!value) return delete_item(self, *key, key_obj);
-        auto found = matching(self, *key, std::nullopt, true);
-        if (!found) return -1;
-        if (!found->empty()) return assign_value(found->front(), as_parent(self), value) ? 0 : -1;
-        if (!validate_token(*key, "key")) return -1;
-        auto converted = value_from_py(*key, value, std::nullopt, nullptr, child_depth(self));
-        if (!converted) return -1;
-        return add_pair(self, *key, std::move(*converted), std::nullopt) ? 0 : -1;
-    });
+    auto key = key_arg(key_obj);
+    if (!key) return -1;
+    if (!value) return delete_item(self, *key, key_obj);
+    auto child = first_child(self, *key);
+    if (!child) return -1;
+    if (*child) return assign_value(*child, as_parent(self), value) ? 0 : -1;
+    if (auto error = check_token(*key, TokenRole::key)) return raise_error(*error), -1;
+    auto converted = value_from_py(*key, value, std::nullopt, nullptr);
+    if (!converted) return -1;
+    return add_pair(self, *key, std::move(*converted), std::nullopt) ? 0 : -1;
 }
 
 int container_contains(PyObject* self, PyObject* key_obj) {
-    return shield<int>(-1, [&]() -> int {
-        auto key = key_arg(key_obj);
-        if (!key) return -1;
-        auto found = matching(self, *key, std::nullopt, true);
-        if (!found) return -1;
-        return found->empty() ? 0 : 1;
-    });
+    auto key = key_arg(key_obj);
+    if (!key) return -1;
+    auto child = first_child(self, *key);
+    if (!child) return -1;
+    return *child ? 1 : 0;
 }
 
 PyObject* container_iter(PyObject* self) {
-    Ref children(children_get(self, nullptr));
+    Ref children(children_get(self));
     return children ? PyObject_GetIter(children.get()) : nullptr;
 }
-
-PyMethodDef container_methods[] = {
-    {"find", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(find_first)),
-     METH_VARARGS | METH_KEYWORDS,
-     "find($self, key, name=None)\n--\n\nThe first child with key, and block name when given, "
-     "or None."},
-    {"find_all", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(find_all)),
-     METH_VARARGS | METH_KEYWORDS,
-     "find_all($self, key, name=None)\n--\n\nEvery child with key, and block name when given."},
-    {"get", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(get)),
-     METH_VARARGS | METH_KEYWORDS,
-     "get($self, key, default=None)\n--\n\nThe value of the first child with key, or default."},
-    {"add", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add)),
-     METH_VARARGS | METH_KEYWORDS,
-     "add($self, key, value=None, *, name=None, kind=None, index=None)\n--\n\nAdds a child pair "
-     "and returns it. Without a value the child is a block, named\nwhen name is given. kind "
-     "forces the value's form: literal, string, expr, list\nor block. index defaults to the "
-     "end."},
-    {"add_source", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(add_source)),
-     METH_VARARGS | METH_KEYWORDS,
-     "add_source($self, source, index=None)\n--\n\nParses a Quarel snippet and inserts its pairs, "
-     "re-indented to fit, returning them."},
-    {"remove", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(remove)),
-     METH_VARARGS | METH_KEYWORDS,
-     "remove($self, target, name=None)\n--\n\nRemoves a child given its Pair, or the first child "
-     "with a key (and name).\nReturns whether a child was removed."},
-    {"walk", walk, METH_NOARGS,
-     "walk($self)\n--\n\nEvery pair under this container, depth first in source order."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-PyGetSetDef container_getset[] = {
-    {"children", children_get, nullptr, "The pairs directly inside this container.", nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
 
 const char* name_of(const PyMethodDef& d) {
     return d.ml_name;
@@ -472,10 +454,9 @@ const char* name_of(const PyGetSetDef& d) {
 }
 
 // The shared entries, then the class's own; kept as long as the type lives.
-template <class Def> Def* join(const Def* shared, const Def* own) {
-    auto* table = new std::vector<Def>();
-    for (const Def* list : {shared, own})
-        for (const Def* d = list; d && name_of(*d); ++d) table->push_back(*d);
+template <class Def> Def* join(const std::vector<Def>& shared, const Def* own) {
+    auto* table = new std::vector<Def>(shared);
+    for (const Def* d = own; d && name_of(*d); ++d) table->push_back(*d);
     table->push_back(Def{});
     return table->data();
 }
@@ -490,19 +471,46 @@ PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
 } // namespace
 
 PyObject* create_container_type(const char* name, int basicsize, const char* doc,
-                                void (*dealloc)(PyObject*), const PyType_Slot* own_slots,
-                                const PyMethodDef* own_methods, const PyGetSetDef* own_getset) {
+                                const PyType_Slot* own_slots, const PyMethodDef* own_methods,
+                                const PyGetSetDef* own_getset) {
+    const std::vector<PyMethodDef> methods = {
+        method<find_first>("find", "find($self, key, name=None)\n--\n\nThe first child with key, "
+                                   "and block name when given, or None."),
+        method<find_all>("find_all", "find_all($self, key, name=None)\n--\n\nEvery child with key, "
+                                     "and block name when given."),
+        method<get>("get", "get($self, key, default=None)\n--\n\nThe value of the first child with "
+                           "key, or default."),
+        method<add>(
+            "add",
+            "add($self, key, value=None, *, name=None, kind=None, index=None)\n--\n\nAdds a child "
+            "pair and returns it. Without a value the child is a block, named\nwhen name is given. "
+            "kind forces the value's form: literal, string, expr, list\nor block. index defaults "
+            "to "
+            "the end."),
+        method<add_source>("add_source",
+                           "add_source($self, source, index=None)\n--\n\nParses a Quarel snippet "
+                           "and inserts its pairs, re-indented to fit, returning them."),
+        method<remove>("remove",
+                       "remove($self, target, name=None)\n--\n\nRemoves a child given its "
+                       "Pair, or the first child with a key (and name).\nReturns whether "
+                       "a child was removed."),
+        method_noargs<walk>(
+            "walk",
+            "walk($self)\n--\n\nEvery pair under this container, depth first in source order."),
+    };
+    const std::vector<PyGetSetDef> getset = {
+        property<children_get>("children", "The pairs directly inside this container."),
+    };
     std::vector<PyType_Slot> slots = {
         {Py_tp_doc, const_cast<char*>(doc)},
-        {Py_tp_new, reinterpret_cast<void*>(refuse_new)},
-        {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
-        {Py_tp_iter, reinterpret_cast<void*>(container_iter)},
-        {Py_mp_length, reinterpret_cast<void*>(container_len)},
-        {Py_mp_subscript, reinterpret_cast<void*>(container_subscript)},
-        {Py_mp_ass_subscript, reinterpret_cast<void*>(container_ass_subscript)},
-        {Py_sq_contains, reinterpret_cast<void*>(container_contains)},
-        {Py_tp_methods, join(container_methods, own_methods)},
-        {Py_tp_getset, join(container_getset, own_getset)},
+        slot<refuse_new>(Py_tp_new),
+        slot<container_iter>(Py_tp_iter),
+        slot<container_len>(Py_mp_length),
+        slot<container_subscript>(Py_mp_subscript),
+        slot<container_ass_subscript>(Py_mp_ass_subscript),
+        slot<container_contains>(Py_sq_contains),
+        {Py_tp_methods, join(methods, own_methods)},
+        {Py_tp_getset, join(getset, own_getset)},
     };
     for (const PyType_Slot* slot = own_slots; slot->slot; ++slot) slots.push_back(*slot);
     slots.push_back({0, nullptr});

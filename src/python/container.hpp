@@ -2,10 +2,11 @@
 // classes share, written once over the access below.
 #pragma once
 
+#include "edit/error.hpp"
 #include "python/objects.hpp"
 
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace quarel::py {
 
@@ -17,9 +18,9 @@ struct ContainerRef {
 ContainerRef container_of(PyObject* self); // a Document or Pair object
 ContainerRef container_of(const Parent& parent);
 
-// Takes a container's lock and finds its body. The lock may be held by an
-// operation further up the stack (busy), and a pair may no longer hold a
-// block; the object then tests false and raise() sets the Python error.
+// Takes a container's lock and finds its body. The lock may be found taken
+// (busy: see cst/shared.hpp), and a pair may no longer hold a block; the
+// object then tests false, holds no lock, and error() tells why.
 class ContainerLock {
   public:
     enum Mode { shared, exclusive };
@@ -31,9 +32,8 @@ class ContainerLock {
 
     explicit operator bool() const noexcept { return status_ == ok; }
     Status status() const noexcept { return status_; }
-    // Sets the error for a failed lock: RuntimeError or the not-a-block
-    // TypeError. Returns null.
-    PyObject* raise() const;
+    // Why the lock failed.
+    EditError error() const;
 
     Body& body() const noexcept { return *body_; }
     // The layout context of new children.
@@ -41,25 +41,25 @@ class ContainerLock {
     std::string base_indent() const;
 
   private:
+    void unlock() noexcept;
+
     RwLock* lock_ = nullptr;
     Mode mode_;
     bool document_;
     Status status_ = busy;
     const Pair* pair_ = nullptr;
     Body* body_ = nullptr;
+    std::optional<EditError> not_a_block_;
 };
 
 // The parent given to every Pair object the container hands out.
 ParentPtr as_parent(PyObject* self);
 
-// "`key` is a literal, not a block"
-std::string not_a_block(const Pair& pair);
-
 // A class whose objects are containers: the shared methods, properties and
 // mapping slots, then the class's own (`own_slots` ends with {0, nullptr}).
 // Neither class can be instantiated from Python.
 PyObject* create_container_type(const char* name, int basicsize, const char* doc,
-                                void (*dealloc)(PyObject*), const PyType_Slot* own_slots,
-                                const PyMethodDef* own_methods, const PyGetSetDef* own_getset);
+                                const PyType_Slot* own_slots, const PyMethodDef* own_methods,
+                                const PyGetSetDef* own_getset);
 
 } // namespace quarel::py

@@ -1,24 +1,17 @@
 #include "python/convert.hpp"
 
+#include "edit/depth.hpp"
+#include "edit/kind_check.hpp"
+#include "edit/new_list.hpp"
 #include "edit/scalars.hpp"
-#include "parser/lexer.hpp"
-#include "parser/parser.hpp"
+#include "edit/token.hpp"
 #include "python/boundary.hpp"
 
-#include <cstdio>
+#include <vector>
 
 namespace quarel::py {
 
 namespace {
-
-enum class Style { bare_when_possible, always_quoted };
-
-std::string type_name(PyObject* obj) {
-    Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
-    auto text = name ? utf8(name.get()) : std::nullopt;
-    PyErr_Clear();
-    return text ? *text : "object";
-}
 
 bool is_sequence(PyObject* obj) {
     return PyList_Check(obj) || PyTuple_Check(obj) || PyDict_Check(obj);
@@ -41,57 +34,63 @@ bool literal_scalar(PyObject* obj, std::optional<std::string>& text) {
 
 // A bool or number written bare: its str() must read back as one token.
 std::optional<Literal> number_literal(const std::string& text) {
-    if (!validate_token(text, "literal")) return std::nullopt;
-    return Literal{Text(text)};
-}
-
-template <class V> V quoted_or_bare(const std::string& text, Style style) {
-    if (style == Style::bare_when_possible && is_literal(text)) return Literal{Text(text)};
-    return String{Text(escape_string(text))};
+    auto literal = literal_value(text);
+    if (auto* error = std::get_if<EditError>(&literal)) return raise_error(*error), std::nullopt;
+    return std::move(std::get<Literal>(literal));
 }
 
 Ref item(PyObject* seq, Py_ssize_t i) {
     return Ref(PySequence_GetItem(seq, i));
 }
 
-// `level` is the nesting level of the list's bracket: lists and list pairs
-// each count one, as when the text is parsed.
+// `level` is the nesting level of the list's bracket, counting lists and
+// list pairs from the outermost list. It only keeps the conversion from
+// recursing without end: the value's depth in the document is checked once
+// it is built.
 std::optional<List> list_from_py(PyObject* seq, const List* existing, int level);
 
-std::optional<ListValue> list_pair(PyObject* key_obj, PyObject* value_obj, Style style, int level) {
-    if (!check_depth(level + 1)) return std::nullopt;
+bool within_depth(int level) {
+    if (auto error = check_depth(level)) return raise_error(*error), false;
+    return true;
+}
+
+std::optional<ListValue> list_pair_from_py(PyObject* key_obj, PyObject* value_obj, Quoting quoting,
+                                           int level) {
+    if (!within_depth(level + 1)) return std::nullopt;
     if (!PyUnicode_Check(key_obj)) {
         PyErr_Format(PyExc_TypeError, "list pair keys must be str, not %s",
                      type_name(key_obj).c_str());
         return std::nullopt;
     }
     auto key = utf8(key_obj);
-    if (!key || !validate_token(*key, "key")) return std::nullopt;
-    ListPair pair{Text(*key), Text(), Text(" "), Literal{}};
+    if (!key) return std::nullopt;
+    if (auto error = check_token(*key, TokenRole::key)) return raise_error(*error), std::nullopt;
+    ListValue value;
     std::optional<std::string> number;
     if (PyList_Check(value_obj)) {
         auto nested = list_from_py(value_obj, nullptr, level + 2);
         if (!nested) return std::nullopt;
-        pair.value = Boxed<List>(std::move(*nested));
+        value = Boxed<List>(std::move(*nested));
     } else if (!literal_scalar(value_obj, number)) {
         return std::nullopt;
     } else if (number) {
         auto literal = number_literal(*number);
         if (!literal) return std::nullopt;
-        pair.value = std::move(*literal);
+        value = std::move(*literal);
     } else if (PyUnicode_Check(value_obj)) {
         auto text = utf8(value_obj);
         if (!text) return std::nullopt;
-        pair.value = quoted_or_bare<ListValue>(*text, style);
+        value = list_text(*text, quoting);
     } else {
         PyErr_Format(PyExc_TypeError, "list pair values must be str, bool, number or list, not %s",
                      type_name(value_obj).c_str());
         return std::nullopt;
     }
-    return ListValue(Boxed<ListPair>(std::move(pair)));
+    return list_pair(*key, std::move(value));
 }
 
-std::optional<ListValue> list_element(PyObject* obj, Style element, Style pair_value, int level) {
+std::optional<ListValue> list_element(PyObject* obj, Quoting element, Quoting pair_value,
+                                      int level) {
     if (PyTuple_Check(obj)) {
         if (PyTuple_Size(obj) != 2) {
             PyErr_SetString(PyExc_ValueError, "list pairs must be (key, value) tuples");
@@ -99,7 +98,7 @@ std::optional<ListValue> list_element(PyObject* obj, Style element, Style pair_v
         }
         Ref key = item(obj, 0), value = item(obj, 1);
         if (!key || !value) return std::nullopt;
-        return list_pair(key.get(), value.get(), pair_value, level);
+        return list_pair_from_py(key.get(), value.get(), pair_value, level);
     }
     if (PyList_Check(obj)) {
         auto nested = list_from_py(obj, nullptr, level + 1);
@@ -116,48 +115,16 @@ std::optional<ListValue> list_element(PyObject* obj, Style element, Style pair_v
     if (PyUnicode_Check(obj)) {
         auto text = utf8(obj);
         if (!text) return std::nullopt;
-        return quoted_or_bare<ListValue>(*text, element);
+        return list_text(*text, element);
     }
     PyErr_SetString(PyExc_TypeError,
                     "list elements must be str, bool, number, (key, value) or list");
     return std::nullopt;
 }
 
-// The quoting of new elements, taken from the list being replaced.
-Style element_style(const List* existing) {
-    if (existing)
-        for (const ListItem& i : existing->items) {
-            if (std::holds_alternative<Literal>(i.value)) return Style::bare_when_possible;
-            if (std::holds_alternative<String>(i.value)) return Style::always_quoted;
-        }
-    return Style::bare_when_possible;
-}
-
-Style pair_value_style(const List* existing) {
-    if (existing)
-        for (const ListItem& i : existing->items) {
-            auto* pair = std::get_if<Boxed<ListPair>>(&i.value);
-            if (!pair) continue;
-            if (std::holds_alternative<Literal>((*pair)->value)) return Style::bare_when_possible;
-            if (std::holds_alternative<String>((*pair)->value)) return Style::always_quoted;
-        }
-    return Style::always_quoted;
-}
-
-// Laid out as `[a, b, c]`.
-List new_list(std::vector<ListValue> values) {
-    List list;
-    list.items.reserve(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        list.items.push_back(ListItem{Text(i ? " " : ""), std::move(values[i]), std::nullopt});
-        if (i + 1 < values.size()) list.items.back().before_comma = Text();
-    }
-    return list;
-}
-
 std::optional<List> list_from_py(PyObject* seq, const List* existing, int level) {
-    if (!check_depth(level)) return std::nullopt;
-    Style element = element_style(existing), pair_value = pair_value_style(existing);
+    if (!within_depth(level)) return std::nullopt;
+    Quoting element = element_quoting(existing), pair_value = pair_value_quoting(existing);
     std::vector<ListValue> values;
     if (PyDict_Check(seq)) {
         Py_ssize_t size = PyDict_Size(seq), pos = 0;
@@ -165,7 +132,7 @@ std::optional<List> list_from_py(PyObject* seq, const List* existing, int level)
         while (PyDict_Next(seq, &pos, &k, &v)) {
             // The conversion may run Python code: hold the entry meanwhile.
             Ref key = Ref::borrow(k), value = Ref::borrow(v);
-            auto converted = list_pair(key.get(), value.get(), pair_value, level);
+            auto converted = list_pair_from_py(key.get(), value.get(), pair_value, level);
             if (!converted) return std::nullopt;
             values.push_back(std::move(*converted));
             if (PyDict_Size(seq) != size) {
@@ -186,40 +153,7 @@ std::optional<List> list_from_py(PyObject* seq, const List* existing, int level)
     return new_list(std::move(values));
 }
 
-// The text between double quotes with escapes for quotes, backslashes and
-// characters that would not print.
-std::string debug_quoted(std::string_view text) {
-    std::string out = "\"";
-    for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-        len = std::min(len, text.size() - i);
-        char32_t cp = c < 0x80 ? c : c & (0x3F >> (len - 1));
-        for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (text[i + k] & 0x3F);
-        switch (cp) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case 0: out += "\\0"; break;
-        default:
-            if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) ||
-                (cp != ' ' && lex::whitespace_len(text.data() + i, text.data() + text.size()))) {
-                char buf[16];
-                std::snprintf(buf, sizeof buf, "\\u{%x}", static_cast<unsigned>(cp));
-                out += buf;
-            } else {
-                out.append(text.substr(i, len));
-            }
-        }
-        i += len;
-    }
-    return out + "\"";
-}
-
-std::optional<Value> scalar_value(std::string_view key, PyObject* obj,
-                                  std::optional<std::string_view> kind) {
+std::optional<Value> scalar_from_py(std::string_view key, PyObject* obj, std::optional<Kind> kind) {
     std::optional<std::string> text;
     if (!literal_scalar(obj, text)) return std::nullopt;
     bool number = text.has_value();
@@ -231,36 +165,14 @@ std::optional<Value> scalar_value(std::string_view key, PyObject* obj,
         text = utf8(obj);
         if (!text) return std::nullopt;
     }
-    if (!kind) {
-        if (number) {
-            auto literal = number_literal(*text);
-            if (!literal) return std::nullopt;
-            return Value(std::move(*literal));
-        }
-        auto inferred = infer_scalar(key, *text);
-        if (auto* error = std::get_if<std::string>(&inferred)) {
-            PyErr_SetString(PyExc_ValueError, error->c_str());
-            return std::nullopt;
-        }
-        return std::move(std::get<Value>(inferred));
-    }
-    if (*kind == "string") return Value(String{Text(escape_string(*text))});
-    if (*kind == "literal") {
-        if (!validate_token(*text, "literal")) return std::nullopt;
-        return Value(Literal{Text(*text)});
-    }
-    if (*kind == "expr") {
-        if (text->find(";;") != std::string::npos) {
-            PyErr_SetString(PyExc_ValueError, "an expression cannot contain `;;`");
-            return std::nullopt;
-        }
-        return expr_value(*text);
-    }
-    std::string message =
-        "unknown kind " + debug_quoted(*kind) + "; expected literal, string, expr, list or block";
-    PyErr_SetString(PyExc_ValueError, message.c_str());
-    return std::nullopt;
+    std::variant<Value, EditError> value = !kind && !number
+                                               ? infer_scalar(key, *text)
+                                               : scalar_value(kind.value_or(Kind::literal), *text);
+    if (auto* error = std::get_if<EditError>(&value)) return raise_error(*error), std::nullopt;
+    return std::move(std::get<Value>(value));
 }
+
+Ref list_value_to_py(const ListValue& value);
 
 Ref list_to_py(const List& list) {
     Ref out(PyList_New(static_cast<Py_ssize_t>(list.items.size())));
@@ -271,19 +183,6 @@ Ref list_to_py(const List& list) {
         PyList_SetItem(out.get(), i++, element.release());
     }
     return out;
-}
-
-} // namespace
-
-Ref value_to_py(const Value& value) {
-    switch (kind_of(value)) {
-    case Kind::literal: return to_str(std::get<Literal>(value).text);
-    case Kind::string: return to_str(unescape_string(std::get<String>(value).content));
-    case Kind::expr: return to_str(std::get<Expr>(value).text);
-    case Kind::list: return list_to_py(*list_of(value));
-    case Kind::block: return Ref::borrow(Py_None);
-    }
-    return Ref();
 }
 
 Ref list_value_to_py(const ListValue& value) {
@@ -297,54 +196,52 @@ Ref list_value_to_py(const ListValue& value) {
     return Ref(PyTuple_Pack(2, key.get(), nested.get()));
 }
 
-std::optional<Value> value_from_py(std::string_view key, PyObject* obj,
-                                   std::optional<std::string_view> kind, const List* existing,
-                                   int depth) {
-    if ((!kind || *kind == "list") && is_sequence(obj)) {
-        auto list = list_from_py(obj, existing, depth + 1);
+} // namespace
+
+ValueCopy copy_value(const Value& value) {
+    switch (kind_of(value)) {
+    case Kind::literal: return std::get<Literal>(value).text.str();
+    case Kind::string: return unescape_string(std::get<String>(value).content);
+    case Kind::expr: return std::get<Expr>(value).text.str();
+    case Kind::list: return *list_of(value);
+    case Kind::block: break;
+    }
+    return std::monostate();
+}
+
+Ref value_to_py(const ValueCopy& value) {
+    if (auto* text = std::get_if<std::string>(&value)) return to_str(*text);
+    if (auto* list = std::get_if<List>(&value)) return list_to_py(*list);
+    return Ref::borrow(Py_None);
+}
+
+std::optional<Value> value_from_py(std::string_view key, PyObject* obj, std::optional<Kind> kind,
+                                   const List* existing) {
+    if ((!kind || *kind == Kind::list) && is_sequence(obj)) {
+        auto list = list_from_py(obj, existing, 1);
         if (!list) return std::nullopt;
         return Value(Boxed<List>(std::move(*list)));
     }
-    if (kind && *kind == "list") {
+    if (kind == Kind::list) {
         PyErr_SetString(PyExc_TypeError, "a list value must be a list, tuple or dict");
         return std::nullopt;
     }
-    if (kind && *kind == "block") {
+    if (kind == Kind::block) {
         PyErr_SetString(PyExc_ValueError, "block values are created with add(key, name=...)");
         return std::nullopt;
     }
-    return scalar_value(key, obj, kind);
+    return scalar_from_py(key, obj, kind);
 }
 
-bool kind_arg(const char* function, PyObject* obj, std::optional<std::string>& kind) {
+bool kind_arg(const char* function, PyObject* obj, std::optional<Kind>& kind) {
     kind.reset();
     if (!obj || obj == Py_None) return true;
-    kind = text_arg(function, "kind", obj);
-    return kind.has_value();
-}
-
-bool check_depth(int level) {
-    if (level <= max_depth) return true;
-    PyErr_SetString(PyExc_ValueError, "nesting deeper than 256 levels");
-    return false;
-}
-
-bool validate_token(std::string_view text, const char* what) {
-    if (lex::is_bare_token(text)) return true;
-    std::string message = debug_quoted(text) + " is not a valid Quarel " + what;
-    PyErr_SetString(PyExc_ValueError, message.c_str());
-    return false;
-}
-
-bool check_kind_fits(std::string_view key, Kind kind) {
-    bool expr_key = lex::is_expr_key(key);
-    if (expr_key == (kind == Kind::expr)) return true;
-    std::string message =
-        expr_key ? "`" + std::string(key) + "` is an expression key; its value must be an expr"
-                 : "`" + std::string(key) +
-                       "` is not an expression key; only expression keys hold expr values";
-    PyErr_SetString(PyExc_ValueError, message.c_str());
-    return false;
+    auto name = text_arg(function, "kind", obj);
+    if (!name) return false;
+    auto parsed = parse_kind(*name);
+    if (auto* error = std::get_if<EditError>(&parsed)) return raise_error(*error), false;
+    kind = std::get<Kind>(parsed);
+    return true;
 }
 
 } // namespace quarel::py

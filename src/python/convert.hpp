@@ -7,34 +7,30 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 
 namespace quarel::py {
 
-// str for literals, strings (unescaped) and expressions, list for lists
-// ((key, value) tuples for list pairs), None for blocks.
-Ref value_to_py(const Value& value);
-Ref list_value_to_py(const ListValue& value);
+// A value as Python reads it, copied out under its pair's lock so that the
+// conversion runs with no lock held: the text of a literal, string
+// (unescaped) or expression, a copy of a list, nothing for a block.
+using ValueCopy = std::variant<std::string, List, std::monostate>;
+ValueCopy copy_value(const Value& value);
 
-// A new value from a Python object for the pair with key `key`, which
-// stands inside `depth` blocks. Without a kind the kind is inferred;
-// `existing` is the list being replaced, whose quoting new elements follow.
-// nullopt with the Python error set.
-std::optional<Value> value_from_py(std::string_view key, PyObject* obj,
-                                   std::optional<std::string_view> kind, const List* existing,
-                                   int depth);
+// str for literals, strings and expressions, list for lists ((key, value)
+// tuples for list pairs), None for blocks.
+Ref value_to_py(const ValueCopy& value);
 
-// ValueError unless something at this nesting level can be read back.
-bool check_depth(int level);
+// A new value from a Python object for the pair with key `key`. Without a
+// kind the kind is inferred; `existing` is the list being replaced, whose
+// quoting new elements follow. The value is not checked against its key or
+// its depth in the document (see kind_check.hpp and depth.hpp). nullopt with
+// the Python error set.
+std::optional<Value> value_from_py(std::string_view key, PyObject* obj, std::optional<Kind> kind,
+                                   const List* existing);
 
-// The kind name of a `kind` argument: None or text. False with the error set.
-bool kind_arg(const char* function, PyObject* obj, std::optional<std::string>& kind);
-
-// ValueError `"{text}" is not a valid Quarel {what}` unless the text can
-// stand as a bare token.
-bool validate_token(std::string_view text, const char* what);
-
-// ValueError unless a value of this kind reads back under this key:
-// expression keys hold expressions and nothing else does.
-bool check_kind_fits(std::string_view key, Kind kind);
+// The kind given as a `kind` argument: None (nullopt) or one of the kind
+// names; anything else is refused here. False with the error set.
+bool kind_arg(const char* function, PyObject* obj, std::optional<Kind>& kind);
 
 } // namespace quarel::py

@@ -1,20 +1,16 @@
 // The extension module `_native`: registers the public names in order.
 #include "python/boundary.hpp"
+#include "python/entry.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
+
+#include <cstdint>
 
 namespace quarel::py {
 
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs);
 
 namespace {
-
-PyMethodDef parse_quarel_def = {
-    "parse_quarel",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(parse_quarel)),
-    METH_VARARGS | METH_KEYWORDS,
-    "parse_quarel(source)\n--\n\nParses Quarel source into a Document.",
-};
 
 // Appends the name to __all__ (creating it), then sets the attribute.
 bool add_public(PyObject* module, const char* name, PyObject* object) {
@@ -35,21 +31,37 @@ bool add_public(PyObject* module, const char* name, PyObject* object) {
     return true;
 }
 
+// The classes and the exception type are made once per process, so the
+// module serves the first interpreter that imports it and refuses others,
+// which would otherwise share that interpreter's objects.
+bool in_first_interpreter() {
+    static std::int64_t first = -1;
+    std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+    if (id < 0) return false;
+    if (first < 0) first = id;
+    if (id == first) return true;
+    PyErr_SetString(PyExc_ImportError,
+                    "tallix_cst cannot be imported in a subinterpreter: it is already loaded in "
+                    "another interpreter of this process");
+    return false;
+}
+
 int exec_module(PyObject* module) {
-    return shield<int>(-1, [&] {
-        Ref module_name(PyModule_GetNameObject(module));
-        if (!module_name) return -1;
-        Ref function(PyCFunction_NewEx(&parse_quarel_def, module, module_name.get()));
-        bool ok = add_public(module, "Document", create_document_type()) &&
-                  add_public(module, "Pair", create_pair_type()) &&
-                  add_public(module, "parse_quarel", function.get()) &&
-                  add_public(module, "QuarelSyntaxError", syntax_error_type());
-        return ok ? 0 : -1;
-    });
+    if (!in_first_interpreter()) return -1;
+    static PyMethodDef parse_quarel_def = method<parse_quarel>(
+        "parse_quarel", "parse_quarel(source)\n--\n\nParses Quarel source into a Document.");
+    Ref module_name(PyModule_GetNameObject(module));
+    if (!module_name) return -1;
+    Ref function(PyCFunction_NewEx(&parse_quarel_def, module, module_name.get()));
+    bool ok = add_public(module, "Document", create_document_type()) &&
+              add_public(module, "Pair", create_pair_type()) &&
+              add_public(module, "parse_quarel", function.get()) &&
+              add_public(module, "QuarelSyntaxError", syntax_error_type());
+    return ok ? 0 : -1;
 }
 
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    module_slot<exec_module>(Py_mod_exec),
     {0, nullptr},
 };
 

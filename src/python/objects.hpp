@@ -39,7 +39,6 @@ struct PairObject {
 };
 
 // The types, created once by the module's initialisation.
-PyTypeObject* document_type();
 PyTypeObject* pair_type();
 PyObject* create_document_type();
 PyObject* create_pair_type();
@@ -58,7 +57,7 @@ inline bool is_pair(PyObject* o) {
 }
 
 // Frees an object of either class.
-template <class T> void dealloc(PyObject* self) {
+template <class T> void dealloc(PyObject* self) noexcept {
     PyTypeObject* type = Py_TYPE(self);
     reinterpret_cast<T*>(self)->~T();
     auto free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));

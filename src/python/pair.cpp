@@ -1,16 +1,20 @@
 // The Pair class: one `key: value` entry of a document. A Pair object is a
 // view: it reads and writes the tree pair at the moment of each call.
 #include "cst/printer.hpp"
+#include "edit/block_name.hpp"
 #include "edit/comments.hpp"
 #include "edit/remove.hpp"
-#include "parser/lexer.hpp"
+#include "edit/rename.hpp"
 #include "python/assign.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/convert.hpp"
+#include "python/entry.hpp"
 #include "python/objects.hpp"
 
 #include <optional>
+#include <type_traits>
+#include <variant>
 #include <vector>
 
 namespace quarel::py {
@@ -23,119 +27,97 @@ const PairRef& handle(PyObject* self) {
     return as_pair(self)->pair;
 }
 
-// Runs read(pair) under the pair's shared lock.
-template <class Read> PyObject* read_pair(PyObject* self, Read read) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        const PairRef& pair = handle(self);
+// What read(pair) returns, read under the pair's shared lock; nullopt with
+// the error set when the pair is busy.
+template <class Read>
+std::optional<std::invoke_result_t<Read, const Pair&>> read_pair(PyObject* self, Read read) {
+    const PairRef& pair = handle(self);
+    std::optional<std::invoke_result_t<Read, const Pair&>> out;
+    {
         ReadGuard guard(pair.lock());
-        if (!guard) return raise_busy("pair");
-        return read(*pair).release();
-    });
+        if (guard) out = read(*pair);
+    }
+    if (!out) raise_error(ErrorCode::pair_busy);
+    return out;
 }
 
-PyObject* key_get(PyObject* self, void*) {
-    return read_pair(self, [](const Pair& p) { return to_str(p.key); });
+// What edit(pair) returns, the error of a refused edit, made under the
+// pair's exclusive lock.
+template <class Edit> std::optional<EditError> edit_pair(PyObject* self, Edit edit) {
+    const PairRef& pair = handle(self);
+    WriteGuard guard(pair.lock());
+    if (!guard) return make_error(ErrorCode::pair_busy);
+    return edit(*pair);
 }
 
-PyObject* name_get(PyObject* self, void*) {
-    return read_pair(self, [](const Pair& p) {
+int raise_or_zero(const std::optional<EditError>& error) {
+    if (error) return raise_error(*error), -1;
+    return 0;
+}
+
+PyObject* key_get(PyObject* self) {
+    auto key = read_pair(self, [](const Pair& p) { return p.key.str(); });
+    return key ? to_str(*key).release() : nullptr;
+}
+
+PyObject* name_get(PyObject* self) {
+    auto name = read_pair(self, [](const Pair& p) -> std::optional<std::string> {
         const Block* block = block_of(p.value);
-        return block && block->name ? to_str(*block->name) : Ref::borrow(Py_None);
+        if (!block || !block->name) return std::nullopt;
+        return block->name->str();
     });
+    if (!name) return nullptr;
+    return (*name ? to_str(**name) : Ref::borrow(Py_None)).release();
 }
 
-PyObject* kind_get(PyObject* self, void*) {
-    return read_pair(self, [](const Pair& p) { return to_str(kind_name(kind_of(p.value))); });
+PyObject* kind_get(PyObject* self) {
+    auto kind = read_pair(self, [](const Pair& p) { return kind_of(p.value); });
+    return kind ? to_str(kind_name(*kind)).release() : nullptr;
 }
 
-PyObject* value_get(PyObject* self, void*) {
-    return read_pair(self, [](const Pair& p) { return value_to_py(p.value); });
+PyObject* value_get(PyObject* self) {
+    auto value = read_pair(self, [](const Pair& p) { return copy_value(p.value); });
+    return value ? value_to_py(*value).release() : nullptr;
 }
 
-PyObject* comments_get(PyObject* self, void*) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        std::vector<std::string> lines;
-        {
-            ReadGuard guard(handle(self).lock());
-            if (!guard) return raise_busy("pair");
-            lines = comments_of(handle(self)->leading);
-        }
-        Ref list(PyList_New(static_cast<Py_ssize_t>(lines.size())));
-        for (std::size_t i = 0; list && i < lines.size(); ++i) {
-            Ref line = to_str(lines[i]);
-            if (!line) return nullptr;
-            PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), line.release());
-        }
-        return list.release();
-    });
+PyObject* comments_get(PyObject* self) {
+    auto lines = read_pair(self, [](const Pair& p) { return comments_of(p.leading); });
+    if (!lines) return nullptr;
+    Ref list(PyList_New(static_cast<Py_ssize_t>(lines->size())));
+    for (std::size_t i = 0; list && i < lines->size(); ++i) {
+        Ref line = to_str((*lines)[i]);
+        if (!line) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), line.release());
+    }
+    return list.release();
 }
 
-PyObject* parent_get(PyObject* self, void*) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        const Parent* parent = as_pair(self)->parent.get();
-        if (!parent) Py_RETURN_NONE;
-        if (parent->document) return make_document(parent->document).release();
-        return make_pair(parent->block, parent->up).release();
-    });
+PyObject* parent_get(PyObject* self) {
+    const Parent* parent = as_pair(self)->parent.get();
+    if (!parent) Py_RETURN_NONE;
+    if (parent->document) return make_document(parent->document).release();
+    return make_pair(parent->block, parent->up).release();
 }
 
-bool refuse_delete(PyObject* value) {
-    if (value) return false;
-    PyErr_SetString(PyExc_AttributeError, "property has no deleter");
-    return true;
+int key_set(PyObject* self, PyObject* value) {
+    auto key = text_arg("key", "key", value);
+    if (!key) return -1;
+    return raise_or_zero(edit_pair(self, [&](Pair& pair) { return rename(pair, *key); }));
 }
 
-int key_set(PyObject* self, PyObject* value, void*) {
-    return shield<int>(-1, [&]() -> int {
-        if (refuse_delete(value)) return -1;
-        auto key = text_arg("key", "key", value);
-        if (!key || !validate_token(*key, "key")) return -1;
-        WriteGuard guard(handle(self).lock());
-        if (!guard) return raise_busy("pair"), -1;
-        Pair& pair = *handle(self);
-        // Expression keys hold expressions and other keys never do.
-        if (lex::is_expr_key(*key) != (kind_of(pair.value) == Kind::expr)) {
-            std::string message = "cannot rename `" + pair.key.str() + "` to `" + *key +
-                                  "`: expression keys and other keys hold different kinds of value";
-            PyErr_SetString(PyExc_ValueError, message.c_str());
-            return -1;
-        }
-        pair.key = *key;
-        return 0;
-    });
+int name_set(PyObject* self, PyObject* value) {
+    std::optional<std::string> name;
+    if (value != Py_None) {
+        name = text_arg("name", "name", value);
+        if (!name) return -1;
+    }
+    std::optional<std::string_view> wanted;
+    if (name) wanted = *name;
+    return raise_or_zero(edit_pair(self, [&](Pair& pair) { return set_block_name(pair, wanted); }));
 }
 
-int name_set(PyObject* self, PyObject* value, void*) {
-    return shield<int>(-1, [&]() -> int {
-        if (refuse_delete(value)) return -1;
-        std::optional<std::string> name;
-        if (value != Py_None) {
-            name = text_arg("name", "name", value);
-            if (!name || !validate_token(*name, "block name")) return -1;
-        }
-        WriteGuard guard(handle(self).lock());
-        if (!guard) return raise_busy("pair"), -1;
-        Pair& pair = *handle(self);
-        Block* block = block_of(pair.value);
-        if (!block) {
-            PyErr_SetString(PyExc_TypeError, not_a_block(pair).c_str());
-            return -1;
-        }
-        // `link: {` becomes `link: x {`; removing a name keeps the space.
-        if (name && !block->name && block->before_brace.empty()) block->before_brace = " ";
-        if (name)
-            block->name = Text(*name);
-        else
-            block->name.reset();
-        return 0;
-    });
-}
-
-int value_set(PyObject* self, PyObject* value, void*) {
-    return shield<int>(-1, [&]() -> int {
-        if (refuse_delete(value)) return -1;
-        return assign_value(handle(self), as_pair(self)->parent, value) ? 0 : -1;
-    });
+int value_set(PyObject* self, PyObject* value) {
+    return assign_value(handle(self), as_pair(self)->parent, value) ? 0 : -1;
 }
 
 // The lines of a comments assignment: a sequence of str, not a str.
@@ -161,61 +143,62 @@ std::optional<std::vector<std::string>> comment_lines(PyObject* value) {
     return lines;
 }
 
-int comments_set(PyObject* self, PyObject* value, void*) {
-    return shield<int>(-1, [&]() -> int {
-        if (refuse_delete(value)) return -1;
-        auto lines = comment_lines(value);
-        if (!lines) return -1;
-        const PairRef& pair = handle(self);
-        // The document's first pair needs no separation from what precedes it.
-        std::optional<ContainerLock> document;
-        const Parent* parent = as_pair(self)->parent.get();
-        if (parent && parent->document) {
-            document.emplace(container_of(*parent), ContainerLock::shared);
-            if (!*document) return document->raise(), -1;
-        }
-        bool first = document && !document->body().pairs.empty() &&
-                     document->body().pairs.front().same(pair);
-        WriteGuard guard(pair.lock());
-        if (!guard) return raise_busy("pair"), -1;
-        pair->leading = with_comments(pair->leading, *lines, first);
-        return 0;
-    });
+std::optional<EditError> write_comments(PyObject* self, const std::vector<std::string>& lines) {
+    const PairRef& pair = handle(self);
+    // The document's first pair needs no separation from what precedes it.
+    std::optional<ContainerLock> document;
+    const Parent* parent = as_pair(self)->parent.get();
+    if (parent && parent->document) {
+        document.emplace(container_of(*parent), ContainerLock::shared);
+        if (!*document) return document->error();
+    }
+    bool first =
+        document && !document->body().pairs.empty() && document->body().pairs.front().same(pair);
+    WriteGuard guard(pair.lock());
+    if (!guard) return make_error(ErrorCode::pair_busy);
+    pair->leading = with_comments(pair->leading, lines, first);
+    return std::nullopt;
+}
+
+int comments_set(PyObject* self, PyObject* value) {
+    auto lines = comment_lines(value);
+    if (!lines) return -1;
+    return raise_or_zero(write_comments(self, *lines));
 }
 
 PyObject* set_value(PyObject* self, PyObject* args, PyObject* kwargs) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        PyObject* arg[2];
-        if (!parse_args({"set_value", {"value", "kind"}, 2, 1}, args, kwargs, arg)) return nullptr;
-        std::optional<std::string> kind;
-        if (!kind_arg("set_value", arg[1], kind)) return nullptr;
-        if (!replace_value(handle(self), as_pair(self)->parent, arg[0], kind)) return nullptr;
-        Py_RETURN_NONE;
-    });
+    PyObject* arg[2];
+    if (!parse_args({"set_value", {"value", "kind"}, 2, 1}, args, kwargs, arg)) return nullptr;
+    std::optional<Kind> kind;
+    if (!kind_arg("set_value", arg[1], kind)) return nullptr;
+    if (!replace_value(handle(self), as_pair(self)->parent, arg[0], kind)) return nullptr;
+    Py_RETURN_NONE;
 }
 
-PyObject* detach(PyObject* self, PyObject*) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        const Parent* parent = as_pair(self)->parent.get();
-        if (!parent) Py_RETURN_FALSE;
-        ContainerLock container(container_of(*parent), ContainerLock::exclusive);
-        if (container.status() == ContainerLock::not_a_block) Py_RETURN_FALSE;
-        if (!container) return container.raise();
-        switch (remove_pair(container.body(), handle(self), container.top_level())) {
-        case Removal::removed: Py_RETURN_TRUE;
-        case Removal::absent: Py_RETURN_FALSE;
-        case Removal::busy: break;
-        }
-        return raise_busy("pair");
-    });
+std::variant<bool, EditError> detach_pair(PyObject* self) {
+    const Parent* parent = as_pair(self)->parent.get();
+    if (!parent) return false;
+    ContainerLock container(container_of(*parent), ContainerLock::exclusive);
+    if (container.status() == ContainerLock::not_a_block) return false;
+    if (!container) return container.error();
+    switch (remove_pair(container.body(), handle(self), container.top_level())) {
+    case Removal::removed: return true;
+    case Removal::absent: return false;
+    case Removal::busy: break;
+    }
+    return make_error(ErrorCode::pair_busy);
+}
+
+PyObject* detach(PyObject* self) {
+    auto detached = detach_pair(self);
+    if (auto* error = std::get_if<EditError>(&detached)) return raise_error(*error);
+    return PyBool_FromLong(std::get<bool>(detached));
 }
 
 PyObject* print(PyObject* self, bool include_leading) {
-    return shield<PyObject*>(nullptr, [&]() -> PyObject* {
-        std::string out;
-        if (!print_pair(handle(self), out, include_leading)) return raise_busy("pair");
-        return to_str(out).release();
-    });
+    std::string out;
+    if (!print_pair(handle(self), out, include_leading)) return raise_error(ErrorCode::pair_busy);
+    return to_str(out).release();
 }
 
 PyObject* to_string(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -243,18 +226,19 @@ std::string shortened(const std::string& text) {
 }
 
 PyObject* repr(PyObject* self) {
-    return read_pair(self, [](const Pair& p) {
+    auto text = read_pair(self, [](const Pair& p) -> std::optional<std::string> {
         std::string out = "<Pair " + p.key.str() + ": ";
         if (const Block* block = block_of(p.value)) {
             if (block->name) out += block->name->str() + " ";
-            out += "{...}>";
-        } else {
-            std::string value;
-            print_value(p.value, value);
-            out += shortened(value) + ">";
+            return out + "{...}>";
         }
-        return to_str(out);
+        std::string value;
+        if (!print_value(p.value, value)) return std::nullopt;
+        return out + shortened(value) + ">";
     });
+    if (!text) return nullptr;
+    if (!*text) return raise_error(ErrorCode::pair_busy);
+    return to_str(**text).release();
 }
 
 PyObject* richcompare(PyObject* self, PyObject* other, int op) {
@@ -267,38 +251,6 @@ PyObject* richcompare(PyObject* self, PyObject* other, int op) {
     return PyBool_FromLong(is_pair(other) && handle(self).same(handle(other)));
 }
 
-PyGetSetDef own_getset[] = {
-    {"key", key_get, key_set, nullptr, nullptr},
-    {"name", name_get, name_set, "The block name, as in users for `view: users { ... }`, or None.",
-     nullptr},
-    {"kind", kind_get, nullptr, "One of literal, string, expr, list or block.", nullptr},
-    {"value", value_get, value_set,
-     "The value: str for literals, strings and expressions, a list for lists (with\n(key, value) "
-     "tuples for pairs such as filters) and None for blocks. Assigning keeps\nthe current kind.",
-     nullptr},
-    {"comments", comments_get, comments_set,
-     "The comment lines directly above this pair, including their `#`.", nullptr},
-    {"parent", parent_get, nullptr,
-     "The block or document containing this pair, or None for a pair that was never attached.",
-     nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
-};
-
-PyMethodDef own_methods[] = {
-    {"set_value", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(set_value)),
-     METH_VARARGS | METH_KEYWORDS,
-     "set_value($self, value, kind=None)\n--\n\nReplaces the value, optionally changing its kind: "
-     "literal, string, expr or list."},
-    {"detach", detach, METH_NOARGS,
-     "detach($self)\n--\n\nRemoves this pair from its parent, returning whether it was still "
-     "attached."},
-    {"to_string", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(to_string)),
-     METH_VARARGS | METH_KEYWORDS,
-     "to_string($self, include_leading=False)\n--\n\nThe pair as Quarel source, without the "
-     "whitespace and comments before it unless\ninclude_leading is set."},
-    {nullptr, nullptr, 0, nullptr},
-};
-
 } // namespace
 
 PyTypeObject* pair_type() {
@@ -307,16 +259,42 @@ PyTypeObject* pair_type() {
 
 PyObject* create_pair_type() {
     if (type_) return reinterpret_cast<PyObject*>(type_);
-    static const PyType_Slot slots[] = {
-        {Py_tp_str, reinterpret_cast<void*>(str)},
-        {Py_tp_repr, reinterpret_cast<void*>(repr)},
-        {Py_tp_richcompare, reinterpret_cast<void*>(richcompare)},
-        {0, nullptr},
+    const PyGetSetDef getset[] = {
+        property<key_get, key_set>("key", nullptr),
+        property<name_get, name_set>(
+            "name", "The block name, as in users for `view: users { ... }`, or None."),
+        property<kind_get>("kind", "One of literal, string, expr, list or block."),
+        property<value_get, value_set>(
+            "value",
+            "The value: str for literals, strings and expressions, a list for lists (with\n(key, "
+            "value) tuples for pairs such as filters) and None for blocks. Assigning keeps\nthe "
+            "current kind."),
+        property<comments_get, comments_set>(
+            "comments", "The comment lines directly above this pair, including their `#`."),
+        property<parent_get>("parent", "The block or document containing this pair, or None for "
+                                       "a pair that was never attached."),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
+    };
+    const PyMethodDef methods[] = {
+        method<set_value>("set_value",
+                          "set_value($self, value, kind=None)\n--\n\nReplaces the value, "
+                          "optionally changing its kind: literal, string, expr or list."),
+        method_noargs<detach>("detach", "detach($self)\n--\n\nRemoves this pair from its parent, "
+                                        "returning whether it was still attached."),
+        method<to_string>("to_string",
+                          "to_string($self, include_leading=False)\n--\n\nThe pair as Quarel "
+                          "source, without the whitespace and comments before it unless\n"
+                          "include_leading is set."),
+        {nullptr, nullptr, 0, nullptr},
+    };
+    const PyType_Slot slots[] = {
+        slot<dealloc<PairObject>>(Py_tp_dealloc), slot<str>(Py_tp_str), slot<repr>(Py_tp_repr),
+        slot<richcompare>(Py_tp_richcompare),     {0, nullptr},
     };
     type_ = reinterpret_cast<PyTypeObject*>(create_container_type(
         "tallix_cst.Pair", sizeof(PairObject),
         "A `key: value` entry in a document, such as `type: number` or `dimension: id { ... }`.",
-        dealloc<PairObject>, slots, own_methods, own_getset));
+        slots, methods, getset));
     return reinterpret_cast<PyObject*>(type_);
 }
 
