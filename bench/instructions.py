@@ -67,7 +67,7 @@ OPERATIONS = [
     Operation("to_string", "`Document.to_string()`", "quarel",
               setup="doc = tallix_cst.parse_quarel(quarel)", operation="doc.to_string()"),
     Operation("decode", "`bytes.decode()` (CPython, UTF-8)", "quarel", operation="quarel_bytes.decode()"),
-    Operation("to_bytes", "engine: print into a buffer of its size (what `to_bytes()` costs)",
+    Operation("to_bytes", "engine: print, then copy into a buffer of its size (what `to_bytes()` costs)",
               "quarel", engine="print"),
     Operation("json.dumps", "`json.dumps(indent=2)`", "json",
               setup="data = json.loads(json_text)", operation="json.dumps(data, indent=2)"),

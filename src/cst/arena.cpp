@@ -1,9 +1,7 @@
 #include "cst/arena.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 #include <sys/mman.h>
@@ -28,16 +26,15 @@ std::size_t round_up(std::size_t n, std::size_t to) {
     return (n + to - 1) / to * to;
 }
 
-// `size` bytes (a multiple of huge_page) aligned to `align` (a power of two,
-// at least huge_page).
-void* map_chunk(std::size_t size, std::size_t align = huge_page) {
+// `size` bytes (a multiple of huge_page) starting on a huge page boundary.
+void* map_chunk(std::size_t size) {
     void* p =
-        mmap(nullptr, size + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        mmap(nullptr, size + huge_page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
     auto base = reinterpret_cast<std::uintptr_t>(p);
-    std::uintptr_t start = round_up(base, align);
+    std::uintptr_t start = round_up(base, huge_page);
     if (start > base) munmap(p, start - base);
-    munmap(reinterpret_cast<void*>(start + size), base + align - start);
+    munmap(reinterpret_cast<void*>(start + size), base + huge_page - start);
     madvise(reinterpret_cast<void*>(start), size, MADV_HUGEPAGE);
     return reinterpret_cast<void*>(start);
 }
@@ -111,14 +108,13 @@ void* Arena::allocate(std::size_t size) {
         at = next_;
         next_ += need;
     }
-    take_credit();
+    if (credits_ == 0) {
+        memory_->refs.fetch_add(credit_batch, std::memory_order_relaxed);
+        credits_ = credit_batch;
+    }
+    --credits_;
     *reinterpret_cast<Memory**>(at) = memory_;
     return at + header;
-}
-
-void Arena::refill_credits() noexcept {
-    memory_->refs.fetch_add(credit_batch, std::memory_order_relaxed);
-    credits_ = credit_batch;
 }
 
 void* Arena::heap_allocate(std::size_t size) {
@@ -134,38 +130,6 @@ void Arena::release(void* allocation) noexcept {
         memory->drop(1);
     else
         std::free(at);
-}
-
-// The start of the source block; the source and a zero byte follow.
-struct Arena::SourceBlock {
-    Memory::Chunk chunk;
-    Memory* memory;
-};
-
-std::string_view Arena::keep_source(std::string_view source) {
-    std::size_t need = sizeof(SourceBlock) + source.size() + 1;
-    source_shift_ = static_cast<unsigned>(std::bit_width(std::max(need, min_chunk) - 1));
-    std::size_t size = std::size_t(1) << source_shift_;
-    void* block;
-    std::size_t mapped = 0;
-    if (size >= huge_page) {
-        mapped = size;
-        block = map_chunk(size, size);
-    } else {
-        block = std::aligned_alloc(size, size);
-        if (!block) throw std::bad_alloc();
-    }
-    auto* head = new (block) SourceBlock{{memory_->chunks, mapped}, memory_};
-    memory_->chunks = &head->chunk;
-    char* copy = reinterpret_cast<char*>(head + 1);
-    std::memcpy(copy, source.data(), source.size());
-    copy[source.size()] = '\0';
-    return {copy, source.size()};
-}
-
-void Arena::release_source(const char* p, unsigned shift) noexcept {
-    auto base = reinterpret_cast<std::uintptr_t>(p) & ~((std::uintptr_t(1) << shift) - 1);
-    reinterpret_cast<SourceBlock*>(base)->memory->drop(1);
 }
 
 } // namespace quarel

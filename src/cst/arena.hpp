@@ -16,18 +16,12 @@
 // Objects made outside a parse take their memory from the heap through
 // `Arena::heap_allocate`, with the same header holding no arena. So the
 // header alone tells the two apart, and `Arena::release` frees either.
-//
-// The arena also keeps one copy of the source, which the parsed texts point
-// into instead of copying their bytes (see `Text`). That copy sits at the
-// start of a block aligned to a power of two at least its size, so that a
-// pointer anywhere into it finds the block's header, and so the arena.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <new>
-#include <string_view>
 #include <utility>
 
 namespace quarel {
@@ -48,29 +42,11 @@ class Arena {
     // Gives back an allocation's reference, or frees a heap allocation.
     static void release(void* allocation) noexcept;
 
-    // Copies the source into memory that lives as long as anything made
-    // here; returns the copy, which is followed by one zero byte.
-    std::string_view keep_source(std::string_view source);
-    // One reference for a text pointing into the kept source. Returns the
-    // log2 of the source block's alignment, which `release_source` needs.
-    unsigned take_source_ref() {
-        take_credit();
-        return source_shift_;
-    }
-    // Gives back the reference of a text pointing at p in a kept source.
-    static void release_source(const char* p, unsigned shift) noexcept;
-
   private:
     struct Memory;
-    struct SourceBlock;
     // A new chunk of `size` bytes, linked into memory_; returns where its
     // usable part starts.
     char* new_chunk(std::size_t size);
-    void take_credit() {
-        if (credits_ == 0) refill_credits();
-        --credits_;
-    }
-    void refill_credits() noexcept;
 
     Memory* memory_;
     char* next_ = nullptr;
@@ -79,7 +55,6 @@ class Arena {
     // References taken from memory_ in advance, one handed to each
     // allocation, so that an allocation costs no atomic operation.
     std::uint64_t credits_ = 0;
-    unsigned source_shift_ = 0;
 };
 
 // Makes a T in memory from `allocate` or `heap_allocate`, which is given back

@@ -2,21 +2,21 @@
 
 namespace quarel {
 
+void Text::assign_in(Arena& arena, std::string_view s) {
+    char* p = static_cast<char*>(arena.allocate(s.size()));
+    std::memcpy(p, s.data(), s.size());
+    set_heap(p, s.size());
+}
+
 void Text::assign(std::string_view s) {
     if (assign_inline(s)) return;
-    char* p = static_cast<char*>(Arena::heap_allocate(s.size() + 1));
+    char* p = static_cast<char*>(Arena::heap_allocate(s.size()));
     std::memcpy(p, s.data(), s.size());
-    p[s.size()] = '\0';
     set_heap(p, s.size());
 }
 
 void Text::release_heap() noexcept {
-    char* p = const_cast<char*>(heap_data());
-    std::uint64_t word = heap_word();
-    if (word & span_flag)
-        Arena::release_source(p, static_cast<unsigned>(word >> shift_at & 63));
-    else
-        Arena::release(p);
+    Arena::release(const_cast<char*>(heap_data()));
 }
 
 } // namespace quarel

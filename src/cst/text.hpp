@@ -1,14 +1,9 @@
-// Text: the UTF-8 string stored in every text field of the tree.
+// Text: the owned UTF-8 string stored in every text field of the tree.
 //
-// A parsed text points into the copy of the source that the parser's arena
-// keeps, and holds a reference to it: parsing copies no text, and printing
-// an unedited stretch of tree finds its texts side by side in that copy
-// (see the printer). Texts made otherwise (by edits) own their bytes: up to
-// 15 inline, as most trivia, keys and literals are that short, longer ones
-// in a heap block.
-//
-// The bytes of every non-empty text are followed by one readable byte, so
-// that the printer may look one byte past a text.
+// Most trivia, keys and literals are a few bytes long, and a tree holds
+// several texts per pair, so the type is 16 bytes with up to 15 bytes
+// stored inline; longer texts live in one heap block, or, for parsed
+// texts, in the parser's arena (arena.hpp tells the two apart).
 #pragma once
 
 #include "cst/arena.hpp"
@@ -26,14 +21,8 @@ class Text {
   public:
     Text() noexcept { set_inline_size(0); }
     explicit Text(std::string_view s) { assign(s); }
-    // `s` lies in the source kept by `arena`.
     Text(Arena& arena, std::string_view s) {
-        if (s.empty()) {
-            set_inline_size(0);
-            return;
-        }
-        std::uint64_t shift = arena.take_source_ref();
-        set_heap(const_cast<char*>(s.data()), s.size() | span_flag | shift << shift_at);
+        if (!assign_inline(s)) assign_in(arena, s);
     }
     Text(const Text& other) { assign(other.view()); }
     Text(Text&& other) noexcept {
@@ -76,18 +65,12 @@ class Text {
     friend bool operator==(const Text& a, std::string_view b) noexcept { return a.view() == b; }
 
   private:
-    // Layout: inline texts keep their bytes in raw_[0..14], zeros after
-    // them, and 0x80 | size in raw_[15]. Other texts keep a pointer in
-    // raw_[0..7] and a word in raw_[8..15] (little-endian, so its top bit,
-    // the inline flag, is clear): the size in bits 0..55; for a text in a
-    // kept source, bit 62 and the log2 of the source block's alignment in
-    // bits 56..61.
+    // Layout: inline texts keep their bytes in raw_[0..14] and 0x80 | size in
+    // raw_[15]; heap texts keep a pointer in raw_[0..7] and the size in
+    // raw_[8..15] (little-endian, so its top bit, the inline flag, is clear).
     static_assert(std::endian::native == std::endian::little);
     static constexpr std::size_t inline_capacity = 15;
     static constexpr unsigned char inline_flag = 0x80;
-    static constexpr std::uint64_t span_flag = std::uint64_t(1) << 62;
-    static constexpr unsigned shift_at = 56;
-    static constexpr std::uint64_t size_mask = (std::uint64_t(1) << shift_at) - 1;
 
     bool is_inline() const noexcept { return raw_[15] & inline_flag; }
     std::size_t inline_size() const noexcept { return raw_[15] & ~inline_flag & 0xff; }
@@ -99,24 +82,23 @@ class Text {
         std::memcpy(&p, raw_, sizeof p);
         return p;
     }
-    std::uint64_t heap_word() const noexcept {
+    std::size_t heap_size() const noexcept {
         std::uint64_t n;
         std::memcpy(&n, raw_ + 8, sizeof n);
         return n;
     }
-    std::size_t heap_size() const noexcept { return heap_word() & size_mask; }
     bool assign_inline(std::string_view s) noexcept {
         if (s.size() > inline_capacity) return false;
-        std::memset(raw_, 0, sizeof raw_);
         copy_short(reinterpret_cast<char*>(raw_), s.data(), s.size());
         set_inline_size(s.size());
         return true;
     }
-    void set_heap(char* p, std::uint64_t word) noexcept {
+    void set_heap(char* p, std::uint64_t size) noexcept {
         std::memcpy(raw_, &p, sizeof p);
-        std::memcpy(raw_ + 8, &word, sizeof word);
+        std::memcpy(raw_ + 8, &size, sizeof size);
     }
     void assign(std::string_view s);
+    void assign_in(Arena& arena, std::string_view s);
     void release_heap() noexcept;
 
     unsigned char raw_[16];

@@ -18,13 +18,9 @@ constexpr const char* too_deep = "nesting deeper than 256 levels";
 
 class Parser {
   public:
-    // Texts point into the arena's copy of the source, so the parse reads
-    // that copy.
-    Parser(std::string_view source, int depth) : arena_(source.size()), depth_(depth) {
-        std::string_view copy = arena_.keep_source(source);
-        begin_ = copy.data();
-        end_ = copy.data() + copy.size();
-    }
+    Parser(std::string_view source, int depth)
+        : begin_(source.data()), end_(source.data() + source.size()), arena_(source.size()),
+          depth_(depth) {}
 
     std::variant<Body, ParseError> document() {
         Body root;
@@ -226,9 +222,9 @@ class Parser {
         return true;
     }
 
-    Arena arena_;
     const char* begin_;
     const char* end_;
+    Arena arena_;
     const char* fail_at_ = nullptr;
     const char* fail_message_ = "";
     int depth_;
