@@ -128,12 +128,13 @@ Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<
     if (kind_of(value) == Kind::block && !check_depth(child_depth(self) + 1)) return Ref();
     std::optional<PairRef> added;
     {
+        const Style style = document_style(self);
         ContainerLock access(container_of(self), ContainerLock::exclusive);
         if (!access) return Ref(access.raise());
         std::size_t at;
         if (!resolve_index(index, access.body().pairs.size(), at)) return Ref();
         added = insert(access.body(), at, new_pair(key, std::move(value)), access.base_indent(),
-                       access.top_level());
+                       access.top_level(), style);
         if (!added) return Ref(raise_busy("pair"));
     }
     return make_pair(std::move(*added), as_parent(self));
@@ -252,12 +253,13 @@ PyObject* add_source(PyObject* self, PyObject* args, PyObject* kwargs) {
             return nullptr;
         std::variant<std::vector<PairRef>, ParseError, Busy> result;
         {
+            const Style style = document_style(self);
             ContainerLock access(container_of(self), ContainerLock::exclusive);
             if (!access) return access.raise();
             std::size_t at;
             if (!resolve_index(index, access.body().pairs.size(), at)) return nullptr;
             result = insert_source(access.body(), at, source->text, access.base_indent(),
-                                   access.top_level(), child_depth(self));
+                                   access.top_level(), child_depth(self), style);
         }
         if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
         if (std::holds_alternative<Busy>(result)) return raise_busy("pair");
@@ -364,6 +366,26 @@ PyObject* ContainerLock::raise() const {
 
 std::string ContainerLock::base_indent() const {
     return pair_ ? std::string(line_indent(pair_->leading)) : std::string();
+}
+
+namespace {
+
+Style style_under(const DocHandle& document) {
+    ReadGuard guard(document.lock());
+    return guard ? infer_style(*document) : Style{};
+}
+
+} // namespace
+
+Style document_style(PyObject* self) {
+    if (is_pair(self)) return document_style(as_pair(self)->parent.get());
+    return style_under(as_document(self)->root);
+}
+
+Style document_style(const Parent* parent) {
+    for (; parent; parent = parent->up.get())
+        if (parent->document) return style_under(parent->document);
+    return Style{};
 }
 
 ParentPtr as_parent(PyObject* self) {

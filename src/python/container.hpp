@@ -2,6 +2,7 @@
 // classes share, written once over the access below.
 #pragma once
 
+#include "edit/style.hpp"
 #include "python/objects.hpp"
 
 #include <string>
@@ -48,6 +49,12 @@ class ContainerLock {
     const Pair* pair_ = nullptr;
     Body* body_ = nullptr;
 };
+
+// The style of the document that a container (a Document or Pair object),
+// or a pair with this parent, belongs to. Worked out under the document's
+// lock, taken and released here: call it before locking the container.
+Style document_style(PyObject* self);
+Style document_style(const Parent* parent);
 
 // The parent given to every Pair object the container hands out.
 ParentPtr as_parent(PyObject* self);

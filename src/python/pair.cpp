@@ -2,6 +2,7 @@
 // view: it reads and writes the tree pair at the moment of each call.
 #include "cst/printer.hpp"
 #include "edit/comments.hpp"
+#include "edit/layout.hpp"
 #include "edit/remove.hpp"
 #include "parser/lexer.hpp"
 #include "python/assign.hpp"
@@ -52,13 +53,26 @@ PyObject* value_get(PyObject* self, void*) {
     return read_pair(self, [](const Pair& p) { return value_to_py(p.value); });
 }
 
+// Whether the pair is its document's first, which has no line before it.
+// Nullopt with the error set when the document is busy.
+std::optional<bool> opens_document(PyObject* self) {
+    const Parent* parent = as_pair(self)->parent.get();
+    if (!parent || !parent->document) return false;
+    ContainerLock document(container_of(*parent), ContainerLock::shared);
+    if (!document) return document.raise(), std::nullopt;
+    const std::vector<PairRef>& pairs = document.body().pairs;
+    return !pairs.empty() && pairs.front().same(handle(self));
+}
+
 PyObject* comments_get(PyObject* self, void*) {
     return shield<PyObject*>(nullptr, [&]() -> PyObject* {
+        std::optional<bool> first = opens_document(self);
+        if (!first) return nullptr;
         std::vector<std::string> lines;
         {
             ReadGuard guard(handle(self).lock());
             if (!guard) return raise_busy("pair");
-            lines = comments_of(handle(self)->leading);
+            lines = comments_of(handle(self)->leading, *first);
         }
         Ref list(PyList_New(static_cast<Py_ssize_t>(lines.size())));
         for (std::size_t i = 0; list && i < lines.size(); ++i) {
@@ -167,18 +181,26 @@ int comments_set(PyObject* self, PyObject* value, void*) {
         auto lines = comment_lines(value);
         if (!lines) return -1;
         const PairRef& pair = handle(self);
-        // The document's first pair needs no separation from what precedes it.
-        std::optional<ContainerLock> document;
+        std::optional<bool> first = opens_document(self);
+        if (!first) return -1;
+        // A pair sharing a line takes comments on a line of its own, at the
+        // depth of its siblings.
         const Parent* parent = as_pair(self)->parent.get();
-        if (parent && parent->document) {
-            document.emplace(container_of(*parent), ContainerLock::shared);
-            if (!*document) return document->raise(), -1;
+        const Style style = document_style(parent);
+        std::string indent;
+        std::optional<ContainerLock> container;
+        if (parent) {
+            container.emplace(container_of(*parent), ContainerLock::shared);
+            if (container->status() == ContainerLock::busy) return container->raise(), -1;
+            if (*container) {
+                auto found = child_indent(container->body(), container->base_indent(), style);
+                if (!found) return raise_busy("pair"), -1;
+                indent = std::move(*found);
+            }
         }
-        bool first = document && !document->body().pairs.empty() &&
-                     document->body().pairs.front().same(pair);
         WriteGuard guard(pair.lock());
         if (!guard) return raise_busy("pair"), -1;
-        pair->leading = with_comments(pair->leading, *lines, first);
+        pair->leading = with_comments(pair->leading, *lines, *first, indent, style);
         return 0;
     });
 }

@@ -1,0 +1,94 @@
+#include "edit/style.hpp"
+
+#include "edit/layout.hpp"
+
+#include <optional>
+
+namespace quarel {
+
+namespace {
+
+// Finds the first line break in print order. A carriage return before it
+// lies in the same text: no text ends in one that the next begins with LF.
+class FirstBreak {
+  public:
+    std::optional<std::string> found;
+
+    bool in(std::string_view text) {
+        std::size_t lf = text.find('\n');
+        if (lf == std::string_view::npos) return false;
+        found = lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+        return true;
+    }
+    bool in(const List& list) {
+        for (const ListItem& item : list.items)
+            if (in(item.leading) || in(item.value) || (item.before_comma && in(*item.before_comma)))
+                return true;
+        return in(list.trailing);
+    }
+    bool in(const ListValue& value) {
+        if (auto* s = std::get_if<String>(&value)) return in(s->content);
+        if (auto* l = std::get_if<Boxed<List>>(&value)) return in(**l);
+        if (auto* p = std::get_if<Boxed<ListPair>>(&value))
+            return in((*p)->before_colon) || in((*p)->after_colon) || in((*p)->value);
+        return false;
+    }
+    bool in(const Value& value) {
+        if (auto* s = std::get_if<String>(&value)) return in(s->content);
+        if (auto* e = std::get_if<Expr>(&value)) return in(e->text) || in(e->trailing);
+        if (const List* l = list_of(value)) return in(*l);
+        if (const Block* b = block_of(value)) return in(b->before_brace) || in(b->body);
+        return false;
+    }
+    bool in(const Body& body) {
+        for (const PairRef& pair : body.pairs) {
+            ReadGuard guard(pair.lock());
+            if (guard && (in(pair->leading) || in(pair->before_colon) || in(pair->after_colon) ||
+                          in(pair->value)))
+                return true;
+        }
+        return in(body.trailing);
+    }
+};
+
+// Pairs looked at for the step before giving up: a flat document of a
+// million pairs must not be read through on every edit.
+constexpr int step_search_limit = 256;
+
+// The indentation that the first child of a block on a line of its own adds
+// to the line of its block, searched depth first.
+std::optional<std::string> first_step(const Body& body, int& budget) {
+    for (const PairRef& pair : body.pairs) {
+        if (--budget < 0) return std::nullopt;
+        ReadGuard guard(pair.lock());
+        if (!guard) continue;
+        const Block* block = block_of(pair->value);
+        if (!block) continue;
+        std::string_view own = line_indent(pair->leading);
+        for (const PairRef& child : block->body.pairs) {
+            ReadGuard child_guard(child.lock());
+            if (!child_guard) break;
+            std::string_view spacing = model_spacing(child->leading);
+            if (!has_line_feed(spacing)) continue;
+            std::string_view indent = line_indent(spacing);
+            if (indent.size() > own.size() && indent.starts_with(own))
+                return std::string(indent.substr(own.size()));
+            break;
+        }
+        if (auto step = first_step(block->body, budget)) return step;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+Style infer_style(const Body& root) {
+    Style style;
+    FirstBreak first;
+    if (first.in(root)) style.newline = *first.found;
+    int budget = step_search_limit;
+    if (auto step = first_step(root, budget)) style.step = std::move(*step);
+    return style;
+}
+
+} // namespace quarel

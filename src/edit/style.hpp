@@ -1,0 +1,24 @@
+// The document's own style, for the text that edits compose: its line break
+// and the indentation one level of nesting adds.
+#pragma once
+
+#include "cst/tree.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace quarel {
+
+struct Style {
+    std::string newline = "\n"; // LF, or CR LF
+    std::string step = "  ";    // what a nested line adds to its block's line
+};
+
+// The style a document shows: the newline of its first line break, and the
+// indentation its first nested pair on a line of its own adds to its
+// block's line. Without either, LF and two spaces. It reads only as far as
+// it must, and skips pairs that are busy (the answer is a preference, never
+// a failure). The caller holds the root's lock.
+Style infer_style(const Body& root);
+
+} // namespace quarel
