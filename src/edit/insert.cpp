@@ -127,14 +127,24 @@ std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std
     } else {
         next = body.trailing.str();
     }
-    std::string_view comment = end_comment(divide(next, false).line_end);
+    std::string_view line_end = divide(next, false).line_end;
+    std::string_view comment = end_comment(line_end);
     if (comment.empty()) return placement;
-    if (!has_line_feed(placement.spacing)) {
-        std::optional<std::string> indent = child_indent(body, base_indent, style);
-        if (!indent) return std::nullopt;
-        placement.spacing = new_line(*indent, style);
+    // The comment ends at its line break, so the spacing must start with one.
+    std::string& before = placement.spacing;
+    if (!starts_line(before)) {
+        std::string line_break(line_end.substr(comment.size()));
+        if (line_break.empty()) line_break = style.newline;
+        std::size_t lf = before.find('\n');
+        if (lf != std::string::npos) {
+            before = line_break + before.substr(lf + 1);
+        } else {
+            std::optional<std::string> indent = child_indent(body, base_indent, style);
+            if (!indent) return std::nullopt;
+            before = line_break + *indent;
+        }
     }
-    placement.spacing.insert(0, comment);
+    before.insert(0, comment);
     Text rest(std::string_view(next).substr(comment.size()));
     if (at < body.pairs.size())
         placement.pushed = std::move(rest);

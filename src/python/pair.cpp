@@ -192,7 +192,7 @@ int comments_set(PyObject* self, PyObject* value, void*) {
         if (parent) {
             container.emplace(container_of(*parent), ContainerLock::shared);
             if (container->status() == ContainerLock::busy) return container->raise(), -1;
-            if (*container) {
+            if (*container && !container->top_level()) {
                 auto found = child_indent(container->body(), container->base_indent(), style);
                 if (!found) return raise_busy("pair"), -1;
                 indent = std::move(*found);
