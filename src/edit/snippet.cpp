@@ -30,6 +30,14 @@ std::vector<Region> regions(std::string_view text) {
     auto offset = [&](const char* p) { return static_cast<std::size_t>(p - begin); };
     std::vector<Region> found;
     std::size_t list_depth = 0;
+    // The start of the line holding an offset, found moving forward only.
+    std::size_t line_start = 0, seen = 0;
+    auto line_of = [&](std::size_t at) {
+        std::size_t lf = text.substr(seen, at - seen).rfind('\n');
+        if (lf != std::string_view::npos) line_start = seen + lf + 1;
+        seen = at;
+        return line_start;
+    };
     for (const char* p = lex::skip_trivia(begin, end); p < end; p = lex::skip_trivia(p, end)) {
         if (*p == '"') {
             const char* after = lex::skip_quoted(p, end);
@@ -46,13 +54,13 @@ std::vector<Region> regions(std::string_view text) {
             const char* token_end = lex::skip_bare_token(p, end);
             const char* colon = lex::skip_inline_space(token_end, end);
             std::string_view token(p, static_cast<std::size_t>(token_end - p));
-            std::size_t key_line = text.rfind('\n', offset(p)) + 1; // npos + 1 is 0
+            std::size_t key = offset(p);
             p = token_end;
             if (list_depth == 0 && colon < end && *colon == ':' && lex::is_expr_key(token)) {
                 std::size_t stop = std::string_view(colon, end - colon).find(";;");
                 std::size_t stop_at = stop == std::string_view::npos ? text.size()
                                                                      : offset(colon) + stop;
-                found.push_back({offset(colon), stop_at, false, key_line});
+                found.push_back({offset(colon), stop_at, false, line_of(key)});
                 if (stop == std::string_view::npos) break;
                 p = colon + stop + 2;
             }

@@ -2,7 +2,9 @@
 
 #include "edit/layout.hpp"
 
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 namespace quarel {
 
@@ -51,15 +53,17 @@ class FirstBreak {
     }
 };
 
-// Pairs looked at for the step before giving up: a flat document of a
-// million pairs must not be read through on every edit.
+// Pairs and nested blocks looked at for the step: a flat document of a
+// million pairs must not be read through on every edit, and a few blocks
+// tell the step a file keeps to, past one that is indented oddly.
 constexpr int step_search_limit = 256;
+constexpr std::size_t step_samples = 5;
 
-// The indentation that the first child of a block on a line of its own adds
-// to the line of its block, searched depth first.
-std::optional<std::string> first_step(const Body& body, int& budget) {
+// The indentation that the first child of each block on a line of its own
+// adds to the line of its block, depth first, until enough are seen.
+void collect_steps(const Body& body, int& budget, std::vector<std::string>& steps) {
     for (const PairRef& pair : body.pairs) {
-        if (--budget < 0) return std::nullopt;
+        if (--budget < 0 || steps.size() == step_samples) return;
         ReadGuard guard(pair.lock());
         if (!guard) continue;
         const Block* block = block_of(pair->value);
@@ -72,12 +76,11 @@ std::optional<std::string> first_step(const Body& body, int& budget) {
             if (!has_line_feed(spacing)) continue;
             std::string_view indent = line_indent(spacing);
             if (indent.size() > own.size() && indent.starts_with(own))
-                return std::string(indent.substr(own.size()));
+                steps.emplace_back(indent.substr(own.size()));
             break;
         }
-        if (auto step = first_step(block->body, budget)) return step;
+        collect_steps(block->body, budget, steps);
     }
-    return std::nullopt;
 }
 
 } // namespace
@@ -87,7 +90,17 @@ Style infer_style(const Body& root) {
     FirstBreak first;
     if (first.in(root)) style.newline = *first.found;
     int budget = step_search_limit;
-    if (auto step = first_step(root, budget)) style.step = std::move(*step);
+    std::vector<std::string> steps;
+    collect_steps(root, budget, steps);
+    // The most frequent; the first seen among equals.
+    std::size_t best = 0;
+    for (const std::string& step : steps) {
+        std::size_t count = static_cast<std::size_t>(std::count(steps.begin(), steps.end(), step));
+        if (count > best) {
+            best = count;
+            style.step = step;
+        }
+    }
     return style;
 }
 

@@ -15,8 +15,9 @@ struct Style {
 };
 
 // The style a document shows: the newline of its first line break, and the
-// indentation its first nested pair on a line of its own adds to its
-// block's line. Without either, LF and two spaces. It reads only as far as
+// indentation that the first child of a block, on a line of its own, adds to
+// the block's line (the most frequent among the first few blocks). Without
+// either, LF and two spaces. It reads only as far as
 // it must, and skips pairs that are busy (the answer is a preference, never
 // a failure). The caller holds the root's lock.
 Style infer_style(const Body& root);
