@@ -10,8 +10,10 @@ namespace quarel {
 
 namespace {
 
-// Finds the first line break in print order. A carriage return before it
-// lies in the same text: no text ends in one that the next begins with LF.
+// Finds the first line break of the layout in print order: the text of
+// strings and expressions is the user's, not the file's layout. A carriage
+// return before it lies in the same text: no text ends in one that the next
+// begins with LF.
 class FirstBreak {
   public:
     std::optional<std::string> found;
@@ -29,15 +31,13 @@ class FirstBreak {
         return in(list.trailing);
     }
     bool in(const ListValue& value) {
-        if (auto* s = std::get_if<String>(&value)) return in(s->content);
         if (auto* l = std::get_if<Boxed<List>>(&value)) return in(**l);
         if (auto* p = std::get_if<Boxed<ListPair>>(&value))
             return in((*p)->before_colon) || in((*p)->after_colon) || in((*p)->value);
         return false;
     }
     bool in(const Value& value) {
-        if (auto* s = std::get_if<String>(&value)) return in(s->content);
-        if (auto* e = std::get_if<Expr>(&value)) return in(e->text) || in(e->trailing);
+        if (auto* e = std::get_if<Expr>(&value)) return in(e->trailing);
         if (const List* l = list_of(value)) return in(*l);
         if (const Block* b = block_of(value)) return in(b->before_brace) || in(b->body);
         return false;

@@ -14,7 +14,8 @@ struct Style {
     std::string step = "  ";    // what a nested line adds to its block's line
 };
 
-// The style a document shows: the newline of its first line break, and the
+// The style a document shows: the newline of its first line break (outside
+// strings and expressions, whose text is the user's), and the
 // indentation that the first child of a block, on a line of its own, adds to
 // the block's line (the most frequent among the first few blocks). Without
 // either, LF and two spaces. It reads only as far as
