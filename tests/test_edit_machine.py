@@ -60,6 +60,7 @@ _snippets = st.one_of(
     documents(depth=1, max_pairs=2),
     st.sampled_from(["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "bad", "a: {"]),
 )
+_styled_snippets = ["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "x: {\r\n\ty: 1\r\n}", "bad", "a: {"]
 _comment_lines = st.lists(st.sampled_from(["note", "# kept", "", "two\nlines", "cr\rlf\r\n", "  #x  "]), max_size=3)
 
 
@@ -196,7 +197,7 @@ class EditMachine(RuleBasedStateMachine):
     @rule(data=st.data(), snippet=_snippets, index=_indexes)
     def add_source(self, data, snippet, index):
         if self.style:  # a snippet in a style of its own
-            snippet = data.draw(st.one_of(st.just(snippet), styled_documents().map(lambda d: d[0])))
+            snippet = data.draw(st.one_of(st.sampled_from(_styled_snippets), styled_documents().map(lambda d: d[0])))
         container = self.pick_container(data)
         self.attempt(lambda: container.add_source(snippet, index=index))
 

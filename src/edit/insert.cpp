@@ -180,6 +180,15 @@ std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::ve
     std::optional<Placement> placement =
         plan(body, at, first, *fresh.back(), base_indent, top_level, style);
     if (!placement) return std::nullopt;
+    // Comments that open a snippet go on a line of their own above its first
+    // pair, not at the end of the line before it.
+    if (has_comment(first.leading) && !has_line_feed(placement->spacing) &&
+        !(top_level && at == 0)) {
+        std::optional<std::string> indent =
+            top_level ? std::string() : child_indent(body, base_indent, style);
+        if (!indent) return std::nullopt;
+        placement->spacing = new_line(*indent, style);
+    }
     std::optional<WriteGuard> pushed_guard;
     if (placement->pushed) {
         pushed_guard.emplace(body.pairs[at].lock());
