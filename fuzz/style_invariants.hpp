@@ -80,8 +80,7 @@ inline bool layout_breaks_are(const Body& root, std::string_view newline) {
 // Whether `pair`, just placed in `body`, starts its line at a sibling's
 // indentation or one step below `base_indent`.
 inline bool indented_as_siblings(const Body& body, const PairRef& pair,
-                                 std::string_view base_indent, bool top_level,
-                                 const Style& style) {
+                                 std::string_view base_indent, bool top_level, const Style& style) {
     std::string_view spacing = model_spacing(pair->leading);
     if (!has_line_feed(spacing)) return true;
     std::string_view indent = line_indent(spacing);
@@ -104,10 +103,12 @@ struct Owned {
 inline void collect_owned(const Body& body, bool root, std::vector<Owned>& out) {
     for (std::size_t i = 0; i < body.pairs.size(); ++i) {
         const Pair& pair = *body.pairs[i];
-        std::string_view after = i + 1 < body.pairs.size() ? body.pairs[i + 1]->leading.view()
-                                                            : body.trailing.view();
-        Owned owned{&pair, std::string(divide(pair.leading, root && i == 0).attached),
-                    std::string(end_comment(divide(after, false).line_end)), {}};
+        std::string_view after =
+            i + 1 < body.pairs.size() ? body.pairs[i + 1]->leading.view() : body.trailing.view();
+        Owned owned{&pair,
+                    std::string(divide(pair.leading, root && i == 0).attached),
+                    std::string(end_comment(divide(after, false).line_end)),
+                    {}};
         if (const Block* block = block_of(pair.value)) {
             std::string_view first = block->body.pairs.empty()
                                          ? block->body.trailing.view()

@@ -34,7 +34,8 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
     std::string_view trailing = body.trailing;
     if (!top_level) {
         std::string_view comment = end_comment(divide(trailing, false).line_end);
-        placement.spacing = std::string(comment) + new_line(indent_below(base_indent, style), style);
+        placement.spacing =
+            std::string(comment) + new_line(indent_below(base_indent, style), style);
         trailing.remove_prefix(comment.size());
         if (!has_line_feed(trailing))
             placement.trailing = Text(new_line(base_indent, style));
@@ -215,16 +216,13 @@ std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
     return std::move(placed->front());
 }
 
-std::variant<std::vector<PairRef>, ParseError, Busy> insert_source(Body& body, std::size_t index,
-                                                                   std::string_view source,
-                                                                   std::string_view base_indent,
-                                                                   bool top_level, int depth,
-                                                                   const Style& style) {
+std::variant<std::vector<PairRef>, ParseError, Busy>
+insert_source(Body& body, std::size_t index, std::string_view source, std::string_view base_indent,
+              bool top_level, int depth, const Style& style) {
     std::optional<std::string> indentation =
         top_level ? std::string() : child_indent(body, base_indent, style);
     if (!indentation) return Busy{};
-    std::variant<Body, ParseError> parsed =
-        parse(fit_snippet(source, *indentation, style), depth);
+    std::variant<Body, ParseError> parsed = parse(fit_snippet(source, *indentation, style), depth);
     if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
     // The snippet's pairs are fresh handles that nothing else holds; what
     // follows its last pair is dropped.

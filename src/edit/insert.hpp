@@ -34,10 +34,8 @@ std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
 // error (positions count in the re-indented snippet), or Busy. `depth` is the
 // number of blocks around the body: the snippet may nest only as deep as the
 // rest of the document could be parsed.
-std::variant<std::vector<PairRef>, ParseError, Busy> insert_source(Body& body, std::size_t index,
-                                                                   std::string_view source,
-                                                                   std::string_view base_indent,
-                                                                   bool top_level, int depth,
-                                                                   const Style& style);
+std::variant<std::vector<PairRef>, ParseError, Busy>
+insert_source(Body& body, std::size_t index, std::string_view source, std::string_view base_indent,
+              bool top_level, int depth, const Style& style);
 
 } // namespace quarel

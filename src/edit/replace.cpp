@@ -110,8 +110,8 @@ List restyle_list(const List& old, List fresh) {
     trailing.remove_prefix(end_comment(divide(trailing, false).line_end).size());
     if (std::string_view comment = m > 0 ? kept_comment(m - 1) : std::string_view();
         !comment.empty())
-        fresh.trailing = Text(with_end_comment(
-            comment, line_end_after(m - 1).substr(comment.size()), trailing));
+        fresh.trailing =
+            Text(with_end_comment(comment, line_end_after(m - 1).substr(comment.size()), trailing));
     else
         fresh.trailing = Text(trailing);
     return fresh;

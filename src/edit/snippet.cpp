@@ -58,8 +58,8 @@ std::vector<Region> regions(std::string_view text) {
             p = token_end;
             if (list_depth == 0 && colon < end && *colon == ':' && lex::is_expr_key(token)) {
                 std::size_t stop = std::string_view(colon, end - colon).find(";;");
-                std::size_t stop_at = stop == std::string_view::npos ? text.size()
-                                                                     : offset(colon) + stop;
+                std::size_t stop_at =
+                    stop == std::string_view::npos ? text.size() : offset(colon) + stop;
                 found.push_back({offset(colon), stop_at, false, line_of(key)});
                 if (stop == std::string_view::npos) break;
                 p = colon + stop + 2;
@@ -72,10 +72,10 @@ std::vector<Region> regions(std::string_view text) {
 }
 
 struct Line {
-    std::size_t start;      // offset of its first byte
-    std::string_view text;  // without its line break
-    std::string_view brk;   // the line break that ends it; empty for the last
-    const Region* within;   // the region its line break lies in, if any
+    std::size_t start;       // offset of its first byte
+    std::string_view text;   // without its line break
+    std::string_view brk;    // the line break that ends it; empty for the last
+    const Region* within;    // the region its line break lies in, if any
     const Region* starts_in; // the region the line begins inside, if any
 };
 
@@ -119,8 +119,7 @@ std::string_view without_prefix(std::string_view indent, std::string_view prefix
 
 } // namespace
 
-std::string fit_snippet(std::string_view source, std::string_view indentation,
-                        const Style& style) {
+std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style) {
     const std::string_view text = lex::trim_whitespace(source);
     const std::vector<Region> found = regions(text);
     const std::vector<Line> lines = lines_of(text, found);

@@ -17,7 +17,6 @@ namespace quarel {
 // nested body) is dedented by that brace's indentation. Text inside quoted
 // strings never changes, and the continuation lines of an expression keep
 // their indentation relative to the line of its key.
-std::string fit_snippet(std::string_view source, std::string_view indentation,
-                        const Style& style);
+std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style);
 
 } // namespace quarel
