@@ -75,9 +75,14 @@ std::optional<Placement> take_first_place(const Body& body, bool top_level, cons
                                 : top_level           ? std::string_view(style.newline)
                                 : !head.empty()       ? head
                                                       : " ";
-    return Placement{std::string(front) + std::string(leading_spacing(own)),
-                     Text(std::string(new_head) + std::string(leading_comments(own))),
-                     std::nullopt};
+    // A pair on a line of its own moves down with its lines whole, at their
+    // own indentation.
+    const bool own_line = top_level || has_line_feed(leading);
+    std::string pushed =
+        own_line && has_line_feed(new_head) && !own.empty()
+            ? std::string(new_head.substr(0, new_head.rfind('\n') + 1)) + std::string(own)
+            : std::string(new_head) + std::string(leading_comments(own));
+    return Placement{std::string(front) + std::string(parts.indent), Text(pushed), std::nullopt};
 }
 
 // The spacing for `pair` in the gap at `at` (0 < at): that of the nearest
