@@ -58,7 +58,7 @@ CASES = {
     ),
     "empty block two levels down": (
         NESTED, add("x", "y", "view", args=("a", "1")),
-        "x: {\n    y: {\n        view: v {\n          a: 1\n        }\n    }\n}\n",
+        "x: {\n    y: {\n        view: v {\n            a: 1\n        }\n    }\n}\n",
     ),
     "inner space of { } goes": ("view: v { }\n", add("view", args=("a", "1")), "view: v {\n  a: 1\n}\n"),
     "single-line block stays": ("view: v { a: 1 }\n", add("view", args=("b", "2")), "view: v { a: 1 b: 2 }\n"),
@@ -89,15 +89,15 @@ CASES = {
     # -- adding source ------------------------------------------------------
     "snippet re-indented, comments kept": (
         VIEW4, source("# lead\nx: 1\ny: {\n  z: 1\n}\n# dropped\n", "view"),
-        "view: v {\n    a: 1\n    # lead\n    x: 1\n    y: {\n      z: 1\n    }\n}\n",
+        "view: v {\n    a: 1\n    # lead\n    x: 1\n    y: {\n        z: 1\n    }\n}\n",
     ),
     "multi-line string not re-indented": (
-        VIEW4, source('y: {\n  z: "s\n t"\n}', "view"), 'view: v {\n    a: 1\n    y: {\n      z: "s\n t"\n    }\n}\n',
+        VIEW4, source('y: {\n  z: "s\n t"\n}', "view"), 'view: v {\n    a: 1\n    y: {\n        z: "s\n t"\n    }\n}\n',
     ),
     "expression re-indented": (VIEW4, source("sql: a\nb ;;", "view"), "view: v {\n    a: 1\n    sql: a\n    b ;;\n}\n"),
     "snippet into an empty nested block": (
         "x: {\n    view: v { }\n}\n", source("a: 1\nb: 2", "x", "view"),
-        "x: {\n    view: v {\n      a: 1\n      b: 2\n    }\n}\n",
+        "x: {\n    view: v {\n        a: 1\n        b: 2\n    }\n}\n",
     ),
     "snippet at index 0": (VIEW4, source("x: 1\ny: 2", "view", index=0), "view: v {\n    x: 1\n    y: 2\n    a: 1\n}\n"),
     "snippet comment at index 0 of the root": ("a: 1\n", source("# c\nx: 1", index=0), "# c\nx: 1\na: 1\n"),
@@ -147,11 +147,11 @@ CASES = {
     "CRLF spacing copied": ("a: 1\r\n\r\nb: 2\r\n", add(args=("c", "3")), "a: 1\r\n\r\nb: 2\r\n\r\nc: 3\r\n"),
     "CRLF spacing copied at index 0": ("a: 1\r\n\r\nb: 2\r\n", add(args=("c", "3"), index=0), "c: 3\r\n\r\na: 1\r\n\r\nb: 2\r\n"),
     "CRLF spacing copied in a block": ("v: {\r\n  a: 1\r\n}\r\n", add("v", args=("c", "3")), "v: {\r\n  a: 1\r\n  c: 3\r\n}\r\n"),
-    "composed text uses LF": ("v: {}\r\n", add("v", args=("c", "3")), "v: {\n  c: 3\n}\r\n"),
+    "composed text uses the document's line break": ("v: {}\r\n", add("v", args=("c", "3")), "v: {\r\n  c: 3\r\n}\r\n"),
     # -- comments -------------------------------------------------------------
     "no comments keeps same-line separation": ("a: 1 b: 2\n", comments([], "b"), "a: 1 b: 2\n"),
-    "no comments keeps the line break": ("c: 3 # note\nd: 4\n", comments([], "d"), "c: 3\nd: 4\n"),
-    "no comments keeps the line break, indented": ("c: 3 # note\n  d: 4\n", comments([], "d"), "c: 3\n  d: 4\n"),
+    "no comments keeps the line break": ("c: 3 # note\nd: 4\n", comments([], "d"), "c: 3 # note\nd: 4\n"),
+    "no comments keeps the line break, indented": ("c: 3 # note\n  d: 4\n", comments([], "d"), "c: 3 # note\n  d: 4\n"),
     "no comments on the first pair": ("# top\na: 1\n", comments([], "a"), "a: 1\n"),
     "blank lines before comments kept": ("\n\n# top\na: 1\n", comments([], "a"), "\n\na: 1\n"),
     "lines at the key's indentation": (
@@ -159,8 +159,8 @@ CASES = {
     ),
     "line breaks split": ("a: 1\nb: 2\n", comments(["l1\nl2", "l3\r\nl4\rl5"], "b"), "a: 1\n# l1\n# l2\n# l3\n# l4\n# l5\nb: 2\n"),
     "blank and hash lines": ("a: 1\nb: 2\n", comments(["", "#x", "  #  y  "], "b"), "a: 1\n# \n#x\n#  y\nb: 2\n"),
-    "comment on a same-line pair": ("a: 1 b: 2\n", comments(["x"], "b"), "a: 1# x\nb: 2\n"),
-    "CRLF head kept": ("a: 1\r\n  b: 2\r\n", comments(["x"], "b"), "a: 1\r\n  # x\n  b: 2\r\n"),
+    "comment on a same-line pair": ("a: 1 b: 2\n", comments(["x"], "b"), "a: 1\n# x\nb: 2\n"),
+    "CRLF head kept": ("a: 1\r\n  b: 2\r\n", comments(["x"], "b"), "a: 1\r\n  # x\r\n  b: 2\r\n"),
     # -- names and keys ---------------------------------------------------------
     "name on an unnamed block": ("link: { }\n", name("users", "link"), "link: users { }\n"),
     "name on a tight unnamed block": ("view:{}\n", name("x", "view"), "view:x {}\n"),

@@ -94,8 +94,9 @@ def test_pair_properties(view):
     label = view.find("label")
     assert (label.kind, label.name, label.comments) == ("string", None, [])
     assert view.find("measure").find("sql").kind == "expr"
-    # An end-of-line comment belongs to the next pair's leading text.
-    assert dim.comments == ["# shown in menus"]
+    # An end-of-line comment is stored in the next pair's leading text, but
+    # belongs to the pair on whose line it stands.
+    assert dim.comments == []
     assert view.comments == ["# Users."]
     assert len(view) == 5 and bool(view)
     assert [p.key for p in view] == [p.key for p in view.children]
