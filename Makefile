@@ -61,7 +61,7 @@ clean:
 
 # Runs the libFuzzer targets of fuzz/ for FUZZ_SECONDS each (installs clang if missing).
 FUZZ_SECONDS ?= 60
-.PHONY: fuzz sanitize
+.PHONY: fuzz sanitize coverage
 fuzz:
 	sh fuzz/run.sh $(FUZZ_SECONDS)
 
@@ -78,3 +78,22 @@ sanitize: $(VENV)/.ready
 	PYTHONPATH=$(CURDIR)/build/sanitize/site LD_PRELOAD=$$(gcc -print-file-name=libasan.so) \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	$(BIN)/python -m pytest -q -p no:cacheprovider $(SANITIZE_TESTS)
+
+# Line and branch coverage of the engine and binding (gcovr, from an extension
+# built with --coverage in build/coverage) and of the package (coverage.py,
+# subprocesses of the command-line tests included), over the whole suite.
+coverage: $(VENV)/.ready
+	$(BIN)/pip install -q -r requirements-coverage.txt
+	$(BIN)/cmake -S . -B build/coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_MODULE_LINKER_FLAGS=--coverage \
+	  -DPython_EXECUTABLE=$(CURDIR)/$(BIN)/python >/dev/null
+	$(BIN)/cmake --build build/coverage
+	find build/coverage -name '*.gcda' -delete
+	rm -rf build/coverage/site build/coverage/data && mkdir -p build/coverage/site build/coverage/data && \
+	cp -r python/tallix_cst build/coverage/site/ && cp build/coverage/_native*.so build/coverage/site/tallix_cst/
+	PYTHONPATH=$(CURDIR)/build/coverage/site COVERAGE_RCFILE=$(CURDIR)/.coveragerc \
+	$(BIN)/python -m coverage run -m pytest -q -p no:cacheprovider
+	$(BIN)/python -m coverage combine -q --rcfile=.coveragerc
+	$(BIN)/python -m coverage report --rcfile=.coveragerc
+	$(BIN)/gcovr -r . --filter src/ --exclude-throw-branches --exclude-unreachable-branches \
+	  --txt-summary build/coverage/CMakeFiles/quarel_engine.dir build/coverage/CMakeFiles/_native.dir
