@@ -3,7 +3,7 @@ PYTHON ?= python3
 VENV := .venv
 BIN := $(VENV)/bin
 
-.PHONY: demo test check install format clean bench
+.PHONY: demo test test-matrix check install format clean bench
 
 $(VENV)/.ready: requirements-dev.txt
 	$(PYTHON) -m venv $(VENV)
@@ -19,11 +19,19 @@ install: $(VENV)/.ready
 	rm -rf build/wheel && mkdir -p build/wheel && mv $$wheels/*.whl build/wheel/ && \
 	rm -rf $$wheels
 
-# The sanitized run covers the tests that push hardest on memory and
-# re-entry; the whole suite under the sanitizers is `make sanitize`.
+# The sanitized run covers the tests that push hardest on memory, re-entry
+# and refusals (the whole suite under the sanitizers is `make sanitize`); the
+# full suite runs last, so that its summary closes the output.
 test: install check
+	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py tests/test_arguments.py"
+	$(MAKE) test-matrix
 	$(BIN)/python -m pytest -q
-	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py"
+
+# The one abi3 wheel against every CPython from 3.9 on the machine, each in its
+# own venv under build/matrix, with the lean Hypothesis profile: the full
+# profile runs on .venv's interpreter in `make test`.
+test-matrix: install
+	sh tests/matrix.sh -q --hypothesis-profile=lean
 
 # The stub matches the module, the examples pass mypy --strict against the installed
 # package (so its py.typed is checked too), so does the package's source, and the wheel
