@@ -14,7 +14,7 @@ from tallix_cst import parse_quarel
 settings.register_profile(
     "full", max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much]
 )
-settings.register_profile("lean", parent=settings.get_profile("full"), max_examples=25)
+settings.register_profile("lean", parent=settings.get_profile("full"), max_examples=10)
 settings.load_profile("full")
 
 # A document with a bit of everything, for edits to work on.
