@@ -7,7 +7,7 @@ also keep it: their line breaks stay one kind, new lines use their indent
 step, and every pair keeps its comments.
 """
 
-from hypothesis import HealthCheck, settings
+from hypothesis import settings
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, initialize, invariant, precondition, rule
 
@@ -21,45 +21,23 @@ REFUSALS = (ValueError, TypeError, IndexError, KeyError)
 
 def shape(container):
     """Keys, names, kinds, values, comments and own text of every pair, nested."""
-    return [
-        (
-            p.key,
-            p.name,
-            p.kind,
-            shape(p) if p.kind == "block" else p.value,
-            p.comments,
-            p.to_string(include_leading=True) if p.kind != "block" else None,
-        )
-        for p in container.children
-    ]
+    return [(p.key, p.name, p.kind, shape(p) if p.kind == "block" else p.value, p.comments,
+             p.to_string(include_leading=True) if p.kind != "block" else None) for p in container.children]
 
 
-_texts = st.one_of(
-    st.sampled_from(
-        ["number", "a b", "yes", "", "10", "a/b", "x;;y", "a;", '"q"', "\\", "# c", "two\nlines",
-         "é", "  pad  ", "}", "]", "a,b", "\r"]
-    ),
-    st.text(max_size=6),
-)
+_texts = st.one_of(st.sampled_from(["number", "a b", "yes", "", "10", "a/b", "x;;y", "a;", '"q"', "\\", "# c", "two\nlines",
+                                     "é", "  pad  ", "}", "]", "a,b", "\r"]), st.text(max_size=6))
 _scalars = st.one_of(_texts, st.integers(-1000, 10**20), st.floats(width=32), st.booleans(), st.none())
 _element_keys = st.one_of(st.sampled_from(["k", "status", "a b", ""]), keys())
-_py_values = st.recursive(
-    _scalars,
-    lambda inner: st.one_of(
-        st.lists(st.one_of(inner, st.tuples(_element_keys, inner)), max_size=3),
-        st.dictionaries(_element_keys, inner, max_size=2),
-        st.tuples(_element_keys, inner),
-    ),
-    max_leaves=5,
-)
+_py_values = st.recursive(_scalars, lambda inner: st.one_of(
+    st.lists(st.one_of(inner, st.tuples(_element_keys, inner)), max_size=3),
+    st.dictionaries(_element_keys, inner, max_size=2), st.tuples(_element_keys, inner)), max_leaves=5)
 _kinds = st.sampled_from([None, None, None, "literal", "string", "expr", "list", "block", "foo"])
 _new_keys = st.one_of(keys(), expr_keys(), st.sampled_from(["a", "type", "dimension", "a b", "", "x:y"]))
 _names = st.one_of(st.none(), st.sampled_from(["users", "id", "a b", ""]), keys())
 _indexes = st.one_of(st.none(), st.integers(-6, 6))
-_snippets = st.one_of(
-    documents(depth=1, max_pairs=2),
-    st.sampled_from(["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "bad", "a: {"]),
-)
+_snippets = st.one_of(documents(depth=1, max_pairs=2),
+                      st.sampled_from(["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "bad", "a: {"]))
 _styled_snippets = ["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "x: {\r\n\ty: 1\r\n}", "bad", "a: {"]
 _comment_lines = st.lists(st.sampled_from(["note", "# kept", "", "two\nlines", "cr\rlf\r\n", "  #x  "]), max_size=3)
 
@@ -212,23 +190,15 @@ class EditMachine(RuleBasedStateMachine):
     def delete_item(self, data):
         container = self.pick_container(data)
         key = self.pick_key(data, container)
-
-        def edit():
-            del container[key]
-
-        self.attempt(edit)
+        self.attempt(lambda: container.__delitem__(key))
 
     @rule(data=st.data(), value=_py_values)
     def set_item(self, data, value):
         container = self.pick_container(data)
         key = self.pick_key(data, container)
-
-        def edit():
-            container[key] = value
-
         if key in container:
             self.changed = container.find(key)
-        self.attempt(edit)
+        self.attempt(lambda: container.__setitem__(key, value))
 
     @has_pairs
     @rule(data=st.data(), value=_py_values)
@@ -338,10 +308,6 @@ class EditMachine(RuleBasedStateMachine):
             assert [(p.key, p.kind) for p in alone.children] == [(pair.key, pair.kind)]
 
 
-EditMachine.TestCase.settings = settings(
-    max_examples=200,
-    stateful_step_count=15,
-    deadline=None,
-    suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much],
-)
+# The example count comes from the Hypothesis profile (see conftest.py).
+EditMachine.TestCase.settings = settings(stateful_step_count=15)
 TestEditMachine = EditMachine.TestCase
