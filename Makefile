@@ -3,7 +3,7 @@ PYTHON ?= python3
 VENV := .venv
 BIN := $(VENV)/bin
 
-.PHONY: demo test check install format clean bench
+.PHONY: demo test test-matrix check install format clean bench
 
 $(VENV)/.ready: requirements-dev.txt
 	$(PYTHON) -m venv $(VENV)
@@ -19,11 +19,19 @@ install: $(VENV)/.ready
 	rm -rf build/wheel && mkdir -p build/wheel && mv $$wheels/*.whl build/wheel/ && \
 	rm -rf $$wheels
 
-# The sanitized run covers the tests that push hardest on memory and
-# re-entry; the whole suite under the sanitizers is `make sanitize`.
+# The sanitized run covers the tests that push hardest on memory, re-entry
+# and refusals (the whole suite under the sanitizers is `make sanitize`); the
+# full suite runs last, so that its summary closes the output.
 test: install check
+	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py tests/test_arguments.py"
+	$(MAKE) test-matrix MATRIX_SKIP=$$($(BIN)/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 	$(BIN)/python -m pytest -q
-	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py"
+
+# The one abi3 wheel against every CPython from 3.9 on the machine, each in its
+# own venv under build/matrix, with the lean Hypothesis profile (`make test`
+# runs the full one on .venv's interpreter and skips that version here).
+test-matrix: install
+	MATRIX_SKIP="$(MATRIX_SKIP)" sh tests/matrix.sh -q --hypothesis-profile=lean
 
 # The stub matches the module, the examples pass mypy --strict against the installed
 # package (so its py.typed is checked too), so does the package's source, and the wheel
@@ -67,7 +75,7 @@ clean:
 
 # Runs the libFuzzer targets of fuzz/ for FUZZ_SECONDS each (installs clang if missing).
 FUZZ_SECONDS ?= 60
-.PHONY: fuzz sanitize
+.PHONY: fuzz sanitize coverage
 fuzz:
 	sh fuzz/run.sh $(FUZZ_SECONDS)
 
@@ -84,3 +92,22 @@ sanitize: $(VENV)/.ready
 	PYTHONPATH=$(CURDIR)/build/sanitize/site LD_PRELOAD=$$(gcc -print-file-name=libasan.so) \
 	ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 	$(BIN)/python -m pytest -q -p no:cacheprovider $(SANITIZE_TESTS)
+
+# Line and branch coverage of the engine and binding (gcovr, from an extension
+# built with --coverage in build/coverage) and of the package (coverage.py,
+# subprocesses of the command-line tests included), over the whole suite.
+coverage: $(VENV)/.ready
+	$(BIN)/pip install -q -r requirements-coverage.txt
+	$(BIN)/cmake -S . -B build/coverage -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+	  -DCMAKE_CXX_FLAGS=--coverage -DCMAKE_MODULE_LINKER_FLAGS=--coverage \
+	  -DPython_EXECUTABLE=$(CURDIR)/$(BIN)/python >/dev/null
+	$(BIN)/cmake --build build/coverage
+	find build/coverage -name '*.gcda' -delete
+	rm -rf build/coverage/site build/coverage/data && mkdir -p build/coverage/site build/coverage/data && \
+	cp -r python/tallix_cst build/coverage/site/ && cp build/coverage/_native*.so build/coverage/site/tallix_cst/
+	PYTHONPATH=$(CURDIR)/build/coverage/site COVERAGE_RCFILE=$(CURDIR)/.coveragerc \
+	$(BIN)/python -m coverage run -m pytest -q -p no:cacheprovider
+	$(BIN)/python -m coverage combine -q --rcfile=.coveragerc
+	$(BIN)/python -m coverage report --rcfile=.coveragerc
+	$(BIN)/gcovr -r . --filter src/ --exclude-throw-branches --exclude-unreachable-branches \
+	  --txt-summary build/coverage/CMakeFiles/quarel_engine.dir build/coverage/CMakeFiles/_native.dir

@@ -26,6 +26,7 @@
 #include "edit/token.hpp"
 #include "expect.hpp"
 #include "same_tree.hpp"
+#include "style_invariants.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -112,6 +113,12 @@ class Session {
     bool step(Reader& in) {
         if (in.done()) return false;
         survey();
+        style_ = infer_style(root_);
+        std::string text;
+        expect(print_body(root_, text), "printing met a locked pair");
+        const bool uniform = fuzz::uniform(text, style_.newline);
+        const std::vector<fuzz::Owned> owned = fuzz::owned_comments(root_);
+        changed_ = nullptr;
         switch (in.pick(7)) {
         case 0: add(in); break;
         case 1: add_source(in); break;
@@ -122,6 +129,10 @@ class Session {
         case 6: rename_block(in); break;
         }
         check();
+        expect(!uniform || fuzz::layout_breaks_are(root_, style_.newline),
+               "an edit brought a foreign line break into a uniform document");
+        expect(fuzz::owners_kept(owned, fuzz::owned_comments(root_), changed_),
+               "an edit moved a comment away from the pair it belongs to");
         return true;
     }
 
@@ -244,9 +255,11 @@ class Session {
         if (!key) return;
         auto v = value(in, *key, true);
         if (!v || check_depth(c.blocks + depth(*v))) return;
-        auto added =
-            insert(*c.body, index, new_pair(*key, std::move(*v)), c.base_indent, c.top_level);
+        auto added = insert(*c.body, index, new_pair(*key, std::move(*v)), c.base_indent,
+                            c.top_level, style_);
         expect(added.has_value(), "insert reported a busy pair");
+        expect(fuzz::indented_as_siblings(*c.body, *added, c.base_indent, c.top_level, style_),
+               "a new pair is indented unlike its siblings and off the indent step");
     }
 
     void add_source(Reader& in) {
@@ -255,7 +268,8 @@ class Session {
         auto source = in.text();
         if (!source) return;
         std::string before = everything();
-        auto result = insert_source(*c.body, index, *source, c.base_indent, c.top_level, c.blocks);
+        auto result =
+            insert_source(*c.body, index, *source, c.base_indent, c.top_level, c.blocks, style_);
         expect(!std::holds_alternative<Busy>(result), "insert_source reported a busy pair");
         if (std::holds_alternative<ParseError>(result))
             expect(everything() == before, "a snippet that failed to parse changed the tree");
@@ -286,6 +300,7 @@ class Session {
         if (s->container)
             expect(separate_after(*containers_[*s->container].body, s->pair, *v),
                    "separate_after reported a busy pair");
+        changed_ = &*s->pair;
         set_value(*s->pair, std::move(*v));
     }
 
@@ -299,7 +314,13 @@ class Session {
             line = std::move(*text);
         }
         bool first = s->container == 0 && root_.pairs.front().same(s->pair);
-        s->pair->leading = Text(with_comments(s->pair->leading, lines, first));
+        std::string indent;
+        if (s->container && *s->container != 0) {
+            const Container& c = containers_[*s->container];
+            indent = *child_indent(*c.body, c.base_indent, style_);
+        }
+        changed_ = &*s->pair;
+        s->pair->leading = Text(with_comments(s->pair->leading, lines, first, indent, style_));
     }
 
     void rename(Reader& in) {
@@ -355,6 +376,8 @@ class Session {
     }
 
     Body root_;
+    Style style_;
+    const Pair* changed_ = nullptr; // the pair whose comments an edit may change
     std::vector<PairRef> detached_;
     std::vector<Container> containers_;
     std::vector<Site> sites_;

@@ -1,7 +1,7 @@
 """How edits lay themselves out: the whole text before and after each edit."""
 
 import pytest
-from hypothesis import HealthCheck, given, settings
+from hypothesis import given
 from hypothesis import strategies as st
 
 from strategies import documents
@@ -52,13 +52,9 @@ CASES = {
     "empty root": ("", add(args=("type", "number")), "type: number\n"),
     "end without final newline": ("a: 1", add(args=("b", "2")), "a: 1\nb: 2"),
     "empty block opens": ("view: v {}\n", add("view", args=("a", "1")), "view: v {\n  a: 1\n}\n"),
-    "empty block one level down": (
-        "x: {\n  view: v {}\n}\n", add("x", "view", args=("a", "1")),
-        "x: {\n  view: v {\n    a: 1\n  }\n}\n",
-    ),
     "empty block two levels down": (
         NESTED, add("x", "y", "view", args=("a", "1")),
-        "x: {\n    y: {\n        view: v {\n          a: 1\n        }\n    }\n}\n",
+        "x: {\n    y: {\n        view: v {\n            a: 1\n        }\n    }\n}\n",
     ),
     "inner space of { } goes": ("view: v { }\n", add("view", args=("a", "1")), "view: v {\n  a: 1\n}\n"),
     "single-line block stays": ("view: v { a: 1 }\n", add("view", args=("b", "2")), "view: v { a: 1 b: 2 }\n"),
@@ -78,34 +74,27 @@ CASES = {
     ),
     "index 0 before a same-line pair": ("a: 1 b: 2\n", add(args=("c", "3"), index=0), "c: 3\na: 1 b: 2\n"),
     "index 0 in a block": ("v: {\n  a: 1\n  b: 2\n}\n", add("v", args=("c", "3"), index=0), "v: {\n  c: 3\n  a: 1\n  b: 2\n}\n"),
-    "index 0 in a block, comment stays with its pair": (
-        "v: {\n  # c\n  a: 1\n}\n", add("v", args=("x", "1"), index=0), "v: {\n  x: 1\n  # c\n  a: 1\n}\n",
-    ),
     "index 0 in a single-line block": ("v: { a: 1 }", add("v", args=("c", "3"), index=0), "v: { c: 3 a: 1 }"),
     "index 0 in a tight block": ("v: {a: 1}", add("v", args=("c", "3"), index=0), "v: {c: 3 a: 1}"),
     "header comment stays a header": ("# header\n", add(args=("x", "1")), "# header\nx: 1\n"),
-    "header comment without newline": ("# header", add(args=("x", "1")), "# header\nx: 1"),
     "whitespace-only root": ("\n\n", add(args=("x", "1")), "x: 1\n\n"),
     # -- adding source ------------------------------------------------------
     "snippet re-indented, comments kept": (
         VIEW4, source("# lead\nx: 1\ny: {\n  z: 1\n}\n# dropped\n", "view"),
-        "view: v {\n    a: 1\n    # lead\n    x: 1\n    y: {\n      z: 1\n    }\n}\n",
+        "view: v {\n    a: 1\n    # lead\n    x: 1\n    y: {\n        z: 1\n    }\n}\n",
     ),
     "multi-line string not re-indented": (
-        VIEW4, source('y: {\n  z: "s\n t"\n}', "view"), 'view: v {\n    a: 1\n    y: {\n      z: "s\n t"\n    }\n}\n',
+        VIEW4, source('y: {\n  z: "s\n t"\n}', "view"), 'view: v {\n    a: 1\n    y: {\n        z: "s\n t"\n    }\n}\n',
     ),
     "expression re-indented": (VIEW4, source("sql: a\nb ;;", "view"), "view: v {\n    a: 1\n    sql: a\n    b ;;\n}\n"),
     "snippet into an empty nested block": (
         "x: {\n    view: v { }\n}\n", source("a: 1\nb: 2", "x", "view"),
-        "x: {\n    view: v {\n      a: 1\n      b: 2\n    }\n}\n",
+        "x: {\n    view: v {\n        a: 1\n        b: 2\n    }\n}\n",
     ),
     "snippet at index 0": (VIEW4, source("x: 1\ny: 2", "view", index=0), "view: v {\n    x: 1\n    y: 2\n    a: 1\n}\n"),
     "snippet comment at index 0 of the root": ("a: 1\n", source("# c\nx: 1", index=0), "# c\nx: 1\na: 1\n"),
     # -- removing -----------------------------------------------------------
     "only pair of a block": ("dimension: id {\n  type: number\n}\n", remove("dimension", "type"), "dimension: id {}\n"),
-    "only pair, comment kept inside": (
-        "dimension: id {\n  type: number\n  # keep\n}\n", remove("dimension", "type"), "dimension: id {\n  # keep\n}\n",
-    ),
     "only pair of a single-line block": ("v: { a: 1 }", remove("v", "a"), "v: {}"),
     "only pair of the document": ("a: 1\n", remove("a"), "\n"),
     "first pair of the document": ("a: 1\n\n# c\nb: 2\n", remove("a"), "# c\nb: 2\n"),
@@ -113,17 +102,12 @@ CASES = {
     "middle pair with its comment": ("a: 1\n# about b\nb: 2\nc: 3\n", remove("b"), "a: 1\nc: 3\n"),
     "last pair": ("a: 1\n# about b\nb: 2\n", remove("b"), "a: 1\n"),
     "end-of-line comment stays": ("a: 1 # about a\nb: 2\nc: 3\n", remove("b"), "a: 1 # about a\nc: 3\n"),
-    "end-of-line comment, last pair": ("a: 1 # about a\nb: 2", remove("b"), "a: 1 # about a\n"),
     "end-of-line comment, CRLF": ("a: 1 # a\r\nb: 2\r\nc: 3\r\n", remove("b"), "a: 1 # a\r\nc: 3\r\n"),
     "end-of-line comment before an expression": ("a: x # c\nsql: y;;b: 1\n", remove("sql"), "a: x # c\nb: 1\n"),
     "comment on the brace line": ("view: v { # main\n  a: 1\n}\n", remove("view", "a"), "view: v { # main\n}\n"),
-    "comment on the brace line, more pairs": (
-        "v: { # m\n  a: 1\n  b: 2\n}\n", remove("v", "a"), "v: { # m\n  b: 2\n}\n",
-    ),
     # -- tokens never fuse ---------------------------------------------------
     "fusion: removal": ("a: x\nsql: y;;b: 1", remove("sql"), "a: x b: 1"),
     "fusion: assigned literal": ('a: "x"b: 1\n', set_value("y", "a"), "a: y b: 1\n"),
-    "fusion: list becomes literal": ("a: [1]b: 1\n", set_value("y", "a"), "a: y b: 1\n"),
     "fusion: block becomes literal": ("a: {}b: 1\n", set_value("y", "a"), "a: y b: 1\n"),
     "fusion: inserted literal": ("sql: y;;b: 1", add(args=("z", "q"), index=1), "sql: y;;\nz: q b: 1"),
     "fusion: inserted snippet": ("sql: y;;b: 1", source("z: q", index=1), "sql: y;;\nz: q b: 1"),
@@ -134,7 +118,6 @@ CASES = {
     "multi-line list": ("fields: [\n  a,\n  b\n]\n", assign(list("wxyz"), "fields"), "fields: [\n  w,\n  x,\n  y,\n  z\n]\n"),
     "multi-line list, CRLF": ("l: [\r\n  a,\r\n  b\r\n]\r\n", assign(list("xyz"), "l"), "l: [\r\n  x,\r\n  y,\r\n  z\r\n]\r\n"),
     "two items to three": ("f: [a, b]\n", assign(list("xyz"), "f"), "f: [x, y, z]\n"),
-    "one item to three": ("f: [a]\n", assign(list("xyz"), "f"), "f: [x, y, z]\n"),
     "one multi-line item to two": ("f: [\n  a\n]\n", assign(list("xy"), "f"), "f: [\n  x,\n  y\n]\n"),
     "trailing comma kept": ("f: [a, b,]\n", assign(list("xyz"), "f"), "f: [x, y, z,]\n"),
     "comments in items dropped": ("f: [a # c\n , b]\n", assign(list("xyz"), "f"), "f: [x , y , z]\n"),
@@ -145,13 +128,12 @@ CASES = {
     "scalar to list keeps after_colon": ("t:  x\n", set_value(["x"], "t"), "t:  [x]\n"),
     # -- line endings ---------------------------------------------------------
     "CRLF spacing copied": ("a: 1\r\n\r\nb: 2\r\n", add(args=("c", "3")), "a: 1\r\n\r\nb: 2\r\n\r\nc: 3\r\n"),
-    "CRLF spacing copied at index 0": ("a: 1\r\n\r\nb: 2\r\n", add(args=("c", "3"), index=0), "c: 3\r\n\r\na: 1\r\n\r\nb: 2\r\n"),
     "CRLF spacing copied in a block": ("v: {\r\n  a: 1\r\n}\r\n", add("v", args=("c", "3")), "v: {\r\n  a: 1\r\n  c: 3\r\n}\r\n"),
-    "composed text uses LF": ("v: {}\r\n", add("v", args=("c", "3")), "v: {\n  c: 3\n}\r\n"),
+    "composed text uses the document's line break": ("v: {}\r\n", add("v", args=("c", "3")), "v: {\r\n  c: 3\r\n}\r\n"),
     # -- comments -------------------------------------------------------------
     "no comments keeps same-line separation": ("a: 1 b: 2\n", comments([], "b"), "a: 1 b: 2\n"),
-    "no comments keeps the line break": ("c: 3 # note\nd: 4\n", comments([], "d"), "c: 3\nd: 4\n"),
-    "no comments keeps the line break, indented": ("c: 3 # note\n  d: 4\n", comments([], "d"), "c: 3\n  d: 4\n"),
+    "no comments keeps the line break": ("c: 3 # note\nd: 4\n", comments([], "d"), "c: 3 # note\nd: 4\n"),
+    "no comments keeps the line break, indented": ("c: 3 # note\n  d: 4\n", comments([], "d"), "c: 3 # note\n  d: 4\n"),
     "no comments on the first pair": ("# top\na: 1\n", comments([], "a"), "a: 1\n"),
     "blank lines before comments kept": ("\n\n# top\na: 1\n", comments([], "a"), "\n\na: 1\n"),
     "lines at the key's indentation": (
@@ -159,11 +141,10 @@ CASES = {
     ),
     "line breaks split": ("a: 1\nb: 2\n", comments(["l1\nl2", "l3\r\nl4\rl5"], "b"), "a: 1\n# l1\n# l2\n# l3\n# l4\n# l5\nb: 2\n"),
     "blank and hash lines": ("a: 1\nb: 2\n", comments(["", "#x", "  #  y  "], "b"), "a: 1\n# \n#x\n#  y\nb: 2\n"),
-    "comment on a same-line pair": ("a: 1 b: 2\n", comments(["x"], "b"), "a: 1# x\nb: 2\n"),
-    "CRLF head kept": ("a: 1\r\n  b: 2\r\n", comments(["x"], "b"), "a: 1\r\n  # x\n  b: 2\r\n"),
+    "comment on a same-line pair": ("a: 1 b: 2\n", comments(["x"], "b"), "a: 1\n# x\nb: 2\n"),
+    "CRLF head kept": ("a: 1\r\n  b: 2\r\n", comments(["x"], "b"), "a: 1\r\n  # x\r\n  b: 2\r\n"),
     # -- names and keys ---------------------------------------------------------
     "name on an unnamed block": ("link: { }\n", name("users", "link"), "link: users { }\n"),
-    "name on a tight unnamed block": ("view:{}\n", name("x", "view"), "view:x {}\n"),
     "name removed keeps spaces": ("view: users {}\n", name(None, "view"), "view:  {}\n"),
     "name replaced": ("view: users\n{}\n", name("x", "view"), "view: x\n{}\n"),
     "key renamed in place": ("a: 1\ntype  : number\n", lambda d: setattr(d.find("type"), "key", "t"), "a: 1\nt  : number\n"),
@@ -187,7 +168,6 @@ def shape(pairs, exprs=True):
     ]
 
 
-@settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(documents(depth=2, max_pairs=3), st.sampled_from(["  ", "\t", "    "]))
 def test_snippet_values_survive_reindenting(snippet, indent):
     """Strings, lists and nesting arrive as written; only expressions change."""

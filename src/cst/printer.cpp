@@ -146,4 +146,11 @@ bool print_value(const Value& value, std::string& out) {
     return print_sized(out, [&](auto& sink) { return emit_value(value, sink); });
 }
 
+void print_list_value(const ListValue& value, std::string& out) {
+    print_sized(out, [&](auto& sink) {
+        emit_list_value(value, sink);
+        return true;
+    });
+}
+
 } // namespace quarel

@@ -15,5 +15,6 @@ namespace quarel {
 bool print_body(const Body& body, std::string& out);
 bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
 bool print_value(const Value& value, std::string& out);
+void print_list_value(const ListValue& value, std::string& out);
 
 } // namespace quarel

@@ -1,6 +1,7 @@
 #include "edit/comments.hpp"
 
 #include "edit/layout.hpp"
+#include "edit/owners.hpp"
 #include "parser/lexer.hpp"
 
 namespace quarel {
@@ -21,38 +22,40 @@ template <class F> void for_each_line(std::string_view text, F&& each) {
 
 } // namespace
 
-std::vector<std::string> comments_of(std::string_view leading) {
+std::vector<std::string> comments_of(std::string_view leading, bool opens_document) {
     std::vector<std::string> comments;
-    for (;;) {
-        std::size_t lf = leading.find('\n');
-        std::string_view line = lex::trim_whitespace(leading.substr(0, lf));
-        if (line.starts_with('#')) comments.emplace_back(line);
-        if (lf == std::string_view::npos) return comments;
-        leading.remove_prefix(lf + 1);
+    std::string_view attached = divide(leading, opens_document).attached;
+    while (!attached.empty()) {
+        std::size_t lf = attached.find('\n');
+        comments.emplace_back(lex::trim_whitespace(attached.substr(0, lf)));
+        attached.remove_prefix(lf + 1);
     }
+    return comments;
 }
 
 std::string with_comments(std::string_view old_leading, const std::vector<std::string>& lines,
-                          bool document_first) {
-    const std::string_view indent = line_indent(old_leading);
-    std::string_view spacing = leading_spacing(old_leading);
-    // The spacing up to its last line feed (npos + 1 is 0: none without one).
-    std::string_view head = spacing.substr(0, spacing.rfind('\n') + 1);
-    // Without its comments the pair must not join the line above it, nor
-    // touch the value before it.
-    if (!document_first && has_line_feed(old_leading) && !has_line_feed(head)) head = "\n";
-    std::string leading(head);
-    leading += indent;
+                          bool opens_document, std::string_view indent, const Style& style) {
+    const Leading parts = divide(old_leading, opens_document);
+    const bool shares_line = !opens_document && !has_line_feed(old_leading);
+    if (shares_line && lines.empty()) return std::string(old_leading);
+    std::string leading;
+    if (shares_line) {
+        leading = style.newline;
+    } else {
+        leading = parts.line_end;
+        leading += parts.detached;
+        indent = parts.indent;
+    }
     for (const std::string& given : lines) {
         for_each_line(lex::trim_whitespace(given), [&](std::string_view part) {
             std::string_view line = lex::trim_whitespace(part);
+            leading += indent;
             if (!line.starts_with('#')) leading += "# ";
             leading += line;
-            leading += '\n';
-            leading += indent;
+            leading += style.newline;
         });
     }
-    if (!document_first && leading.empty() && !old_leading.empty()) return " ";
+    leading += indent;
     return leading;
 }
 

@@ -1,5 +1,11 @@
 // The comment lines above a pair, read from and written into its leading.
+//
+// They are the pair's attached comment lines (edit/owners.hpp): neither the
+// comment that ends the line before it nor comments set off from it by a
+// blank line. `opens_document` is set for the document's first pair.
 #pragma once
+
+#include "edit/style.hpp"
 
 #include <string>
 #include <string_view>
@@ -7,16 +13,16 @@
 
 namespace quarel {
 
-// The comments in a pair's leading, one per line, trimmed, each with its `#`.
-// An end-of-line comment of the previous pair is among them.
-std::vector<std::string> comments_of(std::string_view leading);
+// The comments directly above the pair, one per line, trimmed, each with
+// its `#`.
+std::vector<std::string> comments_of(std::string_view leading, bool opens_document);
 
-// The leading with `lines` as the comment lines above the pair, at the key's
-// indentation; the blank lines before the first comment stay. A line without
-// `#` gets "# " in front; a line holding line breaks becomes several comment
-// lines. The pair stays as separated from what precedes it as before, except
-// the document's first pair, which has nothing before it.
+// The leading with `lines` as the comment lines directly above the pair, at
+// the key's indentation; what precedes them stays. A line without `#` gets
+// "# " in front; a line holding line breaks becomes several comment lines.
+// A pair that shares its line with what precedes it is moved to a line of
+// its own at `indent` to take comments.
 std::string with_comments(std::string_view old_leading, const std::vector<std::string>& lines,
-                          bool document_first);
+                          bool opens_document, std::string_view indent, const Style& style);
 
 } // namespace quarel

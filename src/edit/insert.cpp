@@ -1,8 +1,9 @@
 #include "edit/insert.hpp"
 
 #include "edit/layout.hpp"
+#include "edit/owners.hpp"
 #include "edit/separation.hpp"
-#include "parser/lexer.hpp"
+#include "edit/snippet.hpp"
 
 #include <algorithm>
 
@@ -24,46 +25,64 @@ bool is_named_block(const Value& value) noexcept {
 }
 
 // An empty body: a block opens onto separate lines, its brace at the depth of
-// its key; the root body keeps a header comment above the new pair, and gets
-// a final line break if it had nothing at all.
-Placement open_body(const Body& body, std::string_view base_indent, bool top_level) {
+// its key, below a comment on the line of its `{`; the root body keeps a
+// header comment above the new pair, and gets a final line break if it had
+// nothing at all.
+Placement open_body(const Body& body, std::string_view base_indent, bool top_level,
+                    const Style& style) {
     Placement placement;
     std::string_view trailing = body.trailing;
     if (!top_level) {
-        placement.spacing = new_line(indent_below(base_indent));
-        if (!has_line_feed(trailing)) placement.trailing = Text(new_line(base_indent));
-    } else if (trailing.find('#') != std::string_view::npos) {
+        std::string_view comment = end_comment(divide(trailing, false).line_end);
+        placement.spacing =
+            std::string(comment) + new_line(indent_below(base_indent, style), style);
+        trailing.remove_prefix(comment.size());
+        if (!has_line_feed(trailing))
+            placement.trailing = Text(new_line(base_indent, style));
+        else if (!comment.empty())
+            placement.trailing = Text(trailing);
+    } else if (has_comment(trailing)) {
         bool ends_line = trailing.ends_with('\n');
-        placement.spacing = std::string(trailing) + (ends_line ? "" : "\n");
-        placement.trailing = Text(ends_line ? "\n" : "");
+        placement.spacing = std::string(trailing) + (ends_line ? "" : style.newline);
+        placement.trailing = Text(ends_line ? style.newline : "");
     } else if (trailing.empty()) {
-        placement.trailing = Text("\n");
+        placement.trailing = Text(style.newline);
     }
     return placement;
 }
 
-// The new pair takes the first pair's place and spacing; the displaced pair
-// keeps its comments and gets a separation of its own, preferably the
-// second pair's line break.
-std::optional<Placement> take_first_place(const Body& body, bool top_level) {
+// The new pair takes the first pair's place and spacing, below what ends the
+// line of the block's `{` and below comments set off from the first pair (a
+// file header); the displaced pair keeps its own comments and gets a
+// separation of its own, preferably the second pair's line break.
+std::optional<Placement> take_first_place(const Body& body, bool top_level, const Style& style) {
     std::string second;
     if (body.pairs.size() > 1) {
         ReadGuard guard(body.pairs[1].lock());
         if (!guard) return std::nullopt;
-        second = leading_spacing(body.pairs[1]->leading);
+        second = model_spacing(body.pairs[1]->leading);
     }
     ReadGuard guard(body.pairs[0].lock());
     if (!guard) return std::nullopt;
     std::string_view leading = body.pairs[0]->leading;
-    std::string_view head = leading_spacing(leading);
+    const Leading parts = divide(leading, top_level);
+    // What stays in front: the line end and the detached lines.
+    std::string_view front = leading.substr(0, parts.line_end.size() + parts.detached.size());
+    std::string_view own = leading.substr(front.size());
+    std::string_view head = model_spacing(leading);
     std::string_view new_head = has_line_feed(second) ? std::string_view(second)
                                 : has_line_feed(head) ? head
-                                : top_level           ? "\n"
+                                : top_level           ? std::string_view(style.newline)
                                 : !head.empty()       ? head
                                                       : " ";
-    return Placement{std::string(head),
-                     Text(std::string(new_head) + std::string(leading_comments(leading))),
-                     std::nullopt};
+    // A pair on a line of its own moves down with its lines whole, at their
+    // own indentation.
+    const bool own_line = top_level || has_line_feed(leading);
+    std::string pushed =
+        own_line && has_line_feed(new_head) && !own.empty()
+            ? std::string(new_head.substr(0, new_head.rfind('\n') + 1)) + std::string(own)
+            : std::string(new_head) + std::string(leading_comments(own));
+    return Placement{std::string(front) + std::string(parts.indent), Text(pushed), std::nullopt};
 }
 
 // The spacing for `pair` in the gap at `at` (0 < at): that of the nearest
@@ -72,7 +91,8 @@ std::optional<Placement> take_first_place(const Body& body, bool top_level) {
 // serves, its spacing answering to what precedes the body. Without a model a
 // named block arriving among other kinds is set off by a blank line.
 std::optional<std::string> spacing_among(const Body& body, std::size_t at, const Pair& pair,
-                                         std::string_view base_indent, bool top_level) {
+                                         std::string_view base_indent, bool top_level,
+                                         const Style& style) {
     const std::size_t n = body.pairs.size();
     const bool is_block = block_of(pair.value) != nullptr;
     std::optional<std::size_t> same_key, same_kind;
@@ -92,39 +112,89 @@ std::optional<std::string> spacing_among(const Body& body, std::size_t at, const
         if (!same_key && at + k - 1 < n && !consider(at + k - 1)) return std::nullopt;
     }
     if (std::optional<std::size_t> model = same_key ? same_key : same_kind)
-        return spacing_near(body, *model, base_indent, top_level);
-    std::optional<std::string> spacing = spacing_near(body, at - 1, base_indent, top_level);
+        return spacing_near(body, *model, base_indent, top_level, style);
+    std::optional<std::string> spacing = spacing_near(body, at - 1, base_indent, top_level, style);
     if (spacing && is_named_block(pair.value) &&
         std::count(spacing->begin(), spacing->end(), '\n') == 1)
-        spacing->insert(0, 1, '\n');
+        spacing->insert(0, style.newline);
     return spacing;
 }
 
-std::optional<Placement> plan(const Body& body, std::size_t at, const Pair& first, const Pair& last,
-                              std::string_view base_indent, bool top_level) {
-    if (body.pairs.empty()) return open_body(body, base_indent, top_level);
-    if (at == 0) return take_first_place(body, top_level);
-    std::optional<std::string> spacing = spacing_among(body, at, first, base_indent, top_level);
-    if (!spacing) return std::nullopt;
-    Placement placement{std::move(*spacing), std::nullopt, std::nullopt};
+// The pair before the gap at `at` keeps the comment that ends its line: the
+// new pairs go below it, on a line of their own.
+std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std::string spacing,
+                                           std::string_view base_indent, const Style& style) {
+    Placement placement{std::move(spacing), std::nullopt, std::nullopt};
+    std::string next;
     if (at < body.pairs.size()) {
-        const PairRef& next = body.pairs[at];
-        ReadGuard guard(next.lock());
+        ReadGuard guard(body.pairs[at].lock());
         if (!guard) return std::nullopt;
-        if (needs_separation(last.value, next->leading)) placement.pushed = Text(" ");
+        next = body.pairs[at]->leading.str();
+    } else {
+        next = body.trailing.str();
     }
+    std::string_view line_end = divide(next, false).line_end;
+    std::string_view comment = end_comment(line_end);
+    if (comment.empty()) return placement;
+    // The comment ends at its line break, so the spacing must start with one.
+    std::string& before = placement.spacing;
+    if (!starts_line(before)) {
+        std::string line_break(line_end.substr(comment.size()));
+        if (line_break.empty()) line_break = style.newline;
+        std::size_t lf = before.find('\n');
+        if (lf != std::string::npos) {
+            before = line_break + before.substr(lf + 1);
+        } else {
+            std::optional<std::string> indent = child_indent(body, base_indent, style);
+            if (!indent) return std::nullopt;
+            before = line_break + *indent;
+        }
+    }
+    before.insert(0, comment);
+    Text rest(std::string_view(next).substr(comment.size()));
+    if (at < body.pairs.size())
+        placement.pushed = std::move(rest);
+    else
+        placement.trailing = std::move(rest);
+    return placement;
+}
+
+std::optional<Placement> plan(const Body& body, std::size_t at, const Pair& first, const Pair& last,
+                              std::string_view base_indent, bool top_level, const Style& style) {
+    if (body.pairs.empty()) return open_body(body, base_indent, top_level, style);
+    if (at == 0) return take_first_place(body, top_level, style);
+    std::optional<std::string> spacing =
+        spacing_among(body, at, first, base_indent, top_level, style);
+    if (!spacing) return std::nullopt;
+    std::optional<Placement> placement =
+        below_end_comment(body, at, std::move(*spacing), base_indent, style);
+    if (!placement || placement->pushed || at == body.pairs.size()) return placement;
+    const PairRef& next = body.pairs[at];
+    ReadGuard guard(next.lock());
+    if (!guard) return std::nullopt;
+    if (needs_separation(last.value, next->leading)) placement->pushed = Text(" ");
     return placement;
 }
 
 // Places unshared pairs at `index`, the first one spaced by the layout rules
 // in front of its own leading, the others as they are.
 std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::vector<PairRef> fresh,
-                                          std::string_view base_indent, bool top_level) {
+                                          std::string_view base_indent, bool top_level,
+                                          const Style& style) {
     const std::size_t at = std::min(index, body.pairs.size());
     Pair& first = *fresh.front();
     std::optional<Placement> placement =
-        plan(body, at, first, *fresh.back(), base_indent, top_level);
+        plan(body, at, first, *fresh.back(), base_indent, top_level, style);
     if (!placement) return std::nullopt;
+    // Comments that open a snippet go on a line of their own above its first
+    // pair, not at the end of the line before it.
+    if (has_comment(first.leading) && !has_line_feed(placement->spacing) &&
+        !(top_level && at == 0)) {
+        std::optional<std::string> indent =
+            top_level ? std::string() : child_indent(body, base_indent, style);
+        if (!indent) return std::nullopt;
+        placement->spacing = new_line(*indent, style);
+    }
     std::optional<WriteGuard> pushed_guard;
     if (placement->pushed) {
         pushed_guard.emplace(body.pairs[at].lock());
@@ -143,30 +213,28 @@ std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::ve
 } // namespace
 
 std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
-                              std::string_view base_indent, bool top_level) {
+                              std::string_view base_indent, bool top_level, const Style& style) {
     pair.leading = Text();
     std::optional<std::vector<PairRef>> placed =
-        place(body, index, {PairRef::make(std::move(pair))}, base_indent, top_level);
+        place(body, index, {PairRef::make(std::move(pair))}, base_indent, top_level, style);
     if (!placed) return std::nullopt;
     return std::move(placed->front());
 }
 
-std::variant<std::vector<PairRef>, ParseError, Busy> insert_source(Body& body, std::size_t index,
-                                                                   std::string_view source,
-                                                                   std::string_view base_indent,
-                                                                   bool top_level, int depth) {
+std::variant<std::vector<PairRef>, ParseError, Busy>
+insert_source(Body& body, std::size_t index, std::string_view source, std::string_view base_indent,
+              bool top_level, int depth, const Style& style) {
     std::optional<std::string> indentation =
-        top_level ? std::string() : child_indent(body, base_indent);
+        top_level ? std::string() : child_indent(body, base_indent, style);
     if (!indentation) return Busy{};
-    std::variant<Body, ParseError> parsed =
-        parse(reindent(lex::trim_whitespace(source), *indentation), depth);
+    std::variant<Body, ParseError> parsed = parse(fit_snippet(source, *indentation, style), depth);
     if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
     // The snippet's pairs are fresh handles that nothing else holds; what
     // follows its last pair is dropped.
     std::vector<PairRef> pairs = std::move(std::get<Body>(parsed).pairs);
     if (pairs.empty()) return pairs;
     std::optional<std::vector<PairRef>> placed =
-        place(body, index, std::move(pairs), base_indent, top_level);
+        place(body, index, std::move(pairs), base_indent, top_level, style);
     if (!placed) return Busy{};
     return std::move(*placed);
 }

@@ -1,68 +1,13 @@
 #include "edit/layout.hpp"
 
-#include "cst/shared.hpp"
-#include "parser/lexer.hpp"
-
-#include <utility>
-#include <vector>
-
 namespace quarel {
 
-namespace {
-
-// Byte offsets of the opening and closing quote of a string; an unterminated
-// string closes at the end of the text.
-using Span = std::pair<std::size_t, std::size_t>;
-
-// The quoted strings of Quarel source, found the way the parser finds them:
-// quotes inside comments and expressions start nothing. An expression follows
-// `key:` for an expression key outside lists (list pairs never hold one).
-// For source that does not parse the spans may be off, but only after the
-// point where the parser fails.
-std::vector<Span> string_spans(std::string_view text) {
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    std::vector<Span> spans;
-    std::size_t list_depth = 0;
-    for (const char* p = lex::skip_trivia(begin, end); p < end; p = lex::skip_trivia(p, end)) {
-        if (*p == '"') {
-            const char* after = lex::skip_quoted(p, end);
-            spans.emplace_back(p - begin, after ? after - 1 - begin : text.size());
-            if (!after) break;
-            p = after;
-        } else if (*p == '[') {
-            ++list_depth;
-            ++p;
-        } else if (*p == ']') {
-            list_depth -= list_depth > 0;
-            ++p;
-        } else if (lex::is_bare_char(p, end)) {
-            const char* token_end = lex::skip_bare_token(p, end);
-            const char* colon = lex::skip_inline_space(token_end, end);
-            std::string_view token(p, static_cast<std::size_t>(token_end - p));
-            p = token_end;
-            if (list_depth == 0 && colon < end && *colon == ':' && lex::is_expr_key(token)) {
-                std::size_t stop = std::string_view(colon, end - colon).find(";;");
-                if (stop == std::string_view::npos) break;
-                p = colon + stop + 2;
-            }
-        } else {
-            ++p; // punctuation, or a character the parser refuses
-        }
-    }
-    return spans;
+std::string indent_below(std::string_view base_indent, const Style& style) {
+    return std::string(base_indent) + style.step;
 }
 
-} // namespace
-
-std::string indent_below(std::string_view base_indent) {
-    return std::string(base_indent) + "  ";
-}
-
-std::string new_line(std::string_view indent) {
-    std::string line(1, '\n');
-    line += indent;
-    return line;
+std::string new_line(std::string_view indent, const Style& style) {
+    return style.newline + std::string(indent);
 }
 
 std::string_view line_indent(std::string_view text) noexcept {
@@ -87,18 +32,20 @@ std::string_view model_spacing(std::string_view leading) noexcept {
     return leading.substr(lf > 0 && leading[lf - 1] == '\r' ? lf - 1 : lf);
 }
 
-std::optional<std::string> child_indent(const Body& body, std::string_view base_indent) {
+std::optional<std::string> child_indent(const Body& body, std::string_view base_indent,
+                                        const Style& style) {
     for (const PairRef& child : body.pairs) {
         ReadGuard guard(child.lock());
         if (!guard) return std::nullopt;
         std::string_view spacing = model_spacing(child->leading);
         if (has_line_feed(spacing)) return std::string(line_indent(spacing));
     }
-    return indent_below(base_indent);
+    return indent_below(base_indent, style);
 }
 
 std::optional<std::string> spacing_near(const Body& body, std::size_t position,
-                                        std::string_view base_indent, bool top_level) {
+                                        std::string_view base_indent, bool top_level,
+                                        const Style& style) {
     {
         const PairRef& near = body.pairs[position];
         ReadGuard guard(near.lock());
@@ -114,28 +61,8 @@ std::optional<std::string> spacing_near(const Body& body, std::size_t position,
     }
     // No child shows the depth of a line: root children start at the margin,
     // a block's one step below the block.
-    if (top_level) return std::string("\n");
-    return new_line(indent_below(base_indent));
-}
-
-std::string reindent(std::string_view text, std::string_view indentation) {
-    const std::vector<Span> strings = string_spans(text);
-    auto span = strings.begin();
-    std::string out;
-    std::size_t lf = text.find('\n');
-    out += text.substr(0, lf);
-    while (lf != std::string_view::npos) {
-        std::size_t start = lf + 1;
-        std::size_t next = text.find('\n', start);
-        std::string_view line = text.substr(start, next - start);
-        while (span != strings.end() && span->second < lf) ++span;
-        bool in_string = span != strings.end() && span->first < lf;
-        out += '\n';
-        if (!in_string && !lex::is_all_whitespace(line)) out += indentation;
-        out += line;
-        lf = next;
-    }
-    return out;
+    if (top_level) return style.newline;
+    return new_line(indent_below(base_indent, style), style);
 }
 
 } // namespace quarel

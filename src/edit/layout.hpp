@@ -1,5 +1,5 @@
-// The layout terms shared by the edits: indentation, the spacing in front of
-// a pair, and re-indenting snippets to the depth of a body.
+// The layout terms shared by the edits: indentation and the spacing in
+// front of a pair.
 //
 // `base_indent` is the indentation of the line holding the block whose body
 // is edited (empty for the root body); `top_level` tells the root body from
@@ -7,6 +7,7 @@
 #pragma once
 
 #include "cst/tree.hpp"
+#include "edit/style.hpp"
 
 #include <cstddef>
 #include <optional>
@@ -21,9 +22,9 @@ inline bool has_line_feed(std::string_view text) noexcept {
 
 // The indentation one step deeper than `base_indent`, for a child when no
 // sibling shows one.
-std::string indent_below(std::string_view base_indent);
-// A line feed followed by `indent`: the start of a line at that depth.
-std::string new_line(std::string_view indent);
+std::string indent_below(std::string_view base_indent, const Style& style);
+// A line break followed by `indent`: the start of a line at that depth.
+std::string new_line(std::string_view indent, const Style& style);
 // The text after the last line feed; empty without one.
 std::string_view line_indent(std::string_view text) noexcept;
 // A pair's leading up to its first comment: the spacing from what precedes.
@@ -37,16 +38,13 @@ std::string_view leading_comments(std::string_view leading) noexcept;
 
 // The indentation for a new child line: that of the first child starting a
 // line, else one step below `base_indent`. Nullopt when busy.
-std::optional<std::string> child_indent(const Body& body, std::string_view base_indent);
+std::optional<std::string> child_indent(const Body& body, std::string_view base_indent,
+                                        const Style& style);
 // The leading for a new pair placed next to the pair at `position` (which
 // must exist), copied from it or from the last child starting a line.
 // Nullopt when busy.
 std::optional<std::string> spacing_near(const Body& body, std::size_t position,
-                                        std::string_view base_indent, bool top_level);
-
-// Indents every line after the first that holds more than whitespace, except
-// lines that begin inside a double-quoted string, whose content must not
-// change.
-std::string reindent(std::string_view text, std::string_view indentation);
+                                        std::string_view base_indent, bool top_level,
+                                        const Style& style);
 
 } // namespace quarel

@@ -1,6 +1,7 @@
 #include "edit/remove.hpp"
 
 #include "edit/layout.hpp"
+#include "edit/owners.hpp"
 #include "edit/separation.hpp"
 #include "parser/lexer.hpp"
 
@@ -11,34 +12,44 @@ namespace quarel {
 
 namespace {
 
-// A removed pair's leading, split where the line above it ends. A comment
-// before that line break ends the line above (or the block's `{` line), so
-// it belongs there and stays in the body.
-struct LineEnd {
-    std::string_view comment;    // that end of line, when it holds a comment
-    std::string_view line_break; // the LF or CR LF after it
-    std::string_view rest;       // the leading after it, or all of it without such a comment
-};
-
-LineEnd split_line_end(std::string_view leading) {
-    std::size_t lf = leading.find('\n');
-    if (lf == std::string_view::npos) return {{}, {}, leading};
-    std::size_t eol = lf > 0 && leading[lf - 1] == '\r' ? lf - 1 : lf;
-    std::string_view line = leading.substr(0, eol);
-    if (line.find('#') == std::string_view::npos) return {{}, {}, leading};
-    return {line, leading.substr(eol, lf + 1 - eol), leading.substr(lf + 1)};
+// The text that follows the gap a removed pair leaves: what stays of the
+// pair's leading, joined to `next`, the leading of the pair after it or the
+// body's trailing. The pair takes its own comment lines and the comment
+// that ends its line; the end of the line above it stays, and so do comments
+// set off from it by a blank line (a file header, a section heading).
+std::string close_gap(std::string_view leading, std::string_view next, bool first,
+                      bool opens_document) {
+    const Leading own = divide(leading, opens_document);
+    const Leading after = divide(next, false);
+    const bool next_on_its_line = has_line_feed(next) || has_comment(next);
+    // Behind what precedes it on its line, the pair leaves that line as it
+    // was: the next pair keeps its own place.
+    if (!opens_document && !has_line_feed(leading)) {
+        if (!next_on_its_line) return std::string(first ? leading : next);
+        return std::string(next.substr(end_comment(after.line_end).size()));
+    }
+    std::string_view next_lines = next.substr(after.line_end.size());
+    // The pair moving up to the first place takes the spacing of the one
+    // that left; so does a pair that would otherwise lose its distance from
+    // the comments left standing.
+    if (first || has_comment(own.detached)) {
+        std::string text(own.line_end);
+        text += own.detached;
+        text += next_on_its_line ? drop_blank_lines(next_lines) : own.indent;
+        return text;
+    }
+    if (!next_on_its_line) {
+        std::string_view comment = end_comment(own.line_end);
+        return with_end_comment(comment, own.line_end.substr(comment.size()), next);
+    }
+    return std::string(own.line_end) + std::string(next_lines);
 }
 
-bool starts_with_line_break(std::string_view text) noexcept {
-    return text.starts_with('\n') || text.starts_with("\r\n");
-}
-
-// `text`, which now follows the gap, with the kept comment in front of it and
-// the comment's line break where `text` has none to end it.
-std::string after_kept(const LineEnd& end, std::string text) {
-    if (end.comment.empty()) return text;
-    std::string_view line_break = starts_with_line_break(text) ? "" : end.line_break;
-    return std::string(end.comment) + std::string(line_break) + text;
+// The line break a text ends with, if any.
+std::string_view final_break(std::string_view text) noexcept {
+    if (text.ends_with("\r\n")) return text.substr(text.size() - 2);
+    if (text.ends_with('\n')) return text.substr(text.size() - 1);
+    return {};
 }
 
 } // namespace
@@ -54,16 +65,18 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
         if (!guard) return Removal::busy;
         leading = pair->leading.str();
     }
-    // The document's very first pair has no line above it.
-    const LineEnd end = top_level && at == 0 ? LineEnd{{}, {}, leading} : split_line_end(leading);
+    const bool opens_document = top_level && at == 0;
 
     std::optional<Text> next_leading; // of the pair moving into the gap, when it changes
     std::optional<Text> trailing;
     if (at + 1 == body.pairs.size()) {
-        std::string text = after_kept(end, body.trailing.str());
+        std::string_view old = body.trailing;
+        std::string text = close_gap(leading, old, at == 0, opens_document);
+        // A document that ended with a line break still does.
+        if (top_level && final_break(text).empty()) text += final_break(old);
         // An emptied block closes up to `{}` unless comments remain inside.
         if (!top_level && at == 0 && lex::is_all_whitespace(text)) text.clear();
-        if (text != body.trailing.view()) trailing = Text(text);
+        if (text != old) trailing = Text(text);
     } else {
         const PairRef& next = body.pairs[at + 1];
         std::string own;
@@ -72,12 +85,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
             if (!guard) return Removal::busy;
             own = next->leading.str();
         }
-        // A pair moving up to the first place keeps its comments behind the
-        // spacing of the pair that left.
-        std::string text =
-            at == 0 ? std::string(leading_spacing(end.rest)) + std::string(leading_comments(own))
-                    : own;
-        text = after_kept(end, std::move(text));
+        std::string text = close_gap(leading, own, at == 0, opens_document);
         // Only an empty leading lets the value before the gap reach the key.
         if (at > 0 && text.empty()) {
             const PairRef& previous = body.pairs[at - 1];

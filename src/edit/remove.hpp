@@ -8,11 +8,12 @@ namespace quarel {
 enum class Removal { removed, absent, busy };
 
 // Removes the pair held by this very handle from the body. The pair leaves
-// with its comments and spacing, except for a comment ending the line above
-// it, which stays; the pair moving up to the first place takes the spacing
-// of the one that left; an emptied block closes up to `{}`. The removed pair
-// itself is unchanged. The caller holds the body's lock exclusively; absent
-// and busy change nothing.
+// with its spacing, the comment lines directly above it and the comment
+// that ends its own line; a comment ending the line above it stays, and so
+// do comments set off from it by a blank line. The pair moving up to the
+// first place takes the spacing of the one that left; an emptied block
+// closes up to `{}`. The removed pair itself is unchanged. The caller holds
+// the body's lock exclusively; absent and busy change nothing.
 Removal remove_pair(Body& body, const PairRef& pair, bool top_level);
 
 } // namespace quarel

@@ -142,12 +142,13 @@ std::variant<std::vector<std::pair<PairRef, ParentPtr>>, EditError> walk_pairs(P
 
 std::variant<PairRef, EditError> insert_pair(PyObject* self, Pair pair,
                                              std::optional<long long> index) {
+    const Style style = document_style(self);
     ContainerLock access(container_of(self), ContainerLock::exclusive);
     if (!access) return access.error();
     auto at = position(index, access.body().pairs.size());
     if (!at) return make_error(ErrorCode::index_out_of_range);
-    auto added =
-        insert(access.body(), *at, std::move(pair), access.base_indent(), access.top_level());
+    auto added = insert(access.body(), *at, std::move(pair), access.base_indent(),
+                        access.top_level(), style);
     if (!added) return make_error(ErrorCode::pair_busy);
     return std::move(*added);
 }
@@ -164,12 +165,13 @@ Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<
 
 std::variant<std::vector<PairRef>, ParseError, EditError>
 insert_snippet(PyObject* self, std::string_view source, std::optional<long long> index) {
+    const Style style = document_style(self);
     ContainerLock access(container_of(self), ContainerLock::exclusive);
     if (!access) return access.error();
     auto at = position(index, access.body().pairs.size());
     if (!at) return make_error(ErrorCode::index_out_of_range);
     auto result = insert_source(access.body(), *at, source, access.base_indent(),
-                                access.top_level(), child_depth(self));
+                                access.top_level(), child_depth(self), style);
     if (auto* error = std::get_if<ParseError>(&result)) return std::move(*error);
     if (std::holds_alternative<Busy>(result)) return make_error(ErrorCode::pair_busy);
     return std::get<std::vector<PairRef>>(std::move(result));
@@ -390,6 +392,26 @@ EditError ContainerLock::error() const {
 
 std::string ContainerLock::base_indent() const {
     return pair_ ? std::string(line_indent(pair_->leading)) : std::string();
+}
+
+namespace {
+
+Style style_under(const DocHandle& document) {
+    ReadGuard guard(document.lock());
+    return guard ? infer_style(*document) : Style{};
+}
+
+} // namespace
+
+Style document_style(PyObject* self) {
+    if (is_pair(self)) return document_style(as_pair(self)->parent.get());
+    return style_under(as_document(self)->root);
+}
+
+Style document_style(const Parent* parent) {
+    for (; parent; parent = parent->up.get())
+        if (parent->document) return style_under(parent->document);
+    return Style{};
 }
 
 ParentPtr as_parent(PyObject* self) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "edit/error.hpp"
+#include "edit/style.hpp"
 #include "python/objects.hpp"
 
 #include <optional>
@@ -51,6 +52,12 @@ class ContainerLock {
     Body* body_ = nullptr;
     std::optional<EditError> not_a_block_;
 };
+
+// The style of the document that a container (a Document or Pair object),
+// or a pair with this parent, belongs to. Worked out under the document's
+// lock, taken and released here: call it before locking the container.
+Style document_style(PyObject* self);
+Style document_style(const Parent* parent);
 
 // The parent given to every Pair object the container hands out.
 ParentPtr as_parent(PyObject* self);

@@ -3,6 +3,7 @@
 #include "cst/printer.hpp"
 #include "edit/block_name.hpp"
 #include "edit/comments.hpp"
+#include "edit/layout.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
 #include "python/assign.hpp"
@@ -80,8 +81,21 @@ PyObject* value_get(PyObject* self) {
     return value ? value_to_py(*value).release() : nullptr;
 }
 
+// Whether the pair is its document's first, which has no line before it.
+std::variant<bool, EditError> opens_document(PyObject* self) {
+    const Parent* parent = as_pair(self)->parent.get();
+    if (!parent || !parent->document) return false;
+    ContainerLock document(container_of(*parent), ContainerLock::shared);
+    if (!document) return document.error();
+    const std::vector<PairRef>& pairs = document.body().pairs;
+    return !pairs.empty() && pairs.front().same(handle(self));
+}
+
 PyObject* comments_get(PyObject* self) {
-    auto lines = read_pair(self, [](const Pair& p) { return comments_of(p.leading); });
+    auto first = opens_document(self);
+    if (auto* error = std::get_if<EditError>(&first)) return raise_error(*error);
+    auto lines = read_pair(
+        self, [&](const Pair& p) { return comments_of(p.leading, std::get<bool>(first)); });
     if (!lines) return nullptr;
     Ref list(PyList_New(static_cast<Py_ssize_t>(lines->size())));
     for (std::size_t i = 0; list && i < lines->size(); ++i) {
@@ -144,19 +158,27 @@ std::optional<std::vector<std::string>> comment_lines(PyObject* value) {
 }
 
 std::optional<EditError> write_comments(PyObject* self, const std::vector<std::string>& lines) {
-    const PairRef& pair = handle(self);
-    // The document's first pair needs no separation from what precedes it.
-    std::optional<ContainerLock> document;
+    auto first = opens_document(self);
+    if (auto* error = std::get_if<EditError>(&first)) return *error;
+    // A pair sharing a line takes comments on a line of its own, at the
+    // depth of its siblings.
     const Parent* parent = as_pair(self)->parent.get();
-    if (parent && parent->document) {
-        document.emplace(container_of(*parent), ContainerLock::shared);
-        if (!*document) return document->error();
+    const Style style = document_style(parent);
+    std::string indent;
+    std::optional<ContainerLock> container;
+    if (parent) {
+        container.emplace(container_of(*parent), ContainerLock::shared);
+        if (container->status() == ContainerLock::busy) return container->error();
+        if (*container && !container->top_level()) {
+            auto found = child_indent(container->body(), container->base_indent(), style);
+            if (!found) return make_error(ErrorCode::pair_busy);
+            indent = std::move(*found);
+        }
     }
-    bool first =
-        document && !document->body().pairs.empty() && document->body().pairs.front().same(pair);
+    const PairRef& pair = handle(self);
     WriteGuard guard(pair.lock());
     if (!guard) return make_error(ErrorCode::pair_busy);
-    pair->leading = with_comments(pair->leading, lines, first);
+    pair->leading = with_comments(pair->leading, lines, std::get<bool>(first), indent, style);
     return std::nullopt;
 }
 

@@ -1,0 +1,79 @@
+#include "edit/owners.hpp"
+
+#include "parser/lexer.hpp"
+
+namespace quarel {
+
+namespace {
+
+bool is_comment_line(std::string_view line) noexcept {
+    return lex::trim_whitespace(line).starts_with('#');
+}
+
+} // namespace
+
+Leading divide(std::string_view text, bool opens_document) {
+    Leading parts;
+    std::string_view rest = text;
+    if (!opens_document) {
+        std::size_t lf = text.find('\n');
+        if (lf != std::string_view::npos) {
+            parts.line_end = text.substr(0, lf + 1);
+            rest = text.substr(lf + 1);
+        } else if (has_comment(text)) {
+            parts.line_end = text;
+            rest = {};
+        }
+    }
+    std::size_t last = rest.rfind('\n');
+    if (last == std::string_view::npos) {
+        parts.indent = rest;
+        return parts;
+    }
+    parts.indent = rest.substr(last + 1);
+    // Walk up over the comment lines that end right above the indentation.
+    std::size_t top = last + 1;
+    while (top > 0) {
+        std::size_t above = top - 1 == 0 ? 0 : rest.rfind('\n', top - 2);
+        std::size_t start = above == std::string_view::npos || top - 1 == 0 ? 0 : above + 1;
+        if (!is_comment_line(rest.substr(start, top - 1 - start))) break;
+        top = start;
+    }
+    parts.detached = rest.substr(0, top);
+    parts.attached = rest.substr(top, last + 1 - top);
+    return parts;
+}
+
+bool has_comment(std::string_view text) noexcept {
+    return text.find('#') != std::string_view::npos;
+}
+
+std::string_view end_comment(std::string_view line_end) noexcept {
+    if (!has_comment(line_end)) return {};
+    std::size_t lf = line_end.find('\n');
+    if (lf == std::string_view::npos) return line_end;
+    return line_end.substr(0, lf > 0 && line_end[lf - 1] == '\r' ? lf - 1 : lf);
+}
+
+std::string_view drop_blank_lines(std::string_view text) noexcept {
+    for (;;) {
+        std::size_t lf = text.find('\n');
+        if (lf == std::string_view::npos || !lex::is_all_whitespace(text.substr(0, lf)))
+            return text;
+        text.remove_prefix(lf + 1);
+    }
+}
+
+bool starts_line(std::string_view text) noexcept {
+    return text.starts_with('\n') || text.starts_with("\r\n");
+}
+
+std::string with_end_comment(std::string_view comment, std::string_view line_break,
+                             std::string_view text) {
+    std::string out(comment);
+    if (!comment.empty() && !starts_line(text)) out += line_break;
+    out += text;
+    return out;
+}
+
+} // namespace quarel

@@ -1,0 +1,50 @@
+// Whose each line of trivia is. A pair's leading (or a body's or list's
+// trailing) runs from the end of what precedes it to its key, and holds
+// lines that belong to different owners:
+//
+//   a: 1   # about a          <- line end: ends the line of `a`, so it is a's
+//
+//   # Section                 <- detached: set off by a blank line, it stays
+//                                where it is whatever happens to `b`
+//   # about b                 <- attached: directly above `b`, it is b's
+//   b: 2
+//
+// The first line of the first pair of a block ends the line of its `{`, and
+// belongs to the block. The same holds for list items, their commas and `[`.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quarel {
+
+struct Leading {
+    // The rest of the line before: spaces, perhaps an end-of-line comment,
+    // and the line break. Empty when the text opens the document or holds no
+    // line break, save for an end-of-line comment that ends the input.
+    std::string_view line_end;
+    std::string_view detached; // whole lines above the attached ones, up to a blank line
+    std::string_view attached; // the comment lines directly above the key
+    std::string_view indent;   // the rest: indentation, or the spacing on a shared line
+};
+
+// Divides `text`; `opens_document` for the leading of a document's first
+// pair, which has no line before it.
+Leading divide(std::string_view text, bool opens_document);
+
+// Whether the text holds a comment.
+bool has_comment(std::string_view text) noexcept;
+// The part of a line end before its line break when it holds a comment (the
+// spaces before the comment included); empty otherwise.
+std::string_view end_comment(std::string_view line_end) noexcept;
+// `text` without the blank lines it starts with.
+std::string_view drop_blank_lines(std::string_view text) noexcept;
+// Whether the text starts with a line break (LF or CR LF).
+bool starts_line(std::string_view text) noexcept;
+
+// `text` with an end-of-line comment put in front of it, followed by
+// `line_break` unless `text` starts a line already.
+std::string with_end_comment(std::string_view comment, std::string_view line_break,
+                             std::string_view text);
+
+} // namespace quarel

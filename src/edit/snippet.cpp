@@ -1,0 +1,180 @@
+#include "edit/snippet.hpp"
+
+#include "parser/lexer.hpp"
+
+#include <algorithm>
+#include <vector>
+
+namespace quarel {
+
+namespace {
+
+// Text that keeps its own layout: a quoted string, from its opening to its
+// closing quote, or an expression, from the colon to its `;;`, whose lines
+// move with the line of its key (starting at offset `key_line`).
+struct Region {
+    std::size_t begin;
+    std::size_t end;
+    bool quoted;
+    std::size_t key_line;
+};
+
+// The regions of Quarel source, found the way the parser finds them: quotes
+// inside comments and expressions start nothing. An expression follows
+// `key:` for an expression key outside lists (list pairs never hold one).
+// For source that does not parse the regions may be off, but only after the
+// point where the parser fails.
+std::vector<Region> regions(std::string_view text) {
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    auto offset = [&](const char* p) { return static_cast<std::size_t>(p - begin); };
+    std::vector<Region> found;
+    std::size_t list_depth = 0;
+    // The start of the line holding an offset, found moving forward only.
+    std::size_t line_start = 0, seen = 0;
+    auto line_of = [&](std::size_t at) {
+        std::size_t lf = text.substr(seen, at - seen).rfind('\n');
+        if (lf != std::string_view::npos) line_start = seen + lf + 1;
+        seen = at;
+        return line_start;
+    };
+    for (const char* p = lex::skip_trivia(begin, end); p < end; p = lex::skip_trivia(p, end)) {
+        if (*p == '"') {
+            const char* after = lex::skip_quoted(p, end);
+            found.push_back({offset(p), after ? offset(after) - 1 : text.size(), true, 0});
+            if (!after) break;
+            p = after;
+        } else if (*p == '[') {
+            ++list_depth;
+            ++p;
+        } else if (*p == ']') {
+            list_depth -= list_depth > 0;
+            ++p;
+        } else if (lex::is_bare_char(p, end)) {
+            const char* token_end = lex::skip_bare_token(p, end);
+            const char* colon = lex::skip_inline_space(token_end, end);
+            std::string_view token(p, static_cast<std::size_t>(token_end - p));
+            std::size_t key = offset(p);
+            p = token_end;
+            if (list_depth == 0 && colon < end && *colon == ':' && lex::is_expr_key(token)) {
+                std::size_t stop = std::string_view(colon, end - colon).find(";;");
+                std::size_t stop_at =
+                    stop == std::string_view::npos ? text.size() : offset(colon) + stop;
+                found.push_back({offset(colon), stop_at, false, line_of(key)});
+                if (stop == std::string_view::npos) break;
+                p = colon + stop + 2;
+            }
+        } else {
+            ++p; // punctuation, or a character the parser refuses
+        }
+    }
+    return found;
+}
+
+struct Line {
+    std::size_t start;       // offset of its first byte
+    std::string_view text;   // without its line break
+    std::string_view brk;    // the line break that ends it; empty for the last
+    const Region* within;    // the region its line break lies in, if any
+    const Region* starts_in; // the region the line begins inside, if any
+};
+
+std::vector<Line> lines_of(std::string_view text, const std::vector<Region>& found) {
+    std::vector<Line> lines;
+    auto region = found.begin();
+    const Region* previous = nullptr;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t lf = text.find('\n', start);
+        Line line{start, text.substr(start, lf - start), {}, nullptr, previous};
+        if (lf == std::string_view::npos) {
+            lines.push_back(line);
+            return lines;
+        }
+        while (region != found.end() && region->end < lf) ++region;
+        if (region != found.end() && region->begin < lf) line.within = &*region;
+        // A CR LF outside a quoted string is one line break.
+        if (!(line.within && line.within->quoted) && line.text.ends_with('\r')) {
+            line.text.remove_suffix(1);
+            line.brk = text.substr(lf - 1, 2);
+        } else {
+            line.brk = text.substr(lf, 1);
+        }
+        lines.push_back(line);
+        previous = line.within;
+        start = lf + 1;
+    }
+}
+
+std::string_view indentation_of(std::string_view line) noexcept {
+    return line.substr(0, std::min(line.find_first_not_of(" \t"), line.size()));
+}
+
+// `indent` without as much of `prefix` as it starts with.
+std::string_view without_prefix(std::string_view indent, std::string_view prefix) noexcept {
+    std::size_t n = 0;
+    while (n < indent.size() && n < prefix.size() && indent[n] == prefix[n]) ++n;
+    return indent.substr(n);
+}
+
+} // namespace
+
+std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style) {
+    const std::string_view text = lex::trim_whitespace(source);
+    const std::vector<Region> found = regions(text);
+    const std::vector<Line> lines = lines_of(text, found);
+    const Line& last = lines.back();
+
+    // A block printed out of a nested body ends in a `}` at its old depth.
+    std::string_view dedent;
+    if (lines.size() > 1 && !last.starts_in && lex::trim_whitespace(last.text) == "}")
+        dedent = indentation_of(last.text);
+    // The snippet's own step: the first indentation it shows.
+    std::string_view own_step;
+    for (std::size_t i = 1; i < lines.size() && own_step.empty(); ++i)
+        if (!lines[i].starts_in && !lex::is_all_whitespace(lines[i].text))
+            own_step = without_prefix(indentation_of(lines[i].text), dedent);
+
+    std::vector<std::string> placed(lines.size()); // each line's new indentation
+    placed[0] = indentation;
+    auto line_at = [&](std::size_t offset) {
+        auto it = std::upper_bound(lines.begin(), lines.end(), offset,
+                                   [](std::size_t o, const Line& l) { return o < l.start; });
+        return static_cast<std::size_t>(it - lines.begin()) - 1;
+    };
+    std::string out(lines[0].text);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        const Line& before = lines[i - 1];
+        out += before.within && before.within->quoted ? before.brk : style.newline;
+        if (line.starts_in && line.starts_in->quoted) {
+            out += line.text;
+            continue;
+        }
+        if (lex::is_all_whitespace(line.text)) {
+            out += line.text;
+            continue;
+        }
+        std::string_view indent = indentation_of(line.text);
+        if (line.starts_in) {
+            // An expression's next line: as far from its key's line as before.
+            std::size_t key = line_at(line.starts_in->key_line);
+            std::string_view key_indent = key == 0 ? dedent : indentation_of(lines[key].text);
+            placed[i] = placed[key];
+            placed[i] += indent.starts_with(key_indent) ? indent.substr(key_indent.size()) : "";
+        } else {
+            std::string_view rest = without_prefix(indent, dedent);
+            placed[i] = indentation;
+            while (!own_step.empty() && rest.starts_with(own_step)) {
+                placed[i] += style.step;
+                rest.remove_prefix(own_step.size());
+            }
+            placed[i] += rest;
+        }
+        out += placed[i];
+        out += line.text.substr(indent.size());
+    }
+    return out;
+}
+
+} // namespace quarel

@@ -1,0 +1,22 @@
+// Fitting a snippet of source into a document, as if typed there: its line
+// breaks become the document's and its indentation the body's depth, level
+// by level in the document's indent step.
+#pragma once
+
+#include "edit/style.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace quarel {
+
+// The snippet with the whitespace around it removed, every line after the
+// first moved to `indentation` (the depth of the body it goes into) and
+// every line break made the document's. Before that, a snippet whose last
+// line is a `}` indented deeper than its first (a block printed out of a
+// nested body) is dedented by that brace's indentation. Text inside quoted
+// strings never changes, and the continuation lines of an expression keep
+// their indentation relative to the line of its key.
+std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style);
+
+} // namespace quarel

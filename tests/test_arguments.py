@@ -1,0 +1,128 @@
+"""Arguments of the wrong type are refused with the right exception, and
+subclasses of the right types are taken for what they hold."""
+
+import pytest
+
+from conftest import SOURCE, assert_consistent
+from tallix_cst import Document, parse_quarel
+
+
+class Str(str):
+    def __str__(self):
+        return "not this"
+
+
+class Int(int):
+    pass
+
+
+class List(list):
+    pass
+
+
+class Dict(dict):
+    def items(self):
+        raise AssertionError("the dict's own entries are read")
+
+
+class Exploding(list):
+    def __iter__(self):
+        yield "fine"
+        raise ZeroDivisionError("from __iter__")
+
+
+# Every place a str goes in, with a text that the call takes.
+STR_PLACES = {
+    "parse": (lambda d, s: parse_quarel(s), "a: 1"),
+    "parse by keyword": (lambda d, s: Document.parse(source=s), "a: 1"),
+    "key": (lambda d, s: d.add(s, "1"), "k"),
+    "value": (lambda d, s: d.add("k", s), "v"),
+    "name": (lambda d, s: d.add("k", name=s), "n"),
+    "kind": (lambda d, s: d.add("k", "1", kind=s), "string"),
+    "list element": (lambda d, s: d.add("k", ["a", s]), "b"),
+    "list pair key": (lambda d, s: d.add("k", [(s, "a")]), "b"),
+    "dict key": (lambda d, s: d.add("k", {s: "a"}), "b"),
+    "snippet": (lambda d, s: d.find("v").add_source(s), "k: 1"),
+    "set_value": (lambda d, s: d.find("a").set_value(s), "v"),
+    "value =": (lambda d, s: setattr(d.find("a"), "value", s), "v"),
+    "item": (lambda d, s: d.__setitem__("a", s), "v"),
+    "item key": (lambda d, s: d.__setitem__(s, "1"), "k"),
+    "rename": (lambda d, s: setattr(d.find("a"), "key", s), "k"),
+    "block name": (lambda d, s: setattr(d.find("v"), "name", s), "n"),
+    "comment line": (lambda d, s: setattr(d.find("a"), "comments", ["ok", s]), "c"),
+    "find": (lambda d, s: d.find(s), "a"),
+    "find name": (lambda d, s: d.find_all("v", s), "users"),
+    "get": (lambda d, s: d.get(s), "a"),
+    "read item": (lambda d, s: d[s], "a"),
+    "in": (lambda d, s: s in d, "a"),
+    "remove": (lambda d, s: d.remove(s), "a"),
+    "remove by name": (lambda d, s: d.remove("v", s), "users"),
+    "del": (lambda d, s: d.__delitem__(s), "a"),
+}
+STR_FORMS = {"bytes": (str.encode, TypeError), "lone surrogate": (lambda s: s + "\udc80", UnicodeEncodeError), "str subclass": (Str, ...)}
+
+# (call, what the edited pair reads back, ... for "works", or an exception type)
+ARGUMENTS = {
+    f"{place}: {form}": (lambda d, call=call, text=text, make=make: call(d, make(text)), expected)
+    for place, (call, text) in STR_PLACES.items()
+    for form, (make, expected) in STR_FORMS.items()
+}
+ARGUMENTS.update({
+    "parse None": (lambda d: parse_quarel(None), TypeError),
+    "parse a list": (lambda d: parse_quarel(["a: b"]), TypeError),
+    "parse no argument": (lambda d: Document.parse(), TypeError),
+    "parse two arguments": (lambda d: parse_quarel("a: b", "c: d"), TypeError),
+    "parse unknown keyword": (lambda d: parse_quarel(text="a: b"), TypeError),
+    "parse source twice": (lambda d: parse_quarel("a: b", source="a: b"), TypeError),
+    "key int": (lambda d: d.add(1, "x"), TypeError),
+    "key None": (lambda d: d.add(None, "1"), TypeError),
+    "value None is a block": (lambda d: d.add("k", None), None),
+    "value bool": (lambda d: d.add("k", True), "yes"),
+    "value int subclass": (lambda d: d.add("k", Int(7)), "7"),
+    "value list subclass": (lambda d: d.add("k", List([1, Str("s")])), ["1", "s"]),
+    "value dict subclass": (lambda d: d.add("k", Dict(a=Int(1))), [("a", "1")]),
+    "value whose iteration raises": (lambda d: d.add("k", Exploding()), ZeroDivisionError),
+    "list pair value None": (lambda d: d.add("k", [("k", None)]), TypeError),
+    "list pair key int": (lambda d: d.add("k", [(1, "x")]), TypeError),
+    "list pair value a pair": (lambda d: d.add("k", [("k", ("a", "b"))]), TypeError),
+    "name int": (lambda d: d.add("k", name=3), TypeError),
+    "kind int": (lambda d: d.add("k", "1", kind=1), TypeError),
+    "set_value kind int": (lambda d: d.find("a").set_value("x", kind=1), TypeError),
+    "index float": (lambda d: d.add("k", "1", index=1.0), TypeError),
+    "index str": (lambda d: d.add("k", "1", index="0"), TypeError),
+    "index overflow": (lambda d: d.add("k", "1", index=2**63), OverflowError),
+    "index int subclass": (lambda d: d.add("k", "1", index=Int(0)), "1"),
+    "snippet index str": (lambda d: d.add_source("k: 1", index="0"), TypeError),
+    "comments a str": (lambda d: setattr(d.find("a"), "comments", "# x"), TypeError),
+    "comments None": (lambda d: setattr(d.find("a"), "comments", None), TypeError),
+    "comments a number": (lambda d: setattr(d.find("a"), "comments", 5), TypeError),
+    "comment line int": (lambda d: setattr(d.find("a"), "comments", [1]), TypeError),
+    "rename int": (lambda d: setattr(d.find("a"), "key", 1), TypeError),
+    "block name int": (lambda d: setattr(d.find("v"), "name", 3), TypeError),
+    "block name None on a literal": (lambda d: setattr(d.find("a"), "name", None), TypeError),
+    "remove None": (lambda d: d.remove(None), TypeError),
+    "find int": (lambda d: d.find(1), TypeError),
+    "find name int": (lambda d: d.find("a", 2), TypeError),
+    "find_all None": (lambda d: d.find_all(None), TypeError),
+    "read item int": (lambda d: d[0], TypeError),
+    "read item slice": (lambda d: d[0:1], TypeError),
+    "in int": (lambda d: 1 in d, TypeError),
+    "del int": (lambda d: d.__delitem__(1), TypeError),
+    "item key int": (lambda d: d.__setitem__(1, "1"), TypeError),
+    "include_leading int": (lambda d: d.find("a").to_string(include_leading=1), TypeError),
+    "include_leading by position": (lambda d: d.find("a").to_string(1), TypeError),
+})
+
+
+@pytest.mark.parametrize("call, expected", ARGUMENTS.values(), ids=ARGUMENTS.keys())
+def test_argument_types(call, expected):
+    doc = parse_quarel(SOURCE)
+    if isinstance(expected, type):
+        with pytest.raises(expected):
+            call(doc)
+        assert doc.to_string() == SOURCE
+        return
+    result = call(doc)
+    if expected is not ...:
+        assert result.value == expected
+    assert "not this" not in assert_consistent(doc)
