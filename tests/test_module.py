@@ -86,7 +86,8 @@ def test_syntax_error_type():
     )
     assert QuarelSyntaxError.__bases__ == (ValueError,)
     assert QuarelSyntaxError.__doc__ == (
-        "Raised when Quarel source cannot be parsed. Has line, column and offset attributes."
+        "Raised when Quarel source cannot be parsed. Has message (without the position), line, "
+        "column and offset attributes."
     )
     own = {name for name in vars(QuarelSyntaxError) if not name.startswith("__")}
     assert own == set()

@@ -215,7 +215,9 @@ def test_docstrings_and_signatures():
         assert str(inspect.signature(cls.get)) == "(self, /, key, default=None)"
         assert str(inspect.signature(cls.walk)) == "(self, /)"
         assert cls.children.__doc__ == "The pairs directly inside this container."
-    assert str(inspect.signature(Pair.to_string)) == "(self, /, include_leading=False)"
+    assert str(inspect.signature(Pair.to_string)) == (
+        "(self, /, include_leading=False, *, dedent=False)"
+    )
     assert Pair.kind.__doc__ == "One of literal, string, expr, list or block."
     for read_only in ("kind", "parent"):
         with pytest.raises(AttributeError):

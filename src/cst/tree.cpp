@@ -4,7 +4,7 @@ namespace quarel {
 
 // Pairs are copied without their locks: copies are made only of trees that
 // the copying operation alone can reach (a freshly parsed snippet).
-Body::Body(const Body& other) : trailing(other.trailing) {
+Body::Body(const Body& other) : trailing(other.trailing), byte_order_mark(other.byte_order_mark) {
     pairs.reserve(other.pairs.size());
     for (const PairRef& p : other.pairs) pairs.push_back(PairRef::make(*p));
 }

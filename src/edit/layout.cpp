@@ -118,7 +118,11 @@ std::optional<std::string> spacing_near(const Body& body, std::size_t position,
     return new_line(indent_below(base_indent));
 }
 
-std::string reindent(std::string_view text, std::string_view indentation) {
+namespace {
+
+// `text` with every line after the first that does not begin inside a
+// double-quoted string passed through `change(line, out)`, which appends it.
+template <class Change> std::string relined(std::string_view text, Change change) {
     const std::vector<Span> strings = string_spans(text);
     auto span = strings.begin();
     std::string out;
@@ -131,11 +135,29 @@ std::string reindent(std::string_view text, std::string_view indentation) {
         while (span != strings.end() && span->second < lf) ++span;
         bool in_string = span != strings.end() && span->first < lf;
         out += '\n';
-        if (!in_string && !lex::is_all_whitespace(line)) out += indentation;
-        out += line;
+        if (in_string)
+            out += line;
+        else
+            change(line, out);
         lf = next;
     }
     return out;
+}
+
+} // namespace
+
+std::string reindent(std::string_view text, std::string_view indentation) {
+    return relined(text, [&](std::string_view line, std::string& out) {
+        if (!lex::is_all_whitespace(line)) out += indentation;
+        out += line;
+    });
+}
+
+std::string outdent(std::string_view text, std::string_view indentation) {
+    return relined(text, [&](std::string_view line, std::string& out) {
+        if (line.starts_with(indentation)) line.remove_prefix(indentation.size());
+        out += line;
+    });
 }
 
 } // namespace quarel

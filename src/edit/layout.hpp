@@ -48,5 +48,7 @@ std::optional<std::string> spacing_near(const Body& body, std::size_t position,
 // lines that begin inside a double-quoted string, whose content must not
 // change.
 std::string reindent(std::string_view text, std::string_view indentation);
+// The reverse: removes `indentation` from the start of the same lines.
+std::string outdent(std::string_view text, std::string_view indentation);
 
 } // namespace quarel

@@ -4,16 +4,12 @@
 
 namespace quarel::py {
 
-namespace {
-
 std::string type_name(PyObject* obj) {
     Ref name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__name__"));
     auto text = name ? utf8(name.get()) : std::nullopt;
     PyErr_Clear();
     return text ? *text : "object";
 }
-
-} // namespace
 
 bool parse_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
     std::size_t count = sig.names.size();

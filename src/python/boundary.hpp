@@ -34,6 +34,9 @@ struct Signature {
     std::size_t required;
 };
 
+// The name of the object's type, for messages.
+std::string type_name(PyObject* obj);
+
 // Fills out[i] with a borrowed reference to each given argument (null when
 // absent). Returns false with a TypeError set for a bad call.
 bool parse_args(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
