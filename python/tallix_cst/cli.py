@@ -447,8 +447,11 @@ def nothing_matched(paths: Sequence[str], chosen: Optional[Selector], matched: i
     could all be read."""
     if matched or chosen is None or status != EXIT_OK:
         return status
-    where = label(paths[0]) if len(paths) == 1 else f"{len(paths)} files"
-    say(f"quarel: `{chosen}` matches nothing in {where}")
+    if not paths:
+        say("quarel: no *.quarel files in the folders given")
+    else:
+        where = label(paths[0]) if len(paths) == 1 else f"{len(paths)} files"
+        say(f"quarel: `{chosen}` matches nothing in {where}")
     return EXIT_FAILED
 
 
