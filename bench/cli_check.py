@@ -35,7 +35,9 @@ def best_of(runs: int, args: list[str], prepare=lambda: None) -> float:
     for _ in range(runs):
         prepare()
         start = time.perf_counter()
-        subprocess.run([str(QUAREL), *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(
+            [str(QUAREL), *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+        )
         times.append(time.perf_counter() - start)
     return min(times)
 
@@ -57,7 +59,11 @@ def main() -> None:
         for jobs in ["1", "2", "0"]:
             report("check", jobs, best_of(3, ["check", "-j", jobs, str(folder)]), count)
         for jobs in ["1", "2"]:
-            seconds = best_of(3, ["apply", str(script), str(folder), "-j", jobs, "-i"], lambda: small_files(folder, count))
+            seconds = best_of(
+                3,
+                ["apply", str(script), str(folder), "-j", jobs, "-i"],
+                lambda: small_files(folder, count),
+            )
             report("apply", jobs, seconds, count)
 
 

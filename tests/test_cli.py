@@ -60,7 +60,12 @@ GET = [
     (["view:users/dimension:id/sql", U], 0, "${TABLE}.id\n", ""),
     (["view:users/measure:count/filters", U], 0, '[{"status": "active"}, {"tier": "gold"}]\n', ""),
     # A block at the left margin; the string's second line keeps its own spaces.
-    (["view/dimension:email_id", U], 0, 'dimension: email_id {\n  label: "Mail\n    address"\n}\n', ""),
+    (
+        ["view/dimension:email_id", U],
+        0,
+        'dimension: email_id {\n  label: "Mail\n    address"\n}\n',
+        "",
+    ),
     (["view:*/dimension:*_id/label", "views"], 0, f"{U}: Mail\n{U}:     address\n", ""),
     (["view:*/dimension:[iu]*/type", "views"], 0, f"{U}: number\n{O}: number\n", ""),
     (["dimen\\*", U], 1, "", f"quarel: `dimen\\*` matches nothing in {U}\n"),
@@ -102,18 +107,36 @@ EDITS = [
     (["set", "view/dimension:i?/type", "string"], "    type: number\n", "    type: string\n"),
     (["set", "view/dimension:id/type", "7", "--kind", "string"], "type: number", 'type: "7"'),
     (["set", "view/measure:count/drill_fields", '["id", "name"]'], "[id, email]", "[id, name]"),
-    (["set", "view/measure:count/filters", '{"status": "closed"}'], '[status: "active", tier: gold]',
-     '[status: "closed"]'),
+    (
+        ["set", "view/measure:count/filters", '{"status": "closed"}'],
+        '[status: "active", tier: gold]',
+        '[status: "closed"]',
+    ),
     # A plain key that a matching block lacks is added.
-    (["set", "view/dimension:id/hidden", "yes"], "${TABLE}.id ;;\n", "${TABLE}.id ;;\n    hidden: yes\n"),
-    (["rm", "view/dimension:email_id"], '\n  # The account\'s mail.\n  dimension: email_id {\n    label: "Mail\n'
-     '    address"\n  }\n', ""),
+    (
+        ["set", "view/dimension:id/hidden", "yes"],
+        "${TABLE}.id ;;\n",
+        "${TABLE}.id ;;\n    hidden: yes\n",
+    ),
+    (
+        ["rm", "view/dimension:email_id"],
+        "\n  # The account's mail.\n  dimension: email_id {\n    label: \"Mail\n"
+        '    address"\n  }\n',
+        "",
+    ),
     (["rename", "view/measure:count", "measure:total"], "measure: count", "measure: total"),
     (["rename", "view/dimension:?d", "dim"], "dimension: id", "dim: id"),
-    (["add", "view:users", "--source", "hidden: yes", "--index", "1"], '"Users"\n', '"Users"\n  hidden: yes\n'),
+    (
+        ["add", "view:users", "--source", "hidden: yes", "--index", "1"],
+        '"Users"\n',
+        '"Users"\n  hidden: yes\n',
+    ),
     (["add", "/", "--source", "connection: db"], "  }\n}\n", "  }\n}\nconnection: db\n"),
-    (["comment", "view/dimension:email_id", "--set", "Mail.", "--set", "# Twice."],
-     "# The account's mail.", "# Mail.\n  # Twice."),
+    (
+        ["comment", "view/dimension:email_id", "--set", "Mail.", "--set", "# Twice."],
+        "# The account's mail.",
+        "# Mail.\n  # Twice.",
+    ),
     (["comment", "view/dimension:email_id", "--clear"], "  # The account's mail.\n", ""),
 ]
 
@@ -129,9 +152,17 @@ def test_edits(quarel, views, args, before, after):
 @pytest.mark.parametrize(
     "args,status,err",
     [
-        (["set", "view/dimension:id/type", "a b", "--kind", "literal"], 2, '"a b" is not a valid Quarel literal'),
+        (
+            ["set", "view/dimension:id/type", "a b", "--kind", "literal"],
+            2,
+            '"a b" is not a valid Quarel literal',
+        ),
         (["set", "view/dimension:id/sql", "a ;; b"], 2, "an expression cannot contain `;;`"),
-        (["set", "view/measure:count/drill_fields", "id"], 2, 'a list value is a JSON array, such as ["a", "b"]'),
+        (
+            ["set", "view/measure:count/drill_fields", "id"],
+            2,
+            'a list value is a JSON array, such as ["a", "b"]',
+        ),
         (["set", "view/dimension:id", "x"], 2, "`dimension` is a block; give --kind to replace it"),
         (["set", "view/label/type", "x"], 1, "`label` is a string, not a block"),
         (["add", "view/label", "--source", "a: 1"], 1, "`label` is a string, not a block"),
@@ -153,10 +184,17 @@ def test_edits_over_many_files(quarel, views):
     assert (status, err) == (0, "")
     assert out.count("+    hidden: yes\n") == 2 and f"--- a/{O}\n" in out and f"--- a/{U}\n" in out
     status, out, _ = quarel("rm", "view:*/dimension:id", "views")
-    assert out == f"==> {U} <==\n" + changed(
-        "  dimension: id {\n    type: number\n    sql: ${TABLE}.id ;;\n  }\n\n", ""
-    ) + f"==> {O} <==\n{ORDERS}"
-    assert quarel("comment", "view/dimension:*", "views") == (0, f"{U}: # The account's mail.\n", "")
+    assert (
+        out
+        == f"==> {U} <==\n"
+        + changed("  dimension: id {\n    type: number\n    sql: ${TABLE}.id ;;\n  }\n\n", "")
+        + f"==> {O} <==\n{ORDERS}"
+    )
+    assert quarel("comment", "view/dimension:*", "views") == (
+        0,
+        f"{U}: # The account's mail.\n",
+        "",
+    )
 
 
 REPORT = "shop.quarel:1:3: expected a value\n"
@@ -190,7 +228,10 @@ def test_unreadable_files(quarel, tmp_path, data, status, err):
         path.write_bytes(data)
     for command in (["get", "a"], ["rm", "a", "-i"]):
         assert quarel(*command, path) == (status, "", err.format(f=path) + "\n")
-    assert quarel("check", path) == (status, *((err.format(f=path) + "\n", "")[:: 1 if status == 1 else -1]))
+    assert quarel("check", path) == (
+        status,
+        *((err.format(f=path) + "\n", "")[:: 1 if status == 1 else -1]),
+    )
 
 
 @pytest.mark.parametrize(
@@ -224,12 +265,12 @@ def test_version(quarel):
     assert (status, out) == (0, "quarel 0.1.0\n")
 
 
-SCRIPT = '''
+SCRIPT = """
 def edit(doc, path):
     if "bad" in path:
         raise RuntimeError("no thanks")
     doc["b"] = "2"
-'''
+"""
 
 
 @pytest.mark.parametrize("jobs", ["1", "2"])
@@ -248,7 +289,11 @@ def test_apply(quarel, tmp_path, jobs, options, status, written, summary):
     for name in names:
         write(tmp_path / "d" / name, "b: 2\n" if name == "same.quarel" else "a: 1\n")
     result = quarel("apply", "script.py", "d", "-j", jobs, *options)
-    assert result == (status, "d/x.quarel\nd/y.quarel\n", f"d/bad.quarel: RuntimeError: no thanks\n{summary}\n")
+    assert result == (
+        status,
+        "d/x.quarel\nd/y.quarel\n",
+        f"d/bad.quarel: RuntimeError: no thanks\n{summary}\n",
+    )
     assert (tmp_path / "d" / "x.quarel").read_text() == ("a: 1\nb: 2\n" if written else "a: 1\n")
     assert (tmp_path / "d" / "bad.quarel").read_text() == "a: 1\n"
 
@@ -258,7 +303,11 @@ def test_apply_all_or_nothing_writes_when_all_succeed(quarel, tmp_path):
     write(tmp_path / "x.quarel", "a: 1\n")
     assert quarel("apply", "script.py", "x.quarel", "-i", "--all-or-nothing")[0] == 0
     assert (tmp_path / "x.quarel").read_bytes() == b"a: 1\nb: 2\n"
-    assert quarel("apply", "script.py", "x.quarel", "--check") == (0, "", "0 would change, 1 unchanged, 0 failed\n")
+    assert quarel("apply", "script.py", "x.quarel", "--check") == (
+        0,
+        "",
+        "0 would change, 1 unchanged, 0 failed\n",
+    )
 
 
 @pytest.mark.parametrize(
@@ -282,7 +331,13 @@ def test_line_endings_survive_in_place_edits(quarel, tmp_path, args, ending):
 def test_in_place_edits_write_exactly_what_the_document_prints(source):
     doc = parse_quarel(source)
     assume(len(doc) > 0)
-    key = doc.children[0].key.replace("\\", "\\\\").replace("*", "\\*").replace("?", "\\?").replace("[", "\\[")
+    key = (
+        doc.children[0]
+        .key.replace("\\", "\\\\")
+        .replace("*", "\\*")
+        .replace("?", "\\?")
+        .replace("[", "\\[")
+    )
     with tempfile.TemporaryDirectory() as folder:
         path = Path(folder) / "f.quarel"
         path.write_bytes(source.encode())
@@ -296,8 +351,10 @@ def test_in_place_edits_write_exactly_what_the_document_prints(source):
 
 
 def test_standard_input_and_utf8_output(tmp_path):
-    result = run_quarel("set", "名前", "値", "-", input="名前: 1\r\n".encode(), env={"PYTHONIOENCODING": "ascii"})
-    assert result.stdout == "名前: \"値\"\r\n".encode()
+    result = run_quarel(
+        "set", "名前", "値", "-", input="名前: 1\r\n".encode(), env={"PYTHONIOENCODING": "ascii"}
+    )
+    assert result.stdout == '名前: "値"\r\n'.encode()
     refused = run_quarel("rm", "a", "-", "--in-place", input=b"a: 1\n")
     assert (refused.returncode, refused.stderr) == (2, b"<stdin>: error: --in-place needs a file\n")
 
@@ -307,13 +364,18 @@ def test_closed_full_and_interrupted_output(tmp_path, monkeypatch, quarel):
     with open(os.devnull, "rb") as nothing:
         closed = subprocess.run(
             f"{sys.executable} -m tallix_cst get a {path} | head -c 1 >/dev/null; exit ${{PIPESTATUS[0]}}",
-            shell=True, executable="/bin/bash", stdin=nothing, capture_output=True, timeout=60,
+            shell=True,
+            executable="/bin/bash",
+            stdin=nothing,
+            capture_output=True,
+            timeout=60,
         )
     assert (closed.returncode, closed.stderr) == (2, b"quarel: error: the output was closed\n")
     with open("/dev/full", "wb") as full:
         result = run_quarel("get", "/", path, stdout=full, stderr=subprocess.PIPE)
     assert (result.returncode, result.stderr) == (
-        2, b"quarel: error: cannot write the output: No space left on device\n"
+        2,
+        b"quarel: error: cannot write the output: No space left on device\n",
     )
 
     def interrupt(*args):

@@ -48,7 +48,9 @@ def test_positions_count_the_byte_order_mark():
 
 
 @settings(max_examples=300, deadline=None)
-@given(st.binary(max_size=12) | st.text(max_size=6).map(lambda t: t.encode("utf-8", "surrogatepass")))
+@given(
+    st.binary(max_size=12) | st.text(max_size=6).map(lambda t: t.encode("utf-8", "surrogatepass"))
+)
 def test_bytes_are_parsed_only_when_they_are_utf8(data):
     try:
         text = data.decode("utf-8")
@@ -111,7 +113,12 @@ def special_file(tmp_path, kind):
 
 @pytest.mark.parametrize(
     "kind,what",
-    [("folder", "a directory"), ("fifo", "a FIFO"), ("socket", "a socket"), ("device", "a character device")],
+    [
+        ("folder", "a directory"),
+        ("fifo", "a FIFO"),
+        ("socket", "a socket"),
+        ("device", "a character device"),
+    ],
 )
 def test_special_files_are_refused(tmp_path, kind, what):
     path = special_file(tmp_path, kind)
@@ -161,15 +168,22 @@ tallix_cst.loads("a: 2\\n").dump(sys.argv[1])
 @pytest.mark.parametrize("links", [1, 2])
 @pytest.mark.parametrize(
     "stop,returncode",
-    [("raise KeyboardInterrupt", -signal.SIGINT), ("os.kill(os.getpid(), signal.SIGTERM)", -signal.SIGTERM)],
+    [
+        ("raise KeyboardInterrupt", -signal.SIGINT),
+        ("os.kill(os.getpid(), signal.SIGTERM)", -signal.SIGTERM),
+    ],
     ids=["ctrl-c", "sigterm"],
 )
-def test_an_interrupted_write_leaves_the_old_file_and_no_temporary(tmp_path, links, stop, returncode):
+def test_an_interrupted_write_leaves_the_old_file_and_no_temporary(
+    tmp_path, links, stop, returncode
+):
     path = write(tmp_path / "f.quarel", "a: 1\n")
     if links == 2:
         os.link(path, tmp_path / "link.quarel")
     script = INTERRUPTED.format(stop=stop)
-    result = subprocess.run([sys.executable, "-c", script, str(path)], capture_output=True, timeout=60)
+    result = subprocess.run(
+        [sys.executable, "-c", script, str(path)], capture_output=True, timeout=60
+    )
     assert result.returncode == returncode, result.stderr
     assert path.read_text() == "a: 1\n"
     assert len(list(tmp_path.iterdir())) == links
@@ -178,7 +192,9 @@ def test_an_interrupted_write_leaves_the_old_file_and_no_temporary(tmp_path, lin
 def test_concurrent_in_place_edits_keep_every_change(tmp_path):
     path = write(tmp_path / "f.quarel", "a: 1\n")
     runs = [
-        subprocess.Popen([sys.executable, "-m", "tallix_cst", "set", f"k{i}", str(i), str(path), "-i"])
+        subprocess.Popen(
+            [sys.executable, "-m", "tallix_cst", "set", f"k{i}", str(i), str(path), "-i"]
+        )
         for i in range(20)
     ]
     assert [run.wait(timeout=120) for run in runs] == [0] * 20
@@ -193,11 +209,12 @@ def test_a_file_the_user_may_not_write_is_refused(shared_folder):
     become = "os.setgid(65534); os.setuid(65534)" if os.geteuid() == 0 else ""
     code = f"import os, sys; from tallix_cst import cli; {become}; sys.exit(cli.main(sys.argv[1:]))"
     result = subprocess.run(
-        [sys.executable, "-c", code, "set", "a", "2", str(path), "-i"], capture_output=True, timeout=60
+        [sys.executable, "-c", code, "set", "a", "2", str(path), "-i"],
+        capture_output=True,
+        timeout=60,
     )
     assert (result.returncode, result.stderr) == (
         2,
         f"{path}: error: permission denied: the file is not writable\n".encode(),
     )
     assert path.read_text() == "a: 1\n" and sorted(shared_folder.iterdir()) == [path]
-

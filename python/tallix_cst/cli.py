@@ -9,7 +9,19 @@ import json
 import os
 import re
 import sys
-from typing import IO, TYPE_CHECKING, Callable, Iterable, Iterator, List, Optional, Sequence, Tuple, TypeVar, cast
+from typing import (
+    IO,
+    TYPE_CHECKING,
+    Callable,
+    Iterable,
+    Iterator,
+    List,
+    Optional,
+    Sequence,
+    Tuple,
+    TypeVar,
+    cast,
+)
 
 from tallix_cst import __version__, batch, codemod
 from tallix_cst._native import Document, Pair
@@ -133,14 +145,18 @@ def build_parser() -> argparse.ArgumentParser:
     add_paths(add)
     add.add_argument("--source", required=True, metavar="SNIPPET", help="Quarel source to insert")
     add.add_argument(
-        "--index", type=int, metavar="N", help="position among the block's pairs; negative "
-        "counts from the end (default: the end)"
+        "--index",
+        type=int,
+        metavar="N",
+        help="position among the block's pairs; negative counts from the end (default: the end)",
     )
     add_output(add)
     add.set_defaults(run=cmd_add)
 
     rm = commands.add_parser(
-        "rm", help="remove pairs", description="Remove every matching pair, with the comments above it."
+        "rm",
+        help="remove pairs",
+        description="Remove every matching pair, with the comments above it.",
     )
     add_selector(rm)
     add_paths(rm)
@@ -168,7 +184,9 @@ def build_parser() -> argparse.ArgumentParser:
     add_selector(comment)
     add_paths(comment)
     replace = comment.add_mutually_exclusive_group()
-    replace.add_argument("--set", action="append", dest="lines", metavar="LINE", help="a new comment line")
+    replace.add_argument(
+        "--set", action="append", dest="lines", metavar="LINE", help="a new comment line"
+    )
     replace.add_argument("--clear", action="store_true", help="remove the comments")
     add_output(comment)
     comment.set_defaults(run=cmd_comment)
@@ -190,7 +208,9 @@ def build_parser() -> argparse.ArgumentParser:
     mode.add_argument("-i", "--in-place", action="store_true", help="write the changed files")
     mode.add_argument("--check", action="store_true", help="fail when any file would change")
     apply.add_argument(
-        "--all-or-nothing", action="store_true", help="with --in-place, write nothing unless every file succeeded"
+        "--all-or-nothing",
+        action="store_true",
+        help="with --in-place, write nothing unless every file succeeded",
     )
     apply.set_defaults(run=cmd_apply)
     return parser
@@ -205,7 +225,9 @@ def add_paths(command: argparse.ArgumentParser) -> None:
 
 
 def add_jobs(command: argparse.ArgumentParser, default: str) -> None:
-    command.add_argument("-j", "--jobs", type=int, default=0, metavar="N", help=f"number of processes ({default})")
+    command.add_argument(
+        "-j", "--jobs", type=int, default=0, metavar="N", help=f"number of processes ({default})"
+    )
 
 
 def add_output(command: argparse.ArgumentParser) -> None:
@@ -215,7 +237,9 @@ def add_output(command: argparse.ArgumentParser) -> None:
         action="store_true",
         help="write the files back (atomically, keeping mode, owner and links) instead of printing them",
     )
-    command.add_argument("--diff", action="store_true", help="print a unified diff instead of the documents")
+    command.add_argument(
+        "--diff", action="store_true", help="print a unified diff instead of the documents"
+    )
 
 
 def selector(text: str) -> Selector:
@@ -286,7 +310,9 @@ def cmd_json(args: argparse.Namespace) -> int:
     found = {}
 
     def collect(name: str, doc: Document) -> int:
-        found[name] = to_data(doc) if args.select is None else [to_data(n) for n in args.select.select(doc)]
+        found[name] = (
+            to_data(doc) if args.select is None else [to_data(n) for n in args.select.select(doc)]
+        )
         return 1 if args.select is None else len(found[name])
 
     paths = list(quarel_files(args.paths))
@@ -298,21 +324,27 @@ def cmd_json(args: argparse.Namespace) -> int:
 
 
 def cmd_comment(args: argparse.Namespace) -> int:
+    chosen = pair_selector(args)
     if args.lines is None and not args.clear:
         if args.in_place or args.diff:
-            raise Failure("quarel comment: error: --in-place and --diff need --set or --clear", EXIT_USAGE)
+            raise Failure(
+                "quarel comment: error: --in-place and --diff need --set or --clear", EXIT_USAGE
+            )
         paths = list(quarel_files(args.paths))
 
         def show(name: str, doc: Document) -> int:
-            pairs = pairs_of(name, args.selector, doc)
+            pairs = pairs_of(chosen, doc)
             for pair in pairs:
-                out(sys.stdout, "".join(prefixed(name, line + "\n", len(paths) > 1) for line in pair.comments))
+                out(
+                    sys.stdout,
+                    "".join(prefixed(name, line + "\n", len(paths) > 1) for line in pair.comments),
+                )
             return len(pairs)
 
         return for_each_file(paths, args.selector, show)
 
     def replace(name: str, doc: Document) -> int:
-        pairs = pairs_of(name, args.selector, doc)
+        pairs = pairs_of(chosen, doc)
         for pair in pairs:
             pair.comments = args.lines or []
         return len(pairs)
@@ -324,7 +356,7 @@ def cmd_comment(args: argparse.Namespace) -> int:
 
 
 def cmd_set(args: argparse.Namespace) -> int:
-    last = args.selector.last
+    last = pair_selector(args).segments[-1]
     plain_key = last.literal and last.literal[1] is None
 
     def assign(name: str, doc: Document) -> int:
@@ -336,20 +368,27 @@ def cmd_set(args: argparse.Namespace) -> int:
                 count += 1
             for pair in pairs:
                 if pair.kind == "block" and args.kind is None:
-                    raise Failure(f"{name}: error: `{pair.key}` is a block; give --kind to replace it", EXIT_USAGE)
+                    raise Failure(
+                        f"{name}: error: `{pair.key}` is a block; give --kind to replace it",
+                        EXIT_USAGE,
+                    )
                 pair.set_value(new_value(name, pair), args.kind)
             count += len(pairs)
         return count
 
     def new_value(name: str, pair: Optional[Pair]) -> _NewValue:
-        as_list = args.kind == "list" or (args.kind is None and pair is not None and pair.kind == "list")
+        as_list = args.kind == "list" or (
+            args.kind is None and pair is not None and pair.kind == "list"
+        )
         text: str = args.value
         if not as_list:
             return text
         try:
             return list_from_data(json.loads(text))
         except ValueError:
-            raise Failure(f'{name}: error: a list value is a JSON array, such as ["a", "b"]', EXIT_USAGE) from None
+            raise Failure(
+                f'{name}: error: a list value is a JSON array, such as ["a", "b"]', EXIT_USAGE
+            ) from None
 
     return edit_files(args, assign)
 
@@ -366,15 +405,19 @@ def cmd_add(args: argparse.Namespace) -> int:
             try:
                 block.add_source(args.source, args.index)
             except IndexError:
-                raise Failure(f"{name}: error: --index {args.index} is out of range", EXIT_USAGE) from None
+                raise Failure(
+                    f"{name}: error: --index {args.index} is out of range", EXIT_USAGE
+                ) from None
         return len(blocks)
 
     return edit_files(args, insert)
 
 
 def cmd_rm(args: argparse.Namespace) -> int:
+    chosen = pair_selector(args)
+
     def remove(name: str, doc: Document) -> int:
-        pairs = pairs_of(name, args.selector, doc)
+        pairs = pairs_of(chosen, doc)
         for pair in pairs:
             pair.detach()
         return len(pairs)
@@ -383,10 +426,11 @@ def cmd_rm(args: argparse.Namespace) -> int:
 
 
 def cmd_rename(args: argparse.Namespace) -> int:
+    chosen = pair_selector(args)
     key, new = args.new
 
     def rename(name: str, doc: Document) -> int:
-        pairs = pairs_of(name, args.selector, doc)
+        pairs = pairs_of(chosen, doc)
         for pair in pairs:
             pair.key = key
             if new is not None:
@@ -407,9 +451,16 @@ def containers(name: str, chosen: Selector, doc: Document) -> List[Node]:
     return blocks
 
 
-def pairs_of(name: str, chosen: Selector, doc: Document) -> List[Pair]:
-    if not chosen.segments:
-        raise Failure("quarel: error: `/` names the document, not a pair", EXIT_USAGE)
+def pair_selector(args: argparse.Namespace) -> Selector:
+    """The selector of a command that acts on pairs."""
+    if not args.selector.segments:
+        raise Failure(
+            f"quarel {args.command}: error: `/` names the document, not a pair", EXIT_USAGE
+        )
+    return cast(Selector, args.selector)
+
+
+def pairs_of(chosen: Selector, doc: Document) -> List[Pair]:
     return cast(List[Pair], chosen.select(doc))
 
 
@@ -442,7 +493,9 @@ def for_each_file(paths: Sequence[str], chosen: Optional[Selector], act: Edit) -
     return nothing_matched(paths, chosen, matched, status)
 
 
-def nothing_matched(paths: Sequence[str], chosen: Optional[Selector], matched: int, status: int) -> int:
+def nothing_matched(
+    paths: Sequence[str], chosen: Optional[Selector], matched: int, status: int
+) -> int:
     """The status, or 1 after saying so when the selector matched nothing in files that
     could all be read."""
     if matched or chosen is None or status != EXIT_OK:
@@ -491,7 +544,13 @@ def cmd_apply(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
     keep = args.in_place and args.all_or_nothing
     options = codemod.Options(write=args.in_place and not keep, keep=keep, diff=args.diff)
-    outcomes = batch.run(codemod.apply, paths, args.jobs or os.cpu_count() or 1, codemod.start, (args.script, options))
+    outcomes = batch.run(
+        codemod.apply,
+        paths,
+        args.jobs or os.cpu_count() or 1,
+        codemod.start,
+        (args.script, options),
+    )
     counts = {codemod.CHANGED: 0, codemod.UNCHANGED: 0, codemod.FAILED: 0}
     status, kept = EXIT_OK, []
     for outcome in progress(outcomes, len(paths)):
@@ -512,8 +571,12 @@ def cmd_apply(args: argparse.Namespace) -> int:
             except Failure as e:
                 say(str(e))
                 status = max(status, e.status)
-    changed = "changed" if args.in_place and not (keep and counts[codemod.FAILED]) else "would change"
-    say(f"{counts[codemod.CHANGED]} {changed}, {counts[codemod.UNCHANGED]} unchanged, {counts[codemod.FAILED]} failed")
+    changed = (
+        "changed" if args.in_place and not (keep and counts[codemod.FAILED]) else "would change"
+    )
+    say(
+        f"{counts[codemod.CHANGED]} {changed}, {counts[codemod.UNCHANGED]} unchanged, {counts[codemod.FAILED]} failed"
+    )
     if args.check and counts[codemod.CHANGED]:
         status = max(status, EXIT_FAILED)
     return status

@@ -57,4 +57,3 @@ def _item(data: Any) -> Any:
     if isinstance(data, list):
         return [_item(item) for item in data]
     return data
-

@@ -45,7 +45,9 @@ def load(source: Union[Path, IO[bytes]]) -> Document:
     try:
         return Document.parse(data)
     except UnicodeDecodeError as e:
-        raise UnicodeDecodeError(e.encoding, e.object, e.start, e.end, f"{e.reason} in {name}") from None
+        raise UnicodeDecodeError(
+            e.encoding, e.object, e.start, e.end, f"{e.reason} in {name}"
+        ) from None
 
 
 def loads(data: Union[str, bytes, bytearray]) -> Document:

@@ -30,7 +30,9 @@ class Pattern:
         tokens = _tokens(source)
         for token in tokens:
             if token.startswith("\\") and token[1:] not in _ESCAPED:
-                raise ValueError(f"`{source}`: a backslash makes /, *, ?, [ or \\ literal, nothing else")
+                raise ValueError(
+                    f"`{source}`: a backslash makes /, *, ?, [ or \\ literal, nothing else"
+                )
         self.wildcards = any(token in _WILDCARDS for token in tokens)
         # The text itself; with wildcards only `matches` means anything.
         self.text = "".join(token[-1] for token in tokens)
@@ -81,12 +83,6 @@ class Selector:
         return "/".join(segment.source for segment in self.segments) or ROOT
 
     @property
-    def last(self) -> Segment:
-        if not self.segments:
-            raise ValueError("`/` names the document itself")
-        return self.segments[-1]
-
-    @property
     def parent(self) -> Selector:
         """The selector of the containers of this one's matches."""
         parent = Selector(ROOT)
@@ -97,7 +93,9 @@ class Selector:
         """Every match, in the order of the document."""
         nodes: List[Node] = [doc]
         for segment in self.segments:
-            nodes = [pair for node in nodes if is_container(node) for pair in segment.children(node)]
+            nodes = [
+                pair for node in nodes if is_container(node) for pair in segment.children(node)
+            ]
         return nodes
 
 
