@@ -12,7 +12,7 @@ from conftest import run_quarel, write
 from hypothesis import HealthCheck, assume, given, settings
 from strategies import documents
 
-from tallix_cst import cli, parse_quarel
+from tallix_cst import Selector, cli, parse_quarel
 
 USERS = (
     "# The users view.\n"
@@ -72,6 +72,34 @@ GET = [
     (["view:users/label/x", U], 1, "", f"quarel: `view:users/label/x` matches nothing in {U}\n"),
     (["a", "missing.quarel", U], 2, "", "missing.quarel: error: No such file or directory\n"),
 ]
+
+
+TREE = "a*b: 1\na/b: 2\naxb: 3\nv: one { k: 4 }\nv: two { k: 5 n: { k: 6 } }\nv: { k: 7 }\n"
+
+
+@pytest.mark.parametrize(
+    "text,values",
+    [
+        ("a*b", ["1", "2", "3"]),
+        ("a\\*b", ["1"]),
+        ("a\\/b", ["2"]),
+        ("a[!*\\/]b", ["3"]),
+        ("?", [None, None, None]),
+        ("v/k", ["4", "5", "7"]),
+        ("v:*/k", ["4", "5"]),
+        ("v:t??/*/k", ["6"]),
+        ("v:[a-o]*/k", ["4"]),
+        ("*/*/*", ["6"]),
+    ],
+)
+def test_selectors(text, values):
+    assert [pair.value for pair in Selector(text).select(parse_quarel(TREE))] == values
+
+
+@pytest.mark.parametrize("text", ["", "a//b", ":n", "a:", "a\\b", "a\\"])
+def test_bad_selectors(text):
+    with pytest.raises(ValueError):
+        Selector(text)
 
 
 @pytest.mark.parametrize("args,status,out,err", GET)
