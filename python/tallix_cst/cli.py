@@ -23,7 +23,7 @@ from typing import (
     cast,
 )
 
-from tallix_cst import __version__, batch, codemod
+from tallix_cst import __version__, batch, codemod, interrupts
 from tallix_cst._native import Document, Pair
 from tallix_cst.data import list_from_data, to_data, value_to_data
 from tallix_cst.failures import (
@@ -36,8 +36,8 @@ from tallix_cst.failures import (
     label,
     read,
 )
-from tallix_cst.files import loads, write_file
-from tallix_cst.lock import locked
+from tallix_cst.files import WriteQueue, loads
+from tallix_cst.lock import FileLock
 from tallix_cst.selector import Node, Selector, is_container
 
 EXIT_INTERRUPTED = 130
@@ -263,11 +263,16 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
     jobs = args.jobs or max(1, min(os.cpu_count() or 1, len(paths) // FILES_PER_JOB))
     status = EXIT_OK
-    for code, report in batch.run(check_file, paths, jobs, nothing):
-        if report:
-            out(sys.stdout if code == EXIT_FAILED else sys.stderr, report + "\n")
+    for code, line in batch.run(check_files, paths, jobs, nothing):
+        if line:
+            out(sys.stdout if code == EXIT_FAILED else sys.stderr, line + "\n")
         status = max(status, code)
     return status
+
+
+def check_files(paths: List[str]) -> List[Tuple[int, str]]:
+    """(exit status, the line to report) for each file."""
+    return [check_file(path) for path in paths]
 
 
 def check_file(path: str) -> Tuple[int, str]:
@@ -488,8 +493,7 @@ def for_each_file(paths: Sequence[str], chosen: Optional[Selector], act: Edit) -
         try:
             matched += act(label(path), read(path)[1])
         except Failure as e:
-            say(str(e))
-            status = max(status, e.status)
+            status = report(e, status)
     return nothing_matched(paths, chosen, matched, status)
 
 
@@ -509,34 +513,48 @@ def nothing_matched(
 
 
 def edit_files(args: argparse.Namespace, edit: Edit) -> int:
-    """Edits each file, then prints, diffs or writes back the result. With --in-place each
-    file is locked from before it is read until it is written, and a file that cannot be
-    written is refused before it is read. A file whose edit fails stays as it was."""
+    """Edits each file, then prints, diffs or writes back the result. With --in-place a file
+    that cannot be written is refused before it is read, and each file is locked from before
+    it is read until it is written; the writes overlap. A file whose edit fails stays as it
+    was."""
     paths = list(quarel_files(args.paths))
-    status, matched = EXIT_OK, 0
-    for path in paths:
-        name = label(path)
-        try:
-            if args.in_place:
-                check_writable(path)
-            with locked(path) if args.in_place else contextlib.nullcontext():
+    status, matched, writing = EXIT_OK, 0, []
+    with interrupts.sigterm_unwinds(), WriteQueue() as writes:
+        for path in paths:
+            name, lock = label(path), FileLock(path)
+            try:
+                if args.in_place:
+                    check_writable(path)
+                    lock.acquire()
                 before, doc = read(path)
                 try:
                     matched += edit(name, doc)
                 except (TypeError, ValueError) as e:  # a value the pair cannot hold, a bad key
                     raise Failure(f"{name}: error: {e}", EXIT_USAGE) from None
                 after = doc.to_bytes()
-                if args.diff:
-                    out(sys.stdout, unified_diff(before.decode(), after.decode(), name))
-                if args.in_place and after != before:
-                    write_file(path, after)
-            if not args.in_place and not args.diff:
+            except (Failure, OSError) as e:
+                lock.release()
+                status = report(described(path, e), status)
+                continue
+            if args.diff:
+                out(sys.stdout, unified_diff(before.decode(), after.decode(), name))
+            elif not args.in_place:
                 out(sys.stdout, f"==> {name} <==\n" if len(paths) > 1 else "", raw=after)
-        except (Failure, OSError) as e:
-            failure = described(path, e)
-            say(str(failure))
-            status = max(status, failure.status)
+            if args.in_place and after != before:
+                writing.append((path, writes.write(path, after, lock.release)))
+            else:
+                lock.release()
+    for path, write in writing:
+        error = write.exception()
+        if error is not None:
+            status = report(described(path, cast(Exception, error)), status)
     return nothing_matched(paths, args.selector, matched, status)
+
+
+def report(failure: Failure, status: int) -> int:
+    """Says what failed; the exit status with it."""
+    say(str(failure))
+    return max(status, failure.status)
 
 
 def cmd_apply(args: argparse.Namespace) -> int:
@@ -545,7 +563,7 @@ def cmd_apply(args: argparse.Namespace) -> int:
     keep = args.in_place and args.all_or_nothing
     options = codemod.Options(write=args.in_place and not keep, keep=keep, diff=args.diff)
     outcomes = batch.run(
-        codemod.apply,
+        codemod.apply_all,
         paths,
         args.jobs or os.cpu_count() or 1,
         codemod.start,
@@ -556,27 +574,21 @@ def cmd_apply(args: argparse.Namespace) -> int:
     for outcome in progress(outcomes, len(paths)):
         counts[outcome.state] += 1
         if outcome.state == codemod.FAILED:
-            say(outcome.message)
-            status = max(status, outcome.status)
+            status = report(Failure(outcome.message, outcome.status), status)
         elif outcome.state == codemod.CHANGED:
-            kept.append(outcome)
+            if keep:
+                kept.append(outcome)
             if args.diff:
                 out(sys.stdout, unified_diff(outcome.before, outcome.after, outcome.path))
             else:
                 out(sys.stdout, outcome.path + "\n")
     if keep and not counts[codemod.FAILED]:
-        for outcome in kept:
-            try:
-                codemod.write_kept(outcome)
-            except Failure as e:
-                say(str(e))
-                status = max(status, e.status)
-    changed = (
-        "changed" if args.in_place and not (keep and counts[codemod.FAILED]) else "would change"
-    )
-    say(
-        f"{counts[codemod.CHANGED]} {changed}, {counts[codemod.UNCHANGED]} unchanged, {counts[codemod.FAILED]} failed"
-    )
+        for outcome in codemod.write_kept(kept):
+            status = report(Failure(outcome.message, outcome.status), status)
+    written = args.in_place and not (keep and counts[codemod.FAILED])
+    changed_word = "changed" if written else "would change"
+    changed, unchanged, failed = counts.values()
+    say(f"{changed} {changed_word}, {unchanged} unchanged, {failed} failed")
     if args.check and counts[codemod.CHANGED]:
         status = max(status, EXIT_FAILED)
     return status
