@@ -4,7 +4,8 @@ folder of small files, in one process and with -j.
     .venv/bin/python bench/cli_check.py [FILES]
 
 Each run is a fresh `quarel` process, so the figures include start-up and the folder walk.
-`apply` writes every file (--in-place); the files are made anew before each run.
+`apply` alone edits every file and writes none; `apply -i` writes every file, and the
+files are made anew before each of its runs.
 """
 
 from __future__ import annotations
@@ -44,7 +45,7 @@ def best_of(runs: int, args: list[str], prepare=lambda: None) -> float:
 
 def report(name: str, jobs: str, seconds: float, count: int) -> None:
     label = "auto" if jobs == "0" else jobs
-    print(f"  {name:6} -j {label:4}  {seconds:6.3f} s  {count / seconds:8.0f} files/s")
+    print(f"  {name:13} -j {label:4}  {seconds:6.3f} s  {count / seconds:8.0f} files/s")
 
 
 def main() -> None:
@@ -59,12 +60,15 @@ def main() -> None:
         for jobs in ["1", "2", "0"]:
             report("check", jobs, best_of(3, ["check", "-j", jobs, str(folder)]), count)
         for jobs in ["1", "2"]:
+            seconds = best_of(3, ["apply", str(script), str(folder), "-j", jobs])
+            report("apply", jobs, seconds, count)
+        for jobs in ["1", "2"]:
             seconds = best_of(
                 3,
                 ["apply", str(script), str(folder), "-j", jobs, "-i"],
                 lambda: small_files(folder, count),
             )
-            report("apply", jobs, seconds, count)
+            report("apply -i", jobs, seconds, count)
 
 
 if __name__ == "__main__":
