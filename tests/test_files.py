@@ -207,7 +207,10 @@ def test_a_file_the_user_may_not_write_is_refused(shared_folder):
     path.chmod(0o444)
     # As root, the command runs as nobody, once everything it needs is imported.
     become = "os.setgid(65534); os.setuid(65534)" if os.geteuid() == 0 else ""
-    code = f"import os, sys; from tallix_cst import cli; {become}; sys.exit(cli.main(sys.argv[1:]))"
+    code = (
+        "import gettext, locale, os, sys; from tallix_cst import cli; "
+        f"{become}; sys.exit(cli.main(sys.argv[1:]))"
+    )
     result = subprocess.run(
         [sys.executable, "-c", code, "set", "a", "2", str(path), "-i"],
         capture_output=True,
