@@ -18,7 +18,7 @@ def test_native_all_lists_names_in_registration_order():
 
 
 def test_package_reexports_the_native_objects():
-    assert tallix_cst.__all__ == PUBLIC
+    assert tallix_cst.__all__[: len(PUBLIC)] == PUBLIC
     for name in PUBLIC:
         assert getattr(tallix_cst, name) is getattr(_native, name)
     assert isinstance(tallix_cst.__version__, str)
