@@ -40,11 +40,12 @@ PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs, boo
                          function, type_name(arg[0]).c_str());
             return nullptr;
         }
-        auto source = bytes_too && !PyUnicode_Check(arg[0])
-                          ? bytes_source(arg[0])
-                          : encoded_arg(function, "source", arg[0]);
+        // Bytes are a file's encoding, in which a leading U+FEFF is the byte-order mark;
+        // in text it is a character like any other.
+        const bool encoded = bytes_too && !PyUnicode_Check(arg[0]);
+        auto source = encoded ? bytes_source(arg[0]) : encoded_arg(function, "source", arg[0]);
         if (!source) return nullptr;
-        auto result = parse_file(source->text);
+        auto result = encoded ? parse_file(source->text) : parse(source->text);
         if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
         return make_document(DocHandle::make(std::move(std::get<Body>(result)))).release();
     });
