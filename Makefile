@@ -58,14 +58,15 @@ demo: install
 	$(BIN)/quarel check examples/
 	@echo "round trip: every example prints back byte for byte"
 	@$(BIN)/python -c "import pathlib, tallix_cst as t; \
-	[print(' ', p, 'ok' if str(t.parse_quarel(p.read_bytes().decode())) == p.read_bytes().decode() else 'CHANGED') \
+	[print(' ', p, 'ok' if t.load(p).to_bytes() == p.read_bytes() else 'CHANGED') \
 	 for p in sorted(pathlib.Path('examples').rglob('*.quarel'))]"
-	@echo "an edit, on a copy of examples/views/users.quarel: add a dimension, then relabel the view"
-	@demo=$$(mktemp -d) && cp examples/views/users.quarel $$demo/ && cd $$demo && \
-	$(CURDIR)/$(BIN)/quarel add --in-place --diff users.quarel view:users --index 2 \
-	  --source "$$(printf 'dimension: age {\n  type: number\n  sql: $${TABLE}.age ;;\n}')" && \
-	$(CURDIR)/$(BIN)/quarel set --in-place --diff users.quarel view:users label Accounts && \
-	$(CURDIR)/$(BIN)/quarel check users.quarel; status=$$?; rm -rf $$demo; exit $$status
+	@echo "edits, on a copy of examples/: add a dimension, relabel a view, hide every key dimension"
+	@demo=$$(mktemp -d) && cp -r examples/* $$demo/ && cd $$demo && \
+	$(CURDIR)/$(BIN)/quarel add 'view:users' --index 2 --in-place --diff \
+	  --source "$$(printf 'dimension: age {\n  type: number\n  sql: $${TABLE}.age ;;\n}')" views/users.quarel && \
+	$(CURDIR)/$(BIN)/quarel set 'view:users/label' Accounts --in-place --diff views/users.quarel && \
+	$(CURDIR)/$(BIN)/quarel apply hide_ids.py views --in-place && \
+	$(CURDIR)/$(BIN)/quarel check views; status=$$?; rm -rf $$demo; exit $$status
 
 format:
 	clang-format -i src/*/*.cpp src/*/*.hpp

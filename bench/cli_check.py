@@ -1,8 +1,11 @@
-"""Time `quarel check` over a folder of small files, in one process and with -j.
+"""Files per second of `quarel check` and of `quarel apply` with a one-line edit, over a
+folder of small files, in one process and with -j.
 
     .venv/bin/python bench/cli_check.py [FILES]
 
 Each run is a fresh `quarel` process, so the figures include start-up and the folder walk.
+`apply` alone edits every file and writes none; `apply -i` writes every file, and the
+files are made anew before each of its runs.
 """
 
 from __future__ import annotations
@@ -16,6 +19,7 @@ import time
 
 EXAMPLES = pathlib.Path(__file__).resolve().parent.parent / "examples"
 QUAREL = pathlib.Path(sys.executable).parent / "quarel"
+EDIT = 'def edit(doc, path):\n    doc["edited"] = "yes"\n'
 
 
 def small_files(folder: pathlib.Path, count: int) -> None:
@@ -27,25 +31,44 @@ def small_files(folder: pathlib.Path, count: int) -> None:
         (sub / f"f{i:05}.quarel").write_bytes(texts[i % len(texts)])
 
 
-def best_of(runs: int, args: list[str]) -> float:
+def best_of(runs: int, args: list[str], prepare=lambda: None) -> float:
     times = []
     for _ in range(runs):
+        prepare()
         start = time.perf_counter()
-        subprocess.run([str(QUAREL), *args], check=True)
+        subprocess.run(
+            [str(QUAREL), *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+        )
         times.append(time.perf_counter() - start)
     return min(times)
+
+
+def report(name: str, jobs: str, seconds: float, count: int) -> None:
+    label = "auto" if jobs == "0" else jobs
+    print(f"  {name:13} -j {label:4}  {seconds:6.3f} s  {count / seconds:8.0f} files/s")
 
 
 def main() -> None:
     count = int(sys.argv[1]) if len(sys.argv) > 1 else 10_000
     with tempfile.TemporaryDirectory() as tmp:
-        folder = pathlib.Path(tmp)
+        folder = pathlib.Path(tmp) / "files"
+        script = pathlib.Path(tmp) / "edit.py"
+        script.write_text(EDIT)
+        folder.mkdir()
         small_files(folder, count)
         print(f"{count} files, {os.cpu_count()} cores")
         for jobs in ["1", "2", "0"]:
-            seconds = best_of(3, ["check", "-j", jobs, str(folder)])
-            label = "auto" if jobs == "0" else jobs
-            print(f"  -j {label:4}  {seconds:6.3f} s  {seconds / count * 1000:6.3f} s per 1000 files")
+            report("check", jobs, best_of(3, ["check", "-j", jobs, str(folder)]), count)
+        for jobs in ["1", "2"]:
+            seconds = best_of(3, ["apply", str(script), str(folder), "-j", jobs])
+            report("apply", jobs, seconds, count)
+        for jobs in ["1", "2"]:
+            seconds = best_of(
+                3,
+                ["apply", str(script), str(folder), "-j", jobs, "-i"],
+                lambda: small_files(folder, count),
+            )
+            report("apply -i", jobs, seconds, count)
 
 
 if __name__ == "__main__":

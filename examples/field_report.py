@@ -25,12 +25,11 @@ def fields(doc: tallix_cst.Document) -> Iterator[Field]:
 
 def main(paths: List[str]) -> int:
     for path in paths:
-        with open(path, encoding="utf-8", newline="") as f:
-            try:
-                doc = tallix_cst.parse_quarel(f.read())
-            except tallix_cst.QuarelSyntaxError as e:
-                print(f"{path}:{e.line}:{e.column}: {e}", file=sys.stderr)
-                return 1
+        try:
+            doc = tallix_cst.load(path)
+        except tallix_cst.QuarelSyntaxError as e:
+            print(f"{path}:{e.line}:{e.column}: {e.message}", file=sys.stderr)
+            return 1
         for view, key, name, kind in fields(doc):
             print(f"{view:12} {key:10} {name:16} {kind}")
     return 0

@@ -1,6 +1,7 @@
 """Hides the key dimensions (primary keys and `*_id` columns) of every view, in place.
 
     python hide_ids.py views/*.quarel
+    quarel apply hide_ids.py views/ --diff
 
 Only the lines that change are touched: comments, blank lines, quoting and
 carriage returns stay as they were.
@@ -32,14 +33,17 @@ def hide_ids(doc: tallix_cst.Document) -> List[str]:
     return hidden
 
 
+def edit(doc: tallix_cst.Document, path: str) -> None:
+    """For `quarel apply hide_ids.py views/`, which runs it over many files at once."""
+    hide_ids(doc)
+
+
 def main(paths: List[str]) -> int:
     for path in paths:
-        with open(path, encoding="utf-8", newline="") as f:
-            doc = tallix_cst.parse_quarel(f.read())
+        doc = tallix_cst.load(path)
         names = hide_ids(doc)
         if names:
-            with open(path, "w", encoding="utf-8", newline="") as f:
-                f.write(doc.to_string())
+            doc.dump(path)
             print(f"{path}: hid {', '.join(names)}")
     return 0
 

@@ -34,7 +34,7 @@ class Exploding(list):
 # Every place a str goes in, with a text that the call takes.
 STR_PLACES = {
     "parse": (lambda d, s: parse_quarel(s), "a: 1"),
-    "parse by keyword": (lambda d, s: Document.parse(source=s), "a: 1"),
+    "parse by keyword": (lambda d, s: parse_quarel(source=s), "a: 1"),
     "key": (lambda d, s: d.add(s, "1"), "k"),
     "value": (lambda d, s: d.add("k", s), "v"),
     "name": (lambda d, s: d.add("k", name=s), "n"),

@@ -1,6 +1,17 @@
 """Read, edit and write Quarel configuration files without losing their layout."""
 
 from tallix_cst._native import Document, Pair, QuarelSyntaxError, parse_quarel
+from tallix_cst.files import dump, load, loads
+from tallix_cst.selector import Selector
 
-__all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
+__all__ = [
+    "Document",
+    "Pair",
+    "parse_quarel",
+    "QuarelSyntaxError",
+    "load",
+    "loads",
+    "dump",
+    "Selector",
+]
 __version__ = "0.1.0"

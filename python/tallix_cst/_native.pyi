@@ -1,5 +1,6 @@
+import os
 from collections.abc import Iterator, Mapping, Sequence
-from typing import ClassVar, Literal, TypeVar, final, overload
+from typing import IO, ClassVar, Literal, TypeVar, final, overload
 
 from typing_extensions import TypeAlias
 
@@ -25,8 +26,10 @@ def parse_quarel(source: str) -> Document:
     """Parses Quarel source into a Document."""
 
 class QuarelSyntaxError(ValueError):
-    """Raised when Quarel source cannot be parsed. Has line, column and offset attributes."""
+    """Raised when Quarel source cannot be parsed. Has message (without the position), line,
+    column and offset attributes."""
 
+    message: str
     line: int
     column: int
     offset: int
@@ -74,10 +77,14 @@ class Document(_Container):
     """A parsed Quarel file. str() returns the source, including any edits."""
 
     @staticmethod
-    def parse(source: str) -> Document:
+    def parse(source: str | bytes | bytearray) -> Document:
         """Parses Quarel source into a Document."""
     def to_string(self) -> str:
         """The document as Quarel source."""
+    def to_bytes(self) -> bytes:
+        """The document as Quarel source encoded in UTF-8."""
+    def dump(self, target: str | os.PathLike[str] | IO[bytes]) -> None:
+        """Writes the document to a path or a binary file object; see tallix_cst.dump."""
 
 @final
 class Pair(_Container):
@@ -115,8 +122,9 @@ class Pair(_Container):
         """Replaces the value, optionally changing its kind: literal, string, expr or list."""
     def detach(self) -> bool:
         """Removes this pair from its parent, returning whether it was still attached."""
-    def to_string(self, include_leading: bool = False) -> str:
+    def to_string(self, include_leading: bool = False, *, dedent: bool = False) -> str:
         """The pair as Quarel source, without the whitespace and comments before it unless
-        include_leading is set."""
+        include_leading is set. With dedent set, the lines lose the indentation of the pair's
+        own line, as if it stood at the top level (text inside strings stays as it is)."""
     def __eq__(self, other: object, /) -> bool: ...
     def __ne__(self, other: object, /) -> bool: ...

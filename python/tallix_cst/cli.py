@@ -1,4 +1,4 @@
-"""The `quarel` command line tool: check, read and edit Quarel files from the shell."""
+"""The `quarel` command line tool: check, read and edit Quarel files in bulk from the shell."""
 
 from __future__ import annotations
 
@@ -6,126 +6,143 @@ import argparse
 import contextlib
 import difflib
 import json
-import multiprocessing
 import os
 import re
-import stat
 import sys
-import tempfile
-from typing import TYPE_CHECKING, Any, Callable, Iterable, Iterator, List, Optional, Tuple, Union, cast
+from typing import (
+    IO,
+    TYPE_CHECKING,
+    Callable,
+    Iterable,
+    Iterator,
+    List,
+    Optional,
+    Sequence,
+    Tuple,
+    TypeVar,
+    cast,
+)
 
-from tallix_cst import Document, Pair, QuarelSyntaxError, parse_quarel
+from tallix_cst import __version__, batch, codemod, interrupts
+from tallix_cst._native import Document, Pair
+from tallix_cst.data import list_from_data, to_data, value_to_data
+from tallix_cst.failures import (
+    EXIT_FAILED,
+    EXIT_OK,
+    EXIT_USAGE,
+    Failure,
+    check_writable,
+    described,
+    label,
+    read,
+)
+from tallix_cst.files import WriteQueue, loads
+from tallix_cst.lock import FileLock
+from tallix_cst.selector import Node, Selector, is_container
 
-if TYPE_CHECKING:
-    from tallix_cst._native import _NewValue, _ValueKind
-
-EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
-STDIN = "-"
+EXIT_INTERRUPTED = 130
 # Below this many files per process, starting the processes costs more than it saves
 # (bench/cli_check.py, two quiet cores: -j 2 gained nothing at 10,000 files, and took
 # 0.72 s against 1.0 s at 40,000).
 FILES_PER_JOB = 10000
+KINDS = ["literal", "string", "expr", "list"]
 
-Segment = Tuple[str, Optional[str]]
-Container = Union[Document, Pair]
+if TYPE_CHECKING:
+    from tallix_cst._native import _NewValue
+
+T = TypeVar("T")
+# An edit of one document: returns how many pairs it acted on.
+Edit = Callable[[str, Document], int]
 
 
-class Failure(Exception):
-    """Ends a command: the diagnostic line to print and the exit status."""
+class OutputError(Exception):
+    """Standard output is closed or full: the command cannot go on."""
 
-    def __init__(self, message: str, status: int) -> None:
-        super().__init__(message)
-        self.status = status
+    status = EXIT_USAGE
 
 
 def main(argv: Optional[List[str]] = None) -> int:
-    args = build_parser().parse_args(argv)
     try:
+        args = build_parser().parse_args(argv)
         return int(args.run(args))
-    except Failure as e:
-        write(sys.stderr, f"{e}\n")
+    except SystemExit as e:  # argparse: --help, --version and usage errors
+        return EXIT_OK if e.code is None else e.code if isinstance(e.code, int) else EXIT_USAGE
+    except (Failure, OutputError) as e:
+        say(str(e))
         return e.status
-    except BrokenPipeError:
-        # The reader went away (`quarel json f | head`): stop quietly, as other filters do.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
-        return EXIT_FAILED
+    except KeyboardInterrupt:
+        say("quarel: interrupted")
+        return EXIT_INTERRUPTED
 
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
         prog="quarel",
-        description="Check, read and edit Quarel files without losing their layout. A path "
-        "names a pair one segment per argument, `key` or `key:name` for a named block: "
-        "view:users dimension:id type. Exit status: 0 success, 1 a path not found or a syntax "
-        "error, 2 a usage or I/O error.",
+        description="Check, read and edit Quarel files without losing their layout. A "
+        "SELECTOR names pairs: /-separated segments, each key or key:name, with the shell's "
+        "wildcards *, ? and [...] (a backslash makes /, *, ?, [ or \\ literal); / alone names "
+        "the document. A PATH is a file (- for standard input) or a folder, which stands for "
+        "every *.quarel file below it. Exit status: 0 success, 1 nothing matched or a file "
+        "does not parse, 2 a usage or I/O error, 130 interrupted.",
     )
+    parser.add_argument("--version", action="version", version=f"quarel {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     check = commands.add_parser(
         "check",
         help="report files that do not parse",
-        description="Parse each file (directories are searched for *.quarel) and print "
-        "path:line:column: message for every file that does not parse. Exit status: 0 when "
-        "all parse, 1 when any does not, 2 for usage or I/O errors.",
+        description="Parse each file and print path:line:column: message for every file that "
+        "does not. Exit status: 0 when all parse, 1 when any does not, 2 for I/O errors.",
     )
-    check.add_argument("paths", nargs="+", metavar="PATH")
-    check.add_argument(
-        "-j",
-        "--jobs",
-        type=int,
-        default=0,
-        metavar="N",
-        help="number of processes (default: one per core when there are many files)",
-    )
+    add_paths(check)
+    add_jobs(check, "default: one per core when there are many files")
     check.set_defaults(run=cmd_check)
 
     get = commands.add_parser(
         "get",
-        help="print a value",
-        description="Print the value of the pair at the path: text as it is, a list as JSON "
+        help="print values",
+        description="Print the value of every matching pair: text as it is, a list as JSON "
         '(a pair in a list as a one-key object, {"status": "open"}), a block as its source. '
-        "Exit status 1 when the path does not exist.",
+        "With more than one file each line starts with the file's name.",
     )
-    add_file(get)
-    add_path(get, "+")
+    add_selector(get)
+    add_paths(get)
     get.set_defaults(run=cmd_get)
 
     to_json = commands.add_parser(
         "json",
         help="print pairs as JSON",
-        description="Print the document, or the pair at the path, as JSON: each pair an "
-        "object with key, name, kind, value and children.",
+        description="Print each document, or the pairs that --select matches, as a JSON list "
+        "of objects with key, name, kind, value and children. With more than one file, an "
+        "object maps each file's name to its list.",
     )
-    add_file(to_json)
-    add_path(to_json, "*")
+    add_paths(to_json)
+    to_json.add_argument("--select", type=selector, metavar="SELECTOR", help="the pairs to print")
     to_json.set_defaults(run=cmd_json)
 
     set_ = commands.add_parser(
         "set",
-        help="change or add a value",
-        description="Give the pair at the path a new value, keeping its layout and, unless "
-        "--kind says otherwise, its kind. A missing last segment is added to its block. A "
-        'list value is written as a JSON array, such as ["a", {"status": "open"}].',
+        help="change or add values",
+        description="Give every matching pair a new value, keeping its layout and, unless "
+        "--kind says otherwise, its kind. Where the last segment is a plain key that a "
+        'matching block lacks, the pair is added. A list value is JSON, such as ["a", '
+        '{"status": "open"}].',
     )
-    add_file(set_)
-    add_path(set_, "+")
+    add_selector(set_)
     set_.add_argument("value", metavar="VALUE", help="the new value")
-    set_.add_argument(
-        "--kind",
-        choices=["literal", "string", "expr", "list"],
-        help="the kind of the new value (default: the pair's own, or inferred for a new pair)",
-    )
+    add_paths(set_)
+    set_.add_argument("--kind", choices=KINDS, help="the kind of the new value")
     add_output(set_)
     set_.set_defaults(run=cmd_set)
 
     add = commands.add_parser(
         "add",
         help="insert pairs from a source snippet",
-        description="Parse the snippet and insert its pairs into the block at the path (the "
-        "document when no path is given), indented and spaced like their neighbours.",
+        description="Parse the snippet and insert its pairs into every matching block (/ for "
+        "the document), indented and spaced like their neighbours.",
     )
-    add_file(add)
-    add_path(add, "*")
+    add_selector(add)
+    add_paths(add)
     add.add_argument("--source", required=True, metavar="SNIPPET", help="Quarel source to insert")
     add.add_argument(
         "--index",
@@ -138,23 +155,78 @@ def build_parser() -> argparse.ArgumentParser:
 
     rm = commands.add_parser(
         "rm",
-        help="remove a pair",
-        description="Remove the pair at the path, with the comments above it.",
+        help="remove pairs",
+        description="Remove every matching pair, with the comments above it.",
     )
-    add_file(rm)
-    add_path(rm, "+")
+    add_selector(rm)
+    add_paths(rm)
     add_output(rm)
     rm.set_defaults(run=cmd_rm)
+
+    rename = commands.add_parser(
+        "rename",
+        help="change keys and block names",
+        description="Give every matching pair the key NEW; NEW written key:name also names "
+        "the block.",
+    )
+    add_selector(rename)
+    rename.add_argument("new", type=new_name, metavar="NEW", help="key or key:name")
+    add_paths(rename)
+    add_output(rename)
+    rename.set_defaults(run=cmd_rename)
+
+    comment = commands.add_parser(
+        "comment",
+        help="print or replace the comments above pairs",
+        description="Print the comment lines above every matching pair, or replace them "
+        "with --set lines (# is added where a line lacks one), or remove them with --clear.",
+    )
+    add_selector(comment)
+    add_paths(comment)
+    replace = comment.add_mutually_exclusive_group()
+    replace.add_argument(
+        "--set", action="append", dest="lines", metavar="LINE", help="a new comment line"
+    )
+    replace.add_argument("--clear", action="store_true", help="remove the comments")
+    add_output(comment)
+    comment.set_defaults(run=cmd_comment)
+
+    apply = commands.add_parser(
+        "apply",
+        help="run an edit script over files",
+        description="SCRIPT.py defines edit(doc, path), which edits the document in place. "
+        "Every file is parsed and handed to it; the files whose text changed are listed, "
+        "diffed with --diff, or written with --in-place. A failure in one file is reported "
+        "as path: message and the others go on. Exit status 1 when any file failed, and with "
+        "--check also when any would change.",
+    )
+    apply.add_argument("script", metavar="SCRIPT.py")
+    add_paths(apply)
+    add_jobs(apply, "default: one per core")
+    mode = apply.add_mutually_exclusive_group()
+    mode.add_argument("--diff", action="store_true", help="print a unified diff of each change")
+    mode.add_argument("-i", "--in-place", action="store_true", help="write the changed files")
+    mode.add_argument("--check", action="store_true", help="fail when any file would change")
+    apply.add_argument(
+        "--all-or-nothing",
+        action="store_true",
+        help="with --in-place, write nothing unless every file succeeded",
+    )
+    apply.set_defaults(run=cmd_apply)
     return parser
 
 
-def add_file(command: argparse.ArgumentParser) -> None:
-    command.add_argument("file", metavar="FILE", help="the Quarel file; - reads standard input")
+def add_selector(command: argparse.ArgumentParser) -> None:
+    command.add_argument("selector", type=selector, metavar="SELECTOR", help="the pairs to act on")
 
 
-def add_path(command: argparse.ArgumentParser, count: str) -> None:
+def add_paths(command: argparse.ArgumentParser) -> None:
+    command.add_argument("paths", nargs="+", metavar="PATH", help="files and folders")
+
+
+def add_jobs(command: argparse.ArgumentParser, default: str) -> None:
     command.add_argument(
-        "segments", nargs=count, type=segment, metavar="SEGMENT", help="key or key:name"
+        "-j", "--jobs", type=int, default=0, metavar="N", help=f"number of processes ({default})"
     )
 
 
@@ -163,117 +235,245 @@ def add_output(command: argparse.ArgumentParser) -> None:
         "-i",
         "--in-place",
         action="store_true",
-        help="write the file (atomically, keeping its mode) instead of printing it",
+        help="write the files back (atomically, keeping mode, owner and links) instead of printing them",
     )
     command.add_argument(
-        "--diff", action="store_true", help="print a unified diff instead of the document"
+        "--diff", action="store_true", help="print a unified diff instead of the documents"
     )
 
 
-def segment(text: str) -> Segment:
+def selector(text: str) -> Selector:
+    try:
+        return Selector(text)
+    except ValueError as e:
+        raise argparse.ArgumentTypeError(str(e)) from None
+
+
+def new_name(text: str) -> Tuple[str, Optional[str]]:
     key, colon, name = text.partition(":")
     if not key or (colon and not name):
-        raise argparse.ArgumentTypeError(f"`{text}` is not a path segment: write key or key:name")
+        raise argparse.ArgumentTypeError(f"`{text}` is not a new name: write key or key:name")
     return key, name if colon else None
 
 
-# Commands
+# Reading commands
 
 
 def cmd_check(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
+    jobs = args.jobs or max(1, min(os.cpu_count() or 1, len(paths) // FILES_PER_JOB))
     status = EXIT_OK
-    for code, report in check_all(paths, args.jobs or auto_jobs(len(paths))):
-        if report:
-            write(sys.stdout if code == EXIT_FAILED else sys.stderr, report + "\n")
+    for code, line in batch.run(check_files, paths, jobs, nothing):
+        if line:
+            out(sys.stdout if code == EXIT_FAILED else sys.stderr, line + "\n")
         status = max(status, code)
     return status
 
 
+def check_files(paths: List[str]) -> List[Tuple[int, str]]:
+    """(exit status, the line to report) for each file."""
+    return [check_file(path) for path in paths]
+
+
+def check_file(path: str) -> Tuple[int, str]:
+    try:
+        read(path)
+    except Failure as e:
+        return e.status, str(e)
+    return EXIT_OK, ""
+
+
+def nothing() -> None:
+    """What a process does before it checks files."""
+
+
 def cmd_get(args: argparse.Namespace) -> int:
-    label, _, doc = load(args.file)
-    pair = find_pair(label, doc, args.segments)
-    if pair.kind == "block":
-        text = outdented(pair)
-    elif pair.kind == "list":
-        text = json.dumps(value_to_json(pair.value), ensure_ascii=False)
-    else:
-        text = cast(str, pair.value)
-    write(sys.stdout, text + "\n")
-    return EXIT_OK
+    paths = list(quarel_files(args.paths))
+
+    def show(name: str, doc: Document) -> int:
+        matches = args.selector.select(doc)
+        for node in matches:
+            out(sys.stdout, prefixed(name, printed_value(node), len(paths) > 1))
+        return len(matches)
+
+    return for_each_file(paths, args.selector, show)
 
 
-def outdented(pair: Pair) -> str:
-    """The pair's source with its indentation removed, as if it stood at the top level."""
-    text = pair.to_string()
-    leading = pair.to_string(include_leading=True)[: -len(text)]
-    indent = leading.rpartition("\n")[2] if "\n" in leading else ""
-    return text.replace("\n" + indent, "\n") if indent else text
+def printed_value(node: Node) -> str:
+    """The document as it is; a pair's text as it is, a list as JSON, a block as its source
+    at the left margin; each on lines of its own."""
+    if isinstance(node, Document):
+        return node.to_string()
+    if node.kind == "block":
+        return node.to_string(dedent=True) + "\n"
+    if node.kind == "list":
+        return json.dumps(value_to_data(node.value), ensure_ascii=False) + "\n"
+    return cast(str, node.value) + "\n"
 
 
 def cmd_json(args: argparse.Namespace) -> int:
-    label, _, doc = load(args.file)
-    tree: Any
-    if args.segments:
-        tree = pair_to_json(find_pair(label, doc, args.segments))
-    else:
-        tree = [pair_to_json(pair) for pair in doc]
-    write(sys.stdout, json.dumps(tree, ensure_ascii=False, indent=2) + "\n")
-    return EXIT_OK
+    found = {}
+
+    def collect(name: str, doc: Document) -> int:
+        found[name] = (
+            to_data(doc) if args.select is None else [to_data(n) for n in args.select.select(doc)]
+        )
+        return 1 if args.select is None else len(found[name])
+
+    paths = list(quarel_files(args.paths))
+    status = for_each_file(paths, args.select, collect)
+    tree = found if len(paths) > 1 else next(iter(found.values()), [])
+    if found:
+        out(sys.stdout, json.dumps(tree, ensure_ascii=False, indent=2) + "\n")
+    return status
+
+
+def cmd_comment(args: argparse.Namespace) -> int:
+    chosen = pair_selector(args)
+    if args.lines is None and not args.clear:
+        if args.in_place or args.diff:
+            raise Failure(
+                "quarel comment: error: --in-place and --diff need --set or --clear", EXIT_USAGE
+            )
+        paths = list(quarel_files(args.paths))
+
+        def show(name: str, doc: Document) -> int:
+            pairs = pairs_of(chosen, doc)
+            for pair in pairs:
+                out(
+                    sys.stdout,
+                    "".join(prefixed(name, line + "\n", len(paths) > 1) for line in pair.comments),
+                )
+            return len(pairs)
+
+        return for_each_file(paths, args.selector, show)
+
+    def replace(name: str, doc: Document) -> int:
+        pairs = pairs_of(chosen, doc)
+        for pair in pairs:
+            pair.comments = args.lines or []
+        return len(pairs)
+
+    return edit_files(args, replace)
+
+
+# Editing commands
 
 
 def cmd_set(args: argparse.Namespace) -> int:
-    *path, (key, name) = args.segments
-    kind = cast("Optional[_ValueKind]", args.kind)
+    last = pair_selector(args).segments[-1]
+    plain_key = last.literal and last.literal[1] is None
 
-    def edit(label: str, doc: Document) -> None:
-        container = find_container(label, doc, path)
-        pair = container.find(key, name)
-        if pair is None and name is not None:
-            raise not_found(label, (key, name), path)
-        if pair is not None and pair.kind == "block" and kind is None:
-            raise Failure(f"{label}: error: `{key}` is a block; give --kind to replace it", EXIT_USAGE)
-        as_list = kind == "list" or (kind is None and pair is not None and pair.kind == "list")
-        value = list_value(label, args.value) if as_list else args.value
+    def assign(name: str, doc: Document) -> int:
+        count = 0
+        for container in containers(name, args.selector.parent, doc):
+            pairs = last.children(container)
+            if not pairs and plain_key:
+                container.add(last.key.text, new_value(name, None), kind=args.kind)
+                count += 1
+            for pair in pairs:
+                if pair.kind == "block" and args.kind is None:
+                    raise Failure(
+                        f"{name}: error: `{pair.key}` is a block; give --kind to replace it",
+                        EXIT_USAGE,
+                    )
+                pair.set_value(new_value(name, pair), args.kind)
+            count += len(pairs)
+        return count
+
+    def new_value(name: str, pair: Optional[Pair]) -> _NewValue:
+        as_list = args.kind == "list" or (
+            args.kind is None and pair is not None and pair.kind == "list"
+        )
+        text: str = args.value
+        if not as_list:
+            return text
         try:
-            if pair is None:
-                container.add(key, value, kind=kind)
-            elif kind is None:
-                pair.value = value
-            else:
-                pair.set_value(value, kind)
-        except (TypeError, ValueError) as e:  # a value the pair cannot hold
-            raise Failure(f"{label}: error: {e}", EXIT_USAGE) from None
+            return list_from_data(json.loads(text))
+        except ValueError:
+            raise Failure(
+                f'{name}: error: a list value is a JSON array, such as ["a", "b"]', EXIT_USAGE
+            ) from None
 
-    return edit_file(args, edit)
+    return edit_files(args, assign)
 
 
 def cmd_add(args: argparse.Namespace) -> int:
-    def edit(label: str, doc: Document) -> None:
-        container = find_container(label, doc, args.segments)
-        try:
-            container.add_source(args.source, args.index)
-        except QuarelSyntaxError as e:
-            # Lines and columns count within the snippet.
-            raise Failure(syntax_report("<source>", e), EXIT_FAILED) from None
-        except IndexError:
-            raise Failure(f"{label}: error: --index {args.index} is out of range", EXIT_USAGE) from None
+    try:
+        loads(args.source)
+    except Exception as e:  # the snippet's own lines and columns
+        raise described("<source>", e) from None
 
-    return edit_file(args, edit)
+    def insert(name: str, doc: Document) -> int:
+        blocks = containers(name, args.selector, doc)
+        for block in blocks:
+            try:
+                block.add_source(args.source, args.index)
+            except IndexError:
+                raise Failure(
+                    f"{name}: error: --index {args.index} is out of range", EXIT_USAGE
+                ) from None
+        return len(blocks)
+
+    return edit_files(args, insert)
 
 
 def cmd_rm(args: argparse.Namespace) -> int:
-    def edit(label: str, doc: Document) -> None:
-        find_pair(label, doc, args.segments).detach()
+    chosen = pair_selector(args)
 
-    return edit_file(args, edit)
+    def remove(name: str, doc: Document) -> int:
+        pairs = pairs_of(chosen, doc)
+        for pair in pairs:
+            pair.detach()
+        return len(pairs)
+
+    return edit_files(args, remove)
 
 
-# Checking many files
+def cmd_rename(args: argparse.Namespace) -> int:
+    chosen = pair_selector(args)
+    key, new = args.new
+
+    def rename(name: str, doc: Document) -> int:
+        pairs = pairs_of(chosen, doc)
+        for pair in pairs:
+            pair.key = key
+            if new is not None:
+                pair.name = new
+        return len(pairs)
+
+    return edit_files(args, rename)
 
 
-def quarel_files(paths: List[str]) -> Iterator[str]:
-    """The paths given, with directories replaced by the *.quarel files below them."""
+def containers(name: str, chosen: Selector, doc: Document) -> List[Node]:
+    """The matches that are blocks (or the document). Wildcards may match other pairs too,
+    which are passed over; a failure when no match is a block."""
+    nodes = chosen.select(doc)
+    blocks = [node for node in nodes if is_container(node)]
+    if nodes and not blocks:
+        pair = cast(Pair, nodes[0])
+        raise Failure(f"{name}: error: `{pair.key}` is a {pair.kind}, not a block", EXIT_FAILED)
+    return blocks
+
+
+def pair_selector(args: argparse.Namespace) -> Selector:
+    """The selector of a command that acts on pairs."""
+    if not args.selector.segments:
+        raise Failure(
+            f"quarel {args.command}: error: `/` names the document, not a pair", EXIT_USAGE
+        )
+    return cast(Selector, args.selector)
+
+
+def pairs_of(chosen: Selector, doc: Document) -> List[Pair]:
+    return cast(List[Pair], chosen.select(doc))
+
+
+# Running commands over files
+
+
+def quarel_files(paths: Iterable[str]) -> Iterator[str]:
+    """The paths given, with folders replaced by the *.quarel files below them."""
     for path in paths:
         if not os.path.isdir(path):
             yield path
@@ -285,122 +485,134 @@ def quarel_files(paths: List[str]) -> Iterator[str]:
                     yield os.path.join(folder, name)
 
 
-def auto_jobs(files: int) -> int:
-    return max(1, min(os.cpu_count() or 1, files // FILES_PER_JOB))
-
-
-def check_all(paths: List[str], jobs: int) -> Iterable[Tuple[int, str]]:
-    """(exit status, report line) per file, in the order of the paths."""
-    if jobs <= 1:
-        return map(check_file, paths)
-    with multiprocessing.Pool(jobs) as pool:
-        return pool.map(check_file, paths, chunksize=max(1, len(paths) // (jobs * 8)))
-
-
-def check_file(path: str) -> Tuple[int, str]:
-    try:
-        parse_quarel(read_source(path))
-    except Failure as e:
-        return e.status, str(e)
-    except QuarelSyntaxError as e:
-        return EXIT_FAILED, syntax_report(path, e)
-    return EXIT_OK, ""
-
-
-# Reading, finding and writing
-
-
-def read_source(path: str) -> str:
-    """The file's text, carriage returns and all."""
-    try:
-        if path == STDIN:
-            data = sys.stdin.buffer.read()
-        else:
-            with open(path, "rb", buffering=0) as f:  # unbuffered: faster on many small files
-                data = f.readall()
-    except OSError as e:
-        raise Failure(f"{display(path)}: error: {e.strerror or e}", EXIT_USAGE) from None
-    try:
-        return data.decode("utf-8")
-    except UnicodeDecodeError as e:
-        raise Failure(f"{display(path)}: error: not valid UTF-8 (byte {e.start})", EXIT_USAGE) from None
-
-
-def load(path: str) -> Tuple[str, str, Document]:
-    """The name to report the file by, its text and its document."""
-    label = display(path)
-    source = read_source(path)
-    try:
-        return label, source, parse_quarel(source)
-    except QuarelSyntaxError as e:
-        raise Failure(syntax_report(label, e), EXIT_FAILED) from None
-
-
-def display(path: str) -> str:
-    return "<stdin>" if path == STDIN else path
-
-
-def syntax_report(label: str, error: QuarelSyntaxError) -> str:
-    """`label:line:column: message`, the message without its ' at line L, column C' ending."""
-    text = str(error)
-    suffix = f" at line {error.line}, column {error.column}"
-    message = text[: -len(suffix)] if text.endswith(suffix) else text
-    return f"{label}:{error.line}:{error.column}: {message}"
-
-
-def find_pair(label: str, doc: Document, path: List[Segment]) -> Pair:
-    """The pair the path names, each segment a child of the one before."""
-    container: Container = doc
-    for depth, (key, name) in enumerate(path):
+def for_each_file(paths: Sequence[str], chosen: Optional[Selector], act: Edit) -> int:
+    """Runs `act` on each file's document; a file that fails is reported and the others go
+    on. Status 1 when the selector matched nothing at all."""
+    status, matched = EXIT_OK, 0
+    for path in paths:
         try:
-            pair = container.find(key, name)
-        except TypeError as e:  # the pair before is not a block
-            raise Failure(f"{label}: error: {e}", EXIT_FAILED) from None
-        if pair is None:
-            raise not_found(label, (key, name), path[:depth])
-        container = pair
-    return cast(Pair, container)
+            matched += act(label(path), read(path)[1])
+        except Failure as e:
+            status = report(e, status)
+    return nothing_matched(paths, chosen, matched, status)
 
 
-def find_container(label: str, doc: Document, path: List[Segment]) -> Container:
-    """The document for an empty path, else the block the path names."""
-    if not path:
-        return doc
-    pair = find_pair(label, doc, path)
-    if pair.kind != "block":
-        raise Failure(f"{label}: error: `{pair.key}` is a {pair.kind}, not a block", EXIT_FAILED)
-    return pair
+def nothing_matched(
+    paths: Sequence[str], chosen: Optional[Selector], matched: int, status: int
+) -> int:
+    """The status, or 1 after saying so when the selector matched nothing in files that
+    could all be read."""
+    if matched or chosen is None or status != EXIT_OK:
+        return status
+    if not paths:
+        say("quarel: no *.quarel files in the folders given")
+    else:
+        where = label(paths[0]) if len(paths) == 1 else f"{len(paths)} files"
+        say(f"quarel: `{chosen}` matches nothing in {where}")
+    return EXIT_FAILED
 
 
-def not_found(label: str, missing: Segment, parents: List[Segment]) -> Failure:
-    where = f"`{show(parents[-1])}`" if parents else "the document"
-    return Failure(f"{label}: error: no `{show(missing)}` in {where}", EXIT_FAILED)
+def edit_files(args: argparse.Namespace, edit: Edit) -> int:
+    """Edits each file, then prints, diffs or writes back the result. With --in-place a file
+    that cannot be written is refused before it is read, and each file is locked from before
+    it is read until it is written; the writes overlap. A file whose edit fails stays as it
+    was."""
+    paths = list(quarel_files(args.paths))
+    status, matched, writing = EXIT_OK, 0, []
+    with interrupts.sigterm_unwinds(), WriteQueue() as writes:
+        for path in paths:
+            name, lock = label(path), FileLock(path)
+            try:
+                if args.in_place:
+                    check_writable(path)
+                    lock.acquire()
+                before, doc = read(path)
+                try:
+                    matched += edit(name, doc)
+                except (TypeError, ValueError) as e:  # a value the pair cannot hold, a bad key
+                    raise Failure(f"{name}: error: {e}", EXIT_USAGE) from None
+                after = doc.to_bytes()
+            except (Failure, OSError) as e:
+                lock.release()
+                status = report(described(path, e), status)
+                continue
+            if args.diff:
+                out(sys.stdout, unified_diff(before.decode(), after.decode(), name))
+            elif not args.in_place:
+                out(sys.stdout, f"==> {name} <==\n" if len(paths) > 1 else "", raw=after)
+            if args.in_place and after != before:
+                writing.append((path, writes.write(path, after, lock.release)))
+            else:
+                lock.release()
+    for path, write in writing:
+        error = write.exception()
+        if error is not None:
+            status = report(described(path, cast(Exception, error)), status)
+    return nothing_matched(paths, args.selector, matched, status)
 
 
-def show(segment: Segment) -> str:
-    key, name = segment
-    return key if name is None else f"{key}:{name}"
+def report(failure: Failure, status: int) -> int:
+    """Says what failed; the exit status with it."""
+    say(str(failure))
+    return max(status, failure.status)
 
 
-def edit_file(args: argparse.Namespace, edit: Callable[[str, Document], None]) -> int:
-    """Loads the file, applies the edit and prints, diffs or writes back the result."""
-    if args.in_place and args.file == STDIN:
-        raise Failure("<stdin>: error: --in-place needs a file", EXIT_USAGE)
-    label, source, doc = load(args.file)
-    edit(label, doc)
-    text = doc.to_string()
-    if args.diff:
-        write(sys.stdout, unified_diff(source, text, label))
-    if args.in_place:
-        if text != source:
-            write_atomically(args.file, text)
-    elif not args.diff:
-        write(sys.stdout, text)
-    return EXIT_OK
+def cmd_apply(args: argparse.Namespace) -> int:
+    codemod.load_script(args.script)  # fails early, before any worker starts
+    paths = list(quarel_files(args.paths))
+    keep = args.in_place and args.all_or_nothing
+    options = codemod.Options(write=args.in_place and not keep, keep=keep, diff=args.diff)
+    outcomes = batch.run(
+        codemod.apply_all,
+        paths,
+        args.jobs or os.cpu_count() or 1,
+        codemod.start,
+        (args.script, options),
+    )
+    counts = {codemod.CHANGED: 0, codemod.UNCHANGED: 0, codemod.FAILED: 0}
+    status, kept = EXIT_OK, []
+    for outcome in progress(outcomes, len(paths)):
+        counts[outcome.state] += 1
+        if outcome.state == codemod.FAILED:
+            status = report(Failure(outcome.message, outcome.status), status)
+        elif outcome.state == codemod.CHANGED:
+            if keep:
+                kept.append(outcome)
+            if args.diff:
+                out(sys.stdout, unified_diff(outcome.before, outcome.after, outcome.path))
+            else:
+                out(sys.stdout, outcome.path + "\n")
+    if keep and not counts[codemod.FAILED]:
+        for outcome in codemod.write_kept(kept):
+            status = report(Failure(outcome.message, outcome.status), status)
+    written = args.in_place and not (keep and counts[codemod.FAILED])
+    changed_word = "changed" if written else "would change"
+    changed, unchanged, failed = counts.values()
+    say(f"{changed} {changed_word}, {unchanged} unchanged, {failed} failed")
+    if args.check and counts[codemod.CHANGED]:
+        status = max(status, EXIT_FAILED)
+    return status
 
 
-def unified_diff(before: str, after: str, label: str) -> str:
-    lines = difflib.unified_diff(split_lines(before), split_lines(after), f"a/{label}", f"b/{label}")
+def progress(items: Iterable[T], total: int) -> Iterable[T]:
+    """A progress bar on standard error when it is a terminal."""
+    if not sys.stderr.isatty():
+        return items
+    from tqdm import tqdm  # type: ignore[import-untyped]
+
+    return cast(Iterable[T], tqdm(items, total=total, unit="file", leave=False))
+
+
+# Output
+
+
+def prefixed(name: str, text: str, many: bool) -> str:
+    """With many files, every line starts with the file's name."""
+    return "".join(f"{name}: {line}" for line in text.splitlines(keepends=True)) if many else text
+
+
+def unified_diff(before: str, after: str, name: str) -> str:
+    lines = difflib.unified_diff(split_lines(before), split_lines(after), f"a/{name}", f"b/{name}")
     marker = "\n\\ No newline at end of file\n"
     return "".join(line if line.endswith("\n") else line + marker for line in lines)
 
@@ -410,88 +622,23 @@ def split_lines(text: str) -> List[str]:
     return re.findall(r"[^\n]*\n|[^\n]+\Z", text)
 
 
-def write_atomically(path: str, text: str) -> None:
-    """Replaces the file in one step, so an interrupted run leaves the old file or the new one."""
-    target = os.path.realpath(path)
-    folder = os.path.dirname(target)
+def out(stream: IO[str], text: str, raw: bytes = b"") -> None:
+    """Writes UTF-8 bytes, whatever the locale, never translating line breaks. A closed or
+    full output ends the command."""
     try:
-        mode = stat.S_IMODE(os.stat(target).st_mode)
-        fd, temporary = tempfile.mkstemp(prefix=f".{os.path.basename(target)}.", dir=folder)
-        try:
-            with os.fdopen(fd, "wb") as f:
-                f.write(text.encode("utf-8"))
-                f.flush()
-                os.fsync(f.fileno())
-            os.chmod(temporary, mode)
-            os.replace(temporary, target)
-        except BaseException:
-            with contextlib.suppress(OSError):
-                os.unlink(temporary)
-            raise
-        sync_folder(folder)
+        stream.flush()
+        stream.buffer.write(text.encode("utf-8", "surrogateescape") + raw)  # type: ignore[attr-defined]
+        stream.buffer.flush()  # type: ignore[attr-defined]
+    except BrokenPipeError:
+        # The reader went away (`quarel json f | head`): nothing more can be shown, and
+        # Python must not fail again flushing the stream at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), stream.fileno())
+        raise OutputError("quarel: error: the output was closed") from None
     except OSError as e:
-        raise Failure(f"{path}: error: cannot write: {e.strerror or e}", EXIT_USAGE) from None
+        raise OutputError(f"quarel: error: cannot write the output: {e.strerror or e}") from None
 
 
-def sync_folder(folder: str) -> None:
-    """Makes the rename itself durable (where folders can be opened)."""
-    if not hasattr(os, "O_DIRECTORY"):
-        return
-    fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY)
-    try:
-        os.fsync(fd)
-    finally:
-        os.close(fd)
-
-
-def write(stream: Any, text: str) -> None:
-    """Writes UTF-8 bytes, whatever the locale, and never translates line breaks."""
-    stream.flush()
-    stream.buffer.write(text.encode("utf-8", "surrogateescape"))
-    stream.buffer.flush()
-
-
-# JSON
-
-
-def pair_to_json(pair: Pair) -> dict[str, Any]:
-    block = pair.kind == "block"
-    return {
-        "key": pair.key,
-        "name": pair.name,
-        "kind": pair.kind,
-        "value": value_to_json(pair.value),
-        "children": [pair_to_json(child) for child in pair.children] if block else [],
-    }
-
-
-def value_to_json(value: Any) -> Any:
-    """Lists stay lists, and a (key, value) pair in a list becomes {key: value}."""
-    if isinstance(value, tuple):
-        key, item = value
-        return {key: value_to_json(item)}
-    if isinstance(value, list):
-        return [value_to_json(item) for item in value]
-    return value
-
-
-def value_from_json(value: Any) -> Any:
-    if isinstance(value, dict) and len(value) == 1:
-        ((key, item),) = value.items()
-        return key, value_from_json(item)
-    if isinstance(value, list):
-        return [value_from_json(item) for item in value]
-    return value
-
-
-def list_value(label: str, text: str) -> _NewValue:
-    """A list VALUE: a JSON array, or an object for a list of pairs."""
-    try:
-        value = json.loads(text)
-    except ValueError:
-        value = None
-    if isinstance(value, list):
-        return cast("_NewValue", value_from_json(value))
-    if isinstance(value, dict):
-        return cast("_NewValue", {key: value_from_json(item) for key, item in value.items()})
-    raise Failure(f'{label}: error: a list value is a JSON array, such as ["a", "b"]', EXIT_USAGE)
+def say(line: str) -> None:
+    """A line on standard error."""
+    with contextlib.suppress(OutputError):
+        out(sys.stderr, line + "\n")

@@ -116,6 +116,7 @@ template <class Sink> bool emit_pair(const PairRef& pair, Sink& out, bool includ
 }
 
 template <class Sink> bool emit_body(const Body& body, Sink& out) {
+    if (body.byte_order_mark) out.put(utf8_bom);
     for (const PairRef& p : body.pairs)
         if (!emit_pair(p, out, true)) return false;
     out.put(body.trailing);
@@ -144,6 +145,15 @@ bool print_pair(const PairRef& pair, std::string& out, bool include_leading) {
 
 bool print_value(const Value& value, std::string& out) {
     return print_sized(out, [&](auto& sink) { return emit_value(value, sink); });
+}
+
+bool print_body_into(const Body& body, const std::function<char*(std::size_t)>& buffer) {
+    Counter counter;
+    if (!emit_body(body, counter)) return false;
+    char* at = buffer(counter.size);
+    if (!at) return false;
+    Writer writer{at};
+    return emit_body(body, writer);
 }
 
 void print_list_value(const ListValue& value, std::string& out) {

@@ -8,11 +8,16 @@
 
 #include "cst/tree.hpp"
 
+#include <cstddef>
+#include <functional>
 #include <string>
 
 namespace quarel {
 
 bool print_body(const Body& body, std::string& out);
+// Prints into memory of exactly the printed size, which `buffer` hands out
+// (or returns null, and the printing stops, when it cannot).
+bool print_body_into(const Body& body, const std::function<char*(std::size_t)>& buffer);
 bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
 bool print_value(const Value& value, std::string& out);
 void print_list_value(const ListValue& value, std::string& out);

@@ -52,6 +52,10 @@ template <class T> class Boxed {
 struct Pair;
 using PairRef = Shared<Pair>;
 
+// U+FEFF in UTF-8: at the very start of a file it marks the encoding and is
+// not part of the text.
+inline constexpr std::string_view utf8_bom = "\xEF\xBB\xBF";
+
 // A body is never copied: its pairs are shared handles, and a copy would
 // either share them with the original or have to take their locks.
 struct Body {
@@ -63,6 +67,9 @@ struct Body {
 
     std::vector<PairRef> pairs;
     Text trailing;
+    // Set on the root body of a file that starts with `utf8_bom`, which
+    // prints before everything else.
+    bool byte_order_mark = false;
 };
 
 struct Literal {

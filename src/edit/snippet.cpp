@@ -177,4 +177,18 @@ std::string fit_snippet(std::string_view source, std::string_view indentation, c
     return out;
 }
 
+std::string outdent(std::string_view text, std::string_view indentation) {
+    const std::vector<Region> found = regions(text);
+    std::string out;
+    out.reserve(text.size());
+    for (const Line& line : lines_of(text, found)) {
+        std::string_view rest = line.text;
+        bool moves = line.start > 0 && !(line.starts_in && line.starts_in->quoted);
+        if (moves && rest.starts_with(indentation)) rest.remove_prefix(indentation.size());
+        out += rest;
+        out += line.brk;
+    }
+    return out;
+}
+
 } // namespace quarel

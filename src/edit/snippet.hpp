@@ -19,4 +19,9 @@ namespace quarel {
 // their indentation relative to the line of its key.
 std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style);
 
+// The reverse, for printing a nested pair on its own: `indentation` removed
+// from the start of every line after the first, except lines that begin
+// inside a quoted string.
+std::string outdent(std::string_view text, std::string_view indentation);
+
 } // namespace quarel

@@ -22,9 +22,14 @@ class Parser {
         : begin_(source.data()), end_(source.data() + source.size()), arena_(source.size()),
           depth_(depth) {}
 
-    std::variant<Body, ParseError> document() {
+    // A file may start with a byte-order mark; in a snippet it is text.
+    std::variant<Body, ParseError> document(bool file) {
         Body root;
         const char* p = begin_;
+        root.byte_order_mark =
+            file &&
+            std::string_view(begin_, static_cast<std::size_t>(end_ - begin_)).starts_with(utf8_bom);
+        if (root.byte_order_mark) p += utf8_bom.size();
         if (!body(p, root)) return error();
         if (p != end_) {
             fail(p, "expected a `key:` pair");
@@ -235,7 +240,11 @@ class Parser {
 } // namespace
 
 std::variant<Body, ParseError> parse(std::string_view source, int depth) {
-    return Parser(source, depth).document();
+    return Parser(source, depth).document(false);
+}
+
+std::variant<Body, ParseError> parse_file(std::string_view source) {
+    return Parser(source, 0).document(true);
 }
 
 } // namespace quarel

@@ -24,5 +24,8 @@ inline constexpr int max_depth = 256;
 // `depth` is how many levels the text will stand below the top of its
 // document (a snippet placed in a block); the limit counts from there.
 std::variant<Body, ParseError> parse(std::string_view source, int depth = 0);
+// The whole text of a file: like `parse`, but a byte-order mark at its very
+// start is set apart from the first key (positions still count its bytes).
+std::variant<Body, ParseError> parse_file(std::string_view source);
 
 } // namespace quarel

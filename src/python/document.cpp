@@ -1,5 +1,6 @@
 // The Document class: parsing entry points and whole-document printing.
 #include "cst/printer.hpp"
+#include "parser/utf8.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/entry.hpp"
@@ -16,12 +17,32 @@ namespace {
 
 PyTypeObject* type_ = nullptr;
 
-PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs) {
+// Bytes are parsed where they lie, once they prove to be UTF-8; for bytes
+// that are not, Python's own decoder raises the UnicodeDecodeError, with its
+// position and reason.
+std::optional<Encoded> bytes_source(PyObject* source) {
+    const bool is_bytes = PyBytes_Check(source);
+    const char* data = is_bytes ? PyBytes_AsString(source) : PyByteArray_AsString(source);
+    const Py_ssize_t size = is_bytes ? PyBytes_Size(source) : PyByteArray_Size(source);
+    if (!data || size < 0) return std::nullopt;
+    std::string_view text(data, static_cast<std::size_t>(size));
+    if (!valid_utf8(text) && !Ref(PyUnicode_DecodeUTF8(data, size, "strict"))) return std::nullopt;
+    Py_INCREF(source);
+    return Encoded{Ref(source), text};
+}
+
+PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs, bool bytes_too) {
     PyObject* arg[1];
     if (!parse_args({function, {"source"}, 1, 1}, args, kwargs, arg)) return nullptr;
-    auto source = encoded_arg(function, "source", arg[0]);
+    const bool encoded = bytes_too && (PyBytes_Check(arg[0]) || PyByteArray_Check(arg[0]));
+    if (bytes_too && !encoded && !PyUnicode_Check(arg[0])) {
+        PyErr_Format(PyExc_TypeError, "%s() argument 'source' must be str or bytes, not %s",
+                     function, type_name(arg[0]).c_str());
+        return nullptr;
+    }
+    auto source = encoded ? bytes_source(arg[0]) : encoded_arg(function, "source", arg[0]);
     if (!source) return nullptr;
-    auto result = parse(source->text);
+    auto result = parse_file(source->text);
     if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
     return make_document(DocHandle::make(std::move(std::get<Body>(result)))).release();
 }
@@ -38,6 +59,35 @@ PyObject* document_to_string(PyObject* self) {
     return to_str(out).release();
 }
 
+// Counted first, then written straight into a bytes object of that size.
+// Making the bytes object runs no Python code, so it may happen under the
+// document lock.
+PyObject* document_to_bytes(PyObject* self) {
+    const DocHandle& root = as_document(self)->root;
+    Ref bytes;
+    bool printed;
+    {
+        ReadGuard guard(root.lock());
+        printed = guard && print_body_into(*root, [&](std::size_t size) -> char* {
+                      bytes =
+                          Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+                      return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+                  });
+    }
+    if (printed) return bytes.release();
+    return bytes || !PyErr_Occurred() ? raise_error(ErrorCode::document_busy) : nullptr;
+}
+
+// Writing files is the package's business (tallix_cst.files); the method is
+// here so that every Document has it.
+PyObject* document_dump(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[1];
+    if (!parse_args({"dump", {"target"}, 1, 1}, args, kwargs, arg)) return nullptr;
+    Ref files(PyImport_ImportModule("tallix_cst.files"));
+    if (!files) return nullptr;
+    return PyObject_CallMethod(files.get(), "dump", "OO", self, arg[0]);
+}
+
 PyObject* document_repr(PyObject* self) {
     const DocHandle& root = as_document(self)->root;
     std::optional<std::size_t> size;
@@ -50,13 +100,13 @@ PyObject* document_repr(PyObject* self) {
 }
 
 PyObject* document_parse(PyObject*, PyObject* args, PyObject* kwargs) {
-    return parse_with("parse", args, kwargs);
+    return parse_with("parse", args, kwargs, true);
 }
 
 } // namespace
 
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs) {
-    return parse_with("parse_quarel", args, kwargs);
+    return parse_with("parse_quarel", args, kwargs, false);
 }
 
 PyObject* create_document_type() {
@@ -66,6 +116,10 @@ PyObject* create_document_type() {
             "parse", "parse(source)\n--\n\nParses Quarel source into a Document.", METH_STATIC),
         method_noargs<document_to_string>("to_string",
                                           "to_string($self)\n--\n\nThe document as Quarel source."),
+        method_noargs<document_to_bytes>(
+            "to_bytes", "to_bytes($self)\n--\n\nThe document as Quarel source encoded in UTF-8."),
+        method<document_dump>("dump", "dump($self, target)\n--\n\nWrites the document to a path "
+                                      "or a binary file object; see tallix_cst.dump."),
         {nullptr, nullptr, 0, nullptr},
     };
     const PyType_Slot slots[] = {

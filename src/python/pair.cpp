@@ -6,6 +6,7 @@
 #include "edit/layout.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
+#include "edit/snippet.hpp"
 #include "python/assign.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
@@ -217,24 +218,34 @@ PyObject* detach(PyObject* self) {
     return PyBool_FromLong(std::get<bool>(detached));
 }
 
-PyObject* print(PyObject* self, bool include_leading) {
+PyObject* print(PyObject* self, bool include_leading, bool dedent) {
+    std::string indentation;
+    if (dedent) {
+        ReadGuard guard(handle(self).lock());
+        if (!guard) return raise_error(ErrorCode::pair_busy);
+        indentation = line_indent(handle(self)->leading);
+    }
     std::string out;
     if (!print_pair(handle(self), out, include_leading)) return raise_error(ErrorCode::pair_busy);
-    return to_str(out).release();
+    return to_str(dedent ? outdent(out, indentation) : out).release();
 }
 
 PyObject* to_string(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* arg[1];
-    if (!parse_args({"to_string", {"include_leading"}, 1, 0}, args, kwargs, arg)) return nullptr;
-    if (arg[0] && !PyBool_Check(arg[0])) {
-        PyErr_SetString(PyExc_TypeError, "to_string() argument 'include_leading' must be bool");
+    PyObject* arg[2];
+    if (!parse_args({"to_string", {"include_leading", "dedent"}, 1, 0}, args, kwargs, arg))
         return nullptr;
+    const char* names[] = {"include_leading", "dedent"};
+    for (int i = 0; i < 2; ++i) {
+        if (arg[i] && !PyBool_Check(arg[i])) {
+            PyErr_Format(PyExc_TypeError, "to_string() argument '%s' must be bool", names[i]);
+            return nullptr;
+        }
     }
-    return print(self, arg[0] == Py_True);
+    return print(self, arg[0] == Py_True, arg[1] == Py_True);
 }
 
 PyObject* str(PyObject* self) {
-    return print(self, false);
+    return print(self, false, false);
 }
 
 // The first 60 characters of the text, with "..." when it is longer.
@@ -304,9 +315,11 @@ PyObject* create_pair_type() {
         method_noargs<detach>("detach", "detach($self)\n--\n\nRemoves this pair from its parent, "
                                         "returning whether it was still attached."),
         method<to_string>("to_string",
-                          "to_string($self, include_leading=False)\n--\n\nThe pair as Quarel "
-                          "source, without the whitespace and comments before it unless\n"
-                          "include_leading is set."),
+                          "to_string($self, include_leading=False, *, dedent=False)\n--\n\nThe "
+                          "pair as Quarel source, without the whitespace and comments before it "
+                          "unless\ninclude_leading is set. With dedent set, the lines lose the "
+                          "indentation of the pair's\nown line, as if it stood at the top level "
+                          "(text inside strings stays as it is)."),
         {nullptr, nullptr, 0, nullptr},
     };
     const PyType_Slot slots[] = {

@@ -1,0 +1,73 @@
+"""How the command line reads a file and reports what goes wrong with one: a single line
+naming the file, and an exit status."""
+
+from __future__ import annotations
+
+import os
+import sys
+from typing import Tuple
+
+from tallix_cst._native import Document, QuarelSyntaxError
+from tallix_cst.files import existing_file, loads
+
+EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
+STDIN = "-"
+
+
+class Failure(Exception):
+    """Ends the work on one file, or a whole command: the line to print and the exit
+    status (1 for what is wrong in a file's content, 2 for usage and I/O errors)."""
+
+    def __init__(self, message: str, status: int) -> None:
+        super().__init__(message)
+        self.status = status
+
+
+def label(path: str) -> str:
+    return "<stdin>" if path == STDIN else path
+
+
+def read(path: str) -> Tuple[bytes, Document]:
+    """The file's bytes and its document."""
+    data = read_bytes(path)
+    try:
+        return data, loads(data)
+    except Exception as e:
+        raise described(path, e) from None
+
+
+def read_bytes(path: str) -> bytes:
+    try:
+        if path == STDIN:
+            return sys.stdin.buffer.read()
+        with open(path, "rb", buffering=0) as f:  # unbuffered: one read of the whole file
+            return f.readall()
+    except OSError as e:
+        raise described(path, e) from None
+
+
+def check_writable(path: str) -> None:
+    """Refuses, before anything is read, a file that an in-place edit may not replace."""
+    if path == STDIN:
+        raise Failure("<stdin>: error: --in-place needs a file", EXIT_USAGE)
+    try:
+        if existing_file(path) is None:
+            raise FileNotFoundError(2, os.strerror(2), path)
+    except OSError as e:
+        raise described(path, e) from None
+    if not os.access(path, os.W_OK):
+        raise Failure(f"{path}: error: permission denied: the file is not writable", EXIT_USAGE)
+
+
+def described(path: str, error: Exception) -> Failure:
+    """The failure to report for an exception met while working on the file."""
+    name = label(path)
+    if isinstance(error, Failure):
+        return error
+    if isinstance(error, QuarelSyntaxError):
+        return Failure(f"{name}:{error.line}:{error.column}: {error.message}", EXIT_FAILED)
+    if isinstance(error, UnicodeDecodeError):
+        return Failure(f"{name}: error: not valid UTF-8 (byte {error.start})", EXIT_USAGE)
+    if isinstance(error, OSError):
+        return Failure(f"{name}: error: {error.strerror or error}", EXIT_USAGE)
+    return Failure(f"{name}: error: {error}", EXIT_USAGE)

@@ -1,0 +1,229 @@
+"""Documents from and to files: bytes in and out, byte-order marks, and writes that lose
+nothing whatever the file is, whoever else edits it and whenever the writer is stopped."""
+
+import io
+import os
+import signal
+import socket
+import subprocess
+import sys
+from pathlib import Path
+
+import pytest
+from conftest import run_quarel, write
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from strategies import documents
+
+from tallix_cst import Document, QuarelSyntaxError, dump, load, loads
+
+BOM = "\ufeff"
+
+
+@pytest.mark.parametrize(
+    "source,keys",
+    [
+        (BOM + "view: v {}\n", ["view"]),
+        (BOM + "# header\r\nview: v {}", ["view"]),
+        (BOM, []),
+        (BOM + BOM + "k: 1", [BOM + "k"]),  # a second mark is text
+        ("a: 1\n" + BOM + "b: 2", ["a", BOM + "b"]),
+    ],
+)
+def test_byte_order_mark_prints_back_but_is_no_key(source, keys):
+    data = source.encode()
+    doc = loads(data)
+    assert [pair.key for pair in doc] == keys
+    assert doc.to_bytes() == data and doc.to_string() == source
+    doc.add("z", "1", index=0)
+    assert doc.to_bytes().startswith(data[: 3 * source.startswith(BOM)] + b"z: 1")
+    assert [pair.key for pair in loads(doc.to_bytes())] == ["z", *keys]
+
+
+def test_the_mark_counts_in_positions_and_is_set_apart_in_str_too():
+    with pytest.raises(QuarelSyntaxError) as info:
+        loads((BOM + "x").encode())
+    assert (info.value.line, info.value.column, info.value.offset) == (1, 5, 4)
+    assert info.value.message == "expected `:` after key"
+    # Text read without decoding the mark away (open().read()) is read the same way.
+    doc = loads(BOM + "# c\nk: 1")
+    assert [pair.key for pair in doc] == ["k"] and doc.to_string() == BOM + "# c\nk: 1"
+    # No edit makes a key that would read back as a mark.
+    with pytest.raises(ValueError, match="not a valid Quarel key"):
+        loads("k: 1").find("k").key = BOM + "k"
+
+
+@settings(max_examples=300, deadline=None)
+@given(
+    st.binary(max_size=12) | st.text(max_size=6).map(lambda t: t.encode("utf-8", "surrogatepass"))
+)
+def test_bytes_are_parsed_only_when_they_are_utf8(data):
+    try:
+        text = data.decode("utf-8")
+    except UnicodeDecodeError as expected:
+        with pytest.raises(UnicodeDecodeError) as info:
+            Document.parse(data)
+        assert (info.value.start, info.value.end, info.value.reason) == (
+            expected.start,
+            expected.end,
+            expected.reason,
+        )
+        return
+    try:
+        doc = Document.parse(data)
+    except QuarelSyntaxError as e:
+        with pytest.raises(QuarelSyntaxError, match=e.message):
+            loads(text)
+    else:
+        assert doc.to_bytes() == data
+
+
+@settings(max_examples=100, deadline=None)
+@given(documents())
+def test_bytes_round_trip(source):
+    data = source.encode()
+    assert loads(data).to_bytes() == data == loads(source).to_string().encode()
+    assert loads(bytearray(data)).to_bytes() == data
+
+
+def test_load_and_dump(tmp_path):
+    path = write(tmp_path / "a.quarel", "a: 1\r\n")
+    for source in (str(path), path, io.BytesIO(path.read_bytes())):
+        assert load(source).to_bytes() == b"a: 1\r\n"
+    out = io.BytesIO()
+    dump(load(path), out)
+    load(path).dump(tmp_path / "b.quarel")
+    assert out.getvalue() == (tmp_path / "b.quarel").read_bytes() == b"a: 1\r\n"
+    with pytest.raises(TypeError, match="binary"), open(path, encoding="utf-8") as text:
+        load(text)
+    with pytest.raises(TypeError, match="str or bytes"):
+        loads(1)  # type: ignore[arg-type]
+    path.write_bytes(b"a: \xff")
+    with pytest.raises(UnicodeDecodeError, match="a.quarel"):
+        load(path)
+
+
+def special_file(tmp_path, kind):
+    path = tmp_path / kind
+    if kind == "folder":
+        path.mkdir()
+    elif kind == "fifo":
+        os.mkfifo(path)
+    elif kind == "socket":
+        with socket.socket(socket.AF_UNIX) as s:
+            s.bind(str(path))
+    else:
+        path.symlink_to("/dev/null")
+    return path
+
+
+@pytest.mark.parametrize(
+    "kind,what",
+    [
+        ("folder", "a directory"),
+        ("fifo", "a FIFO"),
+        ("socket", "a socket"),
+        ("device", "a character device"),
+    ],
+)
+def test_special_files_are_refused(tmp_path, kind, what):
+    path = special_file(tmp_path, kind)
+    before = os.stat(path)
+    with pytest.raises(OSError, match=f"{what}, not a regular file"):
+        loads("a: 1").dump(path)
+    if kind != "folder":  # quarel reads a folder's *.quarel files
+        result = run_quarel("set", "a", "2", path, "-i")
+        assert (result.returncode, result.stdout) == (2, b"")
+        assert result.stderr.decode() == f"{path}: error: {what}, not a regular file\n"
+    after = os.stat(path)
+    assert (after.st_mode, after.st_ino) == (before.st_mode, before.st_ino)
+    assert sorted(p.name for p in tmp_path.iterdir()) == [kind]
+
+
+@pytest.mark.parametrize("link", ["symbolic", "hard"])
+def test_links_mode_and_owner_survive(tmp_path, link):
+    real = write(tmp_path / "real.quarel", "a: 1\n")
+    real.chmod(0o640)
+    if os.geteuid() == 0:
+        os.chown(real, 65534, 65534)
+    other = tmp_path / "other.quarel"
+    if link == "symbolic":
+        other.symlink_to(real.name)
+    else:
+        os.link(real, other)
+    loads("a: 2\n").dump(other)
+    assert real.read_text() == other.read_text() == "a: 2\n"
+    assert other.is_symlink() == (link == "symbolic")
+    status = real.stat()
+    assert (status.st_mode & 0o777, status.st_nlink) == (0o640, 2 if link == "hard" else 1)
+    if os.geteuid() == 0:
+        assert (status.st_uid, status.st_gid) == (65534, 65534)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["other.quarel", "real.quarel"]
+
+
+INTERRUPTED = """
+import os, signal, sys
+import tallix_cst
+def stop(fd):
+    {stop}
+os.fsync = stop
+tallix_cst.loads("a: 2\\n").dump(sys.argv[1])
+"""
+
+
+@pytest.mark.parametrize("links", [1, 2])
+@pytest.mark.parametrize(
+    "stop,returncode",
+    [
+        ("raise KeyboardInterrupt", -signal.SIGINT),
+        ("os.kill(os.getpid(), signal.SIGTERM)", -signal.SIGTERM),
+    ],
+    ids=["ctrl-c", "sigterm"],
+)
+def test_an_interrupted_write_leaves_the_old_file_and_no_temporary(
+    tmp_path, links, stop, returncode
+):
+    path = write(tmp_path / "f.quarel", "a: 1\n")
+    if links == 2:
+        os.link(path, tmp_path / "link.quarel")
+    script = INTERRUPTED.format(stop=stop)
+    result = subprocess.run(
+        [sys.executable, "-c", script, str(path)], capture_output=True, timeout=60
+    )
+    assert result.returncode == returncode, result.stderr
+    assert path.read_text() == "a: 1\n"
+    assert len(list(tmp_path.iterdir())) == links
+
+
+def test_concurrent_in_place_edits_keep_every_change(tmp_path):
+    path = write(tmp_path / "f.quarel", "a: 1\n")
+    runs = [
+        subprocess.Popen(
+            [sys.executable, "-m", "tallix_cst", "set", f"k{i}", str(i), str(path), "-i"]
+        )
+        for i in range(20)
+    ]
+    assert [run.wait(timeout=120) for run in runs] == [0] * 20
+    assert sorted(pair.key for pair in load(path)) == sorted(["a", *(f"k{i}" for i in range(20))])
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["f.quarel"]
+
+
+def test_a_file_the_user_may_not_write_is_refused(shared_folder):
+    path = write(shared_folder / "f.quarel", "a: 1\n")
+    path.chmod(0o444)
+    # As root, the command runs as nobody, once everything it needs is imported.
+    become = "os.setgid(65534); os.setuid(65534)" if os.geteuid() == 0 else ""
+    code = (
+        "import gettext, locale, os, sys; from tallix_cst import cli; "
+        f"{become}; sys.exit(cli.main(sys.argv[1:]))"
+    )
+    result = subprocess.run(
+        [sys.executable, "-c", code, "set", "a", "2", str(path), "-i"],
+        capture_output=True,
+        timeout=60,
+    )
+    assert (result.returncode, result.stderr) == (
+        2,
+        f"{path}: error: permission denied: the file is not writable\n".encode(),
+    )
+    assert path.read_text() == "a: 1\n" and sorted(shared_folder.iterdir()) == [path]
