@@ -8,13 +8,32 @@
 
 #include "cst/tree.hpp"
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 namespace quarel {
+
+// A place in printed text: the offset from 0, line and column from 1, all
+// in bytes.
+struct TextPosition {
+    std::size_t offset;
+    std::size_t line;
+    std::size_t column;
+};
+// Where a pair stands: from its key to just past its value.
+struct PairSpan {
+    const Pair* pair;
+    TextPosition start;
+    TextPosition end;
+};
 
 bool print_body(const Body& body, std::string& out);
 bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
 bool print_value(const Value& value, std::string& out);
 void print_list_value(const ListValue& value, std::string& out);
+// Where every pair under the body stands in its printed text, in print
+// order: a printing pass that writes nothing.
+bool locate_pairs(const Body& body, std::vector<PairSpan>& spans);
 
 } // namespace quarel
