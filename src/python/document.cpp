@@ -2,6 +2,7 @@
 #include "cst/printer.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
+#include "python/data.hpp"
 #include "python/entry.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
@@ -32,7 +33,7 @@ PyObject* document_to_string(PyObject* self) {
     bool printed;
     {
         ReadGuard guard(root.lock());
-        printed = guard && print_body(*root, out);
+        printed = guard && print_body(root->body, out);
     }
     if (!printed) return raise_error(ErrorCode::document_busy);
     return to_str(out).release();
@@ -43,7 +44,7 @@ PyObject* document_repr(PyObject* self) {
     std::optional<std::size_t> size;
     {
         ReadGuard guard(root.lock());
-        if (guard) size = root->pairs.size();
+        if (guard) size = root->body.pairs.size();
     }
     if (!size) return raise_error(ErrorCode::document_busy);
     return PyUnicode_FromFormat("<Document with %zu pairs>", *size);
@@ -53,10 +54,32 @@ PyObject* document_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     return parse_with("parse", args, kwargs);
 }
 
+PyObject* newline_get(PyObject* self) {
+    return to_str(document_style(self).newline).release();
+}
+
+PyObject* indent_get(PyObject* self) {
+    return to_str(document_style(self).step).release();
+}
+
+// Copies and pickles go through the text: parse_quarel(text) makes the
+// document again.
+PyObject* reduce(PyObject* self) {
+    Ref text(document_to_string(self));
+    Ref module(text ? PyImport_ImportModule("tallix_cst._native") : nullptr);
+    Ref parse(module ? PyObject_GetAttrString(module.get(), "parse_quarel") : nullptr);
+    if (!parse) return nullptr;
+    return Py_BuildValue("(O(O))", parse.get(), text.get());
+}
+
 } // namespace
 
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs) {
     return parse_with("parse_quarel", args, kwargs);
+}
+
+PyTypeObject* document_type() {
+    return type_;
 }
 
 PyObject* create_document_type() {
@@ -66,7 +89,19 @@ PyObject* create_document_type() {
             "parse", "parse(source)\n--\n\nParses Quarel source into a Document.", METH_STATIC),
         method_noargs<document_to_string>("to_string",
                                           "to_string($self)\n--\n\nThe document as Quarel source."),
+        method_noargs<document_to_data>(
+            "to_data", "to_data($self)\n--\n\nThe document as plain data: the list of its pairs' "
+                       "to_data()."),
+        method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
+                                            "as its text."),
         {nullptr, nullptr, 0, nullptr},
+    };
+    const PyGetSetDef getset[] = {
+        property<newline_get>("newline", "The line break that edits write: \"\\n\" or \"\\r\\n\", "
+                                         "as the document shows it."),
+        property<indent_get>("indent", "The indentation that edits add per level of nesting, as "
+                                       "the document shows it."),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     const PyType_Slot slots[] = {
         slot<dealloc<DocumentObject>>(Py_tp_dealloc),
@@ -77,7 +112,7 @@ PyObject* create_document_type() {
     type_ = reinterpret_cast<PyTypeObject*>(create_container_type(
         "tallix_cst.Document", sizeof(DocumentObject),
         "A parsed Quarel file. str() returns the source, including any edits.", slots, methods,
-        nullptr));
+        getset));
     return reinterpret_cast<PyObject*>(type_);
 }
 
