@@ -45,7 +45,9 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
         else if (!comment.empty())
             placement.trailing = Text(trailing);
     } else if (has_comment(trailing)) {
-        bool ends_line = trailing.ends_with('\n');
+        // Its last line may hold whitespace alone (a lone CR), which the
+        // new pair's line can start with.
+        bool ends_line = !has_comment(trailing.substr(trailing.rfind('\n') + 1));
         placement.spacing = std::string(trailing) + (ends_line ? "" : style.newline);
         placement.trailing = Text(ends_line ? style.newline : "");
     } else if (trailing.empty()) {
