@@ -1,6 +1,32 @@
 """Read, edit and write Quarel configuration files without losing their layout."""
 
-from tallix_cst._native import Document, Pair, QuarelSyntaxError, parse_quarel
+from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, parse_quarel
+from tallix_cst.values import (
+    DataItem,
+    Kind,
+    ListItem,
+    NewItem,
+    NewPairValue,
+    NewValue,
+    PairData,
+    Scalar,
+    Value,
+)
 
-__all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
+__all__ = [
+    "Document",
+    "Pair",
+    "parse_quarel",
+    "QuarelSyntaxError",
+    "Location",
+    "DataItem",
+    "Kind",
+    "ListItem",
+    "NewItem",
+    "NewPairValue",
+    "NewValue",
+    "PairData",
+    "Scalar",
+    "Value",
+]
 __version__ = "0.1.0"

@@ -14,10 +14,10 @@ import sys
 import tempfile
 from typing import TYPE_CHECKING, Any, Callable, Iterable, Iterator, List, Optional, Tuple, Union, cast
 
-from tallix_cst import Document, Pair, QuarelSyntaxError, parse_quarel
+from tallix_cst import Document, NewValue, Pair, QuarelSyntaxError, parse_quarel
 
 if TYPE_CHECKING:
-    from tallix_cst._native import _NewValue, _ValueKind
+    from tallix_cst._native import _ValueKind
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 STDIN = "-"
@@ -484,14 +484,14 @@ def value_from_json(value: Any) -> Any:
     return value
 
 
-def list_value(label: str, text: str) -> _NewValue:
+def list_value(label: str, text: str) -> NewValue:
     """A list VALUE: a JSON array, or an object for a list of pairs."""
     try:
         value = json.loads(text)
     except ValueError:
         value = None
     if isinstance(value, list):
-        return cast("_NewValue", value_from_json(value))
+        return cast("NewValue", value_from_json(value))
     if isinstance(value, dict):
-        return cast("_NewValue", {key: value_from_json(item) for key, item in value.items()})
+        return cast("NewValue", {key: value_from_json(item) for key, item in value.items()})
     raise Failure(f'{label}: error: a list value is a JSON array, such as ["a", "b"]', EXIT_USAGE)
