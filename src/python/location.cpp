@@ -73,11 +73,17 @@ Ref location_of(const PairRef& pair, const Parent* parent) {
     if (!*span) return Ref::borrow(Py_None);
     const TextPosition& start = (*span)->start;
     const TextPosition& end = (*span)->end;
-    Ref fields(Py_BuildValue("(nnnnnn)", ssize(start.line), ssize(start.column),
-                             ssize(start.offset), ssize(end.line), ssize(end.column),
-                             ssize(end.offset)));
-    if (!fields) return fields;
-    return Ref(PyObject_CallFunctionObjArgs(tuple_new_, type_, fields.get(), nullptr));
+    const std::size_t numbers[] = {start.line, start.column, start.offset,
+                                   end.line,   end.column,   end.offset};
+    Ref fields(PyTuple_New(std::size(numbers)));
+    for (Py_ssize_t i = 0; fields && i < ssize(std::size(numbers)); ++i) {
+        PyObject* number = PyLong_FromSize_t(numbers[i]);
+        if (!number) return Ref();
+        PyTuple_SetItem(fields.get(), i, number);
+    }
+    Ref args(fields ? PyTuple_Pack(2, type_, fields.get()) : nullptr);
+    if (!args) return args;
+    return Ref(PyObject_Call(tuple_new_, args.get(), nullptr));
 }
 
 } // namespace quarel::py
