@@ -14,6 +14,8 @@
 #include "edit/block_name.hpp"
 #include "edit/comments.hpp"
 #include "edit/depth.hpp"
+#include "edit/end_comment.hpp"
+#include "edit/find.hpp"
 #include "edit/insert.hpp"
 #include "edit/kind_check.hpp"
 #include "edit/layout.hpp"
@@ -88,12 +90,14 @@ class Reader {
 };
 
 // A body that pairs can be added to, with the layout context the Python
-// layer gives it, and how many blocks enclose it.
+// layer gives it, how many blocks enclose it, and the pair whose block it is
+// (none for the root).
 struct Container {
     Body* body;
     std::string base_indent;
     bool top_level;
     int blocks;
+    PairRef owner;
 };
 
 // A pair that edits can reach, the container it was found in (none for a
@@ -118,8 +122,8 @@ class Session {
         expect(print_body(root_, text), "printing met a locked pair");
         const bool uniform = fuzz::uniform(text, style_.newline);
         const std::vector<fuzz::Owned> owned = fuzz::owned_comments(root_);
-        changed_ = nullptr;
-        switch (in.pick(7)) {
+        changed_.clear();
+        switch (in.pick(9)) {
         case 0: add(in); break;
         case 1: add_source(in); break;
         case 2: remove(in); break;
@@ -127,6 +131,8 @@ class Session {
         case 4: comment(in); break;
         case 5: rename(in); break;
         case 6: rename_block(in); break;
+        case 7: end_comment(in); break;
+        case 8: move(in); break;
         }
         check();
         expect(!uniform || fuzz::layout_breaks_are(root_, style_.newline),
@@ -142,7 +148,7 @@ class Session {
     void survey() {
         containers_.clear();
         sites_.clear();
-        containers_.push_back({&root_, "", true, 0});
+        containers_.push_back({&root_, "", true, 0, PairRef()});
         visit(0);
         for (const PairRef& pair : detached_) {
             sites_.push_back({pair, std::nullopt, 0});
@@ -159,7 +165,7 @@ class Session {
     void enter(const PairRef& pair, int blocks) {
         if (Block* block = block_of(pair->value)) {
             containers_.push_back(
-                {&block->body, std::string(line_indent(pair->leading)), false, blocks + 1});
+                {&block->body, std::string(line_indent(pair->leading)), false, blocks + 1, pair});
             visit(containers_.size() - 1);
         }
     }
@@ -300,7 +306,7 @@ class Session {
         if (s->container)
             expect(separate_after(*containers_[*s->container].body, s->pair, *v),
                    "separate_after reported a busy pair");
-        changed_ = &*s->pair;
+        changed_.push_back(&*s->pair);
         set_value(*s->pair, std::move(*v));
     }
 
@@ -319,7 +325,7 @@ class Session {
             const Container& c = containers_[*s->container];
             indent = *child_indent(*c.body, c.base_indent, style_);
         }
-        changed_ = &*s->pair;
+        changed_.push_back(&*s->pair);
         s->pair->leading = Text(with_comments(s->pair->leading, lines, first, indent, style_));
     }
 
@@ -345,6 +351,94 @@ class Session {
         std::string before = everything();
         if (set_block_name(*s->pair, wanted))
             expect(everything() == before, "a refused block name changed the tree");
+    }
+
+    // The end comment of a pair, trimmed to its `#`: read from its
+    // container, or kept by the pair when it is detached.
+    std::string end_comment_now(const PairRef& pair, const Container* c) const {
+        std::string spaced;
+        if (c) {
+            auto found = end_comment_of(*c->body, pair);
+            expect(std::holds_alternative<std::optional<std::string>>(found),
+                   "end_comment_of reported a busy pair");
+            auto& comment = std::get<std::optional<std::string>>(found);
+            expect(comment.has_value(), "end_comment_of missed a pair of its body");
+            spaced = *comment;
+        } else {
+            expect(pair->loose_end != nullptr, "a detached pair holds no end comment");
+            spaced = pair->loose_end->str();
+        }
+        return spaced.substr(std::min(spaced.find('#'), spaced.size()));
+    }
+
+    const Container* container_of(const Site& s) const {
+        return s.container ? &containers_[*s.container] : nullptr;
+    }
+
+    void end_comment(Reader& in) {
+        const Site* s = site(in);
+        auto given = s ? in.text() : std::nullopt;
+        if (!given) return;
+        auto made = end_comment_text(*given);
+        if (!std::holds_alternative<std::string>(made)) return;
+        const std::string text = (in.byte() & 1) ? std::get<std::string>(made) : std::string();
+        changed_.push_back(&*s->pair);
+        if (const Container* c = container_of(*s)) {
+            auto set =
+                set_end_comment(*c->body, s->pair, text, c->base_indent, c->top_level, style_);
+            expect(std::holds_alternative<bool>(set) && std::get<bool>(set),
+                   "set_end_comment missed a pair of its body");
+        } else {
+            *s->pair->loose_end = Text(spaced_end_comment(*s->pair->loose_end, text));
+        }
+        expect(end_comment_now(s->pair, container_of(*s)) == text,
+               "an end comment does not read back as written");
+    }
+
+    // Every pair under the pair, and the pair itself.
+    static void collect(const PairRef& pair, std::vector<const Pair*>& out) {
+        out.push_back(&*pair);
+        if (const Block* block = block_of(pair->value))
+            for (const PairRef& child : block->body.pairs) collect(child, out);
+    }
+
+    // move_to(): out of its container (or as a detached pair) into another
+    // container, not its own block nor one inside it. It keeps its comments.
+    void move(Reader& in) {
+        const Site* s = site(in);
+        if (!s) return;
+        const Container& c = container(in);
+        const std::size_t index = in.byte();
+        const PairRef pair = s->pair;
+        if (c.owner) {
+            const Block* block = block_of(pair->value);
+            if (c.owner.same(pair) || (block && std::get<bool>(contains(block->body, c.owner))))
+                return;
+        }
+        if (check_depth(c.blocks + depth(pair->value))) return;
+        const Container* from = container_of(*s);
+        const bool opened = from && from->top_level && root_.pairs.front().same(pair);
+        const std::vector<std::string> comments = comments_of(pair->leading, opened);
+        const std::string end = end_comment_now(pair, from);
+        collect(pair, changed_);
+        if (from) {
+            expect(remove_pair(*from->body, pair, from->top_level) == Removal::removed,
+                   "remove_pair missed a pair of its body");
+        } else {
+            detached_.erase(std::find_if(detached_.begin(), detached_.end(),
+                                         [&](const PairRef& p) { return p.same(pair); }));
+        }
+        auto placed = insert_moved(*c.body, index, pair, opened, c.base_indent, c.top_level,
+                                   c.blocks, style_);
+        expect(std::holds_alternative<std::monostate>(placed), "insert_moved failed");
+        expect(pair->loose_end == nullptr, "a placed pair still holds a loose end");
+        // Comments the target held where the pair went may stand above its own.
+        const bool first = c.top_level && root_.pairs.front().same(pair);
+        const std::vector<std::string> now = comments_of(pair->leading, first);
+        expect(now.size() >= comments.size() &&
+                   std::equal(comments.begin(), comments.end(), now.end() - comments.size()),
+               "a moved pair lost the comments above it");
+        expect(end_comment_now(pair, &c) == end, "a moved pair lost the comment ending its line");
     }
 
     // The text of the document and of every detached pair.
@@ -377,7 +471,7 @@ class Session {
 
     Body root_;
     Style style_;
-    const Pair* changed_ = nullptr; // the pair whose comments an edit may change
+    std::vector<const Pair*> changed_; // the pairs whose comments an edit may change
     std::vector<PairRef> detached_;
     std::vector<Container> containers_;
     std::vector<Site> sites_;

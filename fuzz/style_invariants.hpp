@@ -7,13 +7,14 @@
 //   step below its block's line;
 // - every pair that stays keeps its comments: the lines directly above it,
 //   the comment ending its line and, for a block, the one ending its `{`
-//   line; only the pair an edit changed may differ.
+//   line; only the pairs an edit changed may differ.
 #pragma once
 
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
 #include "edit/style.hpp"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -126,11 +127,12 @@ inline std::vector<Owned> owned_comments(const Body& root) {
     return out;
 }
 
-// Whether every pair in both lists, but `changed`, owns the same comments.
+// Whether every pair in both lists, but those `changed`, owns the same
+// comments.
 inline bool owners_kept(const std::vector<Owned>& before, const std::vector<Owned>& after,
-                        const Pair* changed) {
+                        const std::vector<const Pair*>& changed) {
     for (const Owned& now : after) {
-        if (now.pair == changed) continue;
+        if (std::find(changed.begin(), changed.end(), now.pair) != changed.end()) continue;
         for (const Owned& then : before)
             if (then.pair == now.pair &&
                 (then.attached != now.attached || then.line_end != now.line_end ||

@@ -1,24 +1,14 @@
 import os
-from collections.abc import Iterator, Mapping, Sequence
-from typing import IO, ClassVar, Literal, TypeVar, final, overload
+from collections.abc import Callable, Iterator, Sequence
+from typing import IO, Any, ClassVar, Literal, NamedTuple, NoReturn, TypeVar, final, overload
 
 from typing_extensions import TypeAlias
 
+from tallix_cst.values import Kind, NewValue, PairData, Value
+
 _T = TypeVar("_T")
 
-_Kind: TypeAlias = Literal["literal", "string", "expr", "list", "block"]
 _ValueKind: TypeAlias = Literal["literal", "string", "expr", "list"]
-
-# Values as read: text for scalars, lists holding text, (key, value) pairs and lists.
-_ListItem: TypeAlias = str | tuple[str, _ListItem] | list[_ListItem]
-_Value: TypeAlias = str | list[_ListItem] | None
-
-# Values accepted for writing: bools and numbers are written as literals, tuples of two
-# as list pairs, and a dict as a list of pairs.
-_Scalar: TypeAlias = str | int | float
-_NewItem: TypeAlias = _Scalar | tuple[str, _NewPairValue] | Sequence[_NewItem]
-_NewPairValue: TypeAlias = _Scalar | Sequence[_NewItem]
-_NewValue: TypeAlias = _Scalar | Sequence[_NewItem] | Mapping[str, _NewPairValue]
 
 __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 
@@ -34,6 +24,18 @@ class QuarelSyntaxError(ValueError):
     column: int
     offset: int
 
+class Location(NamedTuple):
+    """Where a pair stands in its document's text, from its key to the end of its value: lines
+    and columns from 1, offsets from 0, columns and offsets in bytes of the UTF-8 text.
+    The end is the position just past the value."""
+
+    line: int
+    column: int
+    offset: int
+    end_line: int
+    end_column: int
+    end_offset: int
+
 class _Container:
     @property
     def children(self) -> list[Pair]:
@@ -43,16 +45,16 @@ class _Container:
     def find_all(self, key: str, name: str | None = None) -> list[Pair]:
         """Every child with key, and block name when given."""
     @overload
-    def get(self, key: str) -> _Value: ...
+    def get(self, key: str) -> Value: ...
     @overload
-    def get(self, key: str, default: _T) -> _Value | _T: ...
+    def get(self, key: str, default: _T) -> Value | _T: ...
     def add(
         self,
         key: str,
-        value: _NewValue | None = None,
+        value: NewValue | None = None,
         *,
         name: str | None = None,
-        kind: _Kind | None = None,
+        kind: Kind | None = None,
         index: int | None = None,
     ) -> Pair:
         """Adds a child pair and returns it. Without a value the child is a block, named
@@ -67,8 +69,8 @@ class _Container:
         """Every pair under this container, depth first in source order."""
     def __len__(self) -> int: ...
     def __iter__(self) -> Iterator[Pair]: ...
-    def __getitem__(self, key: str, /) -> _Value: ...
-    def __setitem__(self, key: str, value: _NewValue, /) -> None: ...
+    def __getitem__(self, key: str, /) -> Value: ...
+    def __setitem__(self, key: str, value: NewValue, /) -> None: ...
     def __delitem__(self, key: str, /) -> None: ...
     def __contains__(self, key: str, /) -> bool: ...
 
@@ -85,6 +87,16 @@ class Document(_Container):
         """The document as Quarel source encoded in UTF-8."""
     def dump(self, target: str | os.PathLike[str] | IO[bytes]) -> None:
         """Writes the document to a path or a binary file object; see tallix_cst.dump."""
+    def to_data(self) -> list[PairData]:
+        """The document as plain data: the list of its pairs' to_data()."""
+    @property
+    def newline(self) -> Literal["\n", "\r\n"]:
+        """The line break that edits write: "\\n" or "\\r\\n", as the document shows it."""
+    @property
+    def indent(self) -> str:
+        """The indentation that edits add per level of nesting, as the document shows it."""
+    def __reduce__(self) -> tuple[Callable[[str], Document], tuple[str]]:
+        """Pickles the document as its text."""
 
 @final
 class Pair(_Container):
@@ -101,15 +113,15 @@ class Pair(_Container):
     @name.setter
     def name(self, value: str | None) -> None: ...
     @property
-    def kind(self) -> _Kind:
+    def kind(self) -> Kind:
         """One of literal, string, expr, list or block."""
     @property
-    def value(self) -> _Value:
+    def value(self) -> Value:
         """The value: str for literals, strings and expressions, a list for lists (with
         (key, value) tuples for pairs such as filters) and None for blocks. Assigning keeps
         the current kind."""
     @value.setter
-    def value(self, value: _NewValue) -> None: ...
+    def value(self, value: NewValue) -> None: ...
     @property
     def comments(self) -> list[str]:
         """The comment lines directly above this pair, including their `#`."""
@@ -118,7 +130,7 @@ class Pair(_Container):
     @property
     def parent(self) -> Document | Pair | None:
         """The block or document containing this pair, or None for a pair that was never attached."""
-    def set_value(self, value: _NewValue, kind: _ValueKind | None = None) -> None:
+    def set_value(self, value: NewValue, kind: _ValueKind | None = None) -> None:
         """Replaces the value, optionally changing its kind: literal, string, expr or list."""
     def detach(self) -> bool:
         """Removes this pair from its parent, returning whether it was still attached."""
@@ -126,5 +138,27 @@ class Pair(_Container):
         """The pair as Quarel source, without the whitespace and comments before it unless
         include_leading is set. With dedent set, the lines lose the indentation of the pair's
         own line, as if it stood at the top level (text inside strings stays as it is)."""
+    @property
+    def end_comment(self) -> str | None:
+        """The comment at the end of the line where the value ends, including its `#`, or
+        None. Assigning None removes it."""
+    @end_comment.setter
+    def end_comment(self, value: str | None) -> None: ...
+    @property
+    def location(self) -> Location | None:
+        """Where the pair stands in its document's text as printed now, a Location; None
+        for a detached pair."""
+    def move_to(self, target: Document | Pair, index: int | None = None) -> None:
+        """Moves this pair, with its comments, into target, a Document or block Pair, at
+        index (the end by default), re-indented to fit there."""
+    def to_data(self) -> PairData:
+        """The pair as plain data: a dict of key, name, kind, value (a pair inside a list
+        as {key: value}) and children (for a block, its pairs' to_data())."""
+    def __copy__(self) -> Pair:
+        """A detached copy of the pair, as __deepcopy__."""
+    def __deepcopy__(self, memo: Any) -> Pair:
+        """A detached copy of the pair, with its comments and end-of-line comment."""
+    def __reduce__(self) -> NoReturn:
+        """Refused: a Pair cannot be pickled."""
     def __eq__(self, other: object, /) -> bool: ...
     def __ne__(self, other: object, /) -> bool: ...

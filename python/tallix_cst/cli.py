@@ -25,7 +25,7 @@ from typing import (
 
 from tallix_cst import __version__, batch, codemod, interrupts
 from tallix_cst._native import Document, Pair
-from tallix_cst.data import list_from_data, to_data, value_to_data
+from tallix_cst.data import list_from_data
 from tallix_cst.failures import (
     EXIT_FAILED,
     EXIT_OK,
@@ -48,7 +48,7 @@ FILES_PER_JOB = 10000
 KINDS = ["literal", "string", "expr", "list"]
 
 if TYPE_CHECKING:
-    from tallix_cst._native import _NewValue
+    from tallix_cst.values import NewValue
 
 T = TypeVar("T")
 # An edit of one document: returns how many pairs it acted on.
@@ -307,7 +307,7 @@ def printed_value(node: Node) -> str:
     if node.kind == "block":
         return node.to_string(dedent=True) + "\n"
     if node.kind == "list":
-        return json.dumps(value_to_data(node.value), ensure_ascii=False) + "\n"
+        return json.dumps(node.to_data()["value"], ensure_ascii=False) + "\n"
     return cast(str, node.value) + "\n"
 
 
@@ -316,7 +316,7 @@ def cmd_json(args: argparse.Namespace) -> int:
 
     def collect(name: str, doc: Document) -> int:
         found[name] = (
-            to_data(doc) if args.select is None else [to_data(n) for n in args.select.select(doc)]
+            doc.to_data() if args.select is None else [n.to_data() for n in args.select.select(doc)]
         )
         return 1 if args.select is None else len(found[name])
 
@@ -381,7 +381,7 @@ def cmd_set(args: argparse.Namespace) -> int:
             count += len(pairs)
         return count
 
-    def new_value(name: str, pair: Optional[Pair]) -> _NewValue:
+    def new_value(name: str, pair: Optional[Pair]) -> NewValue:
         as_list = args.kind == "list" or (
             args.kind is None and pair is not None and pair.kind == "list"
         )

@@ -1,46 +1,17 @@
-"""Documents as plain, JSON-ready data, and list values back from JSON.
-
-Every pair is an object with `key`, `name`, `kind`, `value` and `children`; in a list
-value a `(key, value)` pair is a one-key object, `{"status": "open"}`.
+"""List values back from JSON data, as `quarel set --kind list` takes them: the reverse of
+the mapping of `to_data()`, where a `(key, value)` pair in a list is a one-key object,
+`{"status": "open"}`.
 """
 
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, Union
-
-from tallix_cst._native import Document, Pair
+from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
-    from tallix_cst._native import _NewValue
+    from tallix_cst.values import NewValue
 
 
-def to_data(node: Union[Document, Pair]) -> Any:
-    """A document as the list of its pairs, a pair as an object (blocks with their
-    children)."""
-    if isinstance(node, Document):
-        return [to_data(pair) for pair in node]
-    block = node.kind == "block"
-    return {
-        "key": node.key,
-        "name": node.name,
-        "kind": node.kind,
-        "value": value_to_data(node.value),
-        "children": [to_data(child) for child in node] if block else [],
-    }
-
-
-def value_to_data(value: object) -> Any:
-    """Text and None stay as they are; lists stay lists; a pair in a list becomes
-    {key: value}."""
-    if isinstance(value, tuple):
-        key, item = value
-        return {key: value_to_data(item)}
-    if isinstance(value, list):
-        return [value_to_data(item) for item in value]
-    return value
-
-
-def list_from_data(data: Any) -> _NewValue:
+def list_from_data(data: Any) -> NewValue:
     """A list value from JSON data: an array (with one-key objects for pairs), or an object
     for a list of pairs. ValueError for anything else."""
     if isinstance(data, list):

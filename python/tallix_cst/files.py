@@ -53,9 +53,11 @@ def load(source: Union[Path, IO[bytes]]) -> Document:
 
 
 def loads(data: Union[str, bytes, bytearray]) -> Document:
-    """Parses Quarel source given as text or as UTF-8 bytes."""
+    """Parses the contents of a Quarel file given as text or as UTF-8 bytes. A leading
+    U+FEFF is the file's byte-order mark, as if the bytes were read: it prints back but is not
+    part of the first key."""
     if isinstance(data, str):
-        return parse_quarel(data)
+        return Document.parse(data.encode()) if data.startswith("\ufeff") else parse_quarel(data)
     if isinstance(data, (bytes, bytearray)):
         return Document.parse(data)
     raise TypeError(f"loads() argument must be str or bytes, not {type(data).__name__}")

@@ -13,14 +13,20 @@ template <class... F> struct Visitor : F... { using F::operator()...; };
 // Printing runs over the tree twice: once counting bytes, once writing them
 // into output grown once to size. Grown step by step, a string of megabytes
 // was copied and its fresh pages faulted in at every step.
+// A sink learns where each pair's key starts (start_pair) and its value ends
+// (end_pair); only the locator keeps that.
 struct Counter {
     std::size_t size = 0;
     void put(std::string_view s) noexcept { size += s.size(); }
     void put(char) noexcept { ++size; }
+    int start_pair(const Pair&) noexcept { return 0; }
+    void end_pair(int) noexcept {}
 };
 
 struct Writer {
     char* at;
+    int start_pair(const Pair&) noexcept { return 0; }
+    void end_pair(int) noexcept {}
     void put(std::string_view s) noexcept {
         if (s.size() <= 16)
             copy_short(at, s.data(), s.size());
@@ -29,6 +35,32 @@ struct Writer {
         at += s.size();
     }
     void put(char c) noexcept { *at++ = c; }
+};
+
+// Follows offsets, lines and columns through the text instead of writing it.
+struct Locator {
+    std::vector<PairSpan>& spans;
+    std::size_t offset = 0;
+    std::size_t line = 1;
+    std::size_t line_start = 0;
+
+    void put(std::string_view s) noexcept {
+        const char* const begin = s.data();
+        const char* const end = begin + s.size();
+        for (const char* p = begin; (p = static_cast<const char*>(std::memchr(p, '\n', end - p)));
+             ++p) {
+            ++line;
+            line_start = offset + static_cast<std::size_t>(p - begin) + 1;
+        }
+        offset += s.size();
+    }
+    void put(char c) noexcept { put(std::string_view(&c, 1)); }
+    TextPosition here() const noexcept { return {offset, line, offset - line_start + 1}; }
+    std::size_t start_pair(const Pair& pair) {
+        spans.push_back({&pair, here(), {}});
+        return spans.size() - 1;
+    }
+    void end_pair(std::size_t span) noexcept { spans[span].end = here(); }
 };
 
 template <class Sink> bool emit_body(const Body& body, Sink& out);
@@ -108,11 +140,14 @@ template <class Sink> bool emit_pair(const PairRef& pair, Sink& out, bool includ
     if (!guard) return false;
     const Pair& p = *pair;
     if (include_leading) out.put(p.leading);
+    auto span = out.start_pair(p);
     out.put(p.key);
     out.put(p.before_colon);
     out.put(':');
     out.put(p.after_colon);
-    return emit_value(p.value, out);
+    if (!emit_value(p.value, out)) return false;
+    out.end_pair(span);
+    return true;
 }
 
 template <class Sink> bool emit_body(const Body& body, Sink& out) {
@@ -154,6 +189,11 @@ bool print_body_into(const Body& body, const std::function<char*(std::size_t)>& 
     if (!at) return false;
     Writer writer{at};
     return emit_body(body, writer);
+}
+
+bool locate_pairs(const Body& body, std::vector<PairSpan>& spans) {
+    Locator locator{spans};
+    return emit_body(body, locator);
 }
 
 void print_list_value(const ListValue& value, std::string& out) {

@@ -11,8 +11,23 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace quarel {
+
+// A place in printed text: the offset from 0, line and column from 1, all
+// in bytes.
+struct TextPosition {
+    std::size_t offset;
+    std::size_t line;
+    std::size_t column;
+};
+// Where a pair stands: from its key to just past its value.
+struct PairSpan {
+    const Pair* pair;
+    TextPosition start;
+    TextPosition end;
+};
 
 bool print_body(const Body& body, std::string& out);
 // Prints into memory of exactly the printed size, which `buffer` hands out
@@ -21,5 +36,8 @@ bool print_body_into(const Body& body, const std::function<char*(std::size_t)>& 
 bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
 bool print_value(const Value& value, std::string& out);
 void print_list_value(const ListValue& value, std::string& out);
+// Where every pair under the body stands in its printed text, in print
+// order: a printing pass that writes nothing.
+bool locate_pairs(const Body& body, std::vector<PairSpan>& spans);
 
 } // namespace quarel

@@ -22,6 +22,11 @@
 
 namespace quarel {
 
+// How many times any lock of any tree has been taken for writing. A tree
+// changes only under a write lock, so while the count stays the same no
+// tree has changed: what was worked out from one may be kept until then.
+inline std::atomic<std::uint64_t> write_locks_taken{0};
+
 // The lock word is changed by plain loads and stores, not read-modify-write
 // instructions: the interpreter lock already orders every caller, and a
 // locked instruction per pair visited was most of the cost of a lookup or a
@@ -40,6 +45,8 @@ class RwLock {
     bool try_lock() noexcept {
         if (word_.load(std::memory_order_relaxed) != 0) return false;
         word_.store(writer, std::memory_order_relaxed);
+        write_locks_taken.store(write_locks_taken.load(std::memory_order_relaxed) + 1,
+                                std::memory_order_relaxed);
         return true;
     }
     void unlock() noexcept { word_.store(0, std::memory_order_relaxed); }

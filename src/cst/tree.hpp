@@ -10,6 +10,7 @@
 #include "cst/text.hpp"
 
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string_view>
@@ -123,6 +124,11 @@ struct Pair {
     Text before_colon;
     Text after_colon;
     Value value;
+    // Set while the pair is out of every body, to the comment that ended its
+    // line there (with the spaces before it; empty for none). In a body that
+    // comment stands in the text after the pair, the next pair's leading or
+    // the body's trailing, and this is null.
+    std::unique_ptr<Text> loose_end;
 };
 
 inline Block* block_of(Value& v) noexcept {

@@ -22,6 +22,11 @@ template <class F> void for_each_line(std::string_view text, F&& each) {
 
 } // namespace
 
+std::string comment_line(std::string_view text) {
+    std::string_view line = lex::trim_whitespace(text);
+    return line.starts_with('#') ? std::string(line) : "# " + std::string(line);
+}
+
 std::vector<std::string> comments_of(std::string_view leading, bool opens_document) {
     std::vector<std::string> comments;
     std::string_view attached = divide(leading, opens_document).attached;
@@ -48,10 +53,8 @@ std::string with_comments(std::string_view old_leading, const std::vector<std::s
     }
     for (const std::string& given : lines) {
         for_each_line(lex::trim_whitespace(given), [&](std::string_view part) {
-            std::string_view line = lex::trim_whitespace(part);
             leading += indent;
-            if (!line.starts_with('#')) leading += "# ";
-            leading += line;
+            leading += comment_line(part);
             leading += style.newline;
         });
     }

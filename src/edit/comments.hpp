@@ -13,6 +13,10 @@
 
 namespace quarel {
 
+// A comment line as written: trimmed, with "# " in front when it does not
+// start with `#`.
+std::string comment_line(std::string_view text);
+
 // The comments directly above the pair, one per line, trimmed, each with
 // its `#`.
 std::vector<std::string> comments_of(std::string_view leading, bool opens_document);

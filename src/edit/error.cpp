@@ -11,7 +11,7 @@ namespace quarel {
 namespace {
 
 // The wording of each code, in the order of ErrorCode.
-constexpr std::array<std::string_view, 12> wordings = {
+constexpr std::array<std::string_view, 15> wordings = {
     "{} is not a valid Quarel {}",
     "`{}` is an expression key; its value must be an expr",
     "`{}` is not an expression key; only expression keys hold expr values",
@@ -24,8 +24,11 @@ constexpr std::array<std::string_view, 12> wordings = {
     "pair is in use by an operation in progress",
     "document is in use by an operation in progress",
     "the pair was changed while its new value was being converted",
+    "an end-of-line comment cannot hold a line break",
+    "cannot move `{}` into itself or a block inside it",
+    "the pair is no longer where this Pair object found it; find it again",
 };
-static_assert(wordings.size() == static_cast<std::size_t>(ErrorCode::changed_meanwhile) + 1);
+static_assert(wordings.size() == static_cast<std::size_t>(ErrorCode::moved_away) + 1);
 
 } // namespace
 

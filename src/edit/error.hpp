@@ -25,6 +25,9 @@ enum class ErrorCode {
     pair_busy, // a lock found taken (see cst/shared.hpp)
     document_busy,
     changed_meanwhile, // a pair changed while its new value was made
+    line_break_in_comment,
+    move_into_itself, // a block moved into itself or a block inside it
+    moved_away,       // a pair is no longer where its Python object found it
 };
 
 struct EditError {

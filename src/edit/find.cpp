@@ -42,4 +42,17 @@ std::variant<std::vector<PairRef>, Busy> find_all(const Body& body, std::string_
     return found;
 }
 
+std::variant<bool, Busy> contains(const Body& body, const PairRef& inner) {
+    for (const PairRef& pair : body.pairs) {
+        if (pair.same(inner)) return true;
+        ReadGuard guard(pair.lock());
+        if (!guard) return Busy{};
+        if (const Block* block = block_of(pair->value)) {
+            auto found = contains(block->body, inner);
+            if (!std::holds_alternative<bool>(found) || std::get<bool>(found)) return found;
+        }
+    }
+    return false;
+}
+
 } // namespace quarel

@@ -33,4 +33,8 @@ std::variant<std::vector<PairRef>, Busy>
 find_all(const Body& body, std::string_view key, std::optional<std::string_view> name,
          std::size_t limit = std::numeric_limits<std::size_t>::max());
 
+// Whether the pair held by `inner` stands anywhere under the body, at any
+// depth, or Busy. The caller holds the body's lock.
+std::variant<bool, Busy> contains(const Body& body, const PairRef& inner);
+
 } // namespace quarel

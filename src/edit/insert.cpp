@@ -1,7 +1,10 @@
 #include "edit/insert.hpp"
 
+#include "cst/printer.hpp"
+#include "edit/end_comment.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
+#include "edit/relay.hpp"
 #include "edit/separation.hpp"
 #include "edit/snippet.hpp"
 
@@ -42,7 +45,9 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
         else if (!comment.empty())
             placement.trailing = Text(trailing);
     } else if (has_comment(trailing)) {
-        bool ends_line = trailing.ends_with('\n');
+        // Its last line may hold whitespace alone (a lone CR), which the
+        // new pair's line can start with.
+        bool ends_line = !has_comment(trailing.substr(trailing.rfind('\n') + 1));
         placement.spacing = std::string(trailing) + (ends_line ? "" : style.newline);
         placement.trailing = Text(ends_line ? style.newline : "");
     } else if (trailing.empty()) {
@@ -176,16 +181,45 @@ std::optional<Placement> plan(const Body& body, std::size_t at, const Pair& firs
     return placement;
 }
 
-// Places unshared pairs at `index`, the first one spaced by the layout rules
-// in front of its own leading, the others as they are.
+// The text after the last new pair with `end_comment` ending its line.
+std::optional<Text> ending_line(const Body& body, std::size_t at, const Placement& placement,
+                                std::string_view end_comment, std::string_view base_indent,
+                                bool top_level, const Style& style) {
+    const bool pair_follows = at < body.pairs.size();
+    std::string after;
+    if (placement.pushed) {
+        after = placement.pushed->str();
+    } else if (pair_follows) {
+        ReadGuard guard(body.pairs[at].lock());
+        if (!guard) return std::nullopt;
+        after = body.pairs[at]->leading.str();
+    } else {
+        after = (placement.trailing ? *placement.trailing : body.trailing).str();
+    }
+    std::optional<std::string> next_line =
+        next_line_after(body, pair_follows, base_indent, top_level, style);
+    if (!next_line) return std::nullopt;
+    return Text(with_end_comment_in(after, end_comment, *next_line));
+}
+
+// Places pairs that no body holds at `index`, the first one spaced by the
+// layout rules in front of its own leading, the others as they are;
+// `end_comment` (with the spaces in front of it; empty for none) ends the
+// line of the last one.
 std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::vector<PairRef> fresh,
                                           std::string_view base_indent, bool top_level,
-                                          const Style& style) {
+                                          const Style& style, std::string_view end_comment = {}) {
     const std::size_t at = std::min(index, body.pairs.size());
     Pair& first = *fresh.front();
     std::optional<Placement> placement =
         plan(body, at, first, *fresh.back(), base_indent, top_level, style);
     if (!placement) return std::nullopt;
+    if (!end_comment.empty()) {
+        std::optional<Text> after =
+            ending_line(body, at, *placement, end_comment, base_indent, top_level, style);
+        if (!after) return std::nullopt;
+        (at < body.pairs.size() ? placement->pushed : placement->trailing) = std::move(*after);
+    }
     // Comments that open a snippet go on a line of their own above its first
     // pair, not at the end of the line before it.
     if (has_comment(first.leading) && !has_line_feed(placement->spacing) &&
@@ -237,6 +271,45 @@ insert_source(Body& body, std::size_t index, std::string_view source, std::strin
         place(body, index, std::move(pairs), base_indent, top_level, style);
     if (!placed) return Busy{};
     return std::move(*placed);
+}
+
+} // namespace quarel
+
+namespace quarel {
+
+std::variant<std::monostate, ParseError, Busy>
+insert_moved(Body& body, std::size_t index, const PairRef& pair, bool opened_document,
+             std::string_view base_indent, bool top_level, int depth, const Style& style) {
+    std::optional<std::string> indentation =
+        top_level ? std::string() : child_indent(body, base_indent, style);
+    // Its own comment lines and its text, at the depth it stood at.
+    std::string source;
+    std::optional<std::string_view> old_depth;
+    std::string printed;
+    {
+        ReadGuard guard(pair.lock());
+        if (!indentation || !guard) return Busy{};
+        std::string_view leading = pair->leading;
+        const Leading parts = divide(leading, opened_document);
+        source = std::string(parts.attached) + std::string(parts.indent);
+        if (opened_document || has_line_feed(leading)) old_depth = parts.indent;
+    }
+    if (!print_pair(pair, source, false)) return Busy{};
+    std::variant<Body, ParseError> parsed =
+        parse(fit_snippet(source, *indentation, style, old_depth), depth);
+    if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
+    Body& fitted = std::get<Body>(parsed);
+
+    WriteGuard guard(pair.lock());
+    if (!guard) return Busy{};
+    Pair& moved = *pair;
+    if (fitted.pairs.size() != 1 || !same_shape(moved, *fitted.pairs.front()))
+        return ParseError{"the pair does not read back alone", 1, 1, 0};
+    relay(moved, std::move(*fitted.pairs.front()));
+    std::string end = moved.loose_end ? moved.loose_end->str() : std::string();
+    if (!place(body, index, {pair}, base_indent, top_level, style, end)) return Busy{};
+    moved.loose_end.reset();
+    return std::monostate();
 }
 
 } // namespace quarel

@@ -38,4 +38,14 @@ std::variant<std::vector<PairRef>, ParseError, Busy>
 insert_source(Body& body, std::size_t index, std::string_view source, std::string_view base_indent,
               bool top_level, int depth, const Style& style);
 
+// Places `pair`, which no body holds, at `index` as if typed there: its own
+// comment lines and its text are re-indented to the body's depth (every
+// pair inside it keeps its handle), and the comment that ended its line
+// (its `loose_end`) ends it again. `opened_document` when the pair was
+// its document's first, whose leading has no line before it. Returns the
+// error of text that would not read back (never expected), or Busy.
+std::variant<std::monostate, ParseError, Busy>
+insert_moved(Body& body, std::size_t index, const PairRef& pair, bool opened_document,
+             std::string_view base_indent, bool top_level, int depth, const Style& style);
+
 } // namespace quarel

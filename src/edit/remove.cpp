@@ -1,11 +1,13 @@
 #include "edit/remove.hpp"
 
+#include "edit/end_comment.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
 #include "edit/separation.hpp"
 #include "parser/lexer.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 namespace quarel {
@@ -69,8 +71,10 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
 
     std::optional<Text> next_leading; // of the pair moving into the gap, when it changes
     std::optional<Text> trailing;
+    std::unique_ptr<Text> loose_end;
     if (at + 1 == body.pairs.size()) {
         std::string_view old = body.trailing;
+        loose_end = std::make_unique<Text>(end_comment_in(old));
         std::string text = close_gap(leading, old, at == 0, opens_document);
         // A document that ended with a line break still does.
         if (top_level && final_break(text).empty()) text += final_break(old);
@@ -85,6 +89,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
             if (!guard) return Removal::busy;
             own = next->leading.str();
         }
+        loose_end = std::make_unique<Text>(end_comment_in(own));
         std::string text = close_gap(leading, own, at == 0, opens_document);
         // Only an empty leading lets the value before the gap reach the key.
         if (at > 0 && text.empty()) {
@@ -96,6 +101,8 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
         if (text != own) next_leading = Text(text);
     }
 
+    WriteGuard pair_guard(pair.lock());
+    if (!pair_guard) return Removal::busy;
     std::optional<WriteGuard> next_guard;
     if (next_leading) {
         next_guard.emplace(body.pairs[at + 1].lock());
@@ -103,6 +110,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
         body.pairs[at + 1]->leading = std::move(*next_leading);
     }
     if (trailing) body.trailing = std::move(*trailing);
+    pair->loose_end = std::move(loose_end);
     body.pairs.erase(it);
     return Removal::removed;
 }

@@ -12,8 +12,9 @@ enum class Removal { removed, absent, busy };
 // that ends its own line; a comment ending the line above it stays, and so
 // do comments set off from it by a blank line. The pair moving up to the
 // first place takes the spacing of the one that left; an emptied block
-// closes up to `{}`. The removed pair itself is unchanged. The caller holds
-// the body's lock exclusively; absent and busy change nothing.
+// closes up to `{}`. The removed pair keeps its texts and holds the comment
+// that ended its line as its `loose_end`. The caller holds the body's lock
+// exclusively; absent and busy change nothing.
 Removal remove_pair(Body& body, const PairRef& pair, bool top_level);
 
 } // namespace quarel

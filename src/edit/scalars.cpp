@@ -101,7 +101,7 @@ Value block_value(std::optional<std::string_view> name) {
 }
 
 Pair new_pair(std::string_view key, Value value) {
-    return Pair{Text(), Text(key), Text(), Text(" "), std::move(value)};
+    return Pair{Text(), Text(key), Text(), Text(" "), std::move(value), nullptr};
 }
 
 } // namespace quarel

@@ -119,15 +119,16 @@ std::string_view without_prefix(std::string_view indent, std::string_view prefix
 
 } // namespace
 
-std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style) {
+std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style,
+                        std::optional<std::string_view> old_depth) {
     const std::string_view text = lex::trim_whitespace(source);
     const std::vector<Region> found = regions(text);
     const std::vector<Line> lines = lines_of(text, found);
     const Line& last = lines.back();
 
     // A block printed out of a nested body ends in a `}` at its old depth.
-    std::string_view dedent;
-    if (lines.size() > 1 && !last.starts_in && lex::trim_whitespace(last.text) == "}")
+    std::string_view dedent = old_depth.value_or(std::string_view());
+    if (!old_depth && lines.size() > 1 && !last.starts_in && lex::trim_whitespace(last.text) == "}")
         dedent = indentation_of(last.text);
     // The snippet's own step: the first indentation it shows.
     std::string_view own_step;

@@ -5,6 +5,7 @@
 
 #include "edit/style.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -16,8 +17,11 @@ namespace quarel {
 // line is a `}` indented deeper than its first (a block printed out of a
 // nested body) is dedented by that brace's indentation. Text inside quoted
 // strings never changes, and the continuation lines of an expression keep
-// their indentation relative to the line of its key.
-std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style);
+// their indentation relative to the line of its key. `old_depth`, when
+// given, is the indentation the snippet's lines stand at (that of the pair
+// it was printed from), in place of the one a closing brace shows.
+std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style,
+                        std::optional<std::string_view> old_depth = std::nullopt);
 
 // The reverse, for printing a nested pair on its own: `indentation` removed
 // from the start of every line after the first, except lines that begin

@@ -12,8 +12,7 @@ namespace quarel {
 enum class TokenRole { key, block_name, literal };
 
 // invalid_token unless the text is a non-empty run of bare-token characters
-// (no whitespace, none of `"` `#` `,` `:` `;` `[` `]` `{` `}`); a key may not
-// start with U+FEFF, the byte-order mark.
+// (no whitespace, none of `"` `#` `,` `:` `;` `[` `]` `{` `}`).
 std::optional<EditError> check_token(std::string_view text, TokenRole role);
 
 } // namespace quarel

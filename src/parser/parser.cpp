@@ -91,7 +91,7 @@ class Parser {
             const char* colon = skip_inline_space(key_end, end_);
             if (colon == end_ || *colon != ':') return fail(colon, "expected `:` after key");
             PairRef pair = PairRef::make_in(arena_, text(p, key), text(key, key_end),
-                                            text(key_end, colon), Text(), Literal{});
+                                            text(key_end, colon), Text(), Literal{}, nullptr);
             p = colon + 1;
             bool ok = is_expr_key(pair->key) ? expression(p, *pair) : value(p, *pair);
             if (!ok) return false;

@@ -105,12 +105,15 @@ PyObject* raise_error(const EditError& error) {
     case ErrorCode::rename_across_kinds:
     case ErrorCode::expr_terminator:
     case ErrorCode::too_deep:
-    case ErrorCode::unknown_kind: type = PyExc_ValueError; break;
+    case ErrorCode::unknown_kind:
+    case ErrorCode::line_break_in_comment:
+    case ErrorCode::move_into_itself: type = PyExc_ValueError; break;
     case ErrorCode::not_a_block: type = PyExc_TypeError; break;
     case ErrorCode::index_out_of_range: type = PyExc_IndexError; break;
     case ErrorCode::pair_busy:
     case ErrorCode::document_busy:
-    case ErrorCode::changed_meanwhile: type = PyExc_RuntimeError; break;
+    case ErrorCode::changed_meanwhile:
+    case ErrorCode::moved_away: type = PyExc_RuntimeError; break;
     }
     PyErr_SetString(type, error.message.c_str());
     return nullptr;

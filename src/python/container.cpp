@@ -38,6 +38,8 @@ bool optional_text(const char* function, const char* param, PyObject* obj,
     return out.has_value();
 }
 
+} // namespace
+
 bool index_arg(const char* function, PyObject* obj, std::optional<long long>& out) {
     out.reset();
     if (!obj || obj == Py_None) return true;
@@ -51,7 +53,6 @@ bool index_arg(const char* function, PyObject* obj, std::optional<long long>& ou
     return true;
 }
 
-// The insertion position for an index among n children.
 std::optional<std::size_t> position(std::optional<long long> index, std::size_t n) {
     if (!index) return n;
     if (*index >= 0)
@@ -62,10 +63,11 @@ std::optional<std::size_t> position(std::optional<long long> index, std::size_t 
     return std::nullopt;
 }
 
-// How many blocks enclose the container's children.
 int child_depth(PyObject* self) {
     return is_pair(self) ? blocks_around(as_pair(self)->parent.get()) + 1 : 0;
 }
+
+namespace {
 
 Ref pair_list(const std::vector<PairRef>& pairs, const ParentPtr& parent) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
@@ -345,13 +347,18 @@ ContainerRef container_of(const Parent& parent) {
     return {nullptr, &parent.block};
 }
 
+bool same_container(ContainerRef a, ContainerRef b) noexcept {
+    if (a.document && b.document) return a.document->same(*b.document);
+    return a.block && b.block && a.block->same(*b.block);
+}
+
 ContainerLock::ContainerLock(ContainerRef container, Mode mode)
     : mode_(mode), document_(container.document != nullptr) {
     RwLock& lock = container.block ? container.block->lock() : container.document->lock();
     if (!(mode == shared ? lock.try_lock_shared() : lock.try_lock())) return;
     lock_ = &lock;
     if (container.document) {
-        body_ = &**container.document;
+        body_ = &(*container.document)->body;
     } else {
         pair_ = &**container.block;
         Block* block = block_of((*container.block)->value);
@@ -398,7 +405,7 @@ namespace {
 
 Style style_under(const DocHandle& document) {
     ReadGuard guard(document.lock());
-    return guard ? infer_style(*document) : Style{};
+    return guard ? infer_style(document->body) : Style{};
 }
 
 } // namespace

@@ -18,6 +18,8 @@ struct ContainerRef {
 };
 ContainerRef container_of(PyObject* self); // a Document or Pair object
 ContainerRef container_of(const Parent& parent);
+// Whether the two stand for the same body.
+bool same_container(ContainerRef a, ContainerRef b) noexcept;
 
 // Takes a container's lock and finds its body. The lock may be found taken
 // (busy: see cst/shared.hpp), and a pair may no longer hold a block; the
@@ -61,6 +63,16 @@ Style document_style(const Parent* parent);
 
 // The parent given to every Pair object the container hands out.
 ParentPtr as_parent(PyObject* self);
+
+// How many blocks enclose the container's children.
+int child_depth(PyObject* self);
+
+// An `index` argument: None (nullopt) or an int in the signed 64-bit range.
+// False with the error set.
+bool index_arg(const char* function, PyObject* obj, std::optional<long long>& out);
+// The insertion position for an index among n children; nullopt for a
+// negative index below -n.
+std::optional<std::size_t> position(std::optional<long long> index, std::size_t n);
 
 // A class whose objects are containers: the shared methods, properties and
 // mapping slots, then the class's own (`own_slots` ends with {0, nullptr}).

@@ -172,28 +172,31 @@ std::optional<Value> scalar_from_py(std::string_view key, PyObject* obj, std::op
     return std::move(std::get<Value>(value));
 }
 
-Ref list_value_to_py(const ListValue& value);
+Ref list_value_to_py(const ListValue& value, ListPairs pairs);
 
-Ref list_to_py(const List& list) {
+Ref list_to_py(const List& list, ListPairs pairs) {
     Ref out(PyList_New(static_cast<Py_ssize_t>(list.items.size())));
     Py_ssize_t i = 0;
     for (const ListItem& it : list.items) {
-        Ref element = out ? list_value_to_py(it.value) : Ref();
+        Ref element = out ? list_value_to_py(it.value, pairs) : Ref();
         if (!element) return element;
         PyList_SetItem(out.get(), i++, element.release());
     }
     return out;
 }
 
-Ref list_value_to_py(const ListValue& value) {
+Ref list_value_to_py(const ListValue& value, ListPairs pairs) {
     if (auto* v = std::get_if<Literal>(&value)) return to_str(v->text);
     if (auto* v = std::get_if<String>(&value)) return to_str(unescape_string(v->content));
-    if (auto* v = std::get_if<Boxed<List>>(&value)) return list_to_py(**v);
+    if (auto* v = std::get_if<Boxed<List>>(&value)) return list_to_py(**v, pairs);
     const ListPair& pair = *std::get<Boxed<ListPair>>(value);
     Ref key = to_str(pair.key);
-    Ref nested = key ? list_value_to_py(pair.value) : Ref();
+    Ref nested = key ? list_value_to_py(pair.value, pairs) : Ref();
     if (!nested) return nested;
-    return Ref(PyTuple_Pack(2, key.get(), nested.get()));
+    if (pairs == ListPairs::tuples) return Ref(PyTuple_Pack(2, key.get(), nested.get()));
+    Ref dict(PyDict_New());
+    if (!dict || PyDict_SetItem(dict.get(), key.get(), nested.get()) < 0) return Ref();
+    return dict;
 }
 
 } // namespace
@@ -209,9 +212,9 @@ ValueCopy copy_value(const Value& value) {
     return std::monostate();
 }
 
-Ref value_to_py(const ValueCopy& value) {
+Ref value_to_py(const ValueCopy& value, ListPairs pairs) {
     if (auto* text = std::get_if<std::string>(&value)) return to_str(*text);
-    if (auto* list = std::get_if<List>(&value)) return list_to_py(*list);
+    if (auto* list = std::get_if<List>(&value)) return list_to_py(*list, pairs);
     return Ref::borrow(Py_None);
 }
 

@@ -17,9 +17,13 @@ namespace quarel::py {
 using ValueCopy = std::variant<std::string, List, std::monostate>;
 ValueCopy copy_value(const Value& value);
 
-// str for literals, strings and expressions, list for lists ((key, value)
-// tuples for list pairs), None for blocks.
-Ref value_to_py(const ValueCopy& value);
+// How a pair inside a list reads: a (key, value) tuple, or as plain data
+// (JSON-ready) a one-key dict {key: value}.
+enum class ListPairs { tuples, dicts };
+
+// str for literals, strings and expressions, list for lists (list pairs
+// as `pairs` says), None for blocks.
+Ref value_to_py(const ValueCopy& value, ListPairs pairs = ListPairs::tuples);
 
 // A new value from a Python object for the pair with key `key`. Without a
 // kind the kind is inferred; `existing` is the list being replaced, whose

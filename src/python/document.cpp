@@ -3,6 +3,7 @@
 #include "parser/utf8.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
+#include "python/data.hpp"
 #include "python/entry.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
@@ -42,7 +43,9 @@ PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs, boo
     }
     auto source = encoded ? bytes_source(arg[0]) : encoded_arg(function, "source", arg[0]);
     if (!source) return nullptr;
-    auto result = parse_file(source->text);
+    // Bytes are a file's encoding, in which a leading U+FEFF is the byte-order
+    // mark; in text it is a character like any other.
+    auto result = encoded ? parse_file(source->text) : parse(source->text);
     if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
     return make_document(DocHandle::make(std::move(std::get<Body>(result)))).release();
 }
@@ -53,7 +56,7 @@ PyObject* document_to_string(PyObject* self) {
     bool printed;
     {
         ReadGuard guard(root.lock());
-        printed = guard && print_body(*root, out);
+        printed = guard && print_body(root->body, out);
     }
     if (!printed) return raise_error(ErrorCode::document_busy);
     return to_str(out).release();
@@ -68,7 +71,7 @@ PyObject* document_to_bytes(PyObject* self) {
     bool printed;
     {
         ReadGuard guard(root.lock());
-        printed = guard && print_body_into(*root, [&](std::size_t size) -> char* {
+        printed = guard && print_body_into(root->body, [&](std::size_t size) -> char* {
                       bytes =
                           Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
                       return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
@@ -93,7 +96,7 @@ PyObject* document_repr(PyObject* self) {
     std::optional<std::size_t> size;
     {
         ReadGuard guard(root.lock());
-        if (guard) size = root->pairs.size();
+        if (guard) size = root->body.pairs.size();
     }
     if (!size) return raise_error(ErrorCode::document_busy);
     return PyUnicode_FromFormat("<Document with %zu pairs>", *size);
@@ -103,10 +106,32 @@ PyObject* document_parse(PyObject*, PyObject* args, PyObject* kwargs) {
     return parse_with("parse", args, kwargs, true);
 }
 
+PyObject* newline_get(PyObject* self) {
+    return to_str(document_style(self).newline).release();
+}
+
+PyObject* indent_get(PyObject* self) {
+    return to_str(document_style(self).step).release();
+}
+
+// Copies and pickles go through the text: parse_quarel(text) makes the
+// document again.
+PyObject* reduce(PyObject* self) {
+    Ref text(document_to_string(self));
+    Ref module(text ? PyImport_ImportModule("tallix_cst._native") : nullptr);
+    Ref parse(module ? PyObject_GetAttrString(module.get(), "parse_quarel") : nullptr);
+    if (!parse) return nullptr;
+    return Py_BuildValue("(O(O))", parse.get(), text.get());
+}
+
 } // namespace
 
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs) {
     return parse_with("parse_quarel", args, kwargs, false);
+}
+
+PyTypeObject* document_type() {
+    return type_;
 }
 
 PyObject* create_document_type() {
@@ -120,7 +145,19 @@ PyObject* create_document_type() {
             "to_bytes", "to_bytes($self)\n--\n\nThe document as Quarel source encoded in UTF-8."),
         method<document_dump>("dump", "dump($self, target)\n--\n\nWrites the document to a path "
                                       "or a binary file object; see tallix_cst.dump."),
+        method_noargs<document_to_data>(
+            "to_data", "to_data($self)\n--\n\nThe document as plain data: the list of its pairs' "
+                       "to_data()."),
+        method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
+                                            "as its text."),
         {nullptr, nullptr, 0, nullptr},
+    };
+    const PyGetSetDef getset[] = {
+        property<newline_get>("newline", "The line break that edits write: \"\\n\" or \"\\r\\n\", "
+                                         "as the document shows it."),
+        property<indent_get>("indent", "The indentation that edits add per level of nesting, as "
+                                       "the document shows it."),
+        {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     const PyType_Slot slots[] = {
         slot<dealloc<DocumentObject>>(Py_tp_dealloc),
@@ -131,7 +168,7 @@ PyObject* create_document_type() {
     type_ = reinterpret_cast<PyTypeObject*>(create_container_type(
         "tallix_cst.Document", sizeof(DocumentObject),
         "A parsed Quarel file. str() returns the source, including any edits.", slots, methods,
-        nullptr));
+        getset));
     return reinterpret_cast<PyObject*>(type_);
 }
 

@@ -1,6 +1,7 @@
 // The extension module `_native`: registers the public names in order.
 #include "python/boundary.hpp"
 #include "python/entry.hpp"
+#include "python/location.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
 
@@ -57,7 +58,15 @@ int exec_module(PyObject* module) {
               add_public(module, "Pair", create_pair_type()) &&
               add_public(module, "parse_quarel", function.get()) &&
               add_public(module, "QuarelSyntaxError", syntax_error_type());
-    return ok ? 0 : -1;
+    // Location is the package's (tallix_cst.Location), outside _native's __all__.
+    PyObject* location = ok ? create_location_type() : nullptr;
+    if (!location) return -1;
+    Py_INCREF(location);
+    if (PyModule_AddObject(module, "Location", location) < 0) {
+        Py_DECREF(location);
+        return -1;
+    }
+    return 0;
 }
 
 PyModuleDef_Slot module_slots[] = {

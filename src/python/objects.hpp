@@ -1,14 +1,30 @@
 // The Python object layouts of Document and Pair, and how they are made.
 #pragma once
 
+#include "cst/locations.hpp"
 #include "cst/tree.hpp"
 #include "python/ref.hpp"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace quarel::py {
 
-using DocHandle = Shared<Body>;
+// A document: its root body, and where its pairs stand in its text as last
+// worked out, kept while no tree has been edited since (write_locks_taken
+// unchanged). The cache is filled under the document's shared lock: it is
+// no part of the tree, and every caller holds the interpreter lock.
+struct Root {
+    explicit Root(Body root) noexcept : body(std::move(root)) {}
+    Body body;
+    struct Located {
+        std::uint64_t edits;
+        Locations locations;
+    };
+    std::optional<Located> located;
+};
+using DocHandle = Shared<Root>;
 
 // The container a Pair object was handed out from: a document, or a block
 // pair together with that pair's own parent, so the chain up to the
@@ -40,6 +56,7 @@ struct PairObject {
 
 // The types, created once by the module's initialisation.
 PyTypeObject* pair_type();
+PyTypeObject* document_type();
 PyObject* create_document_type();
 PyObject* create_pair_type();
 
@@ -54,6 +71,9 @@ inline PairObject* as_pair(PyObject* o) {
 }
 inline bool is_pair(PyObject* o) {
     return PyObject_TypeCheck(o, pair_type());
+}
+inline bool is_document(PyObject* o) {
+    return PyObject_TypeCheck(o, document_type());
 }
 
 // Frees an object of either class.

@@ -4,15 +4,22 @@
 #include "edit/block_name.hpp"
 #include "edit/comments.hpp"
 #include "edit/layout.hpp"
+#include "edit/owners.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
 #include "edit/snippet.hpp"
+#include "parser/parser.hpp"
 #include "python/assign.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/convert.hpp"
+#include "python/data.hpp"
+#include "python/end_comment.hpp"
 #include "python/entry.hpp"
+#include "python/location.hpp"
+#include "python/move.hpp"
 #include "python/objects.hpp"
+#include "python/syntax_error.hpp"
 
 #include <optional>
 #include <type_traits>
@@ -218,6 +225,53 @@ PyObject* detach(PyObject* self) {
     return PyBool_FromLong(std::get<bool>(detached));
 }
 
+PyObject* location_get(PyObject* self) {
+    return location_of(handle(self), as_pair(self)->parent.get()).release();
+}
+
+// A copy of the pair that no body holds, read back from its printed text:
+// its own comment lines above it, at the start of a line of its own, and
+// the comment that ended its line.
+std::variant<PairRef, ParseError, EditError> copy_pair(PyObject* self) {
+    auto end = end_comment_of(self);
+    if (auto* error = std::get_if<EditError>(&end)) return std::move(*error);
+    auto first = opens_document(self);
+    if (auto* error = std::get_if<EditError>(&first)) return std::move(*error);
+    const std::string newline = document_style(as_pair(self)->parent.get()).newline;
+    std::string text;
+    if (!print_pair(handle(self), text, true)) return make_error(ErrorCode::pair_busy);
+    auto parsed = parse(text);
+    if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
+    PairRef copy = std::move(std::get<Body>(parsed).pairs.front());
+    std::string_view leading = copy->leading;
+    if (std::get<bool>(first) || has_line_feed(leading)) {
+        const Leading parts = divide(leading, std::get<bool>(first));
+        copy->leading = Text(newline + std::string(parts.attached) + std::string(parts.indent));
+    }
+    copy->loose_end = std::make_unique<Text>(std::get<std::string>(end));
+    return copy;
+}
+
+PyObject* deep_copy(PyObject* self) {
+    auto copied = copy_pair(self);
+    if (auto* error = std::get_if<ParseError>(&copied)) return raise_syntax_error(*error);
+    if (auto* error = std::get_if<EditError>(&copied)) return raise_error(*error);
+    return make_pair(std::get<PairRef>(std::move(copied)), nullptr).release();
+}
+
+PyObject* deep_copy_memo(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[1];
+    if (!parse_args({"__deepcopy__", {"memo"}, 1, 1}, args, kwargs, arg)) return nullptr;
+    return deep_copy(self);
+}
+
+PyObject* refuse_pickle(PyObject*) {
+    PyErr_SetString(PyExc_TypeError,
+                    "cannot pickle a Pair: it is a view into a document; pickle the Document, or "
+                    "keep pair.to_string()");
+    return nullptr;
+}
+
 PyObject* print(PyObject* self, bool include_leading, bool dedent) {
     std::string indentation;
     if (dedent) {
@@ -306,6 +360,14 @@ PyObject* create_pair_type() {
             "comments", "The comment lines directly above this pair, including their `#`."),
         property<parent_get>("parent", "The block or document containing this pair, or None for "
                                        "a pair that was never attached."),
+        property<end_comment_get, end_comment_set>(
+            "end_comment",
+            "The comment at the end of the line where the value ends, including its `#`, or\n"
+            "None. Assigning None removes it."),
+        property<location_get>(
+            "location",
+            "Where the pair stands in its document's text as printed now, a Location; None\n"
+            "for a detached pair."),
         {nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     const PyMethodDef methods[] = {
@@ -320,6 +382,24 @@ PyObject* create_pair_type() {
                           "unless\ninclude_leading is set. With dedent set, the lines lose the "
                           "indentation of the pair's\nown line, as if it stood at the top level "
                           "(text inside strings stays as it is)."),
+        method<move_to>(
+            "move_to",
+            "move_to($self, target, index=None)\n--\n\nMoves this pair, with its comments, into "
+            "target, a Document or block Pair, at\nindex (the end by default), re-indented to "
+            "fit there."),
+        method_noargs<pair_to_data>(
+            "to_data",
+            "to_data($self)\n--\n\nThe pair as plain data: a dict of key, name, kind, value (a "
+            "pair inside a list\nas {key: value}) and children (for a block, its pairs' "
+            "to_data())."),
+        method_noargs<deep_copy>("__copy__", "__copy__($self)\n--\n\nA detached copy of the "
+                                             "pair, as __deepcopy__."),
+        method<deep_copy_memo>("__deepcopy__",
+                               "__deepcopy__($self, memo)\n--\n\nA detached copy of the pair, "
+                               "with its comments and end-of-line comment."),
+        method_noargs<refuse_pickle>("__reduce__",
+                                     "__reduce__($self)\n--\n\nRefused: a Pair cannot be "
+                                     "pickled."),
         {nullptr, nullptr, 0, nullptr},
     };
     const PyType_Slot slots[] = {

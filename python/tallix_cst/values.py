@@ -1,0 +1,52 @@
+"""Type aliases for the values that documents and pairs read and accept, so that
+code handling them can be annotated:
+
+    def labels(view: Pair) -> list[Value]: ...
+"""
+
+from typing import Dict, List, Literal, Mapping, Optional, Sequence, Tuple, TypedDict, Union
+
+#: A kind name, as `Pair.kind` reports it and `kind` arguments take it.
+Kind = Literal["literal", "string", "expr", "list", "block"]
+
+#: An element of a list as read: text, a `(key, value)` pair, or a nested list.
+ListItem = Union[str, Tuple[str, "ListItem"], List["ListItem"]]
+#: A value as read: text for literals, strings and expressions, a list for lists,
+#: None for blocks.
+Value = Optional[Union[str, List[ListItem]]]
+
+#: Text, or a bool or number written as a literal.
+Scalar = Union[str, int, float]
+#: An element of a new list: a scalar, a `(key, value)` pair, or a nested list.
+NewItem = Union[Scalar, Tuple[str, "NewPairValue"], Sequence["NewItem"]]
+#: The value of a pair inside a new list.
+NewPairValue = Union[Scalar, Sequence[NewItem]]
+#: A value as `add`, `set_value`, item assignment and `value` take it; a dict is a
+#: list of pairs.
+NewValue = Union[Scalar, Sequence[NewItem], Mapping[str, NewPairValue]]
+
+#: An element of a list value in plain data: a pair is a one-key dict.
+DataItem = Union[str, Dict[str, "DataItem"], List["DataItem"]]
+
+
+class PairData(TypedDict):
+    """A pair as plain data, as `Pair.to_data()` returns it."""
+
+    key: str
+    name: Optional[str]
+    kind: Kind
+    value: Optional[Union[str, List[DataItem]]]
+    children: List["PairData"]
+
+
+__all__ = [
+    "DataItem",
+    "Kind",
+    "ListItem",
+    "NewItem",
+    "NewPairValue",
+    "NewValue",
+    "PairData",
+    "Scalar",
+    "Value",
+]

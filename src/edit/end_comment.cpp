@@ -1,0 +1,112 @@
+#include "edit/end_comment.hpp"
+
+#include "edit/comments.hpp"
+#include "edit/layout.hpp"
+#include "edit/owners.hpp"
+
+#include <algorithm>
+
+namespace quarel {
+
+namespace {
+
+std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) {
+    auto it = std::find_if(body.pairs.begin(), body.pairs.end(),
+                           [&](const PairRef& p) { return p.same(pair); });
+    if (it == body.pairs.end()) return std::nullopt;
+    return static_cast<std::size_t>(it - body.pairs.begin());
+}
+
+// The text after the pair at `at`, read under the next pair's lock.
+std::optional<std::string> text_after(const Body& body, std::size_t at) {
+    if (at + 1 == body.pairs.size()) return body.trailing.str();
+    const PairRef& next = body.pairs[at + 1];
+    ReadGuard guard(next.lock());
+    if (!guard) return std::nullopt;
+    return next->leading.str();
+}
+
+} // namespace
+
+std::string_view end_comment_in(std::string_view after) noexcept {
+    return end_comment(divide(after, false).line_end);
+}
+
+std::string with_end_comment_in(std::string_view after, std::string_view comment,
+                                std::string_view next_line) {
+    std::string_view old = end_comment_in(after);
+    std::string_view line_end = divide(after, false).line_end;
+    std::string out(comment);
+    if (!old.empty() || comment.empty()) {
+        out += after.substr(old.size());
+    } else if (!line_end.empty()) {
+        // Spaces before the line break give way to the comment.
+        std::size_t lf = line_end.size() - 1;
+        out += line_end.substr(lf > 0 && line_end[lf - 1] == '\r' ? lf - 1 : lf);
+        out += after.substr(line_end.size());
+    } else {
+        // `after` is the spacing to what shared the line: that moves down.
+        out += next_line;
+    }
+    return out;
+}
+
+std::variant<std::string, EditError> end_comment_text(std::string_view given) {
+    if (given.find_first_of("\r\n") != std::string_view::npos)
+        return make_error(ErrorCode::line_break_in_comment);
+    return comment_line(given);
+}
+
+std::string spaced_end_comment(std::string_view old, std::string_view text) {
+    if (text.empty()) return {};
+    std::size_t hash = old.find('#');
+    std::string out(hash == std::string_view::npos ? "  " : old.substr(0, hash));
+    return out + std::string(text);
+}
+
+std::variant<std::optional<std::string>, Busy> end_comment_of(const Body& body,
+                                                              const PairRef& pair) {
+    std::optional<std::size_t> at = position_of(body, pair);
+    if (!at) return std::nullopt;
+    std::optional<std::string> after = text_after(body, *at);
+    if (!after) return Busy{};
+    return std::string(end_comment_in(*after));
+}
+
+std::optional<std::string> next_line_after(const Body& body, bool pair_follows,
+                                           std::string_view base_indent, bool top_level,
+                                           const Style& style) {
+    if (pair_follows) {
+        std::optional<std::string> indent =
+            top_level ? std::string() : child_indent(body, base_indent, style);
+        if (!indent) return std::nullopt;
+        return new_line(*indent, style);
+    }
+    if (top_level) return std::string();
+    return new_line(base_indent, style);
+}
+
+std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::string_view text,
+                                         std::string_view base_indent, bool top_level,
+                                         const Style& style) {
+    std::optional<std::size_t> at = position_of(body, pair);
+    if (!at) return false;
+    std::optional<std::string> after = text_after(body, *at);
+    std::optional<std::string> next_line =
+        after ? next_line_after(body, *at + 1 < body.pairs.size(), base_indent, top_level, style)
+              : std::nullopt;
+    if (!next_line) return Busy{};
+    Text updated(
+        with_end_comment_in(*after, spaced_end_comment(end_comment_in(*after), text), *next_line));
+    if (*at + 1 == body.pairs.size()) {
+        body.trailing = std::move(updated);
+        return true;
+    }
+    const PairRef& next = body.pairs[*at + 1];
+    WriteGuard guard(next.lock());
+    if (!guard) return Busy{};
+    next->leading = std::move(updated);
+    return true;
+}
+
+} // namespace quarel

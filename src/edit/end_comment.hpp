@@ -1,0 +1,62 @@
+// The comment at the end of a pair's line.
+//
+// In a body it stands in the text after the pair: the next pair's leading or
+// the body's trailing, as the line end that divide() finds there
+// (edit/owners.hpp). Out of every body the pair keeps it in `loose_end`. It
+// is held with the spaces in front of it, which are the user's spacing.
+#pragma once
+
+#include "cst/tree.hpp"
+#include "edit/busy.hpp"
+#include "edit/error.hpp"
+#include "edit/style.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace quarel {
+
+// The end comment in `after`, the text that follows a pair, with the spaces
+// in front of it; empty for none.
+std::string_view end_comment_in(std::string_view after) noexcept;
+
+// `after` with `comment` (spaces in front included; empty for none) as the
+// end comment of the pair before it. Where the text after the pair shared
+// its line, what follows the pair moves to `next_line`, a line break and the
+// indentation of its new line (empty at the end of a document, where
+// nothing follows).
+std::string with_end_comment_in(std::string_view after, std::string_view comment,
+                                std::string_view next_line);
+
+// The comment a user gives, ready to write: trimmed, with "# " in front when
+// it lacks a `#`. Text holding a line break is refused.
+std::variant<std::string, EditError> end_comment_text(std::string_view given);
+
+// `text` (from end_comment_text; empty to remove) written in the place of
+// the old end comment `old`: after the spaces the old one had, or two
+// spaces after the value.
+std::string spaced_end_comment(std::string_view old, std::string_view text);
+
+// The end comment of the pair held by this handle, read from the body; a
+// pair not in the body gives nullopt. The caller holds the body's lock.
+std::variant<std::optional<std::string>, Busy> end_comment_of(const Body& body,
+                                                              const PairRef& pair);
+
+// Gives the body's pair held by this handle the end comment `text` (from
+// end_comment_text; empty removes it). False for a pair not in the body;
+// Busy changes nothing. The caller holds the body's lock exclusively.
+std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::string_view text,
+                                         std::string_view base_indent, bool top_level,
+                                         const Style& style);
+
+// The line that what follows a pair of the body moves to when the pair
+// gains an end comment: a following pair's at the depth of the body's
+// children, the block's closing brace's, or none at the end of the
+// document. Nullopt when busy.
+std::optional<std::string> next_line_after(const Body& body, bool pair_follows,
+                                           std::string_view base_indent, bool top_level,
+                                           const Style& style);
+
+} // namespace quarel

@@ -1,0 +1,81 @@
+#include "python/end_comment.hpp"
+
+#include "edit/end_comment.hpp"
+#include "python/boundary.hpp"
+#include "python/container.hpp"
+
+#include <optional>
+
+namespace quarel::py {
+
+namespace {
+
+// The comment kept by a pair out of every body; moved_away for a pair that
+// is in some other body than its object's container.
+std::variant<std::string, EditError> loose_end_of(const PairRef& pair) {
+    ReadGuard guard(pair.lock());
+    if (!guard) return make_error(ErrorCode::pair_busy);
+    if (!pair->loose_end) return make_error(ErrorCode::moved_away);
+    return pair->loose_end->str();
+}
+
+std::optional<EditError> write_end_comment(PyObject* self, const std::string& text) {
+    const PairRef& pair = as_pair(self)->pair;
+    const Parent* parent = as_pair(self)->parent.get();
+    if (parent) {
+        const Style style = document_style(parent);
+        ContainerLock container(container_of(*parent), ContainerLock::exclusive);
+        if (container.status() == ContainerLock::busy) return container.error();
+        if (container) {
+            auto set = set_end_comment(container.body(), pair, text, container.base_indent(),
+                                       container.top_level(), style);
+            if (std::holds_alternative<Busy>(set)) return make_error(ErrorCode::pair_busy);
+            if (std::get<bool>(set)) return std::nullopt;
+        }
+    }
+    WriteGuard guard(pair.lock());
+    if (!guard) return make_error(ErrorCode::pair_busy);
+    if (!pair->loose_end) return make_error(ErrorCode::moved_away);
+    *pair->loose_end = Text(spaced_end_comment(*pair->loose_end, text));
+    return std::nullopt;
+}
+
+} // namespace
+
+std::variant<std::string, EditError> end_comment_of(PyObject* self) {
+    const PairRef& pair = as_pair(self)->pair;
+    const Parent* parent = as_pair(self)->parent.get();
+    if (parent) {
+        ContainerLock container(container_of(*parent), ContainerLock::shared);
+        if (container.status() == ContainerLock::busy) return container.error();
+        if (container) {
+            auto found = quarel::end_comment_of(container.body(), pair);
+            if (std::holds_alternative<Busy>(found)) return make_error(ErrorCode::pair_busy);
+            if (auto& comment = std::get<std::optional<std::string>>(found)) return *comment;
+        }
+    }
+    return loose_end_of(pair);
+}
+
+PyObject* end_comment_get(PyObject* self) {
+    auto comment = end_comment_of(self);
+    if (auto* error = std::get_if<EditError>(&comment)) return raise_error(*error);
+    const std::string& spaced = std::get<std::string>(comment);
+    if (spaced.empty()) Py_RETURN_NONE;
+    return to_str(std::string_view(spaced).substr(spaced.find('#'))).release();
+}
+
+int end_comment_set(PyObject* self, PyObject* value) {
+    std::string text;
+    if (value != Py_None) {
+        auto given = text_arg("end_comment", "end_comment", value);
+        if (!given) return -1;
+        auto made = end_comment_text(*given);
+        if (auto* error = std::get_if<EditError>(&made)) return raise_error(*error), -1;
+        text = std::get<std::string>(std::move(made));
+    }
+    if (auto error = write_end_comment(self, text)) return raise_error(*error), -1;
+    return 0;
+}
+
+} // namespace quarel::py

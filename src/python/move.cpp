@@ -1,0 +1,129 @@
+#include "python/move.hpp"
+
+#include "edit/depth.hpp"
+#include "edit/find.hpp"
+#include "edit/insert.hpp"
+#include "edit/remove.hpp"
+#include "python/boundary.hpp"
+#include "python/container.hpp"
+#include "python/syntax_error.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <variant>
+
+namespace quarel::py {
+
+namespace {
+
+// Where the pair stands before the move: in the container its object found
+// it in (`at`), or out of every body.
+struct Origin {
+    std::optional<std::size_t> at;
+    bool top_level = false;
+};
+
+std::variant<Origin, EditError> origin_of(PyObject* self) {
+    const PairRef& pair = as_pair(self)->pair;
+    if (const Parent* parent = as_pair(self)->parent.get()) {
+        ContainerLock container(container_of(*parent), ContainerLock::shared);
+        if (container.status() == ContainerLock::busy) return container.error();
+        if (container) {
+            const std::vector<PairRef>& pairs = container.body().pairs;
+            auto it = std::find_if(pairs.begin(), pairs.end(),
+                                   [&](const PairRef& p) { return p.same(pair); });
+            if (it != pairs.end())
+                return Origin{static_cast<std::size_t>(it - pairs.begin()), container.top_level()};
+        }
+    }
+    ReadGuard guard(pair.lock());
+    if (!guard) return make_error(ErrorCode::pair_busy);
+    if (!pair->loose_end) return make_error(ErrorCode::moved_away);
+    return Origin{};
+}
+
+// The checks that come before any change: the target holds a block, it is
+// not the pair or inside it, the pair fits the target's depth, and the index
+// falls among the target's children as they will be once the pair has left.
+std::optional<EditError> check_move(PyObject* self, PyObject* target, const Origin& origin,
+                                    std::optional<long long> index) {
+    const PairRef& pair = as_pair(self)->pair;
+    const ContainerRef to = container_of(target);
+    std::size_t children;
+    {
+        ContainerLock access(to, ContainerLock::shared);
+        if (!access) return access.error();
+        children = access.body().pairs.size();
+    }
+    int levels;
+    {
+        ReadGuard guard(pair.lock());
+        if (!guard) return make_error(ErrorCode::pair_busy);
+        if (to.block) {
+            const Block* block = block_of(pair->value);
+            auto inside =
+                block ? contains(block->body, *to.block) : std::variant<bool, Busy>(false);
+            if (std::holds_alternative<Busy>(inside)) return make_error(ErrorCode::pair_busy);
+            if (to.block->same(pair) || std::get<bool>(inside))
+                return make_error(ErrorCode::move_into_itself, {pair->key.view()});
+        }
+        levels = depth(pair->value);
+    }
+    if (auto error = check_depth(child_depth(target) + levels)) return error;
+    const Parent* parent = as_pair(self)->parent.get();
+    const bool leaves_target = origin.at && same_container(container_of(*parent), to);
+    if (!position(index, children - (leaves_target ? 1 : 0)))
+        return make_error(ErrorCode::index_out_of_range);
+    return std::nullopt;
+}
+
+std::variant<std::monostate, ParseError, EditError> move_pair(PyObject* self, PyObject* target,
+                                                              std::optional<long long> index) {
+    const PairRef& pair = as_pair(self)->pair;
+    auto origin = origin_of(self);
+    if (auto* error = std::get_if<EditError>(&origin)) return std::move(*error);
+    const Origin& from = std::get<Origin>(origin);
+    if (auto error = check_move(self, target, from, index)) return std::move(*error);
+    const Style style = document_style(target);
+    // Past the checks only a lock found taken can stop the move, which the
+    // locking invariant rules out (cst/shared.hpp).
+    if (from.at) {
+        ContainerLock source(container_of(*as_pair(self)->parent), ContainerLock::exclusive);
+        if (!source) return source.error();
+        if (remove_pair(source.body(), pair, source.top_level()) != Removal::removed)
+            return make_error(ErrorCode::pair_busy);
+    }
+    ContainerLock access(container_of(target), ContainerLock::exclusive);
+    if (!access) return access.error();
+    const std::size_t at = *position(index, access.body().pairs.size());
+    auto placed =
+        insert_moved(access.body(), at, pair, from.top_level && from.at == 0, access.base_indent(),
+                     access.top_level(), child_depth(target), style);
+    if (auto* error = std::get_if<ParseError>(&placed)) return std::move(*error);
+    if (std::holds_alternative<Busy>(placed)) return make_error(ErrorCode::pair_busy);
+    return std::monostate();
+}
+
+} // namespace
+
+PyObject* move_to(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[2];
+    if (!parse_args({"move_to", {"target", "index"}, 2, 1}, args, kwargs, arg)) return nullptr;
+    PyObject* target = arg[0];
+    if (!is_pair(target) && !is_document(target)) {
+        PyErr_Format(PyExc_TypeError,
+                     "move_to() argument 'target' must be Document or Pair, not %s",
+                     type_name(target).c_str());
+        return nullptr;
+    }
+    std::optional<long long> index;
+    if (!index_arg("move_to", arg[1], index)) return nullptr;
+    auto moved = move_pair(self, target, index);
+    if (auto* error = std::get_if<ParseError>(&moved)) return raise_syntax_error(*error);
+    if (auto* error = std::get_if<EditError>(&moved)) return raise_error(*error);
+    // The object now stands for the pair where it is.
+    as_pair(self)->parent = as_parent(target);
+    Py_RETURN_NONE;
+}
+
+} // namespace quarel::py
