@@ -4,40 +4,9 @@ import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
+from conftest import add, assign, at, comments, remove, set_value, shape, source
 from strategies import documents
 from tallix_cst import parse_quarel
-
-
-def at(doc, *path):
-    """The pair reached by following keys from the document."""
-    node = doc
-    for key in path:
-        node = node.find(key)
-    return node
-
-
-def add(*path, args, **kw):
-    return lambda d: at(d, *path).add(*args, **kw)
-
-
-def source(snippet, *path, index=None):
-    return lambda d: at(d, *path).add_source(snippet, index=index)
-
-
-def remove(*path):
-    return lambda d: at(d, *path[:-1]).remove(path[-1])
-
-
-def assign(value, *path):
-    return lambda d: setattr(at(d, *path), "value", value)
-
-
-def set_value(value, *path, kind=None):
-    return lambda d: at(d, *path).set_value(value, kind=kind)
-
-
-def comments(lines, *path):
-    return lambda d: setattr(at(d, *path), "comments", lines)
 
 
 def name(new, *path):
@@ -157,15 +126,6 @@ def test_layout(before, edit, after):
     edit(doc)
     assert doc.to_string() == after
     assert parse_quarel(after).to_string() == after
-
-
-def shape(pairs, exprs=True):
-    """Keys, names, kinds and values, nested; expression texts left out unless `exprs`."""
-    return [
-        (p.key, p.name, p.kind, shape(p.children, exprs) if p.kind == "block" else
-         None if p.kind == "expr" and not exprs else p.value)
-        for p in pairs
-    ]
 
 
 @given(documents(depth=2, max_pairs=3), st.sampled_from(["  ", "\t", "    "]))
