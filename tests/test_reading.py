@@ -3,9 +3,7 @@
 import gc
 
 import pytest
-from hypothesis import given
 
-from strategies import documents
 from tallix_cst import Document, Pair, parse_quarel
 
 VIEW = """\
@@ -159,12 +157,3 @@ def test_identity_and_comparison(doc):
 def test_repr(source, expected):
     assert repr(parse_quarel(source).children[0]) == expected
 
-
-@given(documents())
-def test_walk_reaches_every_pair_once(source):
-    doc = parse_quarel(source)
-    pairs = doc.walk()
-    blocks = [p for p in pairs if p.kind == "block"]
-    assert len(pairs) == len(doc) + sum(len(b) for b in blocks)
-    for p in pairs:
-        assert p.to_string(include_leading=True) in source
