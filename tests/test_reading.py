@@ -1,7 +1,5 @@
 """Reading documents and block pairs: lookups, values, the Pair view."""
 
-import gc
-
 import pytest
 
 from tallix_cst import Document, Pair, parse_quarel
@@ -97,17 +95,6 @@ def test_pair_that_is_not_a_block(operation, source, kind):
     pair = parse_quarel(source).children[0]
     with pytest.raises(TypeError, match=f"^`{pair.key}` is a {kind}, not a block$"):
         operation(pair)
-
-
-def test_parent_chain_outlives_document():
-    doc = parse_quarel(VIEW)
-    dim = doc.find("view").find("dimension")
-    text = doc.to_string()
-    del doc
-    gc.collect()
-    assert isinstance(dim.parent.parent, Document)
-    assert dim.parent.parent.to_string() == text
-    assert dim.parent == dim.parent.parent.find("view")
 
 
 def test_walk_is_preorder_with_parents(doc):
