@@ -15,28 +15,28 @@ from strategies import documents
 
 from tallix_cst import Selector, cli, parse_quarel
 
-USERS = (
-    "# The users view.\n"
-    "view: users {\n"
-    '  label: "Users"\n'
-    "\n"
-    "  dimension: id {\n"
-    "    type: number\n"
-    "    sql: ${TABLE}.id ;;\n"
-    "  }\n"
-    "\n"
-    "  # The account's mail.\n"
-    "  dimension: email_id {\n"
-    '    label: "Mail\n'
-    '    address"\n'
-    "  }\n"
-    "\n"
-    "  measure: count {\n"
-    "    drill_fields: [id, email]\n"
-    '    filters: [status: "active", tier: gold]\n'
-    "  }\n"
-    "}\n"
-)
+USERS = """\
+# The users view.
+view: users {
+  label: "Users"
+
+  dimension: id {
+    type: number
+    sql: ${TABLE}.id ;;
+  }
+
+  # The account's mail.
+  dimension: email_id {
+    label: "Mail
+    address"
+  }
+
+  measure: count {
+    drill_fields: [id, email]
+    filters: [status: "active", tier: gold]
+  }
+}
+"""
 ORDERS = "view: orders {\n  dimension: user_id {\n    type: number\n  }\n}\n"
 
 

@@ -201,28 +201,19 @@ class EditMachine(RuleBasedStateMachine):
         self.attempt(lambda: container.__setitem__(key, value))
 
     @has_pairs
-    @rule(data=st.data(), value=_py_values)
-    def assign_value(self, data, value):
-        pair = self.changed = self.pick_pair(data)
-        self.attempt(lambda: setattr(pair, "value", value), pair)
-
-    @has_pairs
-    @rule(data=st.data(), value=_py_values, kind=_kinds)
+    @rule(data=st.data(), value=_py_values, kind=st.one_of(st.just("assigned"), _kinds))
     def set_value(self, data, value, kind):
         pair = self.changed = self.pick_pair(data)
-        self.attempt(lambda: pair.set_value(value, kind=kind), pair)
+        if kind == "assigned":  # `pair.value = value` keeps the kind
+            self.attempt(lambda: setattr(pair, "value", value), pair)
+        else:
+            self.attempt(lambda: pair.set_value(value, kind=kind), pair)
 
     @has_pairs
-    @rule(data=st.data(), key=_new_keys)
-    def rename(self, data, key):
+    @rule(data=st.data(), change=st.one_of(_new_keys.map(lambda k: ("key", k)), _names.map(lambda n: ("name", n))))
+    def rename(self, data, change):
         pair = self.pick_pair(data)
-        self.attempt(lambda: setattr(pair, "key", key), pair)
-
-    @has_pairs
-    @rule(data=st.data(), name=_names)
-    def set_name(self, data, name):
-        pair = self.pick_pair(data)
-        self.attempt(lambda: setattr(pair, "name", name), pair)
+        self.attempt(lambda: setattr(pair, *change), pair)
 
     @has_pairs
     @rule(data=st.data(), lines=_comment_lines)
