@@ -36,9 +36,8 @@ _kinds = st.sampled_from([None, None, None, "literal", "string", "expr", "list",
 _new_keys = st.one_of(keys(), expr_keys(), st.sampled_from(["a", "type", "dimension", "a b", "", "x:y"]))
 _names = st.one_of(st.none(), st.sampled_from(["users", "id", "a b", ""]), keys())
 _indexes = st.one_of(st.none(), st.integers(-6, 6))
-_snippets = st.one_of(documents(depth=1, max_pairs=2),
-                      st.sampled_from(["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "bad", "a: {"]))
 _styled_snippets = ["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "x: {\r\n\ty: 1\r\n}", "bad", "a: {"]
+_snippets = st.one_of(documents(depth=1, max_pairs=2), st.sampled_from(_styled_snippets))
 _comment_lines = st.lists(st.sampled_from(["note", "# kept", "", "two\nlines", "cr\rlf\r\n", "  #x  "]), max_size=3)
 
 
