@@ -5,6 +5,7 @@ runs the full one, the other interpreters of `make test-matrix` a lean one.
 """
 
 import faulthandler
+import functools
 import os
 import subprocess
 import sys
@@ -34,9 +35,10 @@ v: users {
 """
 
 
-def shape(pairs):
-    """Keys, names, kinds and values of `pairs`, nested."""
-    return [(p.key, p.name, p.kind, shape(p.children) if p.kind == "block" else p.value) for p in pairs]
+def shape(pairs, exprs=True):
+    """Keys, names, kinds and values of `pairs`, nested; expression texts left out unless `exprs`."""
+    return [(p.key, p.name, p.kind, shape(p.children, exprs) if p.kind == "block" else
+             None if p.kind == "expr" and not exprs else p.value) for p in pairs]
 
 
 def assert_consistent(doc):
@@ -44,6 +46,36 @@ def assert_consistent(doc):
     text = doc.to_string()
     assert shape(parse_quarel(text).children) == shape(doc.children), text
     return text
+
+
+def at(doc, *path):
+    """The pair reached by following keys from `doc`."""
+    return functools.reduce(lambda node, key: node.find(key), path, doc)
+
+
+# Edits of the pair at `path`, for the tables of expected layouts.
+def add(*path, args, **kw):
+    return lambda d: at(d, *path).add(*args, **kw)
+
+
+def source(snippet, *path, index=None):
+    return lambda d: at(d, *path).add_source(snippet, index=index)
+
+
+def remove(*path):
+    return lambda d: at(d, *path[:-1]).remove(path[-1])
+
+
+def assign(value, *path):
+    return lambda d: setattr(at(d, *path), "value", value)
+
+
+def set_value(value, *path, kind=None):
+    return lambda d: at(d, *path).set_value(value, kind=kind)
+
+
+def comments(lines, *path):
+    return lambda d: setattr(at(d, *path), "comments", lines)
 
 
 def calling(callback, text="5"):

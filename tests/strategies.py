@@ -6,7 +6,7 @@ write. Most take `newlines`, the line breaks a document may use (a tuple of
 would cost more than the parsing under test.
 """
 
-from functools import lru_cache
+from functools import lru_cache, partial
 from typing import NamedTuple
 
 from hypothesis import strategies as st
@@ -120,12 +120,7 @@ class Rendered(NamedTuple):
     ends_in_token: bool  # then a key may not follow directly: `a: bc: d` reads `bc` as the value
 
 
-def _token(t):
-    return Rendered(t, True)
-
-
-def _closed(t):
-    return Rendered(t, False)
+_token, _closed = partial(Rendered, ends_in_token=True), partial(Rendered, ends_in_token=False)
 
 
 @lru_cache(maxsize=None)

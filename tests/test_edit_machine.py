@@ -36,9 +36,8 @@ _kinds = st.sampled_from([None, None, None, "literal", "string", "expr", "list",
 _new_keys = st.one_of(keys(), expr_keys(), st.sampled_from(["a", "type", "dimension", "a b", "", "x:y"]))
 _names = st.one_of(st.none(), st.sampled_from(["users", "id", "a b", ""]), keys())
 _indexes = st.one_of(st.none(), st.integers(-6, 6))
-_snippets = st.one_of(documents(depth=1, max_pairs=2),
-                      st.sampled_from(["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "bad", "a: {"]))
 _styled_snippets = ["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "x: {\r\n\ty: 1\r\n}", "bad", "a: {"]
+_snippets = st.one_of(documents(depth=1, max_pairs=2), st.sampled_from(_styled_snippets))
 _comment_lines = st.lists(st.sampled_from(["note", "# kept", "", "two\nlines", "cr\rlf\r\n", "  #x  "]), max_size=3)
 
 
@@ -201,28 +200,19 @@ class EditMachine(RuleBasedStateMachine):
         self.attempt(lambda: container.__setitem__(key, value))
 
     @has_pairs
-    @rule(data=st.data(), value=_py_values)
-    def assign_value(self, data, value):
-        pair = self.changed = self.pick_pair(data)
-        self.attempt(lambda: setattr(pair, "value", value), pair)
-
-    @has_pairs
-    @rule(data=st.data(), value=_py_values, kind=_kinds)
+    @rule(data=st.data(), value=_py_values, kind=st.one_of(st.just("assigned"), _kinds))
     def set_value(self, data, value, kind):
         pair = self.changed = self.pick_pair(data)
-        self.attempt(lambda: pair.set_value(value, kind=kind), pair)
+        if kind == "assigned":  # `pair.value = value` keeps the kind
+            self.attempt(lambda: setattr(pair, "value", value), pair)
+        else:
+            self.attempt(lambda: pair.set_value(value, kind=kind), pair)
 
     @has_pairs
-    @rule(data=st.data(), key=_new_keys)
-    def rename(self, data, key):
+    @rule(data=st.data(), change=st.one_of(_new_keys.map(lambda k: ("key", k)), _names.map(lambda n: ("name", n))))
+    def rename(self, data, change):
         pair = self.pick_pair(data)
-        self.attempt(lambda: setattr(pair, "key", key), pair)
-
-    @has_pairs
-    @rule(data=st.data(), name=_names)
-    def set_name(self, data, name):
-        pair = self.pick_pair(data)
-        self.attempt(lambda: setattr(pair, "name", name), pair)
+        self.attempt(lambda: setattr(pair, *change), pair)
 
     @has_pairs
     @rule(data=st.data(), lines=_comment_lines)

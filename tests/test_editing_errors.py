@@ -5,6 +5,7 @@ Also edits that would nest deeper than the parser reads.
 
 import pytest
 
+from conftest import at
 from tallix_cst import QuarelSyntaxError, parse_quarel
 
 DOC = """\
@@ -23,20 +24,12 @@ top: 1
 """
 
 
-def at(*path):
-    """The pair reached by following keys from the document."""
-
-    def reach(node):
-        for key in path:
-            node = node.find(key)
-        return node
-
-    return reach
+def reach(*path):
+    return lambda d: at(d, *path)
 
 
-view, top, dimension, label = at("view"), at("top"), at("view", "dimension"), at("view", "label")
-sql, filters = at("view", "measure", "sql"), at("view", "measure", "filters")
-root = at()
+view, top, dimension, label = reach("view"), reach("top"), reach("view", "dimension"), reach("view", "label")
+sql, filters, root = reach("view", "measure", "sql"), reach("view", "measure", "filters"), reach()
 
 
 def setter(get, attr, value):
@@ -151,8 +144,7 @@ ERRORS = {
     "value: tuple for literal": (setter(top, "value", (1,)), TypeError, NOT_VALUE),
     "value: text for list": (setter(filters, "value", "x"), TypeError, "a list value must be a list, tuple or dict"),
     "value: number whose text is no literal": (setter(top, "value", Spaced(1)), ValueError, LITERAL_TOKEN),
-    "value: list element whose text is no literal": (setter(filters, "value", [Spaced(1)]),
-                                                     ValueError, LITERAL_TOKEN),
+    "value: list element whose text is no literal": (setter(filters, "value", [Spaced(1)]), ValueError, LITERAL_TOKEN),
     "value: expression with ;;": (setter(sql, "value", "a;;b"), ValueError, HAS_SEMIS),
     "set_value: block kind": (lambda d: dimension(d).set_value("x", kind="block"), ValueError, BLOCK_KIND),
     "set_value: None": (lambda d: top(d).set_value(None), TypeError, NOT_VALUE),
@@ -189,7 +181,6 @@ def test_removals_that_find_nothing_change_nothing():
     assert doc.to_string() == DOC
     gone = top(doc)
     assert gone.detach() is True
-    text = doc.to_string()
     assert (gone.detach(), doc.remove(gone)) == (False, False)
     inner = sql(doc)
     view(doc).find("measure").set_value("gone")

@@ -9,8 +9,8 @@ import gc
 import os
 import random
 import sys
-import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 from functools import partial
 
 import pytest
@@ -259,11 +259,8 @@ def test_threads_edit_and_print_one_document(watchdog):
     interval = sys.getswitchinterval()
     sys.setswitchinterval(1e-6)
     try:
-        threads = [threading.Thread(target=work, args=(seed,)) for seed in range(4)]
-        for t in threads:
-            t.start()
-        for t in threads:
-            t.join()
+        with ThreadPoolExecutor(4) as pool:
+            list(pool.map(work, range(4)))
     finally:
         sys.setswitchinterval(interval)
     assert failures == []

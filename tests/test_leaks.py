@@ -12,7 +12,7 @@ import sys
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "bench"))
 
 import leaks  # noqa: E402
-from tallix_cst import parse_quarel  # noqa: E402
+from tallix_cst import Document, parse_quarel  # noqa: E402
 
 ROUNDS = 10_000
 
@@ -35,6 +35,7 @@ def test_last_pair_frees_the_document():
     del doc
     # The Pair objects keep the whole tree alive through their parents.
     assert leaks.snapshot()["heap"] - baseline > size // 2
-    assert deep.parent.parent.parent.to_string().startswith("view: v {")
-    del deep, detached
+    root = deep.parent.parent.parent
+    assert isinstance(root, Document) and root.to_string().startswith("view: v {")
+    del deep, detached, root
     assert leaks.snapshot()["heap"] - baseline < size // 100

@@ -62,21 +62,13 @@ def test_command_line_examples(in_examples, block):
     for command, expected in examples(block, "$ ", "> "):
         words = shlex.split(command)
         assert words[0] == "quarel"
-        result = subprocess.run(
-            [sys.executable, "-m", "tallix_cst", *words[1:]],
-            stdout=subprocess.PIPE,
-            stderr=subprocess.STDOUT,
-            text=True,
-            encoding="utf-8",
-            timeout=60,
-        )
+        result = subprocess.run([sys.executable, "-m", "tallix_cst", *words[1:]], stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, text=True, encoding="utf-8", timeout=60)
         assert result.stdout == expected, command
 
 
 def run_script(name, *args):
-    return subprocess.run(
-        [sys.executable, name, *args], capture_output=True, text=True, encoding="utf-8", timeout=60
-    )
+    return subprocess.run([sys.executable, name, *args], capture_output=True, text=True, encoding="utf-8", timeout=60)
 
 
 def test_example_scripts(in_examples):
@@ -86,10 +78,7 @@ def test_example_scripts(in_examples):
     assert "users        dimension  signup_date      time" in report.stdout.splitlines()
 
     first = run_script("hide_ids.py", *views)
-    assert first.stdout.splitlines() == [
-        "views/orders.quarel: hid orders.id",
-        "views/users.quarel: hid users.id",
-    ]
+    assert first.stdout.splitlines() == ["views/orders.quarel: hid orders.id", "views/users.quarel: hid users.id"]
     after = {v: (in_examples / v).read_text(encoding="utf-8") for v in views}
     again = run_script("hide_ids.py", *views)
     assert (again.returncode, again.stdout) == (0, "")

@@ -1,10 +1,10 @@
-"""Every valid source prints back exactly as it was read."""
+"""Every valid source prints back exactly as it was read, as text and as bytes."""
 
 import pytest
 from hypothesis import given
 
 from strategies import counted_documents
-from tallix_cst import Document, parse_quarel
+from tallix_cst import Document, loads, parse_quarel
 
 
 @given(counted_documents())
@@ -12,9 +12,14 @@ def test_generated_documents_print_back_unchanged(generated):
     source, count = generated
     doc = parse_quarel(source)
     assert doc.to_string() == str(doc) == Document.parse(source).to_string() == source
-    # Only top-level pairs count, however deep the blocks go.
+    data = source.encode()
+    assert loads(data).to_bytes() == loads(bytearray(data)).to_bytes() == doc.to_bytes() == data
+    # Only top-level pairs count, however deep the blocks go; walk() reaches every pair once.
     assert len(doc) == count
     assert repr(doc) == f"<Document with {count} pairs>"
+    pairs = doc.walk()
+    assert len(pairs) == count + sum(len(p) for p in pairs if p.kind == "block")
+    assert all(p.to_string(include_leading=True) in source for p in pairs)
 
 
 # Sources the generator reaches rarely, or that sit on a rule's edge.

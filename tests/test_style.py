@@ -7,6 +7,7 @@ spaces. `␤` stands for a line feed inside a string, which no style changes.
 
 import pytest
 
+from conftest import add, assign, at, comments, remove, source
 from tallix_cst import parse_quarel
 
 STYLES = [(nl, step) for nl in ("\n", "\r\n") for step in ("\t", "  ", "    ")]
@@ -19,34 +20,8 @@ def render(text, nl, step):
     return nl.join(lines).replace("␤", "\n")
 
 
-def at(doc, *path):
-    for key in path:
-        doc = doc.find(key)
-    return doc
-
-
-def add(*path, key, value=None, **kw):
-    return lambda d, nl, step: at(d, *path).add(key, value, **kw)
-
-
-def source(snippet, *path):
-    return lambda d, nl, step: at(d, *path).add_source(snippet)
-
-
-def remove(*path):
-    return lambda d, nl, step: at(d, *path[:-1]).remove(path[-1])
-
-
-def assign(value, *path):
-    return lambda d, nl, step: setattr(at(d, *path), "value", value)
-
-
-def comments(lines, *path):
-    return lambda d, nl, step: setattr(at(d, *path), "comments", lines)
-
-
 def copy_block(from_path, to_path):
-    return lambda d, nl, step: at(d, *to_path).add_source(at(d, *from_path).to_string())
+    return lambda d: at(d, *to_path).add_source(at(d, *from_path).to_string())
 
 
 NESTED = "n: {\n\tm: 1\n}\n"  # shows the file's indent step
@@ -54,10 +29,10 @@ NESTED = "n: {\n\tm: 1\n}\n"  # shows the file's indent step
 CASES = {
     # 1. an end-of-line comment belongs to the pair on whose line it stands
     "new pair below the comment ending the last line": (
-        "d: a {\n\tsql: x ;;   # raw column\n}\n", lambda d, nl, step: d.find("d").__setitem__("hidden", "yes"),
+        "d: a {\n\tsql: x ;;   # raw column\n}\n", lambda d: d.find("d").__setitem__("hidden", "yes"),
         "d: a {\n\tsql: x ;;   # raw column\n\thidden: yes\n}\n",
     ),
-    "new pair below the comment, mid-body": ("a: 1  # one\nb: 2\n", add(key="c", value="3", index=1), "a: 1  # one\nc: 3\nb: 2\n"),
+    "new pair below the comment, mid-body": ("a: 1  # one\nb: 2\n", add(args=("c", "3"), index=1), "a: 1  # one\nc: 3\nb: 2\n"),
     "removed pair takes its comment": ("a: 1\nb: 2  # two\n", remove("b"), "a: 1\n"),
     "removed pair takes its comment, mid-body": ("a: 1\nb: 2  # two\nc: 3\n", remove("b"), "a: 1\nc: 3\n"),
     "comment of the line above stays": ("a: 1  # one\nb: 2\nc: 3\n", remove("b"), "a: 1  # one\nc: 3\n"),
@@ -66,11 +41,11 @@ CASES = {
     "comments start a line for a same-line pair": ("a: 1 b: 2\n", comments(["x"], "b"), "a: 1\n# x\nb: 2\n"),
     "replaced value keeps its comment": ("a: 1  # one\nb: 2\n", assign("5", "a"), "a: 5  # one\nb: 2\n"),
     "`{` comment stays on its line, index 0": (
-        "v: {  # main\n\ta: 1\n}\n", add("v", key="x", value="1", index=0), "v: {  # main\n\tx: 1\n\ta: 1\n}\n",
+        "v: {  # main\n\ta: 1\n}\n", add("v", args=("x", "1"), index=0), "v: {  # main\n\tx: 1\n\ta: 1\n}\n",
     ),
     "`{` comment stays when the first pair goes": ("v: {  # main\n\ta: 1\n\tb: 2\n}\n", remove("v", "a"), "v: {  # main\n\tb: 2\n}\n"),
     "`{` comment stays above a first pair": (
-        NESTED + "v: {  # main\n}\n", add("v", key="a", value="1"), NESTED + "v: {  # main\n\ta: 1\n}\n",
+        NESTED + "v: {  # main\n}\n", add("v", args=("a", "1")), NESTED + "v: {  # main\n\ta: 1\n}\n",
     ),
     # 2. comments set off by a blank line are nobody's
     "header stays when the first pair goes": (
@@ -79,17 +54,17 @@ CASES = {
     ),
     "section heading stays": ("a: 1\n\n# Section\n\nb: 2\nc: 3\n", remove("b"), "a: 1\n\n# Section\n\nc: 3\n"),
     "header stays when comments are rewritten": ("# H\n\n# about a\na: 1\n", comments(["x"], "a"), "# H\n\n# x\na: 1\n"),
-    "new first pair below the header": ("# H\n\na: 1\n", add(key="x", value="1", index=0), "# H\n\nx: 1\na: 1\n"),
+    "new first pair below the header": ("# H\n\na: 1\n", add(args=("x", "1"), index=0), "# H\n\nx: 1\na: 1\n"),
     "new first pair below a block's heading": (
-        "v: {\n\t# Section\n\n\ta: 1\n}\n", add("v", key="x", value="1", index=0), "v: {\n\t# Section\n\n\tx: 1\n\ta: 1\n}\n",
+        "v: {\n\t# Section\n\n\ta: 1\n}\n", add("v", args=("x", "1"), index=0), "v: {\n\t# Section\n\n\tx: 1\n\ta: 1\n}\n",
     ),
     # 3. and 4. composed text in the file's line breaks and indent step
     "empty block opens at the step": (
-        NESTED + "w: {}\n", add("w", key="b", value="2"), NESTED + "w: {\n\tb: 2\n}\n",
+        NESTED + "w: {}\n", add("w", args=("b", "2")), NESTED + "w: {\n\tb: 2\n}\n",
     ),
     "child of a new nested block": (
         "v: {\n\td: a {\n\t\ttype: x\n\t}\n}\n",
-        lambda d, nl, step: d.find("v").add("d", name="b").add("type", "time"),
+        lambda d: d.find("v").add("d", name="b").add("type", "time"),
         "v: {\n\td: a {\n\t\ttype: x\n\t}\n\n\td: b {\n\t\ttype: time\n\t}\n}\n",
     ),
     "snippet re-indented level by level": (
@@ -124,7 +99,7 @@ CASES = {
 @pytest.mark.parametrize("before, edit, after", CASES.values(), ids=CASES.keys())
 def test_edit_in_style(before, edit, after, nl, step):
     doc = parse_quarel(render(before, nl, step))
-    edit(doc, nl, step)
+    edit(doc)
     assert doc.to_string() == render(after, nl, step)
     assert parse_quarel(doc.to_string()).to_string() == doc.to_string()
 

@@ -20,65 +20,37 @@ TOO_DEEP = "nesting deeper than 256 levels"
 # (source, message, line, column, offset)
 CASES = [
     # a key must be followed by inline space and a colon
-    ("a", COLON, 1, 2, 1),
-    ("a \t\n: b", COLON, 1, 4, 3),
-    ("é\n", COLON, 1, 3, 2),
-    ("a: b c", COLON, 1, 7, 6),
+    ("a", COLON, 1, 2, 1), ("a \t\n: b", COLON, 1, 4, 3), ("é\n", COLON, 1, 3, 2), ("a: b c", COLON, 1, 7, 6),
     ("sql: a ;; b ;;", COLON, 1, 13, 12),
     # carriage returns do not end lines when counting
-    ("a: 1\rb", COLON, 1, 7, 6),
-    ("a: 1\r\nb\r\n", COLON, 2, 2, 7),
+    ("a: 1\rb", COLON, 1, 7, 6), ("a: 1\r\nb\r\n", COLON, 2, 2, 7),
     # expression keys need a terminator somewhere after the colon
-    ("sql:", NO_TERMINATOR, 1, 5, 4),
-    ("sql: a ; b", NO_TERMINATOR, 1, 5, 4),
-    ("expression_custom_filter: x", NO_TERMINATOR, 1, 26, 25),
-    ("a: b\nderived_sql: x", NO_TERMINATOR, 2, 13, 17),
+    ("sql:", NO_TERMINATOR, 1, 5, 4), ("sql: a ; b", NO_TERMINATOR, 1, 5, 4),
+    ("expression_custom_filter: x", NO_TERMINATOR, 1, 26, 25), ("a: b\nderived_sql: x", NO_TERMINATOR, 2, 13, 17),
     ("v: {\n  sql : x\n}\n", NO_TERMINATOR, 2, 8, 12),
     # a value must start after the colon
-    ("a: ", VALUE, 1, 4, 3),
-    ("a: # no value\n", VALUE, 2, 1, 14),
-    ("a :: b", VALUE, 1, 4, 3),
-    ("a: \u00a0b", VALUE, 1, 4, 3),
-    ("a:\x0bb", VALUE, 1, 3, 2),
-    ("a: #c\rb", VALUE, 1, 4, 3),
+    ("a: ", VALUE, 1, 4, 3), ("a: # no value\n", VALUE, 2, 1, 14), ("a :: b", VALUE, 1, 4, 3),
+    ("a: \u00a0b", VALUE, 1, 4, 3), ("a:\x0bb", VALUE, 1, 3, 2), ("a: #c\rb", VALUE, 1, 4, 3),
     ("a: {b: }", VALUE, 1, 8, 7),
     # strings must close; the error points at the opening quote
-    ('a: "abc\\', UNTERMINATED, 1, 4, 3),
-    ('a: "ab\\"', UNTERMINATED, 1, 4, 3),
-    ('a: b\n  c: "', UNTERMINATED, 2, 6, 10),
-    ('x: [a, "b]', UNTERMINATED, 1, 8, 7),
+    ('a: "abc\\', UNTERMINATED, 1, 4, 3), ('a: "ab\\"', UNTERMINATED, 1, 4, 3),
+    ('a: b\n  c: "', UNTERMINATED, 2, 6, 10), ('x: [a, "b]', UNTERMINATED, 1, 8, 7),
     # blocks must close
-    ("view: v {\n  a: b\n", CLOSE_BLOCK, 3, 1, 17),
-    ("a: { b: c \u00a0}", CLOSE_BLOCK, 1, 11, 10),
-    ("a: {\n  # note\n  ,\n}", CLOSE_BLOCK, 3, 3, 16),
-    ("a: { b: {} ", CLOSE_BLOCK, 1, 12, 11),
+    ("view: v {\n  a: b\n", CLOSE_BLOCK, 3, 1, 17), ("a: { b: c \u00a0}", CLOSE_BLOCK, 1, 11, 10),
+    ("a: {\n  # note\n  ,\n}", CLOSE_BLOCK, 3, 3, 16), ("a: { b: {} ", CLOSE_BLOCK, 1, 12, 11),
     # list elements
-    ("x: [", ELEMENT, 1, 5, 4),
-    ("x: [,]", ELEMENT, 1, 5, 4),
-    ("x: [a,,]", ELEMENT, 1, 7, 6),
-    ("x: [a: b: ]", ELEMENT, 1, 11, 10),
-    ("x: [a: {}]", ELEMENT, 1, 8, 7),
-    ("x: [#c\r]", ELEMENT, 1, 5, 4),
+    ("x: [", ELEMENT, 1, 5, 4), ("x: [,]", ELEMENT, 1, 5, 4), ("x: [a,,]", ELEMENT, 1, 7, 6),
+    ("x: [a: b: ]", ELEMENT, 1, 11, 10), ("x: [a: {}]", ELEMENT, 1, 8, 7), ("x: [#c\r]", ELEMENT, 1, 5, 4),
     ("x: [\u00a0]", ELEMENT, 1, 5, 4),
     # list separators
-    ("x: [a b]", COMMA, 1, 7, 6),
-    ("x: [a # c]", COMMA, 1, 11, 10),
-    ("x: [a\n: b]", COMMA, 2, 1, 6),
-    ('x: ["a" : b]', COMMA, 1, 9, 8),
-    ("x: [[a] [b]]", COMMA, 1, 9, 8),
-    ("日本: {\n  é: [a b]\n}", COMMA, 2, 10, 19),
+    ("x: [a b]", COMMA, 1, 7, 6), ("x: [a # c]", COMMA, 1, 11, 10), ("x: [a\n: b]", COMMA, 2, 1, 6),
+    ('x: ["a" : b]', COMMA, 1, 9, 8), ("x: [[a] [b]]", COMMA, 1, 9, 8), ("日本: {\n  é: [a b]\n}", COMMA, 2, 10, 19),
     # something left over at the top level
-    ("}", PAIR, 1, 1, 0),
-    ("\u00a0a: b", PAIR, 1, 1, 0),
-    ("a: b\n}", PAIR, 2, 1, 5),
-    ("a: b: c", PAIR, 1, 5, 4),
-    ('a: "b" {}', PAIR, 1, 8, 7),
-    ("a: {} {}", PAIR, 1, 7, 6),
-    ("a: b\x0bc", PAIR, 1, 5, 4),
+    ("}", PAIR, 1, 1, 0), ("\u00a0a: b", PAIR, 1, 1, 0), ("a: b\n}", PAIR, 2, 1, 5), ("a: b: c", PAIR, 1, 5, 4),
+    ('a: "b" {}', PAIR, 1, 8, 7), ("a: {} {}", PAIR, 1, 7, 6), ("a: b\x0bc", PAIR, 1, 5, 4),
     ("sql: a;;;", PAIR, 1, 9, 8),
     # a comment may not end in a lone carriage return
-    ("#a\rb", PAIR, 1, 1, 0),
-    ("a: b # c\r\n# d\r", PAIR, 2, 1, 10),
+    ("#a\rb", PAIR, 1, 1, 0), ("a: b # c\r\n# d\r", PAIR, 2, 1, 10),
 ]
 
 
