@@ -106,6 +106,8 @@ coverage: $(VENV)/.ready
 	find build/coverage -name '*.gcda' -delete
 	rm -rf build/coverage/site build/coverage/data && mkdir -p build/coverage/site build/coverage/data && \
 	cp -r python/tallix_cst build/coverage/site/ && cp build/coverage/_native*.so build/coverage/site/tallix_cst/
+	# A test runs the command as another user, whose coverage.py data goes here too.
+	chmod -R a+rwX build/coverage
 	PYTHONPATH=$(CURDIR)/build/coverage/site COVERAGE_RCFILE=$(CURDIR)/.coveragerc \
 	$(BIN)/python -m coverage run -m pytest -q -p no:cacheprovider
 	$(BIN)/python -m coverage combine -q --rcfile=.coveragerc
