@@ -31,7 +31,7 @@ test: install check
 # own venv under build/matrix, with the lean Hypothesis profile (`make test`
 # runs the full one on .venv's interpreter and skips that version here).
 test-matrix: install
-	MATRIX_SKIP="$(MATRIX_SKIP)" sh tests/matrix.sh -q --hypothesis-profile=lean
+	MATRIX_SKIP="$(MATRIX_SKIP)" bash tests/matrix.sh -q --hypothesis-profile=lean
 
 # The stub matches the module, the examples pass mypy --strict against the installed
 # package (so its py.typed is checked too), so does the package's source, and the wheel

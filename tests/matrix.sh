@@ -1,8 +1,9 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Runs the suite against the one abi3 wheel in build/wheel on every CPython
 # from 3.9 on this machine (pyenv's versions and python3.X on PATH, one per
-# version), each in its own venv under build/matrix. Arguments go to pytest;
-# MATRIX_SKIP names versions already run elsewhere.
+# version), each in its own venv under build/matrix, two versions at a time
+# (the machine has two cores; each run is one process). Arguments go to
+# pytest; MATRIX_SKIP names versions already run elsewhere.
 set -u
 cd "$(dirname "$0")/.."
 wheel=$(ls build/wheel/*-cp39-abi3-*.whl) || exit 1
@@ -16,20 +17,43 @@ print("%d.%d" % sys.version_info[:2], sys.executable)' 2>/dev/null
   done | sort -V | awk '!seen[$1]++'
 }
 
-passed="" failed=""
-for line in $(found | tr ' ' '='); do
-  version=${line%%=*} python=${line#*=}
+# One version: its venv (made once), the wheel, the suite; output in its log.
+run() {
+  local version=$1 python=$2 venv=build/matrix/$1
+  shift 2
+  {
+    echo "== CPython $version ($python)"
+    if [ ! -f "$venv/.ready" ]; then
+      rm -rf "$venv" && "$python" -m venv "$venv" &&
+      "$venv/bin/pip" install -q --disable-pip-version-check "$wheel[test]" &&
+      touch "$venv/.ready"
+    fi &&
+    "$venv/bin/pip" install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel" &&
+    "$venv/bin/python" -m pytest -p no:cacheprovider "$@"
+  } > "build/matrix/$version.log" 2>&1
+  echo $? > "build/matrix/$version.status"
+}
+
+mkdir -p build/matrix
+versions=()
+while read -r version python; do
   case " ${MATRIX_SKIP:-} " in *" $version "*) continue ;; esac
-  venv=build/matrix/$version
-  echo "== CPython $version ($python)"
-  if [ ! -f "$venv/.ready" ]; then
-    rm -rf "$venv" && "$python" -m venv "$venv" &&
-    "$venv/bin/pip" install -q --disable-pip-version-check "$wheel[test]" &&
-    touch "$venv/.ready"
-  fi &&
-  "$venv/bin/pip" install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel" &&
-  "$venv/bin/python" -m pytest -p no:cacheprovider "$@"
-  if [ $? -eq 0 ]; then passed="$passed $version"; else failed="$failed $version"; fi
+  versions+=("$version")
+  rm -f "build/matrix/$version.status"
+  run "$version" "$python" "$@" &
+  # Two at a time: a third starts when one of them ends.
+  if [ "$(jobs -rp | wc -l)" -ge 2 ]; then wait -n; fi
+done < <(found)
+wait
+
+passed="" failed=""
+for version in "${versions[@]}"; do
+  cat "build/matrix/$version.log"
+  if [ "$(cat "build/matrix/$version.status" 2>/dev/null)" = 0 ]; then
+    passed="$passed $version"
+  else
+    failed="$failed $version"
+  fi
 done
 
 echo "== the wheel passed on CPython${passed:- (none)}${MATRIX_SKIP:+ (run elsewhere: $MATRIX_SKIP)}"
