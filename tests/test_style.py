@@ -96,6 +96,7 @@ CASES = {
         "v: {\n\ta: 1\n}\n", source("d: x {\n  type: number\r\n  sql: a\n      b ;;\n}", "v"),
         "v: {\n\ta: 1\n\n\td: x {\n\t\ttype: number\n\t\tsql: a\n\t\t    b ;;\n\t}\n}\n",
     ),
+    "snippet's stray CR before a line break": (NESTED, source("b: 2\r\r\nc: 3"), NESTED + "b: 2\nc: 3\n"),
     "tab snippet": ("v: {\n\ta: 1\n}\n", source("b: {\n\tc: {\n\t\td: 1\n\t}\n}", "v"), "v: {\n\ta: 1\n\tb: {\n\t\tc: {\n\t\t\td: 1\n\t\t}\n\t}\n}\n"),
     "string in a snippet unchanged": (
         NESTED, source('d: {\n  s: "a\n  b"\n}'), NESTED + 'd: {\n\ts: "a␤  b"\n}\n',
