@@ -74,11 +74,11 @@ std::optional<Placement> take_first_place(const Body& body, bool top_level, cons
     // What stays in front: the line end and the detached lines.
     std::string_view front = leading.substr(0, parts.line_end.size() + parts.detached.size());
     std::string_view own = leading.substr(front.size());
-    std::string_view head = model_spacing(leading);
+    const std::string head = model_spacing(leading);
     std::string_view new_head = has_line_feed(second) ? std::string_view(second)
-                                : has_line_feed(head) ? head
+                                : has_line_feed(head) ? std::string_view(head)
                                 : top_level           ? std::string_view(style.newline)
-                                : !head.empty()       ? head
+                                : !head.empty()       ? std::string_view(head)
                                                       : " ";
     // A pair on a line of its own moves down with its lines whole, at their
     // own indentation.

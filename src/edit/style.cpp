@@ -72,7 +72,7 @@ void collect_steps(const Body& body, int& budget, std::vector<std::string>& step
         for (const PairRef& child : block->body.pairs) {
             ReadGuard child_guard(child.lock());
             if (!child_guard) break;
-            std::string_view spacing = model_spacing(child->leading);
+            std::string spacing = model_spacing(child->leading);
             if (!has_line_feed(spacing)) continue;
             std::string_view indent = line_indent(spacing);
             if (indent.size() > own.size() && indent.starts_with(own))
