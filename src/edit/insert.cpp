@@ -45,11 +45,16 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
         else if (!comment.empty())
             placement.trailing = Text(trailing);
     } else if (has_comment(trailing)) {
-        // Its last line may hold whitespace alone (a lone CR), which the
-        // new pair's line can start with.
-        bool ends_line = !has_comment(trailing.substr(trailing.rfind('\n') + 1));
-        placement.spacing = std::string(trailing) + (ends_line ? "" : style.newline);
-        placement.trailing = Text(ends_line ? style.newline : "");
+        // The new pair starts the line below the last comment. Whitespace
+        // alone on the last line (a lone CR) moves to the line after the
+        // pair: in front of it, it would indent the pair, and a line break
+        // put after a lone CR would make a CR LF.
+        const std::size_t last_line = trailing.rfind('\n') + 1;
+        const std::string_view rest = trailing.substr(last_line);
+        const bool ends_line = !has_comment(rest);
+        placement.spacing = ends_line ? std::string(trailing.substr(0, last_line))
+                                      : std::string(trailing) + style.newline;
+        placement.trailing = Text(ends_line ? style.newline + std::string(rest) : "");
     } else if (trailing.empty()) {
         placement.trailing = Text(style.newline);
     }
