@@ -82,12 +82,12 @@ inline bool layout_breaks_are(const Body& root, std::string_view newline) {
 // indentation or one step below `base_indent`.
 inline bool indented_as_siblings(const Body& body, const PairRef& pair,
                                  std::string_view base_indent, bool top_level, const Style& style) {
-    std::string_view spacing = model_spacing(pair->leading);
+    const std::string spacing = model_spacing(pair->leading);
     if (!has_line_feed(spacing)) return true;
     std::string_view indent = line_indent(spacing);
     if (indent == (top_level ? std::string() : indent_below(base_indent, style))) return true;
     for (const PairRef& sibling : body.pairs) {
-        std::string_view other = model_spacing(sibling->leading);
+        const std::string other = model_spacing(sibling->leading);
         if (!sibling.same(pair) && has_line_feed(other) && line_indent(other) == indent)
             return true;
     }

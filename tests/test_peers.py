@@ -137,6 +137,7 @@ def test_detached_pairs_keep_their_end_comment():
         ("a: 1\n", "\n", "  "),
         ("v: {\r\n\tx: 1\r\n}\r\n", "\r\n", "\t"),
         ("v: {\n    x: 1\n}\n", "\n", "    "),
+        ("a: { b: {\n\t\tc: 1\n\t} }\nd: {\n\te: 1\n}\n", "\n", "\t"),  # b's line is a's
     ],
 )
 def test_newline_and_indent(source, newline, indent):

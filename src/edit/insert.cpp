@@ -45,11 +45,16 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
         else if (!comment.empty())
             placement.trailing = Text(trailing);
     } else if (has_comment(trailing)) {
-        // Its last line may hold whitespace alone (a lone CR), which the
-        // new pair's line can start with.
-        bool ends_line = !has_comment(trailing.substr(trailing.rfind('\n') + 1));
-        placement.spacing = std::string(trailing) + (ends_line ? "" : style.newline);
-        placement.trailing = Text(ends_line ? style.newline : "");
+        // The new pair starts the line below the last comment. Whitespace
+        // alone on the last line (a lone CR) moves to the line after the
+        // pair: in front of it, it would indent the pair, and a line break
+        // put after a lone CR would make a CR LF.
+        const std::size_t last_line = trailing.rfind('\n') + 1;
+        const std::string_view rest = trailing.substr(last_line);
+        const bool ends_line = !has_comment(rest);
+        placement.spacing = ends_line ? std::string(trailing.substr(0, last_line))
+                                      : std::string(trailing) + style.newline;
+        placement.trailing = Text(ends_line ? style.newline + std::string(rest) : "");
     } else if (trailing.empty()) {
         placement.trailing = Text(style.newline);
     }
@@ -74,11 +79,11 @@ std::optional<Placement> take_first_place(const Body& body, bool top_level, cons
     // What stays in front: the line end and the detached lines.
     std::string_view front = leading.substr(0, parts.line_end.size() + parts.detached.size());
     std::string_view own = leading.substr(front.size());
-    std::string_view head = model_spacing(leading);
+    const std::string head = model_spacing(leading);
     std::string_view new_head = has_line_feed(second) ? std::string_view(second)
-                                : has_line_feed(head) ? head
+                                : has_line_feed(head) ? std::string_view(head)
                                 : top_level           ? std::string_view(style.newline)
-                                : !head.empty()       ? head
+                                : !head.empty()       ? std::string_view(head)
                                                       : " ";
     // A pair on a line of its own moves down with its lines whole, at their
     // own indentation.

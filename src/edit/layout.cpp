@@ -23,13 +23,18 @@ std::string_view leading_comments(std::string_view leading) noexcept {
     return leading.substr(leading_spacing(leading).size());
 }
 
-std::string_view model_spacing(std::string_view leading) noexcept {
+std::string model_spacing(std::string_view leading) {
     std::string_view spacing = leading_spacing(leading);
-    if (has_line_feed(spacing) || !has_line_feed(leading)) return spacing;
+    if (spacing.size() == leading.size()) return std::string(spacing);
+    // Below comment lines the pair's own line starts after the last line break.
+    if (has_line_feed(spacing))
+        return std::string(spacing.substr(0, spacing.rfind('\n') + 1)) +
+               std::string(line_indent(leading));
     // Behind an end-of-line comment of what precedes, the pair still starts
     // a line of its own: that line break and indentation are its spacing.
     std::size_t lf = leading.rfind('\n');
-    return leading.substr(lf > 0 && leading[lf - 1] == '\r' ? lf - 1 : lf);
+    if (lf == std::string_view::npos) return std::string(spacing);
+    return std::string(leading.substr(lf > 0 && leading[lf - 1] == '\r' ? lf - 1 : lf));
 }
 
 std::optional<std::string> child_indent(const Body& body, std::string_view base_indent,
@@ -37,7 +42,7 @@ std::optional<std::string> child_indent(const Body& body, std::string_view base_
     for (const PairRef& child : body.pairs) {
         ReadGuard guard(child.lock());
         if (!guard) return std::nullopt;
-        std::string_view spacing = model_spacing(child->leading);
+        std::string spacing = model_spacing(child->leading);
         if (has_line_feed(spacing)) return std::string(line_indent(spacing));
     }
     return indent_below(base_indent, style);
@@ -50,14 +55,14 @@ std::optional<std::string> spacing_near(const Body& body, std::size_t position,
         const PairRef& near = body.pairs[position];
         ReadGuard guard(near.lock());
         if (!guard) return std::nullopt;
-        std::string_view spacing = model_spacing(near->leading);
-        if (!spacing.empty() && (has_line_feed(spacing) || !top_level)) return std::string(spacing);
+        std::string spacing = model_spacing(near->leading);
+        if (!spacing.empty() && (has_line_feed(spacing) || !top_level)) return spacing;
     }
     for (auto it = body.pairs.rbegin(); it != body.pairs.rend(); ++it) {
         ReadGuard guard(it->lock());
         if (!guard) return std::nullopt;
-        std::string_view spacing = model_spacing((*it)->leading);
-        if (has_line_feed(spacing)) return std::string(spacing);
+        std::string spacing = model_spacing((*it)->leading);
+        if (has_line_feed(spacing)) return spacing;
     }
     // No child shows the depth of a line: root children start at the margin,
     // a block's one step below the block.

@@ -29,10 +29,11 @@ std::string new_line(std::string_view indent, const Style& style);
 std::string_view line_indent(std::string_view text) noexcept;
 // A pair's leading up to its first comment: the spacing from what precedes.
 std::string_view leading_spacing(std::string_view leading) noexcept;
-// The spacing a pair shows to a new neighbour copying it: its leading
-// spacing, or the line break and indentation of its own line when it follows
-// an end-of-line comment.
-std::string_view model_spacing(std::string_view leading) noexcept;
+// The spacing a pair shows to a new neighbour copying it: the line breaks in
+// front of its comment lines and the indentation of its own line (which
+// the comment lines need not share), or that line break and indentation
+// alone when it follows an end-of-line comment.
+std::string model_spacing(std::string_view leading);
 // A pair's leading from its first comment on; empty without comments.
 std::string_view leading_comments(std::string_view leading) noexcept;
 

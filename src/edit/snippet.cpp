@@ -93,13 +93,14 @@ std::vector<Line> lines_of(std::string_view text, const std::vector<Region>& fou
         }
         while (region != found.end() && region->end < lf) ++region;
         if (region != found.end() && region->begin < lf) line.within = &*region;
-        // A CR LF outside a quoted string is one line break.
-        if (!(line.within && line.within->quoted) && line.text.ends_with('\r')) {
-            line.text.remove_suffix(1);
-            line.brk = text.substr(lf - 1, 2);
-        } else {
-            line.brk = text.substr(lf, 1);
-        }
+        // Outside a quoted string the carriage returns in front of a line
+        // feed belong to the line break: one left on the line would make a
+        // CR LF of the document's LF.
+        std::size_t brk = lf;
+        if (!(line.within && line.within->quoted))
+            while (brk > start && text[brk - 1] == '\r') --brk;
+        line.text = text.substr(start, brk - start);
+        line.brk = text.substr(brk, lf + 1 - brk);
         lines.push_back(line);
         previous = line.within;
         start = lf + 1;

@@ -59,27 +59,39 @@ class FirstBreak {
 constexpr int step_search_limit = 256;
 constexpr std::size_t step_samples = 5;
 
-// The indentation that the first child of each block on a line of its own
-// adds to the line of its block, depth first, until enough are seen.
-void collect_steps(const Body& body, int& budget, std::vector<std::string>& steps) {
+// The indentation that the first child of `block`, on a line of its own,
+// adds to `own`, the indentation of the block's line.
+void collect_step(const Block& block, std::string_view own, std::vector<std::string>& steps) {
+    for (const PairRef& child : block.body.pairs) {
+        ReadGuard guard(child.lock());
+        if (!guard) return;
+        std::string spacing = model_spacing(child->leading);
+        if (!has_line_feed(spacing)) continue;
+        std::string_view indent = line_indent(spacing);
+        if (indent.size() > own.size() && indent.starts_with(own))
+            steps.emplace_back(indent.substr(own.size()));
+        return;
+    }
+}
+
+// The steps of the blocks under `body`, depth first, until enough are seen.
+// Only a block whose key starts a line (after a line break, or at the top of
+// the document) shows that line's indentation: one sharing the line of what
+// precedes it, in a block opened on that line, would show its children's
+// indentation as a step of two levels.
+void collect_steps(const Body& body, bool top_level, int& budget, std::vector<std::string>& steps) {
     for (const PairRef& pair : body.pairs) {
         if (--budget < 0 || steps.size() == step_samples) return;
         ReadGuard guard(pair.lock());
         if (!guard) continue;
         const Block* block = block_of(pair->value);
         if (!block) continue;
-        std::string_view own = line_indent(pair->leading);
-        for (const PairRef& child : block->body.pairs) {
-            ReadGuard child_guard(child.lock());
-            if (!child_guard) break;
-            std::string_view spacing = model_spacing(child->leading);
-            if (!has_line_feed(spacing)) continue;
-            std::string_view indent = line_indent(spacing);
-            if (indent.size() > own.size() && indent.starts_with(own))
-                steps.emplace_back(indent.substr(own.size()));
-            break;
-        }
-        collect_steps(block->body, budget, steps);
+        std::string_view leading = pair->leading;
+        if (has_line_feed(leading))
+            collect_step(*block, line_indent(leading), steps);
+        else if (top_level && pair.same(body.pairs.front()))
+            collect_step(*block, leading, steps);
+        collect_steps(block->body, false, budget, steps);
     }
 }
 
@@ -91,7 +103,7 @@ Style infer_style(const Body& root) {
     if (first.in(root)) style.newline = *first.found;
     int budget = step_search_limit;
     std::vector<std::string> steps;
-    collect_steps(root, budget, steps);
+    collect_steps(root, true, budget, steps);
     // The most frequent; the first seen among equals.
     std::size_t best = 0;
     for (const std::string& step : steps) {
