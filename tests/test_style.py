@@ -72,9 +72,9 @@ CASES = {
         "v: {\n\ta: 1\n\n\td: x {\n\t\ttype: number\n\t\tsql: a\n\t\t    b ;;\n\t}\n}\n",
     ),
     "pairs below comment lines indented unlike them": (
-        "\n\t# a\n# b\n", lambda d, nl, step: (d.add("x", "1"), d.add("y", "2")), "\n\t# a\n# b\nx: 1\ny: 2\n",
+        "\n\t# a\n# b\n", lambda d: (d.add("x", "1"), d.add("y", "2")), "\n\t# a\n# b\nx: 1\ny: 2\n",
     ),
-    "pair below a comment, not on the blank last line": ("# c\n\n\t", add(key="x", value="1"), "# c\n\nx: 1\n\t"),
+    "pair below a comment, not on the blank last line": ("# c\n\n\t", add(args=("x", "1")), "# c\n\nx: 1\n\t"),
     "snippet's stray CR before a line break": (NESTED, source("b: 2\r\r\nc: 3"), NESTED + "b: 2\nc: 3\n"),
     "tab snippet": ("v: {\n\ta: 1\n}\n", source("b: {\n\tc: {\n\t\td: 1\n\t}\n}", "v"), "v: {\n\ta: 1\n\tb: {\n\t\tc: {\n\t\t\td: 1\n\t\t}\n\t}\n}\n"),
     "string in a snippet unchanged": (
