@@ -260,3 +260,22 @@ def test_move_into_itself_is_refused(target):
     with pytest.raises(IndexError):
         doc.find("v").move_to(doc, -3)
     assert doc.to_string() == source
+
+
+STALE = {
+    "end_comment read": lambda p, d: p.end_comment,
+    "end_comment written": lambda p, d: setattr(p, "end_comment", "# x"),
+    "moved again": lambda p, d: p.move_to(d),
+}
+
+
+@pytest.mark.parametrize("use", STALE.values(), ids=STALE.keys())
+def test_an_object_left_behind_by_a_move_is_refused(use):
+    doc = parse_quarel("a: 1  # one\nv: {\n  b: 2\n}\n")
+    stale, moving = doc.find("a"), doc.find("a")
+    moving.move_to(doc.find("v"))
+    text = doc.to_string()
+    assert stale.location == moving.location  # the pair is still in the document
+    with pytest.raises(RuntimeError, match="no longer where this Pair object found it"):
+        use(stale, doc)
+    assert doc.to_string() == text
