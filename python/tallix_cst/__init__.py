@@ -1,19 +1,10 @@
 """Read, edit and write Quarel configuration files without losing their layout."""
 
+from tallix_cst import values
 from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, parse_quarel
-from tallix_cst.values import (
-    DataItem,
-    Kind,
-    ListItem,
-    NewItem,
-    NewPairValue,
-    NewValue,
-    PairData,
-    Scalar,
-    Value,
-)
 from tallix_cst.files import dump, load, loads
 from tallix_cst.selector import Selector
+from tallix_cst.values import *  # noqa: F403 - the type aliases, listed in values.__all__
 
 __all__ = [
     "Document",
@@ -25,14 +16,6 @@ __all__ = [
     "dump",
     "Selector",
     "Location",
-    "DataItem",
-    "Kind",
-    "ListItem",
-    "NewItem",
-    "NewPairValue",
-    "NewValue",
-    "PairData",
-    "Scalar",
-    "Value",
 ]
+__all__ += values.__all__
 __version__ = "0.1.0"

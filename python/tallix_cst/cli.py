@@ -31,13 +31,11 @@ from tallix_cst.failures import (
     EXIT_OK,
     EXIT_USAGE,
     Failure,
-    check_writable,
     described,
     label,
     read,
 )
 from tallix_cst.files import WriteQueue, loads
-from tallix_cst.lock import FileLock
 from tallix_cst.selector import Node, Selector, is_container
 
 EXIT_INTERRUPTED = 130
@@ -521,19 +519,18 @@ def edit_files(args: argparse.Namespace, edit: Edit) -> int:
     status, matched, writing = EXIT_OK, 0, []
     with interrupts.sigterm_unwinds(), WriteQueue() as writes:
         for path in paths:
-            name, lock = label(path), FileLock(path)
-            try:
-                if args.in_place:
-                    check_writable(path)
-                    lock.acquire()
-                before, doc = read(path)
+            name = label(path)
+
+            def edit_one(doc: Document) -> None:
+                nonlocal matched
                 try:
                     matched += edit(name, doc)
                 except (TypeError, ValueError) as e:  # a value the pair cannot hold, a bad key
                     raise Failure(f"{name}: error: {e}", EXIT_USAGE) from None
-                after = doc.to_bytes()
+
+            try:
+                lock, before, after = codemod.edit_file(path, edit_one, args.in_place)
             except (Failure, OSError) as e:
-                lock.release()
                 status = report(described(path, e), status)
                 continue
             if args.diff:

@@ -77,23 +77,41 @@ def apply_all(paths: List[str]) -> List[Outcome]:
     return [settled(outcome, write) for outcome, write in pending]
 
 
+def edit_file(
+    path: str, edit: Callable[[Document], object], locked: bool
+) -> Tuple[FileLock, bytes, bytes]:
+    """Reads the file, edits its document and prints it: the file's lock, its bytes before and
+    after. With `locked` a file that cannot be written is refused before it is read, and the
+    lock is held from before the read until the caller releases it; on a failure it is
+    released and the exception goes on."""
+    lock = FileLock(path)
+    try:
+        if locked:
+            check_writable(path)
+            lock.acquire()
+        before, doc = read(path)
+        edit(doc)
+        return lock, before, doc.to_bytes()
+    except BaseException:
+        lock.release()
+        raise
+
+
 def apply(path: str, writes: WriteQueue) -> Tuple[Outcome, Optional["Future[None]"]]:
     """The file's outcome, and its write when one is under way. With Options.write the
     file is locked from before it is read until it is written."""
     assert _edit is not None, "start() loads the script first"
-    lock = FileLock(path)
-    try:
-        if _options.write:
-            check_writable(path)
-            lock.acquire()
-        before, doc = read(path)
+    edit = _edit
+
+    def run_script(doc: Document) -> None:
         try:
-            _edit(doc, path)
+            edit(doc, path)
         except Exception as e:
             raise Failure(f"{path}: {type(e).__name__}: {e}", 1) from None
-        after = doc.to_bytes()
+
+    try:
+        lock, before, after = edit_file(path, run_script, _options.write)
     except Exception as e:
-        lock.release()
         failure = described(path, e)
         return Outcome(path, FAILED, str(failure), failure.status), None
     if after == before:
