@@ -15,7 +15,7 @@ from typing import Callable, List, Optional, Tuple
 
 from tallix_cst import interrupts
 from tallix_cst._native import Document
-from tallix_cst.failures import Failure, check_writable, described, read, read_bytes
+from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure, check_writable, described, read, read_bytes
 from tallix_cst.files import WriteQueue
 from tallix_cst.lock import FileLock
 
@@ -48,10 +48,10 @@ def load_script(path: str) -> Edit:
     try:
         namespace = runpy.run_path(path, run_name="__quarel_apply__")
     except Exception as e:
-        raise Failure(f"{path}: error: {type(e).__name__}: {e}", 2) from None
+        raise Failure(f"{path}: error: {type(e).__name__}: {e}", EXIT_USAGE) from None
     edit = namespace.get("edit")
     if not callable(edit):
-        raise Failure(f"{path}: error: the script defines no edit(doc, path) function", 2)
+        raise Failure(f"{path}: error: the script defines no edit(doc, path) function", EXIT_USAGE)
     return edit  # type: ignore[no-any-return]
 
 
@@ -107,7 +107,7 @@ def apply(path: str, writes: WriteQueue) -> Tuple[Outcome, Optional["Future[None
         try:
             edit(doc, path)
         except Exception as e:
-            raise Failure(f"{path}: {type(e).__name__}: {e}", 1) from None
+            raise Failure(f"{path}: {type(e).__name__}: {e}", EXIT_FAILED) from None
 
     try:
         lock, before, after = edit_file(path, run_script, _options.write)
@@ -148,7 +148,7 @@ def write_kept(outcomes: List[Outcome]) -> List[Outcome]:
                 check_writable(outcome.path)
                 lock.acquire()
                 if digest(read_bytes(outcome.path)) != outcome.digest:
-                    raise Failure(f"{outcome.path}: error: changed since it was read", 1)
+                    raise Failure(f"{outcome.path}: error: changed since it was read", EXIT_FAILED)
             except Exception as e:
                 lock.release()
                 failure = described(outcome.path, e)
