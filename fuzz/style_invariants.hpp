@@ -10,6 +10,7 @@
 //   line; only the pairs an edit changed may differ.
 #pragma once
 
+#include "edit/end_comment.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
 #include "edit/style.hpp"
@@ -108,13 +109,13 @@ inline void collect_owned(const Body& body, bool root, std::vector<Owned>& out) 
             i + 1 < body.pairs.size() ? body.pairs[i + 1]->leading.view() : body.trailing.view();
         Owned owned{&pair,
                     std::string(divide(pair.leading, root && i == 0).attached),
-                    std::string(end_comment(divide(after, false).line_end)),
+                    std::string(end_comment_in(after)),
                     {}};
         if (const Block* block = block_of(pair.value)) {
             std::string_view first = block->body.pairs.empty()
                                          ? block->body.trailing.view()
                                          : block->body.pairs.front()->leading.view();
-            owned.opening = end_comment(divide(first, false).line_end);
+            owned.opening = end_comment_in(first);
             collect_owned(block->body, false, out);
         }
         out.push_back(std::move(owned));

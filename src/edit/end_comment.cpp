@@ -1,6 +1,7 @@
 #include "edit/end_comment.hpp"
 
 #include "edit/comments.hpp"
+#include "edit/find.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
 
@@ -9,13 +10,6 @@
 namespace quarel {
 
 namespace {
-
-std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) {
-    auto it = std::find_if(body.pairs.begin(), body.pairs.end(),
-                           [&](const PairRef& p) { return p.same(pair); });
-    if (it == body.pairs.end()) return std::nullopt;
-    return static_cast<std::size_t>(it - body.pairs.begin());
-}
 
 // The text after the pair at `at`, read under the next pair's lock.
 std::optional<std::string> text_after(const Body& body, std::size_t at) {
@@ -34,15 +28,14 @@ std::string_view end_comment_in(std::string_view after) noexcept {
 
 std::string with_end_comment_in(std::string_view after, std::string_view comment,
                                 std::string_view next_line) {
-    std::string_view old = end_comment_in(after);
-    std::string_view line_end = divide(after, false).line_end;
+    const std::string_view line_end = divide(after, false).line_end;
+    const std::string_view old = end_comment(line_end);
     std::string out(comment);
     if (!old.empty() || comment.empty()) {
         out += after.substr(old.size());
     } else if (!line_end.empty()) {
         // Spaces before the line break give way to the comment.
-        std::size_t lf = line_end.size() - 1;
-        out += line_end.substr(lf > 0 && line_end[lf - 1] == '\r' ? lf - 1 : lf);
+        out += final_break(line_end);
         out += after.substr(line_end.size());
     } else {
         // `after` is the spacing to what shared the line: that moves down.

@@ -55,4 +55,10 @@ std::variant<bool, Busy> contains(const Body& body, const PairRef& inner) {
     return false;
 }
 
+std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) noexcept {
+    for (std::size_t i = 0; i < body.pairs.size(); ++i)
+        if (body.pairs[i].same(pair)) return i;
+    return std::nullopt;
+}
+
 } // namespace quarel

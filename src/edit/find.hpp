@@ -33,6 +33,9 @@ std::variant<std::vector<PairRef>, Busy>
 find_all(const Body& body, std::string_view key, std::optional<std::string_view> name,
          std::size_t limit = std::numeric_limits<std::size_t>::max());
 
+// Where the body holds this very pair (not an equal one), if it does.
+std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) noexcept;
+
 // Whether the pair held by `inner` stands anywhere under the body, at any
 // depth, or Busy. The caller holds the body's lock.
 std::variant<bool, Busy> contains(const Body& body, const PairRef& inner);

@@ -36,7 +36,7 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
     Placement placement;
     std::string_view trailing = body.trailing;
     if (!top_level) {
-        std::string_view comment = end_comment(divide(trailing, false).line_end);
+        std::string_view comment = end_comment_in(trailing);
         placement.spacing =
             std::string(comment) + new_line(indent_below(base_indent, style), style);
         trailing.remove_prefix(comment.size());

@@ -68,6 +68,12 @@ bool starts_line(std::string_view text) noexcept {
     return text.starts_with('\n') || text.starts_with("\r\n");
 }
 
+std::string_view final_break(std::string_view text) noexcept {
+    if (text.ends_with("\r\n")) return text.substr(text.size() - 2);
+    if (text.ends_with('\n')) return text.substr(text.size() - 1);
+    return {};
+}
+
 std::string with_end_comment(std::string_view comment, std::string_view line_break,
                              std::string_view text) {
     std::string out(comment);

@@ -41,6 +41,8 @@ std::string_view end_comment(std::string_view line_end) noexcept;
 std::string_view drop_blank_lines(std::string_view text) noexcept;
 // Whether the text starts with a line break (LF or CR LF).
 bool starts_line(std::string_view text) noexcept;
+// The line break (LF or CR LF) the text ends with; empty without one.
+std::string_view final_break(std::string_view text) noexcept;
 
 // `text` with an end-of-line comment put in front of it, followed by
 // `line_break` unless `text` starts a line already.

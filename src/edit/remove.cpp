@@ -1,6 +1,7 @@
 #include "edit/remove.hpp"
 
 #include "edit/end_comment.hpp"
+#include "edit/find.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
 #include "edit/separation.hpp"
@@ -47,20 +48,12 @@ std::string close_gap(std::string_view leading, std::string_view next, bool firs
     return std::string(own.line_end) + std::string(next_lines);
 }
 
-// The line break a text ends with, if any.
-std::string_view final_break(std::string_view text) noexcept {
-    if (text.ends_with("\r\n")) return text.substr(text.size() - 2);
-    if (text.ends_with('\n')) return text.substr(text.size() - 1);
-    return {};
-}
-
 } // namespace
 
 Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
-    auto it = std::find_if(body.pairs.begin(), body.pairs.end(),
-                           [&](const PairRef& p) { return p.same(pair); });
-    if (it == body.pairs.end()) return Removal::absent;
-    const auto at = static_cast<std::size_t>(it - body.pairs.begin());
+    const std::optional<std::size_t> found = position_of(body, pair);
+    if (!found) return Removal::absent;
+    const std::size_t at = *found;
     std::string leading;
     {
         ReadGuard guard(pair.lock());
@@ -111,7 +104,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
     }
     if (trailing) body.trailing = std::move(*trailing);
     pair->loose_end = std::move(loose_end);
-    body.pairs.erase(it);
+    body.pairs.erase(body.pairs.begin() + static_cast<std::ptrdiff_t>(at));
     return Removal::removed;
 }
 

@@ -1,6 +1,7 @@
 #include "edit/replace.hpp"
 
 #include "cst/printer.hpp"
+#include "edit/end_comment.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
 
@@ -107,7 +108,7 @@ List restyle_list(const List& old, List fresh) {
     // The old trailing, without the comment ending the old last item's line
     // and with that of the new last item if it stays.
     std::string_view trailing = old.trailing;
-    trailing.remove_prefix(end_comment(divide(trailing, false).line_end).size());
+    trailing.remove_prefix(end_comment_in(trailing).size());
     if (std::string_view comment = m > 0 ? kept_comment(m - 1) : std::string_view();
         !comment.empty())
         fresh.trailing =

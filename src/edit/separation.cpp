@@ -1,5 +1,7 @@
 #include "edit/separation.hpp"
 
+#include "edit/find.hpp"
+
 #include "parser/lexer.hpp"
 
 #include <algorithm>
@@ -27,10 +29,9 @@ bool needs_separation(const Value& value, std::string_view leading) noexcept {
 
 bool separate_after(Body& body, const PairRef& pair, const Value& value) {
     if (!ends_in_token(value)) return true;
-    auto it = std::find_if(body.pairs.begin(), body.pairs.end(),
-                           [&](const PairRef& p) { return p.same(pair); });
-    if (it == body.pairs.end() || it + 1 == body.pairs.end()) return true;
-    const PairRef& next = *(it + 1);
+    const std::optional<std::size_t> at = position_of(body, pair);
+    if (!at || *at + 1 == body.pairs.size()) return true;
+    const PairRef& next = body.pairs[*at + 1];
     WriteGuard guard(next.lock());
     if (!guard) return false;
     if (next->leading.empty()) next->leading = Text(" ");

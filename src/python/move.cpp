@@ -29,11 +29,8 @@ std::variant<Origin, EditError> origin_of(PyObject* self) {
         ContainerLock container(container_of(*parent), ContainerLock::shared);
         if (container.status() == ContainerLock::busy) return container.error();
         if (container) {
-            const std::vector<PairRef>& pairs = container.body().pairs;
-            auto it = std::find_if(pairs.begin(), pairs.end(),
-                                   [&](const PairRef& p) { return p.same(pair); });
-            if (it != pairs.end())
-                return Origin{static_cast<std::size_t>(it - pairs.begin()), container.top_level()};
+            if (auto at = position_of(container.body(), pair))
+                return Origin{*at, container.top_level()};
         }
     }
     ReadGuard guard(pair.lock());
