@@ -19,14 +19,14 @@ struct Counter {
     std::size_t size = 0;
     void put(std::string_view s) noexcept { size += s.size(); }
     void put(char) noexcept { ++size; }
-    int start_pair(const Pair&) noexcept { return 0; }
-    void end_pair(int) noexcept {}
+    std::size_t start_pair(const Pair&) noexcept { return 0; }
+    void end_pair(std::size_t) noexcept {}
 };
 
 struct Writer {
     char* at;
-    int start_pair(const Pair&) noexcept { return 0; }
-    void end_pair(int) noexcept {}
+    std::size_t start_pair(const Pair&) noexcept { return 0; }
+    void end_pair(std::size_t) noexcept {}
     void put(std::string_view s) noexcept {
         if (s.size() <= 16)
             copy_short(at, s.data(), s.size());
@@ -158,14 +158,24 @@ template <class Sink> bool emit_body(const Body& body, Sink& out) {
     return true;
 }
 
-// Counts, grows `out` once, writes.
-template <class Emit> bool print_sized(std::string& out, Emit emit) {
+// Counts, asks `buffer` for memory of that size (null stops the printing),
+// writes.
+template <class Emit, class Buffer> bool print_counted(Emit emit, Buffer buffer) {
     Counter counter;
     if (!emit(counter)) return false;
-    std::size_t start = out.size();
-    out.resize(start + counter.size);
-    Writer writer{out.data() + start};
+    char* at = buffer(counter.size);
+    if (!at) return false;
+    Writer writer{at};
     return emit(writer);
+}
+
+// Appends to `out`, grown once.
+template <class Emit> bool print_sized(std::string& out, Emit emit) {
+    return print_counted(emit, [&](std::size_t size) {
+        std::size_t start = out.size();
+        out.resize(start + size);
+        return out.data() + start;
+    });
 }
 
 } // namespace
@@ -183,12 +193,7 @@ bool print_value(const Value& value, std::string& out) {
 }
 
 bool print_body_into(const Body& body, const std::function<char*(std::size_t)>& buffer) {
-    Counter counter;
-    if (!emit_body(body, counter)) return false;
-    char* at = buffer(counter.size);
-    if (!at) return false;
-    Writer writer{at};
-    return emit_body(body, writer);
+    return print_counted([&](auto& sink) { return emit_body(body, sink); }, buffer);
 }
 
 bool locate_pairs(const Body& body, std::vector<PairSpan>& spans) {

@@ -416,9 +416,8 @@ Style document_style(PyObject* self) {
 }
 
 Style document_style(const Parent* parent) {
-    for (; parent; parent = parent->up.get())
-        if (parent->document) return style_under(parent->document);
-    return Style{};
+    const DocHandle* document = document_of(parent);
+    return document ? style_under(*document) : Style{};
 }
 
 ParentPtr as_parent(PyObject* self) {

@@ -14,12 +14,6 @@ PyObject* type_ = nullptr;
 // the Python code of the class's own __new__.
 PyObject* tuple_new_ = nullptr;
 
-const DocHandle* document_of(const Parent* parent) {
-    for (; parent; parent = parent->up.get())
-        if (parent->document) return &parent->document;
-    return nullptr;
-}
-
 // The pair's span in the document, from the document's cache, which is
 // worked out again when a tree has been edited since.
 std::optional<std::optional<PairSpan>> span_of(const PairRef& pair, const DocHandle& document) {

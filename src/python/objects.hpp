@@ -36,6 +36,14 @@ struct Parent {
 };
 using ParentPtr = std::shared_ptr<const Parent>;
 
+// The document at the top of the chain; null for a chain that ends at a
+// detached block.
+inline const DocHandle* document_of(const Parent* parent) {
+    for (; parent; parent = parent->up.get())
+        if (parent->document) return &parent->document;
+    return nullptr;
+}
+
 // How many blocks enclose a pair with this parent, as far as the chain tells
 // (a pair detached since then stands no deeper). Edits keep every value
 // within the nesting the parser reads, counted from here.
