@@ -410,11 +410,7 @@ class Session {
         const Container& c = container(in);
         const std::size_t index = in.byte();
         const PairRef pair = s->pair;
-        if (c.owner) {
-            const Block* block = block_of(pair->value);
-            if (c.owner.same(pair) || (block && std::get<bool>(contains(block->body, c.owner))))
-                return;
-        }
+        if (c.owner && std::get<bool>(encloses(pair, *pair, c.owner))) return;
         if (check_depth(c.blocks + depth(pair->value))) return;
         const Container* from = container_of(*s);
         const bool opened = from && from->top_level && root_.pairs.front().same(pair);

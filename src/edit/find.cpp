@@ -61,4 +61,11 @@ std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) no
     return std::nullopt;
 }
 
+std::variant<bool, Busy> encloses(const PairRef& pair, const Pair& held, const PairRef& target) {
+    if (pair.same(target)) return true;
+    const Block* block = block_of(held.value);
+    if (!block) return false;
+    return contains(block->body, target);
+}
+
 } // namespace quarel

@@ -33,6 +33,11 @@ std::variant<std::vector<PairRef>, Busy>
 find_all(const Body& body, std::string_view key, std::optional<std::string_view> name,
          std::size_t limit = std::numeric_limits<std::size_t>::max());
 
+// Whether `target` is the pair held by `pair` or stands anywhere inside its
+// value, or Busy: a move there would put the pair into itself. The caller
+// holds the pair's lock; `held` is the pair.
+std::variant<bool, Busy> encloses(const PairRef& pair, const Pair& held, const PairRef& target);
+
 // Where the body holds this very pair (not an equal one), if it does.
 std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) noexcept;
 

@@ -57,11 +57,9 @@ std::optional<EditError> check_move(PyObject* self, PyObject* target, const Orig
         ReadGuard guard(pair.lock());
         if (!guard) return make_error(ErrorCode::pair_busy);
         if (to.block) {
-            const Block* block = block_of(pair->value);
-            auto inside =
-                block ? contains(block->body, *to.block) : std::variant<bool, Busy>(false);
+            auto inside = encloses(pair, *pair, *to.block);
             if (std::holds_alternative<Busy>(inside)) return make_error(ErrorCode::pair_busy);
-            if (to.block->same(pair) || std::get<bool>(inside))
+            if (std::get<bool>(inside))
                 return make_error(ErrorCode::move_into_itself, {pair->key.view()});
         }
         levels = depth(pair->value);
