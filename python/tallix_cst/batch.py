@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import signal
 from concurrent.futures import ProcessPoolExecutor
-from typing import Any, Callable, Iterator, List, Sequence, Tuple, TypeVar
+from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple, TypeVar
 
 Result = TypeVar("Result")
 
@@ -18,17 +18,19 @@ def run(
     work: Callable[[List[str]], List[Result]],
     paths: Sequence[str],
     jobs: int,
-    start: Callable[..., None],
+    start: Optional[Callable[..., None]] = None,
     start_args: Tuple[Any, ...] = (),
 ) -> Iterator[Result]:
     """The results of work(chunk) for chunks of the paths, in the order of the paths. With
     more than one job a pool of `jobs` processes does the work, each calling
-    start(*start_args) first; otherwise this process does, after calling start itself.
+    start(*start_args) first (when given); otherwise this process does, after calling start
+    itself.
     `work` and `start` must be functions of a module, so that the processes find them."""
     size = max(1, min(CHUNK, len(paths) // (jobs * 4)))
     chunks = [list(paths[i : i + size]) for i in range(0, len(paths), size)]
     if jobs <= 1 or len(chunks) <= 1:
-        start(*start_args)
+        if start:
+            start(*start_args)
         for chunk in chunks:
             yield from work(chunk)
         return
@@ -40,8 +42,9 @@ def run(
         pool.shutdown(cancel_futures=True)
 
 
-def _start_worker(start: Callable[..., None], start_args: Tuple[Any, ...]) -> None:
+def _start_worker(start: Optional[Callable[..., None]], start_args: Tuple[Any, ...]) -> None:
     # Ctrl-C is for the parent, which stops handing out work; a worker finishes the chunk
     # in hand rather than dropping files half-written.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    start(*start_args)
+    if start:
+        start(*start_args)

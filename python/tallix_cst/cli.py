@@ -261,7 +261,7 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
     jobs = args.jobs or max(1, min(os.cpu_count() or 1, len(paths) // FILES_PER_JOB))
     status = EXIT_OK
-    for code, line in batch.run(check_files, paths, jobs, nothing):
+    for code, line in batch.run(check_files, paths, jobs):
         if line:
             out(sys.stdout if code == EXIT_FAILED else sys.stderr, line + "\n")
         status = max(status, code)
@@ -279,10 +279,6 @@ def check_file(path: str) -> Tuple[int, str]:
     except Failure as e:
         return e.status, str(e)
     return EXIT_OK, ""
-
-
-def nothing() -> None:
-    """What a process does before it checks files."""
 
 
 def cmd_get(args: argparse.Namespace) -> int:

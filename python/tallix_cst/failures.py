@@ -8,7 +8,7 @@ import sys
 from typing import Tuple
 
 from tallix_cst._native import Document, QuarelSyntaxError
-from tallix_cst.files import existing_file, loads
+from tallix_cst.files import existing_file, loads, read_file
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 STDIN = "-"
@@ -40,8 +40,7 @@ def read_bytes(path: str) -> bytes:
     try:
         if path == STDIN:
             return sys.stdin.buffer.read()
-        with open(path, "rb", buffering=0) as f:  # unbuffered: one read of the whole file
-            return f.readall()
+        return read_file(path)
     except OSError as e:
         raise described(path, e) from None
 

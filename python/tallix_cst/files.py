@@ -31,13 +31,18 @@ _SPECIAL = {
 }
 
 
+def read_file(path: Path) -> bytes:
+    """The file's bytes, in one read."""
+    with open(path, "rb", buffering=0) as f:  # unbuffered: no copy through a buffer
+        return f.readall()
+
+
 def load(source: Union[Path, IO[bytes]]) -> Document:
     """Parses a file, given as a path or a binary file object. Its bytes are parsed as they
     are, carriage returns included; bytes that are not UTF-8 raise UnicodeDecodeError
     naming the file."""
     if isinstance(source, (str, os.PathLike)):
-        with open(source, "rb", buffering=0) as f:  # unbuffered: one read of the whole file
-            data = f.readall()
+        data = read_file(source)
         name = os.fspath(source)
     else:
         data = source.read()
