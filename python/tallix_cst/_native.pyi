@@ -2,13 +2,11 @@ import os
 from collections.abc import Callable, Iterator, Sequence
 from typing import IO, Any, ClassVar, Literal, NamedTuple, NoReturn, TypeVar, final, overload
 
-from typing_extensions import TypeAlias
 
-from tallix_cst.values import Kind, NewValue, PairData, Value
+from tallix_cst.values import Kind, NewValue, PairData, Value, ValueKind
 
 _T = TypeVar("_T")
 
-_ValueKind: TypeAlias = Literal["literal", "string", "expr", "list"]
 
 __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 
@@ -130,7 +128,7 @@ class Pair(_Container):
     @property
     def parent(self) -> Document | Pair | None:
         """The block or document containing this pair, or None for a pair that was never attached."""
-    def set_value(self, value: NewValue, kind: _ValueKind | None = None) -> None:
+    def set_value(self, value: NewValue, kind: ValueKind | None = None) -> None:
         """Replaces the value, optionally changing its kind: literal, string, expr or list."""
     def detach(self) -> bool:
         """Removes this pair from its parent, returning whether it was still attached."""

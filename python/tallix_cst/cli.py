@@ -21,6 +21,7 @@ from typing import (
     Tuple,
     TypeVar,
     cast,
+    get_args,
 )
 
 from tallix_cst import __version__, batch, codemod, interrupts
@@ -37,13 +38,14 @@ from tallix_cst.failures import (
 )
 from tallix_cst.files import WriteQueue, loads
 from tallix_cst.selector import Node, Selector, is_container
+from tallix_cst.values import ValueKind
 
 EXIT_INTERRUPTED = 130
 # Below this many files per process, starting the processes costs more than it saves
 # (bench/cli_check.py, two quiet cores: -j 2 gained nothing at 10,000 files, and took
 # 0.72 s against 1.0 s at 40,000).
 FILES_PER_JOB = 10000
-KINDS = ["literal", "string", "expr", "list"]
+KINDS = list(get_args(ValueKind))
 
 if TYPE_CHECKING:
     from tallix_cst.values import NewValue

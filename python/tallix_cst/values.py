@@ -6,8 +6,10 @@ code handling them can be annotated:
 
 from typing import Dict, List, Literal, Mapping, Optional, Sequence, Tuple, TypedDict, Union
 
+#: The kind of a value that `set_value` and `quarel set --kind` can give.
+ValueKind = Literal["literal", "string", "expr", "list"]
 #: A kind name, as `Pair.kind` reports it and `kind` arguments take it.
-Kind = Literal["literal", "string", "expr", "list", "block"]
+Kind = Literal[ValueKind, "block"]
 
 #: An element of a list as read: text, a `(key, value)` pair, or a nested list.
 ListItem = Union[str, Tuple[str, "ListItem"], List["ListItem"]]
@@ -49,4 +51,5 @@ __all__ = [
     "PairData",
     "Scalar",
     "Value",
+    "ValueKind",
 ]
