@@ -356,19 +356,12 @@ class Session {
     // The end comment of a pair, trimmed to its `#`: read from its
     // container, or kept by the pair when it is detached.
     std::string end_comment_now(const PairRef& pair, const Container* c) const {
-        std::string spaced;
-        if (c) {
-            auto found = end_comment_of(*c->body, pair);
-            expect(std::holds_alternative<std::optional<std::string>>(found),
-                   "end_comment_of reported a busy pair");
-            auto& comment = std::get<std::optional<std::string>>(found);
-            expect(comment.has_value(), "end_comment_of missed a pair of its body");
-            spaced = *comment;
-        } else {
-            expect(pair->loose_end != nullptr, "a detached pair holds no end comment");
-            spaced = pair->loose_end->str();
-        }
-        return spaced.substr(std::min(spaced.find('#'), spaced.size()));
+        auto found = end_comment_of(c ? c->body : nullptr, pair);
+        expect(std::holds_alternative<std::optional<std::string>>(found),
+               "end_comment_of reported a busy pair");
+        auto& spaced = std::get<std::optional<std::string>>(found);
+        expect(spaced.has_value(), "end_comment_of missed a pair of its body");
+        return spaced->substr(std::min(spaced->find('#'), spaced->size()));
     }
 
     const Container* container_of(const Site& s) const {

@@ -2,11 +2,9 @@ import os
 from collections.abc import Callable, Iterator, Sequence
 from typing import IO, Any, ClassVar, Literal, NamedTuple, NoReturn, TypeVar, final, overload
 
-
 from tallix_cst.values import Kind, NewValue, PairData, Value, ValueKind
 
 _T = TypeVar("_T")
-
 
 __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 

@@ -57,13 +57,17 @@ std::string spaced_end_comment(std::string_view old, std::string_view text) {
     return out + std::string(text);
 }
 
-std::variant<std::optional<std::string>, Busy> end_comment_of(const Body& body,
+std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body,
                                                               const PairRef& pair) {
-    std::optional<std::size_t> at = position_of(body, pair);
-    if (!at) return std::nullopt;
-    std::optional<std::string> after = text_after(body, *at);
-    if (!after) return Busy{};
-    return std::string(end_comment_in(*after));
+    if (std::optional<std::size_t> at = body ? position_of(*body, pair) : std::nullopt) {
+        std::optional<std::string> after = text_after(*body, *at);
+        if (!after) return Busy{};
+        return std::string(end_comment_in(*after));
+    }
+    ReadGuard guard(pair.lock());
+    if (!guard) return Busy{};
+    if (!pair->loose_end) return std::nullopt;
+    return pair->loose_end->str();
 }
 
 std::optional<std::string> next_line_after(const Body& body, bool pair_follows,

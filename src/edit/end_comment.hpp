@@ -39,9 +39,11 @@ std::variant<std::string, EditError> end_comment_text(std::string_view given);
 // spaces after the value.
 std::string spaced_end_comment(std::string_view old, std::string_view text);
 
-// The end comment of the pair held by this handle, read from the body; a
-// pair not in the body gives nullopt. The caller holds the body's lock.
-std::variant<std::optional<std::string>, Busy> end_comment_of(const Body& body,
+// The end comment of the pair held by this handle: read from `body` when
+// the body holds the pair, else the one the pair kept when it left every
+// body; nullopt for a pair that stands in some other body. The caller holds
+// the body's lock (`body` may be null).
+std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body,
                                                               const PairRef& pair);
 
 // Gives the body's pair held by this handle the end comment `text` (from

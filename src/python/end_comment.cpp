@@ -10,15 +10,6 @@ namespace quarel::py {
 
 namespace {
 
-// The comment kept by a pair out of every body; moved_away for a pair that
-// is in some other body than its object's container.
-std::variant<std::string, EditError> loose_end_of(const PairRef& pair) {
-    ReadGuard guard(pair.lock());
-    if (!guard) return make_error(ErrorCode::pair_busy);
-    if (!pair->loose_end) return make_error(ErrorCode::moved_away);
-    return pair->loose_end->str();
-}
-
 std::optional<EditError> write_end_comment(PyObject* self, const std::string& text) {
     const PairRef& pair = as_pair(self)->pair;
     const Parent* parent = as_pair(self)->parent.get();
@@ -42,19 +33,21 @@ std::optional<EditError> write_end_comment(PyObject* self, const std::string& te
 
 } // namespace
 
+// moved_away for a pair that stands in some other body than its object's
+// container.
 std::variant<std::string, EditError> end_comment_of(PyObject* self) {
-    const PairRef& pair = as_pair(self)->pair;
     const Parent* parent = as_pair(self)->parent.get();
+    std::optional<ContainerLock> container;
     if (parent) {
-        ContainerLock container(container_of(*parent), ContainerLock::shared);
-        if (container.status() == ContainerLock::busy) return container.error();
-        if (container) {
-            auto found = quarel::end_comment_of(container.body(), pair);
-            if (std::holds_alternative<Busy>(found)) return make_error(ErrorCode::pair_busy);
-            if (auto& comment = std::get<std::optional<std::string>>(found)) return *comment;
-        }
+        container.emplace(container_of(*parent), ContainerLock::shared);
+        if (container->status() == ContainerLock::busy) return container->error();
     }
-    return loose_end_of(pair);
+    const Body* body = container && *container ? &container->body() : nullptr;
+    auto found = quarel::end_comment_of(body, as_pair(self)->pair);
+    if (std::holds_alternative<Busy>(found)) return make_error(ErrorCode::pair_busy);
+    auto& comment = std::get<std::optional<std::string>>(found);
+    if (!comment) return make_error(ErrorCode::moved_away);
+    return std::move(*comment);
 }
 
 PyObject* end_comment_get(PyObject* self) {
