@@ -12,15 +12,15 @@ namespace quarel {
 namespace {
 
 // The text after the pair at `at`, read under the next pair's lock.
-std::optional<std::string> text_after(const Body& body, std::size_t at) {
-    if (at + 1 == body.pairs.size()) return body.trailing.str();
-    const PairRef& next = body.pairs[at + 1];
-    ReadGuard guard(next.lock());
-    if (!guard) return std::nullopt;
-    return next->leading.str();
-}
-
 } // namespace
+
+std::optional<std::string> text_at(const Body& body, std::size_t index) {
+    if (index == body.pairs.size()) return body.trailing.str();
+    const PairRef& pair = body.pairs[index];
+    ReadGuard guard(pair.lock());
+    if (!guard) return std::nullopt;
+    return pair->leading.str();
+}
 
 std::string_view end_comment_in(std::string_view after) noexcept {
     return end_comment(divide(after, false).line_end);
@@ -60,7 +60,7 @@ std::string spaced_end_comment(std::string_view old, std::string_view text) {
 std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body,
                                                               const PairRef& pair) {
     if (std::optional<std::size_t> at = body ? position_of(*body, pair) : std::nullopt) {
-        std::optional<std::string> after = text_after(*body, *at);
+        std::optional<std::string> after = text_at(*body, *at + 1);
         if (!after) return Busy{};
         return std::string(end_comment_in(*after));
     }
@@ -88,7 +88,7 @@ std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::s
                                          const Style& style) {
     std::optional<std::size_t> at = position_of(body, pair);
     if (!at) return false;
-    std::optional<std::string> after = text_after(body, *at);
+    std::optional<std::string> after = text_at(body, *at + 1);
     std::optional<std::string> next_line =
         after ? next_line_after(body, *at + 1 < body.pairs.size(), base_indent, top_level, style)
               : std::nullopt;

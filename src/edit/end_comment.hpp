@@ -18,6 +18,10 @@
 
 namespace quarel {
 
+// The text that opens place `index` of the body (at most its size): the
+// leading of the pair there, or the body's trailing. Nullopt when busy.
+std::optional<std::string> text_at(const Body& body, std::size_t index);
+
 // The end comment in `after`, the text that follows a pair, with the spaces
 // in front of it; empty for none.
 std::string_view end_comment_in(std::string_view after) noexcept;

@@ -135,15 +135,9 @@ std::optional<std::string> spacing_among(const Body& body, std::size_t at, const
 std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std::string spacing,
                                            std::string_view base_indent, const Style& style) {
     Placement placement{std::move(spacing), std::nullopt, std::nullopt};
-    std::string next;
-    if (at < body.pairs.size()) {
-        ReadGuard guard(body.pairs[at].lock());
-        if (!guard) return std::nullopt;
-        next = body.pairs[at]->leading.str();
-    } else {
-        next = body.trailing.str();
-    }
-    std::string_view line_end = divide(next, false).line_end;
+    const std::optional<std::string> next = text_at(body, at);
+    if (!next) return std::nullopt;
+    std::string_view line_end = divide(*next, false).line_end;
     std::string_view comment = end_comment(line_end);
     if (comment.empty()) return placement;
     // The comment ends at its line break, so the spacing must start with one.
@@ -161,7 +155,7 @@ std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std
         }
     }
     before.insert(0, comment);
-    Text rest(std::string_view(next).substr(comment.size()));
+    Text rest(std::string_view(*next).substr(comment.size()));
     if (at < body.pairs.size())
         placement.pushed = std::move(rest);
     else
@@ -191,20 +185,17 @@ std::optional<Text> ending_line(const Body& body, std::size_t at, const Placemen
                                 std::string_view end_comment, std::string_view base_indent,
                                 bool top_level, const Style& style) {
     const bool pair_follows = at < body.pairs.size();
-    std::string after;
-    if (placement.pushed) {
+    std::optional<std::string> after;
+    if (placement.pushed)
         after = placement.pushed->str();
-    } else if (pair_follows) {
-        ReadGuard guard(body.pairs[at].lock());
-        if (!guard) return std::nullopt;
-        after = body.pairs[at]->leading.str();
-    } else {
-        after = (placement.trailing ? *placement.trailing : body.trailing).str();
-    }
+    else if (!pair_follows && placement.trailing)
+        after = placement.trailing->str();
+    else if (!(after = text_at(body, at)))
+        return std::nullopt;
     std::optional<std::string> next_line =
         next_line_after(body, pair_follows, base_indent, top_level, style);
     if (!next_line) return std::nullopt;
-    return Text(with_end_comment_in(after, end_comment, *next_line));
+    return Text(with_end_comment_in(*after, end_comment, *next_line));
 }
 
 // Places pairs that no body holds at `index`, the first one spaced by the
