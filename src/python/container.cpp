@@ -133,10 +133,26 @@ bool collect_walk(const Body& body, const ParentPtr& parent,
     return true;
 }
 
+// How many pairs are under the body; false when one is locked for writing.
+bool count_pairs(const Body& body, std::size_t& count) {
+    count += body.pairs.size();
+    for (const PairRef& child : body.pairs) {
+        ReadGuard guard(child.lock());
+        if (!guard) return false;
+        if (const Block* block = block_of(child->value))
+            if (!count_pairs(block->body, count)) return false;
+    }
+    return true;
+}
+
 std::variant<std::vector<std::pair<PairRef, ParentPtr>>, EditError> walk_pairs(PyObject* self) {
     ContainerLock access(container_of(self), ContainerLock::shared);
     if (!access) return access.error();
+    // Counted first: growing the list step by step moved every entry twice.
+    std::size_t count = 0;
+    if (!count_pairs(access.body(), count)) return make_error(ErrorCode::pair_busy);
     std::vector<std::pair<PairRef, ParentPtr>> visited;
+    visited.reserve(count);
     if (!collect_walk(access.body(), as_parent(self), visited))
         return make_error(ErrorCode::pair_busy);
     return visited;
