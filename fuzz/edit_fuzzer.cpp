@@ -420,7 +420,7 @@ class Session {
         auto placed = insert_moved(*c.body, index, pair, opened, c.base_indent, c.top_level,
                                    c.blocks, style_);
         expect(std::holds_alternative<std::monostate>(placed), "insert_moved failed");
-        expect(pair->loose_end == nullptr, "a placed pair still holds a loose end");
+        expect(!pair->loose_end, "a placed pair still holds a loose end");
         // Comments the target held where the pair went may stand above its own.
         const bool first = c.top_level && root_.pairs.front().same(pair);
         const std::vector<std::string> now = comments_of(pair->leading, first);

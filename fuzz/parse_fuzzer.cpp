@@ -58,7 +58,7 @@ void check_body(const Body& body) {
         expect(is_trivia(pair.leading), "leading is not trivia");
         expect(lex::is_bare_token(pair.key), "key is not a bare token");
         expect(is_inline_space(pair.before_colon), "before_colon is not inline space");
-        if (auto* expr = std::get_if<Expr>(&pair.value)) {
+        if (const Expr* expr = expr_of(pair.value)) {
             expect(lex::is_expr_key(pair.key), "expression under an ordinary key");
             expect(lex::is_all_whitespace(pair.after_colon), "expression after_colon");
             expect(lex::is_all_whitespace(expr->trailing), "expression trailing");

@@ -52,7 +52,7 @@ inline bool same_pair(const PairRef& a, const PairRef& b) {
         return std::get<Literal>(x.value).text.view() == std::get<Literal>(y.value).text;
     case Kind::string:
         return std::get<String>(x.value).content.view() == std::get<String>(y.value).content;
-    case Kind::expr: return std::get<Expr>(x.value).text.view() == std::get<Expr>(y.value).text;
+    case Kind::expr: return expr_of(x.value)->text.view() == expr_of(y.value)->text;
     case Kind::list: return same_list(*list_of(x.value), *list_of(y.value));
     case Kind::block: {
         const Block &p = *block_of(x.value), &q = *block_of(y.value);

@@ -45,7 +45,7 @@ class Breaks {
   private:
     bool crlf_;
     void value(const Value& v) {
-        if (auto* e = std::get_if<Expr>(&v)) text(e->trailing);
+        if (const Expr* e = expr_of(v)) text(e->trailing);
         if (const List* l = list_of(v)) list(*l);
         if (const Block* b = block_of(v)) {
             text(b->before_brace);

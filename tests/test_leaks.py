@@ -39,3 +39,14 @@ def test_last_pair_frees_the_document():
     assert isinstance(root, Document) and root.to_string().startswith("view: v {")
     del deep, detached, root
     assert leaks.snapshot()["heap"] - baseline < size // 100
+
+
+def test_equal_keys_share_no_state():
+    # A parse stores equal keys once; each pair must still own its key.
+    doc = parse_quarel("long_key_name: 1\n" * 3 + "x: [long_key_name: 2]\n")
+    first, second, third, _ = doc.children
+    first.key = "another_long_key"
+    second.detach()
+    del doc
+    assert [first.key, second.key, third.key] == ["another_long_key", "long_key_name", "long_key_name"]
+    assert third.parent.to_string() == "another_long_key: 1\nlong_key_name: 1\nx: [long_key_name: 2]\n"

@@ -45,6 +45,9 @@ TRICKY_SOURCES = [
     "日本語: \"値\" # コメント\n名前: é\n", "emoji: 😀 # 🎉\n",
     # the deepest nesting the parser reads
     "a: {" * 256 + "}" * 256, "x: " + "[" * 256 + "]" * 256, "x: [" + "k: " * 255 + "v]",
+    # texts on either side of the lengths a text keeps inline (7), in its own word (127) and in front of its bytes
+    *(f"# {'c' * n}\n{'k' * n}: {'v' * n}\nk: \"{'s' * n}\"\nsql: {'e' * n};;\nn: {'m' * n} {{}}\nx: [{'i' * n}]{' ' * n}"
+      for n in (7, 8, 15, 16, 17, 127, 128)),
 ]
 
 

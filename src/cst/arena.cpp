@@ -10,12 +10,12 @@ namespace quarel {
 
 namespace {
 
-// The Memory pointer in front of each allocation; null for a heap allocation.
-constexpr std::size_t header = 8;
 constexpr std::uint64_t credit_batch = 1 << 12;
-// A parsed tree takes about six times its source: the first chunk of a small
-// document takes that much, so that most take one chunk.
-constexpr std::size_t tree_per_source_byte = 6;
+// A parsed tree takes about four and a half times its source (the parts
+// other than list and body vectors, which come from the heap, about four):
+// the first chunk of a small document takes that much, so that most take
+// one chunk.
+constexpr std::size_t tree_per_source_byte = 4;
 constexpr std::size_t min_chunk = 4 << 10;
 // Past this, chunks are huge pages mapped on their own: faulting in a large
 // tree 4 KiB at a time took a fifth of a parse.
@@ -41,31 +41,23 @@ void* map_chunk(std::size_t size) {
 
 } // namespace
 
-// The chunks, linked through their first words, and the count of references:
-// one per live allocation, the arena's own, and its unspent credits.
-struct Arena::Memory {
-    struct Chunk {
-        Chunk* next;
-        std::size_t mapped; // the size of a mapped chunk; 0 for one from malloc
-    };
-    std::atomic<std::uint64_t> refs{1};
-    Chunk* chunks = nullptr;
-
-    void free_all() noexcept {
-        for (Chunk* c = chunks; c;) {
-            Chunk* next = c->next;
-            if (c->mapped)
-                munmap(c, c->mapped);
-            else
-                std::free(c);
-            c = next;
-        }
-        delete this;
-    }
-    void drop(std::uint64_t n) noexcept {
-        if (refs.fetch_sub(n, std::memory_order_acq_rel) == n) free_all();
-    }
+// Chunks are linked through their first words.
+struct Arena::Memory::Chunk {
+    Chunk* next;
+    std::size_t mapped; // the size of a mapped chunk; 0 for one from malloc
 };
+
+void Arena::Memory::free_all() noexcept {
+    for (Chunk* c = chunks; c;) {
+        Chunk* next = c->next;
+        if (c->mapped)
+            munmap(c, c->mapped);
+        else
+            std::free(c);
+        c = next;
+    }
+    delete this;
+}
 
 Arena::Arena(std::size_t expected)
     : memory_(new Memory),
@@ -90,8 +82,7 @@ char* Arena::new_chunk(std::size_t size) {
     return static_cast<char*>(chunk) + sizeof(Chunk);
 }
 
-void* Arena::allocate(std::size_t size) {
-    std::size_t need = header + ((size + 7) & ~std::size_t(7));
+void* Arena::allocate_anew(std::size_t need) {
     char* at;
     if (need > max_malloc_chunk / 2) {
         // A text this long takes a chunk of its own; the current one goes on.
@@ -108,13 +99,13 @@ void* Arena::allocate(std::size_t size) {
         at = next_;
         next_ += need;
     }
-    if (credits_ == 0) {
-        memory_->refs.fetch_add(credit_batch, std::memory_order_relaxed);
-        credits_ = credit_batch;
-    }
-    --credits_;
-    *reinterpret_cast<Memory**>(at) = memory_;
-    return at + header;
+    add_reference();
+    return with_header(at);
+}
+
+void Arena::take_credits() noexcept {
+    memory_->refs.fetch_add(credit_batch, std::memory_order_relaxed);
+    credits_ = credit_batch;
 }
 
 void* Arena::heap_allocate(std::size_t size) {
@@ -122,14 +113,6 @@ void* Arena::heap_allocate(std::size_t size) {
     if (!at) throw std::bad_alloc();
     *reinterpret_cast<Memory**>(at) = nullptr;
     return at + header;
-}
-
-void Arena::release(void* allocation) noexcept {
-    char* at = static_cast<char*>(allocation) - header;
-    if (Memory* memory = *reinterpret_cast<Memory**>(at))
-        memory->drop(1);
-    else
-        std::free(at);
 }
 
 } // namespace quarel

@@ -21,6 +21,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <new>
 #include <utility>
 
@@ -36,17 +38,61 @@ class Arena {
     ~Arena();
 
     // Memory for one object, aligned to 8 bytes, holding one reference.
-    void* allocate(std::size_t size);
+    void* allocate(std::size_t size) {
+        const std::size_t need = header + ((size + 7) & ~std::size_t(7));
+        if (static_cast<std::size_t>(end_ - next_) < need || credits_ == 0)
+            return allocate_anew(need);
+        char* at = next_;
+        next_ += need;
+        --credits_;
+        return with_header(at);
+    }
+    // One more reference, for a second holder of an allocation made here.
+    void add_reference() noexcept {
+        if (credits_ == 0) take_credits();
+        --credits_;
+    }
     // Memory for one object from the heap, aligned to 8 bytes.
     static void* heap_allocate(std::size_t size);
     // Gives back an allocation's reference, or frees a heap allocation.
-    static void release(void* allocation) noexcept;
+    static void release(void* allocation) noexcept {
+        char* at = static_cast<char*>(allocation) - header;
+        Memory* memory;
+        std::memcpy(&memory, at, sizeof memory);
+        if (memory)
+            memory->drop(1);
+        else
+            std::free(at);
+    }
 
   private:
-    struct Memory;
+    // The chunks and the count of references to them: one per live
+    // allocation, the arena's own, and its unspent credits.
+    struct Memory {
+        struct Chunk;
+        std::atomic<std::uint64_t> refs{1};
+        Chunk* chunks = nullptr;
+
+        void drop(std::uint64_t n) noexcept {
+            if (refs.fetch_sub(n, std::memory_order_acq_rel) == n) free_all();
+        }
+        void free_all() noexcept;
+    };
+    // The Memory pointer in front of each allocation; null for a heap
+    // allocation.
+    static constexpr std::size_t header = 8;
+
+    // `allocate` when the current chunk is used up or the credits are spent;
+    // `need` counts the header.
+    void* allocate_anew(std::size_t need);
+    void* with_header(char* at) noexcept {
+        std::memcpy(at, &memory_, sizeof memory_);
+        return at + header;
+    }
     // A new chunk of `size` bytes, linked into memory_; returns where its
     // usable part starts.
     char* new_chunk(std::size_t size);
+    void take_credits() noexcept;
 
     Memory* memory_;
     char* next_ = nullptr;

@@ -18,6 +18,7 @@ template <class... F> struct Visitor : F... { using F::operator()...; };
 struct Counter {
     std::size_t size = 0;
     void put(std::string_view s) noexcept { size += s.size(); }
+    void put(const Text& t) noexcept { size += t.size(); }
     void put(char) noexcept { ++size; }
     std::size_t start_pair(const Pair&) noexcept { return 0; }
     void end_pair(std::size_t) noexcept {}
@@ -25,8 +26,16 @@ struct Counter {
 
 struct Writer {
     char* at;
+    char* end;
     std::size_t start_pair(const Pair&) noexcept { return 0; }
     void end_pair(std::size_t) noexcept {}
+    // An inline text goes as one 8-byte store; what follows it is overwritten
+    // by the next put.
+    void put(const Text& t) noexcept {
+        if (!t.is_inline() || end - at < 8) return put(t.view());
+        std::memcpy(at, t.inline_bytes(), 8);
+        at += t.size();
+    }
     void put(std::string_view s) noexcept {
         if (s.size() <= 16)
             copy_short(at, s.data(), s.size());
@@ -113,9 +122,9 @@ template <class Sink> bool emit_value(const Value& value, Sink& out) {
                               emit_quoted(v.content, out);
                               return true;
                           },
-                          [&](const Expr& v) {
-                              out.put(v.text);
-                              out.put(v.trailing);
+                          [&](const Boxed<Expr>& v) {
+                              out.put(v->text);
+                              out.put(v->trailing);
                               out.put(";;");
                               return true;
                           },
@@ -165,7 +174,7 @@ template <class Emit, class Buffer> bool print_counted(Emit emit, Buffer buffer)
     if (!emit(counter)) return false;
     char* at = buffer(counter.size);
     if (!at) return false;
-    Writer writer{at};
+    Writer writer{at, at + counter.size};
     return emit(writer);
 }
 

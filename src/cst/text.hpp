@@ -1,9 +1,12 @@
 // Text: the owned UTF-8 string stored in every text field of the tree.
 //
 // Most trivia, keys and literals are a few bytes long, and a tree holds
-// several texts per pair, so the type is 16 bytes with up to 15 bytes
-// stored inline; longer texts live in one heap block, or, for parsed
-// texts, in the parser's arena (arena.hpp tells the two apart).
+// several texts per pair, so the type is one 8-byte word with up to 7 bytes
+// stored inline; longer texts live in a block of their own on the heap, or,
+// for parsed texts, in the parser's arena (arena.hpp tells the two apart).
+// Each text holds its own reference to its block, so a block may be shared
+// by texts of one parse (Text::sharing), and a text stays valid wherever it
+// is moved and however long it lives.
 #pragma once
 
 #include "cst/arena.hpp"
@@ -14,21 +17,24 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace quarel {
 
 class Text {
   public:
-    Text() noexcept { set_inline_size(0); }
+    static constexpr std::size_t inline_capacity = 7;
+
+    Text() noexcept : word_(inline_word(0)) {}
     explicit Text(std::string_view s) { assign(s); }
-    Text(Arena& arena, std::string_view s) {
-        if (!assign_inline(s)) assign_in(arena, s);
+    Text(Arena& arena, std::string_view s) { assign_in(arena, s); }
+    Text(const Text& other) {
+        if (other.is_inline())
+            word_ = other.word_;
+        else
+            assign(other.view());
     }
-    Text(const Text& other) { assign(other.view()); }
-    Text(Text&& other) noexcept {
-        std::memcpy(raw_, other.raw_, sizeof raw_);
-        other.set_inline_size(0);
-    }
+    Text(Text&& other) noexcept : word_(std::exchange(other.word_, inline_word(0))) {}
     Text& operator=(const Text& other) {
         if (this != &other) {
             Text copy(other);
@@ -43,65 +49,103 @@ class Text {
     }
     Text& operator=(std::string_view s) { return *this = Text(s); }
     ~Text() {
-        if (!is_inline()) release_heap();
+        if (!is_inline()) Arena::release(const_cast<char*>(block()));
+    }
+
+    // A parsed text: `s` lies in a buffer readable up to `readable_end`, so
+    // a short one is loaded as one word when 8 bytes remain there. (Made
+    // for every text of a parse, so inlined where the compiler would not.)
+    [[gnu::always_inline]] static Text in_source(Arena& arena, std::string_view s,
+                                                 const char* readable_end) {
+        Text t;
+        if (s.size() <= inline_capacity && readable_end - s.data() >= 8) {
+            std::memcpy(&t.word_, s.data(), 8);
+            t.word_ = (t.word_ & pointer_mask) | inline_word(s.size());
+        } else {
+            t.assign_in(arena, s);
+        }
+        return t;
+    }
+    // Another text of the bytes of `original`, which was made in `arena` and
+    // is held out of line: the two share one block.
+    static Text sharing(Arena& arena, const Text& original) noexcept {
+        arena.add_reference();
+        Text t;
+        t.word_ = original.word_;
+        return t;
     }
 
     std::string_view view() const noexcept {
-        if (is_inline()) return {reinterpret_cast<const char*>(raw_), inline_size()};
-        return {heap_data(), heap_size()};
+        const unsigned tag = this->tag();
+        if (tag == 0) return {block() + sizeof(std::uint64_t), long_size(block())};
+        return {tag & inline_flag ? inline_bytes() : block(), tag & ~inline_flag};
     }
     operator std::string_view() const noexcept { return view(); }
-    std::size_t size() const noexcept { return is_inline() ? inline_size() : heap_size(); }
+    std::size_t size() const noexcept {
+        const unsigned tag = this->tag();
+        return tag ? tag & ~inline_flag : long_size(block());
+    }
     bool empty() const noexcept { return size() == 0; }
     std::string str() const { return std::string(view()); }
+    // Whether the bytes are held in the text itself: then the 8 bytes at
+    // inline_bytes() start with them (what follows them is filler).
+    bool is_inline() const noexcept { return tag() & inline_flag; }
+    const char* inline_bytes() const noexcept { return reinterpret_cast<const char*>(&word_); }
 
-    void swap(Text& other) noexcept {
-        unsigned char tmp[16];
-        std::memcpy(tmp, raw_, 16);
-        std::memcpy(raw_, other.raw_, 16);
-        std::memcpy(other.raw_, tmp, 16);
-    }
+    void swap(Text& other) noexcept { std::swap(word_, other.word_); }
 
     friend bool operator==(const Text& a, std::string_view b) noexcept { return a.view() == b; }
 
   private:
-    // Layout: inline texts keep their bytes in raw_[0..14] and 0x80 | size in
-    // raw_[15]; heap texts keep a pointer in raw_[0..7] and the size in
-    // raw_[8..15] (little-endian, so its top bit, the inline flag, is clear).
-    static_assert(std::endian::native == std::endian::little);
-    static constexpr std::size_t inline_capacity = 15;
-    static constexpr unsigned char inline_flag = 0x80;
+    friend class OptionalText;
 
-    bool is_inline() const noexcept { return raw_[15] & inline_flag; }
-    std::size_t inline_size() const noexcept { return raw_[15] & ~inline_flag & 0xff; }
-    void set_inline_size(std::size_t n) noexcept {
-        raw_[15] = static_cast<unsigned char>(inline_flag | n);
+    // Layout, as a little-endian word: an inline text keeps its bytes in
+    // bytes 0..6 and 0x80 | size in byte 7. Otherwise bytes 0..6 hold the
+    // block's address (user-space addresses leave the top byte clear) and
+    // byte 7 the size when it is below 128, the block holding the bytes
+    // alone; for 128 bytes and more byte 7 is 0 and the block starts with
+    // the size as 8 bytes.
+    static_assert(std::endian::native == std::endian::little && sizeof(void*) == 8);
+    static constexpr unsigned inline_flag = 0x80;
+    static constexpr std::size_t max_tagged_size = 127;
+    static constexpr std::uint64_t pointer_mask = (std::uint64_t(1) << 56) - 1;
+
+    static constexpr std::uint64_t inline_word(std::size_t size) noexcept {
+        return std::uint64_t(inline_flag | size) << 56;
     }
-    const char* heap_data() const noexcept {
-        char* p;
-        std::memcpy(&p, raw_, sizeof p);
-        return p;
+    unsigned tag() const noexcept { return static_cast<unsigned>(word_ >> 56); }
+    const char* block() const noexcept {
+        return reinterpret_cast<const char*>(word_ & pointer_mask);
     }
-    std::size_t heap_size() const noexcept {
+    static std::size_t long_size(const char* block) noexcept {
         std::uint64_t n;
-        std::memcpy(&n, raw_ + 8, sizeof n);
+        std::memcpy(&n, block, sizeof n);
         return n;
     }
     bool assign_inline(std::string_view s) noexcept {
         if (s.size() > inline_capacity) return false;
-        copy_short(reinterpret_cast<char*>(raw_), s.data(), s.size());
-        set_inline_size(s.size());
+        word_ = inline_word(s.size());
+        copy_short(reinterpret_cast<char*>(&word_), s.data(), s.size());
         return true;
     }
-    void set_heap(char* p, std::uint64_t size) noexcept {
-        std::memcpy(raw_, &p, sizeof p);
-        std::memcpy(raw_ + 8, &size, sizeof size);
+    // Block sizes and where the bytes go in a block made for `s`.
+    static std::size_t block_size(std::size_t n) noexcept {
+        return n <= max_tagged_size ? n : sizeof(std::uint64_t) + n;
     }
+    void set_block(char* block, std::string_view s) noexcept {
+        const std::size_t n = s.size();
+        if (n <= 16) {
+            copy_short(block, s.data(), n);
+            word_ = reinterpret_cast<std::uintptr_t>(block) | std::uint64_t(n) << 56;
+        } else {
+            set_long_block(block, s);
+        }
+    }
+    void set_long_block(char* block, std::string_view s) noexcept;
     void assign(std::string_view s);
     void assign_in(Arena& arena, std::string_view s);
-    void release_heap() noexcept;
 
-    unsigned char raw_[16];
+    std::uint64_t word_;
 };
 
 } // namespace quarel

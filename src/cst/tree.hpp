@@ -6,13 +6,12 @@
 // punctuation the tree does not store, so an unedited tree prints its source.
 #pragma once
 
+#include "cst/optional_text.hpp"
 #include "cst/shared.hpp"
 #include "cst/text.hpp"
 
 #include <cstdint>
-#include <memory>
 #include <new>
-#include <optional>
 #include <string_view>
 #include <variant>
 #include <vector>
@@ -84,7 +83,7 @@ struct Expr {
     Text trailing; // whitespace before the `;;`
 };
 struct Block {
-    std::optional<Text> name;
+    OptionalText name;
     Text before_brace;
     Body body;
 };
@@ -102,15 +101,16 @@ struct ListPair {
 struct ListItem {
     Text leading;
     ListValue value;
-    std::optional<Text> before_comma; // present exactly when a comma follows
+    OptionalText before_comma; // present exactly when a comma follows
 };
 struct List {
     std::vector<ListItem> items;
     Text trailing;
 };
 
-// Variant order is the kind order: literal, string, expr, list, block.
-using Value = std::variant<Literal, String, Expr, Boxed<List>, Boxed<Block>>;
+// Variant order is the kind order: literal, string, expr, list, block. An
+// expression, two texts, is boxed so that a value is two words.
+using Value = std::variant<Literal, String, Boxed<Expr>, Boxed<List>, Boxed<Block>>;
 
 enum class Kind { literal, string, expr, list, block };
 inline Kind kind_of(const Value& v) noexcept {
@@ -127,10 +127,18 @@ struct Pair {
     // Set while the pair is out of every body, to the comment that ended its
     // line there (with the spaces before it; empty for none). In a body that
     // comment stands in the text after the pair, the next pair's leading or
-    // the body's trailing, and this is null.
-    std::unique_ptr<Text> loose_end;
+    // the body's trailing, and this is absent.
+    OptionalText loose_end;
 };
 
+inline Expr* expr_of(Value& v) noexcept {
+    auto* e = std::get_if<Boxed<Expr>>(&v);
+    return e ? &**e : nullptr;
+}
+inline const Expr* expr_of(const Value& v) noexcept {
+    auto* e = std::get_if<Boxed<Expr>>(&v);
+    return e ? &**e : nullptr;
+}
 inline Block* block_of(Value& v) noexcept {
     auto* b = std::get_if<Boxed<Block>>(&v);
     return b ? &**b : nullptr;

@@ -8,7 +8,6 @@
 #include "parser/lexer.hpp"
 
 #include <algorithm>
-#include <memory>
 #include <optional>
 
 namespace quarel {
@@ -64,10 +63,10 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
 
     std::optional<Text> next_leading; // of the pair moving into the gap, when it changes
     std::optional<Text> trailing;
-    std::unique_ptr<Text> loose_end;
+    OptionalText loose_end;
     if (at + 1 == body.pairs.size()) {
         std::string_view old = body.trailing;
-        loose_end = std::make_unique<Text>(end_comment_in(old));
+        loose_end = Text(end_comment_in(old));
         std::string text = close_gap(leading, old, at == 0, opens_document);
         // A document that ended with a line break still does.
         if (top_level && final_break(text).empty()) text += final_break(old);
@@ -82,7 +81,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
             if (!guard) return Removal::busy;
             own = next->leading.str();
         }
-        loose_end = std::make_unique<Text>(end_comment_in(own));
+        loose_end = Text(end_comment_in(own));
         std::string text = close_gap(leading, own, at == 0, opens_document);
         // Only an empty leading lets the value before the gap reach the key.
         if (at > 0 && text.empty()) {

@@ -36,8 +36,8 @@ std::string printed(const ListValue& value) {
 } // namespace
 
 void set_value(Pair& pair, Value value) {
-    auto* old_expr = std::get_if<Expr>(&pair.value);
-    auto* new_expr = std::get_if<Expr>(&value);
+    const Expr* old_expr = expr_of(pair.value);
+    Expr* new_expr = expr_of(value);
     if (old_expr && new_expr) {
         new_expr->trailing = old_expr->trailing;
         // `a;` right before `;;` would read back as `a` and a stray `;`.

@@ -88,7 +88,7 @@ std::variant<Literal, EditError> literal_value(std::string_view text) {
 }
 
 Value expr_value(std::string_view text) {
-    return Expr{Text(lex::trim_whitespace(text)), Text(" ")};
+    return Boxed<Expr>(Expr{Text(lex::trim_whitespace(text)), Text(" ")});
 }
 
 Value block_value(std::optional<std::string_view> name) {
@@ -101,7 +101,7 @@ Value block_value(std::optional<std::string_view> name) {
 }
 
 Pair new_pair(std::string_view key, Value value) {
-    return Pair{Text(), Text(key), Text(), Text(" "), std::move(value), nullptr};
+    return Pair{Text(), Text(key), Text(), Text(" "), std::move(value), std::nullopt};
 }
 
 } // namespace quarel

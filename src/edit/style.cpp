@@ -37,7 +37,7 @@ class FirstBreak {
         return false;
     }
     bool in(const Value& value) {
-        if (auto* e = std::get_if<Expr>(&value)) return in(e->trailing);
+        if (const Expr* e = expr_of(value)) return in(e->trailing);
         if (const List* l = list_of(value)) return in(*l);
         if (const Block* b = block_of(value)) return in(b->before_brace) || in(b->body);
         return false;

@@ -3,6 +3,7 @@
 // ends the parse.
 #include "parser/parser.hpp"
 
+#include "parser/key_table.hpp"
 #include "parser/lexer.hpp"
 
 #include <algorithm>
@@ -39,8 +40,15 @@ class Parser {
     }
 
   private:
-    Text text(const char* from, const char* to) {
-        return Text(arena_, std::string_view(from, static_cast<std::size_t>(to - from)));
+    // Called for every text of a parse: inlined into each rule, which the
+    // compiler would not do for all of them.
+    [[gnu::always_inline]] Text text(const char* from, const char* to) {
+        return Text::in_source(arena_, std::string_view(from, static_cast<std::size_t>(to - from)),
+                               end_);
+    }
+    Text key_text(const char* from, const char* to) {
+        if (to - from <= static_cast<std::ptrdiff_t>(Text::inline_capacity)) return text(from, to);
+        return keys_.text(arena_, std::string_view(from, static_cast<std::size_t>(to - from)));
     }
 
     bool fail(const char* at, const char* message) {
@@ -90,8 +98,8 @@ class Parser {
             const char* key_end = skip_bare_token(key, end_);
             const char* colon = skip_inline_space(key_end, end_);
             if (colon == end_ || *colon != ':') return fail(colon, "expected `:` after key");
-            PairRef pair = PairRef::make_in(arena_, text(p, key), text(key, key_end),
-                                            text(key_end, colon), Text(), Literal{}, nullptr);
+            PairRef pair = PairRef::make_in(arena_, text(p, key), key_text(key, key_end),
+                                            text(key_end, colon), Text(), Literal{}, std::nullopt);
             p = colon + 1;
             bool ok = is_expr_key(pair->key) ? expression(p, *pair) : value(p, *pair);
             if (!ok) return false;
@@ -108,7 +116,7 @@ class Parser {
         std::string_view trimmed = trim_whitespace(raw);
         const char* text_end = trimmed.data() + trimmed.size();
         pair.after_colon = text(p, trimmed.data());
-        pair.value = Expr{Text(arena_, trimmed), text(text_end, p + stop)};
+        boxed_in(pair.value, Expr{text(trimmed.data(), text_end), text(text_end, p + stop)});
         p += stop + 2;
         return true;
     }
@@ -219,7 +227,7 @@ class Parser {
         }
         if (!enter(p)) return false;
         const char* nested = skip_trivia(colon + 1, end_);
-        ListPair& pair = boxed_in(out, ListPair{text(p, token_end), text(token_end, colon),
+        ListPair& pair = boxed_in(out, ListPair{key_text(p, token_end), text(token_end, colon),
                                                 text(colon + 1, nested), Literal{}});
         p = nested;
         if (!element(p, pair.value)) return false;
@@ -230,6 +238,7 @@ class Parser {
     const char* begin_;
     const char* end_;
     Arena arena_;
+    KeyTable keys_;
     const char* fail_at_ = nullptr;
     const char* fail_message_ = "";
     int depth_;

@@ -205,7 +205,7 @@ ValueCopy copy_value(const Value& value) {
     switch (kind_of(value)) {
     case Kind::literal: return std::get<Literal>(value).text.str();
     case Kind::string: return unescape_string(std::get<String>(value).content);
-    case Kind::expr: return std::get<Expr>(value).text.str();
+    case Kind::expr: return expr_of(value)->text.str();
     case Kind::list: return *list_of(value);
     case Kind::block: break;
     }

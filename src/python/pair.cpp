@@ -248,7 +248,7 @@ std::variant<PairRef, ParseError, EditError> copy_pair(PyObject* self) {
         const Leading parts = divide(leading, std::get<bool>(first));
         copy->leading = Text(newline + std::string(parts.attached) + std::string(parts.indent));
     }
-    copy->loose_end = std::make_unique<Text>(std::get<std::string>(end));
+    copy->loose_end = Text(std::get<std::string>(end));
     return copy;
 }
 
