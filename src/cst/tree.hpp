@@ -6,6 +6,7 @@
 // punctuation the tree does not store, so an unedited tree prints its source.
 #pragma once
 
+#include "cst/arena_vector.hpp"
 #include "cst/shared.hpp"
 #include "cst/text.hpp"
 
@@ -15,7 +16,6 @@
 #include <optional>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 namespace quarel {
 
@@ -66,7 +66,7 @@ struct Body {
     Body(const Body&) = delete;
     Body& operator=(const Body&) = delete;
 
-    std::vector<PairRef> pairs;
+    ArenaVector<PairRef> pairs;
     Text trailing;
     // Set on the root body of a file that starts with `utf8_bom`, which
     // prints before everything else.
@@ -105,7 +105,7 @@ struct ListItem {
     std::optional<Text> before_comma; // present exactly when a comma follows
 };
 struct List {
-    std::vector<ListItem> items;
+    ArenaVector<ListItem> items;
     Text trailing;
 };
 
