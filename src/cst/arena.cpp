@@ -10,8 +10,6 @@ namespace quarel {
 
 namespace {
 
-// The Memory pointer in front of each allocation; null for a heap allocation.
-constexpr std::size_t header = 8;
 constexpr std::uint64_t credit_batch = 1 << 12;
 // A parsed tree takes about six times its source: the first chunk of a small
 // document takes that much, so that most take one chunk.
@@ -90,8 +88,7 @@ char* Arena::new_chunk(std::size_t size) {
     return static_cast<char*>(chunk) + sizeof(Chunk);
 }
 
-void* Arena::allocate(std::size_t size) {
-    std::size_t need = header + ((size + 7) & ~std::size_t(7));
+void* Arena::allocate_slowly(std::size_t need) {
     char* at;
     if (need > max_malloc_chunk / 2) {
         // A text this long takes a chunk of its own; the current one goes on.

@@ -36,7 +36,18 @@ class Arena {
     ~Arena();
 
     // Memory for one object, aligned to 8 bytes, holding one reference.
-    void* allocate(std::size_t size);
+    // Inline, as a parse takes some 60,000 per megabyte: most come from the
+    // current chunk, with a reference already taken.
+    void* allocate(std::size_t size) {
+        std::size_t need = header + ((size + 7) & ~std::size_t(7));
+        if (need > static_cast<std::size_t>(end_ - next_) || credits_ == 0)
+            return allocate_slowly(need);
+        char* at = next_;
+        next_ += need;
+        --credits_;
+        *reinterpret_cast<Memory**>(at) = memory_;
+        return at + header;
+    }
     // Memory for one object from the heap, aligned to 8 bytes.
     static void* heap_allocate(std::size_t size);
     // Gives back an allocation's reference, or frees a heap allocation.
@@ -44,6 +55,11 @@ class Arena {
 
   private:
     struct Memory;
+    // The Memory pointer in front of each allocation; null for a heap allocation.
+    static constexpr std::size_t header = 8;
+
+    // `allocate` when the chunk is full or the references are spent.
+    void* allocate_slowly(std::size_t need);
     // A new chunk of `size` bytes, linked into memory_; returns where its
     // usable part starts.
     char* new_chunk(std::size_t size);
