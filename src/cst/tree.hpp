@@ -6,6 +6,7 @@
 // punctuation the tree does not store, so an unedited tree prints its source.
 #pragma once
 
+#include "cst/arena_vector.hpp"
 #include "cst/optional_text.hpp"
 #include "cst/shared.hpp"
 #include "cst/text.hpp"
@@ -14,7 +15,6 @@
 #include <new>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 namespace quarel {
 
@@ -65,7 +65,7 @@ struct Body {
     Body(const Body&) = delete;
     Body& operator=(const Body&) = delete;
 
-    std::vector<PairRef> pairs;
+    ArenaVector<PairRef> pairs;
     Text trailing;
     // Set on the root body of a file that starts with `utf8_bom`, which
     // prints before everything else.
@@ -104,7 +104,7 @@ struct ListItem {
     OptionalText before_comma; // present exactly when a comma follows
 };
 struct List {
-    std::vector<ListItem> items;
+    ArenaVector<ListItem> items;
     Text trailing;
 };
 

@@ -9,6 +9,7 @@
 #include "edit/snippet.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 namespace quarel {
 
@@ -231,8 +232,7 @@ std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::ve
         if (!*pushed_guard) return std::nullopt;
     }
     Text leading(placement->spacing + first.leading.str());
-    body.pairs.insert(body.pairs.begin() + static_cast<std::ptrdiff_t>(at), fresh.begin(),
-                      fresh.end());
+    body.pairs.insert(body.pairs.begin() + at, fresh.begin(), fresh.end());
     // Nothing below allocates, so the placement happens whole or not at all.
     first.leading = std::move(leading);
     if (placement->pushed) body.pairs[at + fresh.size()]->leading = std::move(*placement->pushed);
@@ -261,7 +261,9 @@ insert_source(Body& body, std::size_t index, std::string_view source, std::strin
     if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
     // The snippet's pairs are fresh handles that nothing else holds; what
     // follows its last pair is dropped.
-    std::vector<PairRef> pairs = std::move(std::get<Body>(parsed).pairs);
+    ArenaVector<PairRef>& parsed_pairs = std::get<Body>(parsed).pairs;
+    std::vector<PairRef> pairs(std::make_move_iterator(parsed_pairs.begin()),
+                               std::make_move_iterator(parsed_pairs.end()));
     if (pairs.empty()) return pairs;
     std::optional<std::vector<PairRef>> placed =
         place(body, index, std::move(pairs), base_indent, top_level, style);

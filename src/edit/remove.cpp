@@ -103,7 +103,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
     }
     if (trailing) body.trailing = std::move(*trailing);
     pair->loose_end = std::move(loose_end);
-    body.pairs.erase(body.pairs.begin() + static_cast<std::ptrdiff_t>(at));
+    body.pairs.erase(body.pairs.begin() + at);
     return Removal::removed;
 }
 

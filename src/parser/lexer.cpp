@@ -1,40 +1,22 @@
 #include "parser/lexer.hpp"
 
-#include <array>
-#include <cstdint>
-
 namespace quarel::lex {
 
 namespace {
 
-// What a byte can be, as flags, so that each loop below tests one table
-// entry per byte.
-enum : std::uint8_t {
-    bare = 1,   // an ASCII bare-token character
-    trivia = 2, // space, tab, line feed, carriage return
-    space = 4,  // ASCII Unicode whitespace: trivia, vertical tab, form feed
-    high = 8,   // a byte of a multi-byte character
-};
-
-constexpr std::array<std::uint8_t, 256> classes = [] {
-    std::array<std::uint8_t, 256> t{};
-    for (int c = 0; c < 0x80; ++c) t[c] = bare;
-    for (int c = 0x80; c < 0x100; ++c) t[c] = high;
-    for (char c : std::string_view("\"#,:;[]{}")) t[static_cast<unsigned char>(c)] = 0;
-    for (int c = '\t'; c <= '\r'; ++c) t[c] = space;
-    for (char c : std::string_view(" \t\n\r")) t[static_cast<unsigned char>(c)] = space | trivia;
-    return t;
-}();
-
 inline unsigned char byte(const char* p) {
     return static_cast<unsigned char>(*p);
+}
+
+bool is_ascii_space(unsigned char c) {
+    return detail::classes[c] & detail::space;
 }
 
 } // namespace
 
 std::size_t whitespace_len(const char* p, const char* end) noexcept {
     unsigned char c = byte(p);
-    if (c < 0x80) return classes[c] & space ? 1 : 0;
+    if (c < 0x80) return is_ascii_space(c) ? 1 : 0;
     std::ptrdiff_t left = end - p;
     if (c == 0xC2) return left >= 2 && (byte(p + 1) == 0x85 || byte(p + 1) == 0xA0) ? 2 : 0;
     if (left < 3 || c < 0xE1 || c > 0xE3) return 0;
@@ -52,59 +34,19 @@ std::size_t whitespace_len_before(const char* begin, const char* p) noexcept {
     return 0;
 }
 
-bool is_bare_char(const char* p, const char* end) noexcept {
-    std::uint8_t c = classes[byte(p)];
-    return (c & bare) || ((c & high) && whitespace_len(p, end) == 0);
-}
-
-const char* skip_trivia(const char* p, const char* end) noexcept {
-    for (;;) {
-        while (p < end && (classes[byte(p)] & trivia)) ++p;
-        if (p == end || *p != '#') return p;
-        const char* q = p + 1;
-        while (q < end && *q != '\n' && *q != '\r') ++q;
-        // A comment may end at CR only when CR LF follows.
-        if (q < end && *q == '\r' && (q + 1 == end || q[1] != '\n')) return p;
-        p = q;
-    }
-}
-
-const char* skip_bare_token(const char* p, const char* end) noexcept {
-    for (;;) {
-        while (p < end && (classes[byte(p)] & bare)) ++p;
-        if (p == end || !(classes[byte(p)] & high) || whitespace_len(p, end)) return p;
-        ++p;
-    }
-}
-
-const char* skip_inline_space(const char* p, const char* end) noexcept {
-    while (p < end && is_inline_space(*p)) ++p;
-    return p;
-}
-
-const char* skip_quoted(const char* p, const char* end) noexcept {
-    for (const char* q = p + 1; q < end;) {
-        if (*q == '"') return q + 1;
-        if (*q == '\\') {
-            if (end - q < 2) return nullptr;
-            q += 2;
-        } else {
-            ++q;
-        }
-    }
-    return nullptr;
-}
-
+// ASCII bytes are told apart by the table alone; only a byte of a
+// multi-byte character needs the full test.
 std::string_view trim_whitespace(std::string_view text) noexcept {
     const char* b = text.data();
     const char* e = b + text.size();
     while (b < e) {
-        std::size_t n = whitespace_len(b, e);
+        std::size_t n = byte(b) < 0x80 ? is_ascii_space(byte(b)) : whitespace_len(b, e);
         if (!n) break;
         b += n;
     }
     while (e > b) {
-        std::size_t n = whitespace_len_before(b, e);
+        std::size_t n =
+            byte(e - 1) < 0x80 ? is_ascii_space(byte(e - 1)) : whitespace_len_before(b, e);
         if (!n) break;
         e -= n;
     }

@@ -7,7 +7,7 @@
 #include "parser/lexer.hpp"
 
 #include <algorithm>
-#include <iterator>
+#include <vector>
 
 namespace quarel {
 
@@ -69,9 +69,8 @@ class Parser {
     bool enter(const char* at) { return ++depth_ <= max_depth || fail(at, too_deep); }
     void leave() { --depth_; }
 
-    // Children are gathered in a scratch vector per depth and copied out once
-    // the count is known: one allocation per body or list instead of one per
-    // growth step.
+    // Children are gathered in a scratch vector per depth and moved out once
+    // the count is known, into storage of that size from the arena.
     // (The stacks are sized up front: growing them would move the vectors
     // that outer rules are filling.)
     template <class T>
@@ -79,9 +78,8 @@ class Parser {
         stack[depth].clear();
         return stack[depth];
     }
-    template <class T> static void take(std::vector<T>& from, std::vector<T>& to) {
-        to.reserve(from.size());
-        std::move(from.begin(), from.end(), std::back_inserter(to));
+    template <class T> void take(std::vector<T>& from, ArenaVector<T>& to) {
+        to = ArenaVector<T>(arena_, from);
         from.clear();
     }
 

@@ -231,7 +231,7 @@ PyObject* children_get(PyObject* self) {
     {
         ContainerLock access(container_of(self), ContainerLock::shared);
         if (!access) return raise_error(access.error());
-        children = access.body().pairs;
+        children.assign(access.body().pairs.begin(), access.body().pairs.end());
     }
     return pair_list(children, as_parent(self)).release();
 }

@@ -95,7 +95,7 @@ std::variant<bool, EditError> opens_document(PyObject* self) {
     if (!parent || !parent->document) return false;
     ContainerLock document(container_of(*parent), ContainerLock::shared);
     if (!document) return document.error();
-    const std::vector<PairRef>& pairs = document.body().pairs;
+    const ArenaVector<PairRef>& pairs = document.body().pairs;
     return !pairs.empty() && pairs.front().same(handle(self));
 }
 
