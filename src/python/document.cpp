@@ -8,6 +8,7 @@
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -47,36 +48,45 @@ PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs, boo
     // mark; in text it is a character like any other.
     auto result = encoded ? parse_file(source->text) : parse(source->text);
     if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
-    return make_document(DocHandle::make(std::move(std::get<Body>(result)))).release();
+    const std::size_t size = source->text.size();
+    return make_document(DocHandle::make(std::move(std::get<Body>(result)), size)).release();
 }
 
+// Prints the document into memory of its printed size from `buffer`, which
+// is counted only when no size is kept. False when printing stopped.
+template <class Buffer> bool print_document(PyObject* self, Buffer buffer) {
+    const DocHandle& document = as_document(self)->root;
+    ReadGuard guard(document.lock());
+    if (!guard) return false;
+    Root& root = *document;
+    const std::size_t* kept = root.printed_size.get();
+    auto size = print_body_into(root.body, kept ? std::optional(*kept) : std::nullopt, buffer);
+    if (!size) return false;
+    if (!kept || *kept != *size) root.printed_size.set(*size);
+    return true;
+}
+
+// Decoded from the printed bytes once the document lock is let go.
 PyObject* document_to_string(PyObject* self) {
-    const DocHandle& root = as_document(self)->root;
-    std::string out;
-    bool printed;
-    {
-        ReadGuard guard(root.lock());
-        printed = guard && print_body(root->body, out);
-    }
+    std::unique_ptr<char[]> text;
+    std::size_t size = 0;
+    const bool printed = print_document(self, [&](std::size_t n) {
+        text = std::make_unique_for_overwrite<char[]>(n);
+        size = n;
+        return text.get();
+    });
     if (!printed) return raise_error(ErrorCode::document_busy);
-    return to_str(out).release();
+    return to_str({text.get(), size}).release();
 }
 
-// Counted first, then written straight into a bytes object of that size.
-// Making the bytes object runs no Python code, so it may happen under the
-// document lock.
+// Written straight into a bytes object of the printed size. Making the bytes
+// object runs no Python code, so it may happen under the document lock.
 PyObject* document_to_bytes(PyObject* self) {
-    const DocHandle& root = as_document(self)->root;
     Ref bytes;
-    bool printed;
-    {
-        ReadGuard guard(root.lock());
-        printed = guard && print_body_into(root->body, [&](std::size_t size) -> char* {
-                      bytes =
-                          Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-                      return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
-                  });
-    }
+    const bool printed = print_document(self, [&](std::size_t size) -> char* {
+        bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+        return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+    });
     if (printed) return bytes.release();
     return bytes || !PyErr_Occurred() ? raise_error(ErrorCode::document_busy) : nullptr;
 }
