@@ -50,4 +50,6 @@ TRICKY_SOURCES = [
 
 @pytest.mark.parametrize("source", TRICKY_SOURCES)
 def test_tricky_sources_print_back_unchanged(source):
-    assert parse_quarel(source).to_string() == source
+    doc = parse_quarel(source)
+    assert doc.to_string() == source and doc.to_bytes() == source.encode()
+    assert all(p.to_string(include_leading=True) in source for p in doc.walk())

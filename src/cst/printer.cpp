@@ -234,6 +234,13 @@ bool print_pair(const PairRef& pair, std::string& out, bool include_leading) {
     return print_sized(out, [&](auto sink) { return emit_pair(pair, sink, include_leading); });
 }
 
+std::optional<std::size_t> print_pair_within(const PairRef& pair, bool include_leading, char* out,
+                                             std::size_t capacity) {
+    const Writer writer = emit_pair(pair, Writer{out, out + capacity}, include_leading);
+    if (writer.stopped()) return std::nullopt;
+    return static_cast<std::size_t>(writer.at - out);
+}
+
 bool print_value(const Value& value, std::string& out) {
     return print_sized(out, [&](auto sink) { return emit_value(value, sink); });
 }
