@@ -62,7 +62,7 @@ template <class Buffer> bool print_document(PyObject* self, Buffer buffer) {
     const std::size_t* kept = root.printed_size.get();
     auto size = print_body_into(root.body, kept ? std::optional(*kept) : std::nullopt, buffer);
     if (!size) return false;
-    if (!kept || *kept != *size) root.printed_size.set(*size);
+    root.printed_size.set(*size);
     return true;
 }
 
