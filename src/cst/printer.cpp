@@ -214,6 +214,12 @@ std::optional<std::size_t> print_counted(Emit emit, std::optional<std::size_t> s
     return counter.size;
 }
 
+// How much a writer started at `out` wrote, or nullopt when it stopped.
+std::optional<std::size_t> written(const Writer& writer, const char* out) {
+    if (writer.stopped()) return std::nullopt;
+    return static_cast<std::size_t>(writer.at - out);
+}
+
 // Appends to `out`, grown once.
 template <class Emit> bool print_sized(std::string& out, Emit emit) {
     const std::size_t start = out.size();
@@ -235,11 +241,13 @@ bool print_pair(const PairRef& pair, std::string& out, bool include_leading) {
     return print_sized(out, [&](auto sink) { return emit_pair(pair, sink, include_leading); });
 }
 
+std::optional<std::size_t> print_body_within(const Body& body, char* out, std::size_t capacity) {
+    return written(emit_body(body, Writer{out, out + capacity}), out);
+}
+
 std::optional<std::size_t> print_pair_within(const PairRef& pair, bool include_leading, char* out,
                                              std::size_t capacity) {
-    const Writer writer = emit_pair(pair, Writer{out, out + capacity}, include_leading);
-    if (writer.stopped()) return std::nullopt;
-    return static_cast<std::size_t>(writer.at - out);
+    return written(emit_pair(pair, Writer{out, out + capacity}, include_leading), out);
 }
 
 bool print_value(const Value& value, std::string& out) {

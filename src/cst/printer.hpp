@@ -40,9 +40,11 @@ bool print_body(const Body& body, std::string& out);
 std::optional<std::size_t> print_body_into(const Body& body, std::optional<std::size_t> size,
                                            const std::function<char*(std::size_t)>& buffer);
 bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
-// Prints into the `capacity` bytes at `out` when the text fits there: its
-// size, or nullopt when it does not fit or printing stopped. A short pair
-// prints so without counting it first.
+// Print into the `capacity` bytes at `out` when the text fits there: its
+// size, or nullopt when it does not fit or printing stopped. Text that
+// surely fits (a short pair; a body edited a little since its size was
+// last known) prints so without counting it first.
+std::optional<std::size_t> print_body_within(const Body& body, char* out, std::size_t capacity);
 std::optional<std::size_t> print_pair_within(const PairRef& pair, bool include_leading, char* out,
                                              std::size_t capacity);
 bool print_value(const Value& value, std::string& out);

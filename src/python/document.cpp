@@ -52,42 +52,60 @@ PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs, boo
     return make_document(DocHandle::make(std::move(std::get<Body>(result)), size)).release();
 }
 
-// Prints the document into memory of its printed size from `buffer`, which
-// is counted only when no size is kept. False when printing stopped.
-template <class Buffer> bool print_document(PyObject* self, Buffer buffer) {
+// Prints the document under its lock with `print`, and keeps the size
+// printed. The size, or nullopt when printing stopped.
+template <class Print> std::optional<std::size_t> print_document(PyObject* self, Print print) {
     const DocHandle& document = as_document(self)->root;
     ReadGuard guard(document.lock());
-    if (!guard) return false;
+    if (!guard) return std::nullopt;
     Root& root = *document;
-    const std::size_t* kept = root.printed_size.get();
-    auto size = print_body_into(root.body, kept ? std::optional(*kept) : std::nullopt, buffer);
-    if (!size) return false;
-    root.printed_size.set(*size);
-    return true;
+    std::optional<std::size_t> size = print(root);
+    if (size) root.printed_size.set(*size);
+    return size;
 }
 
-// Decoded from the printed bytes once the document lock is let go.
+// Prints into memory of the printed size from `buffer`, which is counted
+// only when no size is kept.
+template <class Buffer> std::optional<std::size_t> print_exact(Root& root, Buffer buffer) {
+    const std::size_t* kept = root.printed_size.get();
+    return print_body_into(root.body, kept ? std::optional(*kept) : std::nullopt, buffer);
+}
+
+// Text a little longer than the document's last print fits in this much
+// memory; left untouched, the rest costs no pages.
+std::size_t room_for(std::size_t last_size) {
+    return last_size + last_size / 8 + 4096;
+}
+
+// Printed into memory with room for the text as last printed (or parsed)
+// and some more, so that after small edits it is not counted first; decoded
+// once the document lock is let go.
 PyObject* document_to_string(PyObject* self) {
     std::unique_ptr<char[]> text;
-    std::size_t size = 0;
-    const bool printed = print_document(self, [&](std::size_t n) {
+    auto allocate = [&](std::size_t n) {
         text = std::make_unique_for_overwrite<char[]>(n);
-        size = n;
         return text.get();
+    };
+    auto size = print_document(self, [&](Root& root) {
+        const std::size_t room = room_for(*root.printed_size.last());
+        auto fitted = print_body_within(root.body, allocate(room), room);
+        return fitted ? fitted : print_exact(root, allocate);
     });
-    if (!printed) return raise_error(ErrorCode::document_busy);
-    return to_str({text.get(), size}).release();
+    if (!size) return raise_error(ErrorCode::document_busy);
+    return to_str({text.get(), *size}).release();
 }
 
 // Written straight into a bytes object of the printed size. Making the bytes
 // object runs no Python code, so it may happen under the document lock.
 PyObject* document_to_bytes(PyObject* self) {
     Ref bytes;
-    const bool printed = print_document(self, [&](std::size_t size) -> char* {
-        bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-        return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+    auto size = print_document(self, [&](Root& root) {
+        return print_exact(root, [&](std::size_t n) -> char* {
+            bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n)));
+            return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+        });
     });
-    if (printed) return bytes.release();
+    if (size) return bytes.release();
     return bytes || !PyErr_Occurred() ? raise_error(ErrorCode::document_busy) : nullptr;
 }
 

@@ -25,6 +25,8 @@ template <class T> class Kept {
         value_ = std::move(value);
         return *value_;
     }
+    // The value as last worked out, good or not: an estimate.
+    const T* last() const noexcept { return value_ ? &*value_ : nullptr; }
     void clear() noexcept { value_.reset(); }
 
   private:
