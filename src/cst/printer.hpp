@@ -40,7 +40,7 @@ bool print_body(const Body& body, std::string& out);
 std::optional<std::size_t> print_body_into(const Body& body, std::optional<std::size_t> size,
                                            const std::function<char*(std::size_t)>& buffer);
 bool print_pair(const PairRef& pair, std::string& out, bool include_leading);
-// Print into the `capacity` bytes at `out` when the text fits there: its
+// Prints into the `capacity` bytes at `out` when the text fits there: its
 // size, or nullopt when it does not fit or printing stopped. Text that
 // surely fits (a short pair; a body edited a little since its size was
 // last known) prints so without counting it first.
