@@ -39,7 +39,8 @@ template <class T> class Kept {
 // document's shared lock: they are no part of the tree, and every caller
 // holds the interpreter lock.
 struct Root {
-    // `printed_size`: the size of the source the body was parsed from.
+    // `printed`: the size of the source the body was parsed from, which it
+    // prints back to.
     Root(Body root, std::size_t printed) : body(std::move(root)) { printed_size.set(printed); }
     Body body;
     Kept<Locations> located;
