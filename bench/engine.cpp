@@ -4,9 +4,9 @@
 // Usage: engine FILE OPERATION TIMES
 //   parse   parse the file's bytes into a tree
 //   loads   check that the bytes are UTF-8, then parse them
-//   print   print a tree of the file (parsed beforehand) into a string, and
-//           copy that into a buffer of its size, as a bytes object is made
-//           once the tree's lock is let go
+//   print   print a tree of the file (parsed beforehand) into a buffer of
+//           its size, known from the parse, as to_bytes() prints into a
+//           bytes object
 // bench/instructions.py runs each operation TIMES = 1 and TIMES = 0 under
 // callgrind and takes the difference.
 #include "cst/printer.hpp"
@@ -15,7 +15,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -59,11 +58,12 @@ int main(int argc, char** argv) {
     } else if (operation == "print") {
         quarel::Body body = parsed(source);
         for (int i = 0; i < times; ++i) {
-            std::string printed;
-            quarel::print_body(body, printed);
-            std::unique_ptr<char[]> out(new char[printed.size()]);
-            std::memcpy(out.get(), printed.data(), printed.size());
-            checksum += printed.size() + static_cast<unsigned char>(out[printed.size() / 2]);
+            std::unique_ptr<char[]> out;
+            auto size = quarel::print_body_into(body, source.size(), [&](std::size_t n) {
+                out = std::make_unique_for_overwrite<char[]>(n);
+                return out.get();
+            });
+            checksum += size.value_or(0) + static_cast<unsigned char>(out[source.size() / 2]);
         }
     } else {
         std::fprintf(stderr, "unknown operation %s\n", argv[2]);

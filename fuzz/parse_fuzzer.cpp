@@ -1,6 +1,7 @@
 // Parser and printer under arbitrary bytes: every input either parses into a
-// well-formed tree that prints back byte for byte, or yields one syntax
-// error whose position lies in the input and agrees with its line and column.
+// well-formed tree that prints back byte for byte (whatever size it is told
+// to expect), or yields one syntax error whose position lies in the input
+// and agrees with its line and column.
 #include "cst/printer.hpp"
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
@@ -119,5 +120,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string printed;
     expect(print_body(body, printed), "printing met a locked pair");
     expect(printed == source, "printed text differs from the source");
+    // A size given for the text that is wrong is found out, and counted.
+    std::string into;
+    auto printed_size = print_body_into(body, source.size() ^ 1, [&](std::size_t n) {
+        into.assign(n, '\0');
+        return into.data();
+    });
+    expect(printed_size == source.size() && into == source, "a wrong size given spoiled the print");
     return 0;
 }

@@ -53,4 +53,21 @@ TRICKY_SOURCES = [
 
 @pytest.mark.parametrize("source", TRICKY_SOURCES)
 def test_tricky_sources_print_back_unchanged(source):
-    assert parse_quarel(source).to_string() == source
+    doc = parse_quarel(source)
+    assert doc.to_string() == source and doc.to_bytes() == source.encode()
+    assert all(p.to_string(include_leading=True) in source for p in doc.walk())
+
+
+# However far an edit moves the size of the text from its last print, both prints follow, before
+# and after the new size is known.
+@pytest.mark.parametrize("grown", [True, False])
+def test_prints_follow_edits_of_any_size(grown):
+    big = "b: " + "x" * 100_000 + "\n"
+    doc = parse_quarel("a: 1\n" + ("" if grown else big))
+    if grown:
+        doc.add("b", "x" * 100_000)
+    else:
+        doc.remove("b")
+    expected = "a: 1\n" + (big if grown else "")
+    for _ in range(2):
+        assert doc.to_string() == expected and doc.to_bytes() == expected.encode()

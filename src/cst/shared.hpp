@@ -50,6 +50,9 @@ class RwLock {
         return true;
     }
     void unlock() noexcept { word_.store(0, std::memory_order_relaxed); }
+    // Whether a writer holds the lock. A reader that runs nothing else while
+    // it reads (the printer) checks this instead of taking the lock.
+    bool writing() const noexcept { return word_.load(std::memory_order_relaxed) & writer; }
 
   private:
     static constexpr std::uint32_t writer = 0x80000000u;

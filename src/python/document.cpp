@@ -8,6 +8,7 @@
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <variant>
@@ -47,37 +48,64 @@ PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs, boo
     // mark; in text it is a character like any other.
     auto result = encoded ? parse_file(source->text) : parse(source->text);
     if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
-    return make_document(DocHandle::make(std::move(std::get<Body>(result)))).release();
+    const std::size_t size = source->text.size();
+    return make_document(DocHandle::make(std::move(std::get<Body>(result)), size)).release();
 }
 
+// Prints the document under its lock with `print`, and keeps the size
+// printed. The size, or nullopt when printing stopped.
+template <class Print> std::optional<std::size_t> print_document(PyObject* self, Print print) {
+    const DocHandle& document = as_document(self)->root;
+    ReadGuard guard(document.lock());
+    if (!guard) return std::nullopt;
+    Root& root = *document;
+    std::optional<std::size_t> size = print(root);
+    if (size) root.printed_size.set(*size);
+    return size;
+}
+
+// Prints into memory of the printed size from `buffer`, which is counted
+// only when no size is kept.
+template <class Buffer> std::optional<std::size_t> print_exact(Root& root, Buffer buffer) {
+    const std::size_t* kept = root.printed_size.get();
+    return print_body_into(root.body, kept ? std::optional(*kept) : std::nullopt, buffer);
+}
+
+// Text a little longer than the document's last print fits in this much
+// memory; left untouched, the rest costs no pages.
+std::size_t room_for(std::size_t last_size) {
+    return last_size + last_size / 8 + 4096;
+}
+
+// Printed into memory with room for the text as last printed (or parsed)
+// and some more, so that after small edits it is not counted first; decoded
+// once the document lock is let go.
 PyObject* document_to_string(PyObject* self) {
-    const DocHandle& root = as_document(self)->root;
-    std::string out;
-    bool printed;
-    {
-        ReadGuard guard(root.lock());
-        printed = guard && print_body(root->body, out);
-    }
-    if (!printed) return raise_error(ErrorCode::document_busy);
-    return to_str(out).release();
+    std::unique_ptr<char[]> text;
+    auto allocate = [&](std::size_t n) {
+        text = std::make_unique_for_overwrite<char[]>(n);
+        return text.get();
+    };
+    auto size = print_document(self, [&](Root& root) {
+        const std::size_t room = room_for(*root.printed_size.last());
+        auto fitted = print_body_within(root.body, allocate(room), room);
+        return fitted ? fitted : print_exact(root, allocate);
+    });
+    if (!size) return raise_error(ErrorCode::document_busy);
+    return to_str({text.get(), *size}).release();
 }
 
-// Counted first, then written straight into a bytes object of that size.
-// Making the bytes object runs no Python code, so it may happen under the
-// document lock.
+// Written straight into a bytes object of the printed size. Making the bytes
+// object runs no Python code, so it may happen under the document lock.
 PyObject* document_to_bytes(PyObject* self) {
-    const DocHandle& root = as_document(self)->root;
     Ref bytes;
-    bool printed;
-    {
-        ReadGuard guard(root.lock());
-        printed = guard && print_body_into(root->body, [&](std::size_t size) -> char* {
-                      bytes =
-                          Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-                      return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
-                  });
-    }
-    if (printed) return bytes.release();
+    auto size = print_document(self, [&](Root& root) {
+        return print_exact(root, [&](std::size_t n) -> char* {
+            bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n)));
+            return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
+        });
+    });
+    if (size) return bytes.release();
     return bytes || !PyErr_Occurred() ? raise_error(ErrorCode::document_busy) : nullptr;
 }
 

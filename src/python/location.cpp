@@ -20,14 +20,14 @@ std::optional<std::optional<PairSpan>> span_of(const PairRef& pair, const DocHan
     ReadGuard guard(document.lock());
     if (!guard) return std::nullopt;
     Root& root = *document;
-    const std::uint64_t edits = write_locks_taken.load(std::memory_order_relaxed);
-    if (!root.located || root.located->edits != edits) {
-        root.located.reset();
+    const Locations* locations = root.located.get();
+    if (!locations) {
+        root.located.clear();
         std::optional<Locations> found = Locations::of(root.body);
         if (!found) return std::nullopt;
-        root.located = Root::Located{edits, std::move(*found)};
+        locations = &root.located.set(std::move(*found));
     }
-    const PairSpan* span = root.located->locations.find(&*pair);
+    const PairSpan* span = locations->find(&*pair);
     if (!span) return std::optional<PairSpan>();
     return std::optional<PairSpan>(*span);
 }

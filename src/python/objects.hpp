@@ -8,21 +8,43 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <utility>
 
 namespace quarel::py {
 
-// A document: its root body, and where its pairs stand in its text as last
-// worked out, kept while no tree has been edited since (write_locks_taken
-// unchanged). The cache is filled under the document's shared lock: it is
-// no part of the tree, and every caller holds the interpreter lock.
+// Something worked out from a tree, good while no tree has been edited
+// since (write_locks_taken unchanged).
+template <class T> class Kept {
+  public:
+    const T* get() const noexcept {
+        return value_ && edits_ == write_locks_taken.load(std::memory_order_relaxed) ? &*value_
+                                                                                     : nullptr;
+    }
+    const T& set(T value) {
+        edits_ = write_locks_taken.load(std::memory_order_relaxed);
+        value_ = std::move(value);
+        return *value_;
+    }
+    // The value as last worked out, good or not: an estimate.
+    const T* last() const noexcept { return value_ ? &*value_ : nullptr; }
+    void clear() noexcept { value_.reset(); }
+
+  private:
+    std::uint64_t edits_ = 0;
+    std::optional<T> value_;
+};
+
+// A document: its root body, where its pairs stand in its text and the size
+// of that text, as last worked out. The kept results are filled under the
+// document's shared lock: they are no part of the tree, and every caller
+// holds the interpreter lock.
 struct Root {
-    explicit Root(Body root) noexcept : body(std::move(root)) {}
+    // `printed`: the size of the source the body was parsed from, which it
+    // prints back to.
+    Root(Body root, std::size_t printed) : body(std::move(root)) { printed_size.set(printed); }
     Body body;
-    struct Located {
-        std::uint64_t edits;
-        Locations locations;
-    };
-    std::optional<Located> located;
+    Kept<Locations> located;
+    Kept<std::size_t> printed_size;
 };
 using DocHandle = Shared<Root>;
 

@@ -22,6 +22,8 @@
 #include "python/syntax_error.hpp"
 
 #include <optional>
+#include <string>
+#include <string_view>
 #include <type_traits>
 #include <variant>
 #include <vector>
@@ -279,8 +281,16 @@ PyObject* print(PyObject* self, bool include_leading, bool dedent) {
         if (!guard) return raise_error(ErrorCode::pair_busy);
         indentation = line_indent(handle(self)->leading);
     }
-    std::string out;
-    if (!print_pair(handle(self), out, include_leading)) return raise_error(ErrorCode::pair_busy);
+    // Most pairs are a line or a few: printed on the stack, not counted first.
+    char local[512];
+    std::string heap;
+    std::string_view out;
+    if (auto size = print_pair_within(handle(self), include_leading, local, sizeof local))
+        out = {local, *size};
+    else if (print_pair(handle(self), heap, include_leading))
+        out = heap;
+    else
+        return raise_error(ErrorCode::pair_busy);
     return to_str(dedent ? outdent(out, indentation) : out).release();
 }
 
