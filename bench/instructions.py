@@ -63,6 +63,8 @@ OPERATIONS = [
     Operation("parse", "engine: `parse` of the bytes", "quarel", engine="parse"),
     Operation("loads", "engine: UTF-8 check and `parse` (what `loads(bytes)` costs)",
               "quarel", engine="loads"),
+    Operation("loads_bytes", "`tallix_cst.loads(bytes)`", "quarel",
+              operation="tallix_cst.loads(quarel_bytes)"),
     Operation("json.loads", "`json.loads`", "json", operation="json.loads(json_text)"),
     Operation("to_string", "`Document.to_string()`", "quarel",
               setup="doc = tallix_cst.parse_quarel(quarel)", operation="doc.to_string()"),
@@ -70,6 +72,8 @@ OPERATIONS = [
     Operation("to_bytes",
               "engine: print into a buffer of the size known from the parse (what `to_bytes()` costs)",
               "quarel", engine="print"),
+    Operation("to_bytes_py", "`Document.to_bytes()`", "quarel",
+              setup="doc = tallix_cst.parse_quarel(quarel)", operation="doc.to_bytes()"),
     Operation("json.dumps", "`json.dumps(indent=2)`", "json",
               setup="data = json.loads(json_text)", operation="json.dumps(data, indent=2)"),
 ]
