@@ -99,7 +99,9 @@ class Parser {
             PairRef pair = PairRef::make_in(arena_, text(p, key), key_text(key, key_end),
                                             text(key_end, colon), Text(), Literal{}, std::nullopt);
             p = colon + 1;
-            bool ok = is_expr_key(pair->key) ? expression(p, *pair) : value(p, *pair);
+            bool ok = is_expr_key(std::string_view(key, static_cast<std::size_t>(key_end - key)))
+                          ? expression(p, *pair)
+                          : value(p, *pair);
             if (!ok) return false;
             pairs.push_back(std::move(pair));
         }
@@ -119,7 +121,8 @@ class Parser {
         return true;
     }
 
-    bool value(const char*& p, Pair& pair) {
+    // Inlined into `body`, its one caller, which the compiler would not do.
+    [[gnu::always_inline]] bool value(const char*& p, Pair& pair) {
         const char* v = skip_trivia(p, end_);
         pair.after_colon = text(p, v);
         p = v;
