@@ -62,14 +62,4 @@ bool is_all_whitespace(std::string_view text) noexcept {
     return trim_whitespace(text).empty();
 }
 
-bool is_expr_key(std::string_view key) noexcept {
-    if (key.ends_with("_sql")) return true;
-    switch (key.empty() ? '\0' : key.front()) {
-    case 's': return key == "sql" || key.starts_with("sql_");
-    case 'h': return key == "html";
-    case 'e': return key == "expression" || key == "expression_custom_filter";
-    default: return false;
-    }
-}
-
 } // namespace quarel::lex

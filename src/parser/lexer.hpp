@@ -190,7 +190,16 @@ std::string_view trim_whitespace(std::string_view text) noexcept;
 bool is_bare_token(std::string_view text) noexcept;
 // Whether the text holds only Unicode whitespace (true for empty text).
 bool is_all_whitespace(std::string_view text) noexcept;
-// Keys whose value is an expression ended by `;;`.
-bool is_expr_key(std::string_view key) noexcept;
+// Keys whose value is an expression ended by `;;`. (Asked of every key of a
+// parse, so defined here to be inlined into the parser.)
+inline bool is_expr_key(std::string_view key) noexcept {
+    if (key.ends_with("_sql")) return true;
+    switch (key.empty() ? '\0' : key.front()) {
+    case 's': return key == "sql" || key.starts_with("sql_");
+    case 'h': return key == "html";
+    case 'e': return key == "expression" || key == "expression_custom_filter";
+    default: return false;
+    }
+}
 
 } // namespace quarel::lex

@@ -5,6 +5,7 @@
 
 #include "parser/key_table.hpp"
 #include "parser/lexer.hpp"
+#include "parser/scratch.hpp"
 
 #include <algorithm>
 #include <vector>
@@ -69,22 +70,16 @@ class Parser {
     bool enter(const char* at) { return ++depth_ <= max_depth || fail(at, too_deep); }
     void leave() { --depth_; }
 
-    // Children are gathered in a scratch vector per depth and moved out once
-    // the count is known, into storage of that size from the arena.
-    // (The stacks are sized up front: growing them would move the vectors
-    // that outer rules are filling.)
-    template <class T>
-    static std::vector<T>& scratch(std::vector<std::vector<T>>& stack, int depth) {
+    // Children are gathered in a scratch per depth and moved out once the
+    // count is known, into storage of that size from the arena.
+    template <class T> static Scratch<T>& scratch(std::vector<Scratch<T>>& stack, int depth) {
         stack[depth].clear();
         return stack[depth];
     }
-    template <class T> void take(std::vector<T>& from, ArenaVector<T>& to) {
-        to = ArenaVector<T>(arena_, from);
-        from.clear();
-    }
+    template <class T> void take(Scratch<T>& from, ArenaVector<T>& to) { to = from.take(arena_); }
 
     bool body(const char*& p, Body& out) {
-        std::vector<PairRef>& pairs = scratch(pair_scratch_, depth_);
+        Scratch<PairRef>& pairs = scratch(pair_scratch_, depth_);
         for (;;) {
             const char* key = skip_trivia(p, end_);
             if (key == end_ || !is_bare_char(key, end_)) {
@@ -99,9 +94,11 @@ class Parser {
             PairRef pair = PairRef::make_in(arena_, text(p, key), key_text(key, key_end),
                                             text(key_end, colon), Text(), Literal{}, std::nullopt);
             p = colon + 1;
-            bool ok = is_expr_key(pair->key) ? expression(p, *pair) : value(p, *pair);
+            bool ok = is_expr_key(std::string_view(key, static_cast<std::size_t>(key_end - key)))
+                          ? expression(p, *pair)
+                          : value(p, *pair);
             if (!ok) return false;
-            pairs.push_back(std::move(pair));
+            pairs.emplace_back(std::move(pair));
         }
     }
 
@@ -119,7 +116,8 @@ class Parser {
         return true;
     }
 
-    bool value(const char*& p, Pair& pair) {
+    // Inlined into `body`, its one caller, which the compiler would not do.
+    [[gnu::always_inline]] bool value(const char*& p, Pair& pair) {
         const char* v = skip_trivia(p, end_);
         pair.after_colon = text(p, v);
         p = v;
@@ -174,7 +172,7 @@ class Parser {
     // At the `[` of a list.
     bool list(const char*& p, List& out) {
         if (!enter(p)) return false;
-        std::vector<ListItem>& items = scratch(item_scratch_, depth_);
+        Scratch<ListItem>& items = scratch(item_scratch_, depth_);
         ++p;
         for (;;) {
             const char* element_start = skip_trivia(p, end_);
@@ -240,8 +238,8 @@ class Parser {
     const char* fail_at_ = nullptr;
     const char* fail_message_ = "";
     int depth_;
-    std::vector<std::vector<PairRef>> pair_scratch_{max_depth + 1};
-    std::vector<std::vector<ListItem>> item_scratch_{max_depth + 1};
+    std::vector<Scratch<PairRef>> pair_scratch_ = std::vector<Scratch<PairRef>>(max_depth + 1);
+    std::vector<Scratch<ListItem>> item_scratch_ = std::vector<Scratch<ListItem>>(max_depth + 1);
 };
 
 } // namespace
