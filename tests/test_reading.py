@@ -1,6 +1,8 @@
 """Reading documents and block pairs: lookups, values, the Pair view."""
 
 import pytest
+from hypothesis import given
+from hypothesis import strategies as st
 
 from tallix_cst import Document, Pair, parse_quarel
 
@@ -51,6 +53,14 @@ def test_matching_rule(view, key, name, expected):
     first = view.find(key, name)
     assert (repr(first) if first else None) == (expected[0] if expected else None)
     assert (key in view) == bool(view.find_all(key))
+
+
+@given(st.lists(st.text("ab_", min_size=1, max_size=10), min_size=1, max_size=8), st.text("ab_", min_size=1, max_size=10))
+def test_lookup_compares_whole_keys(keys, wanted):
+    # Short keys are compared as words holding the bytes that follow them in the source too.
+    doc = parse_quarel("".join(f"{k}: {i}\n" for i, k in enumerate(keys)))
+    first = doc.find(wanted)
+    assert (first.value if first is not None else None) == (str(keys.index(wanted)) if wanted in keys else None)
 
 
 def test_values_as_python_objects(view):

@@ -5,14 +5,15 @@ namespace quarel {
 namespace {
 
 // Calls found(pair) for each match in order until it returns false. False
-// when a pair is busy.
+// when a pair is busy. Nothing else runs while the scan reads, so it checks
+// the pairs' locks instead of taking them: a lookup writes to no pair.
 template <class Found>
 bool each_match(const Body& body, std::string_view key, std::optional<std::string_view> name,
                 Found found) {
+    const Text wanted(key);
     for (const PairRef& pair : body.pairs) {
-        ReadGuard guard(pair.lock());
-        if (!guard) return false;
-        if (matches(*pair, key, name) && !found(pair)) break;
+        if (pair.lock().writing()) return false;
+        if (matches(*pair, wanted, name) && !found(pair)) break;
     }
     return true;
 }
@@ -45,8 +46,7 @@ std::variant<std::vector<PairRef>, Busy> find_all(const Body& body, std::string_
 std::variant<bool, Busy> contains(const Body& body, const PairRef& inner) {
     for (const PairRef& pair : body.pairs) {
         if (pair.same(inner)) return true;
-        ReadGuard guard(pair.lock());
-        if (!guard) return Busy{};
+        if (pair.lock().writing()) return Busy{};
         if (const Block* block = block_of(pair->value)) {
             auto found = contains(block->body, inner);
             if (!std::holds_alternative<bool>(found) || std::get<bool>(found)) return found;

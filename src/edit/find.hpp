@@ -14,10 +14,11 @@
 namespace quarel {
 
 // Whether the pair has this key and, when a name is given, holds a block of
-// that name. Compared byte for byte; the caller holds the pair's lock.
-inline bool matches(const Pair& pair, std::string_view key,
+// that name. Compared byte for byte; the caller has checked that no one
+// writes the pair.
+inline bool matches(const Pair& pair, const Text& key,
                     std::optional<std::string_view> name) noexcept {
-    if (pair.key.view() != key) return false;
+    if (!(pair.key == key)) return false;
     if (!name) return true;
     const Block* block = block_of(pair.value);
     return block && block->name && block->name->view() == *name;
