@@ -119,12 +119,12 @@ Ref first_value(PyObject* self, std::string_view key, bool& missing) {
 }
 
 // Every pair under the body, pre-order, with the parent it is reached through.
+// Nothing else runs while it reads, so it checks locks instead of taking them.
 bool collect_walk(const Body& body, const ParentPtr& parent,
                   std::vector<std::pair<PairRef, ParentPtr>>& out) {
     for (const PairRef& child : body.pairs) {
         out.emplace_back(child, parent);
-        ReadGuard guard(child.lock());
-        if (!guard) return false;
+        if (child.lock().writing()) return false;
         if (const Block* block = block_of(child->value)) {
             auto inner = std::make_shared<const Parent>(Parent{{}, child, parent});
             if (!collect_walk(block->body, inner, out)) return false;
@@ -137,8 +137,7 @@ bool collect_walk(const Body& body, const ParentPtr& parent,
 bool count_pairs(const Body& body, std::size_t& count) {
     count += body.pairs.size();
     for (const PairRef& child : body.pairs) {
-        ReadGuard guard(child.lock());
-        if (!guard) return false;
+        if (child.lock().writing()) return false;
         if (const Block* block = block_of(child->value))
             if (!count_pairs(block->body, count)) return false;
     }
