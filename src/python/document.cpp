@@ -95,18 +95,29 @@ PyObject* document_to_string(PyObject* self) {
     return to_str({text.get(), *size}).release();
 }
 
-// Written straight into a bytes object of the printed size. Making the bytes
-// object runs no Python code, so it may happen under the document lock.
+// Written straight into a bytes object when the printed size is kept (no
+// edit since the parse or the last print); after an edit, into room for the
+// last size and some more, as to_string does, and copied once the lock is
+// let go, which costs less than a counting walk. Making the bytes object
+// runs no Python code, so it may happen under the document lock.
 PyObject* document_to_bytes(PyObject* self) {
     Ref bytes;
-    auto size = print_document(self, [&](Root& root) {
+    std::unique_ptr<char[]> text;
+    auto size = print_document(self, [&](Root& root) -> std::optional<std::size_t> {
+        if (!root.printed_size.get()) {
+            const std::size_t room = room_for(*root.printed_size.last());
+            text = std::make_unique_for_overwrite<char[]>(room);
+            if (auto fitted = print_body_within(root.body, text.get(), room)) return fitted;
+            text.reset();
+        }
         return print_exact(root, [&](std::size_t n) -> char* {
             bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n)));
             return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
         });
     });
-    if (size) return bytes.release();
-    return bytes || !PyErr_Occurred() ? raise_error(ErrorCode::document_busy) : nullptr;
+    if (!size) return bytes || !PyErr_Occurred() ? raise_error(ErrorCode::document_busy) : nullptr;
+    if (text) return PyBytes_FromStringAndSize(text.get(), static_cast<Py_ssize_t>(*size));
+    return bytes.release();
 }
 
 // Writing files is the package's business (tallix_cst.files); the method is
