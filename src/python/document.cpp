@@ -77,39 +77,37 @@ std::size_t room_for(std::size_t last_size) {
     return last_size + last_size / 8 + 4096;
 }
 
-// Printed into memory with room for the text as last printed (or parsed)
-// and some more, so that after small edits it is not counted first; decoded
-// once the document lock is let go.
-PyObject* document_to_string(PyObject* self) {
-    std::unique_ptr<char[]> text;
+// Prints into a buffer of its own with room for the text as last printed
+// (or parsed) and some more, so that after small edits it is not counted
+// first; only text that does not fit there is counted.
+std::optional<std::size_t> print_with_room(Root& root, std::unique_ptr<char[]>& text) {
     auto allocate = [&](std::size_t n) {
         text = std::make_unique_for_overwrite<char[]>(n);
         return text.get();
     };
-    auto size = print_document(self, [&](Root& root) {
-        const std::size_t room = room_for(*root.printed_size.last());
-        auto fitted = print_body_within(root.body, allocate(room), room);
-        return fitted ? fitted : print_exact(root, allocate);
-    });
+    const std::size_t room = room_for(*root.printed_size.last());
+    auto fitted = print_body_within(root.body, allocate(room), room);
+    return fitted ? fitted : print_exact(root, allocate);
+}
+
+// Decoded once the document lock is let go.
+PyObject* document_to_string(PyObject* self) {
+    std::unique_ptr<char[]> text;
+    auto size = print_document(self, [&](Root& root) { return print_with_room(root, text); });
     if (!size) return raise_error(ErrorCode::document_busy);
     return to_str({text.get(), *size}).release();
 }
 
 // Written straight into a bytes object when the printed size is kept (no
-// edit since the parse or the last print); after an edit, into room for the
-// last size and some more, as to_string does, and copied once the lock is
-// let go, which costs less than a counting walk. Making the bytes object
-// runs no Python code, so it may happen under the document lock.
+// edit since the parse or the last print); after an edit, printed with room
+// as to_string is and copied once the lock is let go, which costs less than
+// a counting walk. Making the bytes object runs no Python code, so it may
+// happen under the document lock.
 PyObject* document_to_bytes(PyObject* self) {
     Ref bytes;
     std::unique_ptr<char[]> text;
-    auto size = print_document(self, [&](Root& root) -> std::optional<std::size_t> {
-        if (!root.printed_size.get()) {
-            const std::size_t room = room_for(*root.printed_size.last());
-            text = std::make_unique_for_overwrite<char[]>(room);
-            if (auto fitted = print_body_within(root.body, text.get(), room)) return fitted;
-            text.reset();
-        }
+    auto size = print_document(self, [&](Root& root) {
+        if (!root.printed_size.get()) return print_with_room(root, text);
         return print_exact(root, [&](std::size_t n) -> char* {
             bytes = Ref(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(n)));
             return bytes ? PyBytes_AsString(bytes.get()) : nullptr;
