@@ -3,6 +3,9 @@
 import json
 import os
 import re
+import resource
+import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -272,9 +275,42 @@ def test_closed_full_and_interrupted_output(tmp_path, monkeypatch, quarel):
     with open("/dev/full", "wb") as full:
         result = run_quarel("get", "/", path, stdout=full, stderr=subprocess.PIPE)
     assert (result.returncode, result.stderr) == (2, b"quarel: error: cannot write the output: No space left on device\n")
+    with open("/dev/full", "wb") as full:  # what argparse prints stays buffered until the end
+        version = run_quarel("--version", stdout=full, env={"PYTHONUNBUFFERED": ""})
+    assert (version.returncode, version.stderr) == (2, b"quarel: error: cannot write the output: No space left on device\n")
 
     def interrupt(*args):
         raise KeyboardInterrupt
 
     monkeypatch.setattr(cli, "read", interrupt)
     assert quarel("get", "a", path) == (130, "", "quarel: interrupted\n")
+
+
+@pytest.fixture
+def tmpfs(tmp_path):
+    """A 64 KiB file system, where this user may mount one."""
+    folder = tmp_path / "tmpfs"
+    folder.mkdir()
+    mount = ["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(folder)]
+    if not shutil.which("mount") or subprocess.run(mount, capture_output=True).returncode:
+        pytest.skip("cannot mount a tmpfs here")
+    yield folder
+    subprocess.run(["umount", str(folder)], check=True)
+
+
+def no_file_beyond_64k():
+    """In the child: a file larger than 64 KiB cannot be written (a full disk for any user)."""
+    signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+    resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+
+@pytest.mark.parametrize("unbuffered", ["", "1"], ids=["buffered", "unbuffered"])
+@pytest.mark.parametrize("args", [["get", "/"], ["set", "a", "2"], ["json"]])
+@pytest.mark.parametrize("disk", ["limit", "tmpfs"])
+def test_output_to_a_full_disk(request, tmp_path, disk, args, unbuffered):
+    path = write(tmp_path / "big.quarel", "a: 1\n" * 20_000)  # 100 KB, and more as JSON
+    folder, limit = (request.getfixturevalue("tmpfs"), None) if disk == "tmpfs" else (tmp_path, no_file_beyond_64k)
+    with open(folder / "out", "wb") as target:
+        result = run_quarel(*args, path, stdout=target, env={"PYTHONUNBUFFERED": unbuffered}, preexec_fn=limit)
+    problem = "No space left on device" if disk == "tmpfs" else "File too large"
+    assert (result.returncode, result.stderr) == (2, f"quarel: error: cannot write the output: {problem}\n".encode())

@@ -63,16 +63,23 @@ class OutputError(Exception):
 
 def main(argv: Optional[List[str]] = None) -> int:
     try:
-        args = build_parser().parse_args(argv)
-        return int(args.run(args))
-    except SystemExit as e:  # argparse: --help, --version and usage errors
-        return EXIT_OK if e.code is None else e.code if isinstance(e.code, int) else EXIT_USAGE
+        status = run(argv)
+        out(sys.stdout, "")  # what argparse printed (--help, --version) is still buffered
+        return status
     except (Failure, OutputError) as e:
         say(str(e))
         return e.status
     except KeyboardInterrupt:
         say("quarel: interrupted")
         return EXIT_INTERRUPTED
+
+
+def run(argv: Optional[List[str]]) -> int:
+    try:
+        args = build_parser().parse_args(argv)
+        return int(args.run(args))
+    except SystemExit as e:  # argparse: --help, --version and usage errors
+        return EXIT_OK if e.code is None else e.code if isinstance(e.code, int) else EXIT_USAGE
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -620,16 +627,23 @@ def split_lines(text: str) -> List[str]:
 def out(stream: IO[str], text: str, raw: bytes = b"") -> None:
     """Writes UTF-8 bytes, whatever the locale, never translating line breaks. A closed or
     full output ends the command."""
+    binary: IO[bytes] = stream.buffer  # type: ignore[attr-defined]
+    rest = memoryview(text.encode("utf-8", "surrogateescape") + raw)
     try:
         stream.flush()
-        stream.buffer.write(text.encode("utf-8", "surrogateescape") + raw)  # type: ignore[attr-defined]
-        stream.buffer.flush()  # type: ignore[attr-defined]
-    except BrokenPipeError:
-        # The reader went away (`quarel json f | head`): nothing more can be shown, and
-        # Python must not fail again flushing the stream at exit.
-        os.dup2(os.open(os.devnull, os.O_WRONLY), stream.fileno())
-        raise OutputError("quarel: error: the output was closed") from None
+        # Unbuffered (python -u, PYTHONUNBUFFERED) the stream writes straight to its file,
+        # and a write that fills the disk returns short: the next one meets the error.
+        while rest:
+            rest = rest[binary.write(rest) :]
+        binary.flush()
     except OSError as e:
+        # Nothing more can be shown (`quarel json f | head`), and Python must not fail
+        # again flushing what is left in the stream at exit.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, stream.fileno())
+        os.close(devnull)
+        if isinstance(e, BrokenPipeError):
+            raise OutputError("quarel: error: the output was closed") from None
         raise OutputError(f"quarel: error: cannot write the output: {e.strerror or e}") from None
 
 
