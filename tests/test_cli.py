@@ -113,6 +113,59 @@ def test_json(quarel, views):
     assert [child["key"] for child in out[U][0]["children"]] == ["label", "dimension", "dimension", "measure"]
 
 
+# Folders in sorted order, each one's own files before its subfolders.
+WALKED = ["d/a.quarel", "d/z.quarel", "d/\u00e4.quarel", "d/B/x.quarel", "d/b/a.quarel", "d/b/y.quarel", "d/b/c/a.quarel"]
+
+
+def test_folders_are_walked_in_sorted_order(quarel, tmp_path, monkeypatch):
+    for name in WALKED:
+        write(tmp_path / name, "k: 1\n")
+    listed = os.scandir
+
+    class Backwards:
+        """A folder's entries as os.scandir gives them, last name first."""
+
+        def __init__(self, path="."):
+            with listed(path) as entries:
+                self.entries = iter(sorted(entries, key=lambda entry: entry.name, reverse=True))
+
+        def __enter__(self):
+            return self
+
+        def __exit__(self, *exc_info):
+            pass
+
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            return next(self.entries)
+
+    monkeypatch.setattr(os, "scandir", Backwards)
+    assert quarel("get", "k", "d") == (0, "".join(f"{name}: 1\n" for name in WALKED), "")
+
+
+# The worst failure sets the status, in any order: 1 a file that does not parse, 2 one that cannot be read.
+@pytest.mark.parametrize("names,status", [
+    (["ok"], 0), (["bad"], 1), (["ok", "bad", "ok"], 1), (["missing", "ok"], 2), (["bad", "missing"], 2), (["missing", "bad"], 2),
+])
+def test_the_worst_failure_sets_the_status(quarel, tmp_path, names, status):
+    write(tmp_path / "ok.quarel", "a: 1\n")
+    write(tmp_path / "bad.quarel", "a: [\n")
+    for command in (["check"], ["get", "a"], ["set", "a", "2"], ["set", "-i", "a", "2"]):
+        assert quarel(*command, *(f"{name}.quarel" for name in names))[0] == status, command
+
+
+# What matches nothing prints nothing and adds nothing, be it in one file or in many.
+@pytest.mark.parametrize("args", [["set", "b*", "2"], ["set", "view/dimension:x*/hidden", "yes"], ["rm", "b*"], ["add", "b*", "--source", "c: 1"]])
+@pytest.mark.parametrize("paths", [[U], [U, O]])
+def test_an_edit_that_matches_nothing(quarel, views, args, paths):
+    where = U if len(paths) == 1 else "2 files"
+    for mode in ([], ["-i"]):
+        assert quarel(*args, *paths, *mode) == (1, "", f"quarel: `{args[1]}` matches nothing in {where}\n")
+    assert (views / "users.quarel").read_text() == USERS
+
+
 # (command and arguments before the path, the text of USERS that changes, what it becomes)
 EDITS = [
     (["set", "view:users/label", "All users"], '"Users"', '"All users"'),

@@ -519,9 +519,10 @@ def edit_files(args: argparse.Namespace, edit: Edit) -> int:
     """Edits each file, then prints, diffs or writes back the result. With --in-place a file
     that cannot be written is refused before it is read, and each file is locked from before
     it is read until it is written; the writes overlap. A file whose edit fails stays as it
-    was."""
+    was. A run that matches nothing prints no document."""
     paths = list(quarel_files(args.paths))
     status, matched, writing = EXIT_OK, 0, []
+    unprinted: List[Tuple[str, bytes]] = []  # documents, until anything matches
     with interrupts.sigterm_unwinds(), WriteQueue() as writes:
         for path in paths:
             name = label(path)
@@ -541,7 +542,11 @@ def edit_files(args: argparse.Namespace, edit: Edit) -> int:
             if args.diff:
                 out(sys.stdout, unified_diff(before.decode(), after.decode(), name))
             elif not args.in_place:
-                out(sys.stdout, f"==> {name} <==\n" if len(paths) > 1 else "", raw=after)
+                unprinted.append((f"==> {name} <==\n" if len(paths) > 1 else "", after))
+                if matched:
+                    for header, text in unprinted:
+                        out(sys.stdout, header, raw=text)
+                    unprinted.clear()
             if args.in_place and after != before:
                 writing.append((path, writes.write(path, after, lock.release)))
             else:
