@@ -1,8 +1,10 @@
 """Documents from and to files: bytes in and out, byte-order marks, and writes that lose
 nothing whatever the file is, whoever else edits it and whenever the writer is stopped."""
 
+import fcntl
 import io
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -110,25 +112,29 @@ def test_special_files_are_refused(tmp_path, kind, what):
     assert sorted(p.name for p in tmp_path.iterdir()) == [kind]
 
 
-@pytest.mark.parametrize("link", ["symbolic", "hard"])
-def test_links_mode_and_owner_survive(tmp_path, link):
-    real = write(tmp_path / "real.quarel", "a: 1\n")
+# Only a file with other hard links keeps its inode; the others are replaced by a new file.
+@pytest.mark.parametrize("link,same_inode", [("none", False), ("symbolic", False), ("hard", True)])
+def test_links_mode_and_owner_survive(tmp_path, link, same_inode):
+    real = write(tmp_path / "real.quarel", "a: 1\nlonger: text\n")
     real.chmod(0o640)
     if os.geteuid() == 0:
         os.chown(real, 65534, 65534)
     other = tmp_path / "other.quarel"
     if link == "symbolic":
         other.symlink_to(real.name)
-    else:
+    elif link == "hard":
         os.link(real, other)
+    else:
+        other = real
+    inode = real.stat().st_ino
     loads("a: 2\n").dump(other)
-    assert real.read_text() == other.read_text() == "a: 2\n"
+    assert real.read_bytes() == other.read_bytes() == b"a: 2\n"  # shorter: the rest is cut off
     assert other.is_symlink() == (link == "symbolic")
     status = real.stat()
-    assert (status.st_mode & 0o777, status.st_nlink) == (0o640, 2 if link == "hard" else 1)
+    assert (status.st_ino == inode, status.st_mode & 0o777, status.st_nlink) == (same_inode, 0o640, 1 + (link == "hard"))
     if os.geteuid() == 0:
         assert (status.st_uid, status.st_gid) == (65534, 65534)
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["other.quarel", "real.quarel"]
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted({"real.quarel", other.name})
 
 
 INTERRUPTED = """
@@ -163,15 +169,84 @@ def test_concurrent_in_place_edits_keep_every_change(tmp_path):
     assert sorted(p.name for p in tmp_path.iterdir()) == ["f.quarel"]
 
 
-def test_a_file_the_user_may_not_write_is_refused(shared_folder):
+# Root's file edited by nobody: the owner never changes; where a new file could not get it
+# the file is rewritten in place, a sticky folder included.
+@pytest.mark.parametrize("file_mode,folder_mode,status,error", [
+    (0o444, 0o777, 2, "{path}: error: permission denied: the file is not writable"),
+    (0o666, 0o555, 2, "{path}: error: permission denied: its folder {folder} is not writable"),
+    (0o666, 0o777, 0, None),
+    (0o666, 0o1777, 0, None),
+])
+def test_another_users_file(shared_folder, file_mode, folder_mode, status, error):
+    if os.geteuid() != 0 and status == 0:
+        pytest.skip("needs root, to edit a file as another user")
     path = write(shared_folder / "f.quarel", "a: 1\n")
-    path.chmod(0o444)
+    path.chmod(file_mode)
+    before = path.stat()
+    shared_folder.chmod(folder_mode)
     # As root, the command runs as nobody, once everything it needs is imported.
     become = "os.setgid(65534); os.setuid(65534)" if os.geteuid() == 0 else ""
     code = f"import gettext, locale, os, sys; from tallix_cst import cli; {become}; sys.exit(cli.main(sys.argv[1:]))"
-    result = subprocess.run([sys.executable, "-c", code, "set", "a", "2", str(path), "-i"], capture_output=True, timeout=60)
+    try:
+        result = subprocess.run([sys.executable, "-c", code, "set", "a", "2", str(path), "-i"], capture_output=True, timeout=60)
+    finally:
+        shared_folder.chmod(0o777)
     # (`make coverage` builds the extension with gcov, whose complaints about counts the other
     # user may not write also reach stderr.)
     errors = [line for line in result.stderr.decode().splitlines() if not line.startswith("profiling:")]
-    assert (result.returncode, errors) == (2, [f"{path}: error: permission denied: the file is not writable"])
-    assert path.read_text() == "a: 1\n" and sorted(shared_folder.iterdir()) == [path]
+    assert (result.returncode, errors) == (status, [error.format(path=path, folder=shared_folder)] if error else [])
+    after = path.stat()
+    assert path.read_text() == ("a: 2\n" if status == 0 else "a: 1\n")
+    assert (after.st_ino, after.st_uid, after.st_gid, after.st_mode) == (before.st_ino, before.st_uid, before.st_gid, before.st_mode)
+    assert sorted(shared_folder.iterdir()) == [path]
+
+
+KILLED = """
+import os, signal, sys
+import tallix_cst
+setattr(os, sys.argv[2], lambda *args: os.kill(os.getpid(), signal.SIGKILL))
+tallix_cst.loads("a: 12\\n").dump(sys.argv[1])
+"""
+
+
+# A writer killed at a step of its write (the first call of an os function), and the next run.
+@pytest.mark.parametrize("links,step,during,after", [
+    (1, "fsync", "a: 1\nb: 2\n", "a: 3\nb: 2\n"),  # the new text is written but not synced
+    (2, "fsync", "a: 1\nb: 2\n", "a: 3\nb: 2\n"),
+    (2, "ftruncate", "a: 12\n: 2\n", None),  # the new text is on the old's tail: refused
+    (2, "unlink", "a: 12\n", "a: 3\n"),  # only the recovery copy is left, the same as the file
+])
+def test_the_next_run_cleans_up_after_a_killed_writer(tmp_path, links, step, during, after):
+    path = write(tmp_path / "f.quarel", "a: 1\nb: 2\n")
+    if links == 2:
+        os.link(path, tmp_path / "link.quarel")
+    killed = subprocess.run([sys.executable, "-c", KILLED, str(path), step], capture_output=True, timeout=60)
+    assert killed.returncode == -signal.SIGKILL, killed.stderr
+    assert path.read_text() == during
+    [left] = [p for p in tmp_path.iterdir() if p.name.startswith(".f.quarel.")]
+    assert re.fullmatch(r"\.f\.quarel\.[0-9a-f]{16}\." + ("tmp" if step == "fsync" else "recovery"), left.name)
+    result = run_quarel("set", "a", "3", path, "-i")
+    if after is None:
+        message = f"{path}: error: an earlier write was cut short and may have left the file half-written; " \
+                  f"its new content is in {left} (copy that over the file, or delete it)\n"
+        assert (result.returncode, result.stderr.decode()) == (2, message)
+        assert run_quarel("get", "a", path).stderr.decode() == message
+        assert (path.read_text(), left.read_text()) == (during, "a: 12\n")
+    else:
+        assert (result.returncode, result.stderr, path.read_text()) == (0, b"", after)
+        assert not left.exists()
+
+
+def test_files_of_a_running_writer_are_left_alone(tmp_path):
+    path = write(tmp_path / "f.quarel", "a: 1\n")
+    names = [".f.quarel.0123456789abcdef.tmp", ".f.quarel.0123456789abcdef.recovery", ".f.quarel.x.tmp", "f.quarel.tmp"]
+    files = [write(tmp_path / name, "a: 2\n") for name in names]
+    held = [os.open(file, os.O_RDONLY) for file in files[:2]]
+    for fd in held:
+        fcntl.flock(fd, fcntl.LOCK_EX)
+    assert run_quarel("set", "a", "3", path, "-i").returncode == 0
+    assert all(file.exists() for file in files)
+    for fd in held:
+        os.close(fd)
+    assert run_quarel("set", "a", "4", path, "-i").returncode == 2  # the copy differs from the file
+    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(["f.quarel", *names[1:]])

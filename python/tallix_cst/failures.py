@@ -8,7 +8,7 @@ import sys
 from typing import Tuple
 
 from tallix_cst._native import Document, QuarelSyntaxError
-from tallix_cst.files import existing_file, loads, read_file
+from tallix_cst.files import check_leftovers, existing_file, loads, read_file
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 STDIN = "-"
@@ -40,6 +40,7 @@ def read_bytes(path: str) -> bytes:
     try:
         if path == STDIN:
             return sys.stdin.buffer.read()
+        check_leftovers(path)
         return read_file(path)
     except OSError as e:
         raise described(path, e) from None
@@ -56,6 +57,12 @@ def check_writable(path: str) -> None:
         raise described(path, e) from None
     if not os.access(path, os.W_OK):
         raise Failure(f"{path}: error: permission denied: the file is not writable", EXIT_USAGE)
+    # The new content goes to a file beside it first.
+    folder = os.path.dirname(os.path.realpath(path))
+    if not os.access(folder, os.W_OK | os.X_OK):
+        raise Failure(
+            f"{path}: error: permission denied: its folder {folder} is not writable", EXIT_USAGE
+        )
 
 
 def described(path: str, error: Exception) -> Failure:
