@@ -279,3 +279,24 @@ def test_an_object_left_behind_by_a_move_is_refused(use):
     with pytest.raises(RuntimeError, match="no longer where this Pair object found it"):
         use(stale, doc)
     assert doc.to_string() == text
+
+
+# Pair objects look for their pair first where they last saw it; whatever happened to the block
+# since, they still find that pair and no other: its comment names it.
+@settings(max_examples=60, deadline=None)
+@given(st.integers(1, 8), st.lists(st.tuples(st.sampled_from(["add", "detach", "move"]), st.integers(0, 9)), max_size=6))
+def test_pair_objects_find_their_pair_however_the_block_changed(n, edits):
+    v = parse_quarel("v: {\n" + "".join(f"  k{i}: {i}  # k{i}\n" for i in range(n)) + "}\n").find("v")
+    pairs = v.children + v.find_all("k0") + v.walk()
+    for j, (op, i) in enumerate(edits):
+        if op == "add":
+            v.add_source(f"n{j}: 0  # n{j}", index=i)
+        elif op == "detach":
+            pairs[i % len(pairs)].detach()
+        elif len(v):
+            v.children[i % len(v)].move_to(v, 0)
+    for p in pairs:
+        assert p.end_comment == "# " + p.key
+        p.set_value(p.key.upper())
+    children = v.children
+    assert all(v[p.key] == p.key.upper() for p in pairs if p in children)

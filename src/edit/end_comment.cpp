@@ -57,9 +57,9 @@ std::string spaced_end_comment(std::string_view old, std::string_view text) {
     return out + std::string(text);
 }
 
-std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body,
-                                                              const PairRef& pair) {
-    if (std::optional<std::size_t> at = body ? position_of(*body, pair) : std::nullopt) {
+std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body, const PairRef& pair,
+                                                              std::size_t near) {
+    if (std::optional<std::size_t> at = body ? position_of(*body, pair, near) : std::nullopt) {
         std::optional<std::string> after = text_at(*body, *at + 1);
         if (!after) return Busy{};
         return std::string(end_comment_in(*after));
@@ -85,8 +85,8 @@ std::optional<std::string> next_line_after(const Body& body, bool pair_follows,
 
 std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::string_view text,
                                          std::string_view base_indent, bool top_level,
-                                         const Style& style) {
-    std::optional<std::size_t> at = position_of(body, pair);
+                                         const Style& style, std::size_t near) {
+    std::optional<std::size_t> at = position_of(body, pair, near);
     if (!at) return false;
     std::optional<std::string> after = text_at(body, *at + 1);
     std::optional<std::string> next_line =
