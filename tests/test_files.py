@@ -32,16 +32,34 @@ def test_byte_order_mark_prints_back_but_is_no_key(source, keys):
     assert [pair.key for pair in loads(doc.to_bytes())] == ["z", *keys]
 
 
-def test_the_mark_counts_in_positions_and_is_text_only_in_parse_quarel():
+def test_the_mark_counts_in_offsets_not_columns_and_is_a_character_only_in_text():
     with pytest.raises(QuarelSyntaxError) as info:
         loads((BOM + "x").encode())
-    assert (info.value.line, info.value.column, info.value.offset) == (1, 5, 4)
+    assert (info.value.line, info.value.column, info.value.offset) == (1, 2, 4)
     assert info.value.message == "expected `:` after key"
     # A file's contents read as text (open().read()) keep the mark apart too.
     doc = loads(BOM + "# c\nk: 1")
     assert [pair.key for pair in doc] == ["k"] and doc.to_string() == BOM + "# c\nk: 1"
-    # parse_quarel reads text, where U+FEFF is a character like any other.
+    # Text given to the parse functions is text, where U+FEFF is a character like any other.
     assert [pair.key for pair in parse_quarel(BOM + "k: 1")] == [BOM + "k"]
+
+
+# What the two parse functions take: source, the keys read, or the exception.
+SOURCES = [
+    ("k: 1", ["k"]), (BOM + "k: 1", [BOM + "k"]), (b"k: 1", ["k"]), ((BOM + "k: 1").encode(), ["k"]),
+    (bytearray((BOM + "k: 1").encode()), ["k"]), (b"\xff", UnicodeDecodeError),
+    (memoryview(b"k: 1"), TypeError), (None, TypeError), (1, TypeError),
+]
+
+
+@pytest.mark.parametrize("parse", [parse_quarel, Document.parse, lambda s: parse_quarel(source=s)])
+@pytest.mark.parametrize("source, expected", SOURCES)
+def test_both_parse_functions_take_text_and_bytes(parse, source, expected):
+    if isinstance(expected, type):
+        with pytest.raises(expected):
+            parse(source)
+    else:
+        assert [pair.key for pair in parse(source)] == expected
 
 
 @settings(max_examples=300, deadline=None)

@@ -9,7 +9,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from strategies import documents, is_expr_key
-from tallix_cst import Location, parse_quarel
+from tallix_cst import Location, loads, parse_quarel
 
 
 def find(doc, *path):
@@ -83,6 +83,9 @@ def test_location_fields_and_detached_pairs():
     assert doc.to_string().encode()[loc.offset : loc.end_offset] == inner.to_string().encode()
     find(doc, "view").detach()
     assert inner.location is None and find(doc, "a").location == (1, 1, 0, 1, 5, 4)
+    # Columns of the first line count from after a byte-order mark; offsets count it.
+    doc = loads(b"\xef\xbb\xbfa: 1\nb: 2")
+    assert [p.location for p in doc] == [(1, 1, 3, 1, 5, 7), (2, 1, 8, 2, 5, 12)]
 
 
 # End-of-line comments, in LF and CRLF files.
@@ -170,12 +173,28 @@ def test_to_data(source):
 # Copies.
 
 
-def test_document_copies_are_independent_and_pickle_through_text():
-    doc = parse_quarel("# head\nview: v {\r\n  a: 1  # c\n}")
-    for other in (copy.copy(doc), copy.deepcopy(doc), pickle.loads(pickle.dumps(doc))):
-        assert other.to_string() == doc.to_string()
-        other.find("view").add("b", "2")
-        assert other.to_string() != doc.to_string()
+COPIES = {"copy": copy.copy, "deepcopy": copy.deepcopy} | {
+    f"pickle {p}": lambda doc, p=p: pickle.loads(pickle.dumps(doc, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)
+}
+
+
+# source, the keys of every pair as written
+@pytest.mark.parametrize("source, keys", [
+    ("# head\nview: v {\r\n  a: 1  # c\n}", ["view", "a"]),
+    ("\ufeffa: 1\n", ["a"]),
+    ("\ufeff# c\nv: {\n  b: 2  # d\n}", ["v", "b"]),
+    ("\ufeff\ufeffk: 1", ["\ufeffk"]),  # only the first is the mark
+])
+@pytest.mark.parametrize("make", COPIES.values(), ids=COPIES.keys())
+def test_document_copies_are_equal_and_independent(source, keys, make):
+    doc = loads(source.encode())
+    other = make(doc)
+    assert other.to_bytes() == doc.to_bytes() == source.encode()
+    assert [p.key for p in other.walk()] == keys
+    assert [p.to_data() for p in other] == [p.to_data() for p in doc]
+    assert [p.location for p in other.walk()] == [p.location for p in doc.walk()]
+    other.find(keys[0]).comments = ["new"]
+    assert other.to_string() != doc.to_string() == source
 
 
 def test_pair_copies_are_detached_with_their_comments():
@@ -188,6 +207,9 @@ def test_pair_copies_are_detached_with_their_comments():
         assert b.find("c").value == "2"
     with pytest.raises(TypeError, match="pickle"):
         pickle.dumps(b)
+    first = loads(b"\xef\xbb\xbf# about a\na: 1  # eol\n").find("a")
+    for other in (copy.deepcopy(first), copy.copy(first)):
+        assert (other.key, other.comments, other.end_comment, other.to_string()) == ("a", ["# about a"], "# eol", "a: 1")
 
 
 # Moving pairs.
