@@ -95,6 +95,9 @@ END_COMMENTS = [
     ("a: 1\nb: 2\n", ["a"], "x", None, "a: 1  # x\nb: 2\n"),
     ("a: 1   # old\nb: 2\n", ["a"], "# new", "# old", "a: 1   # new\nb: 2\n"),
     ("a: 1   # old\nb: 2\n", ["a"], None, "# old", "a: 1\nb: 2\n"),
+    ("a: 1   # old\nb: 2\n", ["a"], "", "# old", "a: 1\nb: 2\n"),
+    ("a: 1\nb: 2\n", ["a"], " \t", None, "a: 1\nb: 2\n"),
+    ("a: 1\nb: 2\n", ["a"], "#", None, "a: 1  #\nb: 2\n"),
     ("a: 1 b: 2\n", ["a"], "x", None, "a: 1  # x\nb: 2\n"),
     ("v: { a: 1 }\n", ["v", "a"], "x", None, "v: { a: 1  # x\n}\n"),
     ("v: {\n  a: 1\n}  # end\n", ["v"], " y ", "# end", "v: {\n  a: 1\n}  # y\n"),
@@ -111,7 +114,8 @@ def test_end_comment(nl, source, path, assigned, before, after):
     assert pair.end_comment == before
     pair.end_comment = assigned
     assert doc.to_string() == after.replace("\n", nl)
-    assert pair.end_comment == (None if assigned is None else "# " + assigned.strip().lstrip("# "))
+    text = (assigned or "").strip()
+    assert pair.end_comment == (None if not text else text if text.startswith("#") else "# " + text)
 
 
 @pytest.mark.parametrize("value,error", [("a\nb", ValueError), ("a\rb", ValueError), (3, TypeError)])

@@ -140,7 +140,7 @@ class Pair(_Container):
     @property
     def end_comment(self) -> str | None:
         """The comment at the end of the line where the value ends, including its `#`, or
-        None. Assigning None removes it."""
+        None. Assigning None, or text that is only whitespace, removes it."""
     @end_comment.setter
     def end_comment(self, value: str | None) -> None: ...
     @property

@@ -4,6 +4,7 @@
 #include "edit/find.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
+#include "parser/lexer.hpp"
 
 #include <algorithm>
 
@@ -47,6 +48,7 @@ std::string with_end_comment_in(std::string_view after, std::string_view comment
 std::variant<std::string, EditError> end_comment_text(std::string_view given) {
     if (given.find_first_of("\r\n") != std::string_view::npos)
         return make_error(ErrorCode::line_break_in_comment);
+    if (lex::trim_whitespace(given).empty()) return std::string();
     return comment_line(given);
 }
 

@@ -35,7 +35,8 @@ std::string with_end_comment_in(std::string_view after, std::string_view comment
                                 std::string_view next_line);
 
 // The comment a user gives, ready to write: trimmed, with "# " in front when
-// it lacks a `#`. Text holding a line break is refused.
+// it lacks a `#`; empty (no comment) when only whitespace is given. Text
+// holding a line break is refused.
 std::variant<std::string, EditError> end_comment_text(std::string_view given);
 
 // `text` (from end_comment_text; empty to remove) written in the place of

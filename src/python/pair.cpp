@@ -377,7 +377,7 @@ PyObject* create_pair_type() {
         property<end_comment_get, end_comment_set>(
             "end_comment",
             "The comment at the end of the line where the value ends, including its `#`, or\n"
-            "None. Assigning None removes it."),
+            "None. Assigning None, or text that is only whitespace, removes it."),
         property<location_get>(
             "location",
             "Where the pair stands in its document's text as printed now, a Location; None\n"
