@@ -1,13 +1,16 @@
 """Operations on one pair, over every pair of a block of 1,000 to 80,000:
 the time per pair should not grow with the block.
 
-Run: .venv/bin/python bench/pair_ops.py [--cli]
+Run: .venv/bin/python bench/pair_ops.py [--cli] [--instructions]
 
 Each figure is the best of several samples of CPU time, divided by the number
 of pairs; the block is parsed afresh for each sample, untimed. The last
 column is the time per pair at the largest size over that at the smallest.
 With --cli, `quarel set view:v/a 2` is also timed on a file of 20,000 to
 80,000 matching pairs (wall time of the command, in a process of its own).
+With --instructions, callgrind counts the instructions per pair of
+`set_value` and of reading `end_comment` (a script doing the loop, minus the
+same script without it), which do not move with the machine's load.
 """
 
 from __future__ import annotations
@@ -20,7 +23,10 @@ import tempfile
 import time
 from typing import Callable
 
-import tallix_cst
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import tallix_cst  # noqa: E402
+from instructions import callgrind  # noqa: E402
 
 SIZES = (1_000, 20_000, 80_000)
 CLI_SIZES = (20_000, 40_000, 80_000)
@@ -84,6 +90,26 @@ def cli_seconds(n: int, repeat: int = 3) -> float:
     return best
 
 
+# The loop over every child, run when the second argument is 1.
+LOOP = """\
+import sys, tallix_cst
+n, run = int(sys.argv[1]), sys.argv[2] == "1"
+source = "view: v {{\\n" + "".join(f"  k: 1  # c{{i}}\\n" for i in range(n)) + "}}\\n"
+pairs = tallix_cst.parse_quarel(source).find("view").children
+if run:
+    for p in pairs:
+        {operation}
+"""
+
+COUNTED = {"`set_value(\"2\")`": "p.set_value('2')", "read `end_comment`": "p.end_comment"}
+
+
+def instructions_per_pair(n: int, operation: str) -> float:
+    script = LOOP.format(operation=operation)
+    runs = [callgrind([sys.executable, "-c", script, str(n), run]) for run in ("1", "0")]
+    return (runs[0] - runs[1]) / n
+
+
 def main() -> None:
     print("| operation | " + " | ".join(f"µs/pair at {n:,}" for n in SIZES) + " | ratio |")
     print("|---|" + "---|" * (len(SIZES) + 1))
@@ -95,6 +121,14 @@ def main() -> None:
         times = [per_pair_us(n, lambda p: p.set_value("2"), pairs_of) for n in SIZES]
         print(f"| `set_value(\"2\")`, pairs {name} | " + " | ".join(f"{t:.2f}" for t in times)
               + f" | {times[-1] / times[0]:.2f}× |")
+    if "--instructions" in sys.argv:
+        sizes = (SIZES[0], SIZES[-1])
+        print("\n| instructions per pair | " + " | ".join(f"{n:,} pairs" for n in sizes)
+              + " | ratio |\n|---|" + "---|" * (len(sizes) + 1))
+        for name, operation in COUNTED.items():
+            counts = [instructions_per_pair(n, operation) for n in sizes]
+            print(f"| {name} | " + " | ".join(f"{c:,.0f}" for c in counts)
+                  + f" | {counts[-1] / counts[0]:.3f}× |")
     if "--cli" in sys.argv:
         print("\n| `quarel set view:v/a 2 -i` | " + " | ".join(f"{n:,} pairs" for n in CLI_SIZES)
               + " |\n|---|" + "---|" * len(CLI_SIZES))
