@@ -57,6 +57,9 @@ ARGUMENTS = {
     for place, (call, text) in STR_PLACES.items()
     for form, (make, expected) in STR_FORMS.items()
 }
+# The parse functions take the bytes of a file as well (test_files.py).
+for place in ("parse", "parse by keyword"):
+    ARGUMENTS[f"{place}: bytes"] = (ARGUMENTS[f"{place}: bytes"][0], ...)
 ARGUMENTS.update({
     "parse None": (lambda d: parse_quarel(None), TypeError),
     "parse no argument": (lambda d: Document.parse(), TypeError),

@@ -34,16 +34,34 @@ def test_byte_order_mark_prints_back_but_is_no_key(source, keys):
     assert [pair.key for pair in loads(doc.to_bytes())] == ["z", *keys]
 
 
-def test_the_mark_counts_in_positions_and_is_text_only_in_parse_quarel():
+def test_the_mark_counts_in_offsets_not_columns_and_is_a_character_only_in_text():
     with pytest.raises(QuarelSyntaxError) as info:
         loads((BOM + "x").encode())
-    assert (info.value.line, info.value.column, info.value.offset) == (1, 5, 4)
+    assert (info.value.line, info.value.column, info.value.offset) == (1, 2, 4)
     assert info.value.message == "expected `:` after key"
     # A file's contents read as text (open().read()) keep the mark apart too.
     doc = loads(BOM + "# c\nk: 1")
     assert [pair.key for pair in doc] == ["k"] and doc.to_string() == BOM + "# c\nk: 1"
-    # parse_quarel reads text, where U+FEFF is a character like any other.
+    # Text given to the parse functions is text, where U+FEFF is a character like any other.
     assert [pair.key for pair in parse_quarel(BOM + "k: 1")] == [BOM + "k"]
+
+
+# What the two parse functions take: source, the keys read, or the exception.
+SOURCES = [
+    ("k: 1", ["k"]), (BOM + "k: 1", [BOM + "k"]), (b"k: 1", ["k"]), ((BOM + "k: 1").encode(), ["k"]),
+    (bytearray((BOM + "k: 1").encode()), ["k"]), (b"\xff", UnicodeDecodeError),
+    (memoryview(b"k: 1"), TypeError), (None, TypeError), (1, TypeError),
+]
+
+
+@pytest.mark.parametrize("parse", [parse_quarel, Document.parse, lambda s: parse_quarel(source=s)])
+@pytest.mark.parametrize("source, expected", SOURCES)
+def test_both_parse_functions_take_text_and_bytes(parse, source, expected):
+    if isinstance(expected, type):
+        with pytest.raises(expected):
+            parse(source)
+    else:
+        assert [pair.key for pair in parse(source)] == expected
 
 
 @settings(max_examples=300, deadline=None)
@@ -63,6 +81,39 @@ def test_bytes_are_parsed_only_when_they_are_utf8(data):
             loads(text)
     else:
         assert doc.to_bytes() == data
+
+
+# The value's bytes after `a: `, and where the first invalid sequence starts among them
+# (None: valid UTF-8), by the table of well-formed sequences of Unicode's chapter 3.
+UTF8 = [
+    (b"\x7f", None), (b"\xc2\x80", None), (b"\xdf\xbf", None), (b"\xe0\xa0\x80", None),
+    (b"\xed\x9f\xbf", None), (b"\xee\x80\x80", None), (b"\xef\xbf\xbf", None),
+    (b"\xf0\x90\x80\x80", None), (b"\xf4\x8f\xbf\xbf", None),
+    # overlong forms
+    (b"\xc0\x80", 0), (b"\xc1\xbf", 0), (b"\xe0\x80\x80", 0), (b"\xe0\x9f\xbf", 0), (b"\xf0\x80\x80\x80", 0),
+    (b"\xf0\x8f\xbf\xbf", 0),
+    # surrogates encoded
+    (b"\xed\xa0\x80", 0), (b"\xed\xbf\xbf", 0), (b"x\xed\xb0\x80", 1),
+    # past U+10FFFF
+    (b"\xf4\x90\x80\x80", 0), (b"\xf5\x80\x80\x80", 0), (b"\xf7\xbf\xbf\xbf", 0), (b"\xf8\x88\x80\x80\x80", 0),
+    # cut short, at the end and before other bytes
+    (b"\xc2", 0), (b"\xe2\x82", 0), (b"\xf0\x9f\x98", 0), (b"\xe2\x82x", 0), (b"\xf0\x9f\x98 ", 0),
+    (b"ok\xf0\x9f\x98\n", 2),
+    # stray bytes
+    (b"\x80", 0), (b"\xbf", 0), (b"\xfe", 0), (b"\xff", 0), (b"\xc2\x80\x80", 2),
+]
+
+
+@pytest.mark.parametrize("value, invalid_at", UTF8)
+def test_strict_utf8(value, invalid_at):
+    data = b"a: " + value
+    for parse in (Document.parse, parse_quarel, loads):
+        if invalid_at is None:
+            assert parse(data).to_bytes() == data
+            continue
+        with pytest.raises(UnicodeDecodeError) as info:
+            parse(data)
+        assert info.value.start == 3 + invalid_at
 
 
 def test_load_and_dump(tmp_path):

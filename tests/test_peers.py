@@ -9,7 +9,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 from strategies import documents, is_expr_key
-from tallix_cst import Location, parse_quarel
+from tallix_cst import Location, loads, parse_quarel
 
 
 def find(doc, *path):
@@ -83,6 +83,9 @@ def test_location_fields_and_detached_pairs():
     assert doc.to_string().encode()[loc.offset : loc.end_offset] == inner.to_string().encode()
     find(doc, "view").detach()
     assert inner.location is None and find(doc, "a").location == (1, 1, 0, 1, 5, 4)
+    # Columns of the first line count from after a byte-order mark; offsets count it.
+    doc = loads(b"\xef\xbb\xbfa: 1\nb: 2")
+    assert [p.location for p in doc] == [(1, 1, 3, 1, 5, 7), (2, 1, 8, 2, 5, 12)]
 
 
 # End-of-line comments, in LF and CRLF files.
@@ -92,6 +95,9 @@ END_COMMENTS = [
     ("a: 1\nb: 2\n", ["a"], "x", None, "a: 1  # x\nb: 2\n"),
     ("a: 1   # old\nb: 2\n", ["a"], "# new", "# old", "a: 1   # new\nb: 2\n"),
     ("a: 1   # old\nb: 2\n", ["a"], None, "# old", "a: 1\nb: 2\n"),
+    ("a: 1   # old\nb: 2\n", ["a"], "", "# old", "a: 1\nb: 2\n"),
+    ("a: 1\nb: 2\n", ["a"], " \t", None, "a: 1\nb: 2\n"),
+    ("a: 1\nb: 2\n", ["a"], "#", None, "a: 1  #\nb: 2\n"),
     ("a: 1 b: 2\n", ["a"], "x", None, "a: 1  # x\nb: 2\n"),
     ("v: { a: 1 }\n", ["v", "a"], "x", None, "v: { a: 1  # x\n}\n"),
     ("v: {\n  a: 1\n}  # end\n", ["v"], " y ", "# end", "v: {\n  a: 1\n}  # y\n"),
@@ -108,7 +114,8 @@ def test_end_comment(nl, source, path, assigned, before, after):
     assert pair.end_comment == before
     pair.end_comment = assigned
     assert doc.to_string() == after.replace("\n", nl)
-    assert pair.end_comment == (None if assigned is None else "# " + assigned.strip().lstrip("# "))
+    text = (assigned or "").strip()
+    assert pair.end_comment == (None if not text else text if text.startswith("#") else "# " + text)
 
 
 @pytest.mark.parametrize("value,error", [("a\nb", ValueError), ("a\rb", ValueError), (3, TypeError)])
@@ -170,12 +177,28 @@ def test_to_data(source):
 # Copies.
 
 
-def test_document_copies_are_independent_and_pickle_through_text():
-    doc = parse_quarel("# head\nview: v {\r\n  a: 1  # c\n}")
-    for other in (copy.copy(doc), copy.deepcopy(doc), pickle.loads(pickle.dumps(doc))):
-        assert other.to_string() == doc.to_string()
-        other.find("view").add("b", "2")
-        assert other.to_string() != doc.to_string()
+COPIES = {"copy": copy.copy, "deepcopy": copy.deepcopy} | {
+    f"pickle {p}": lambda doc, p=p: pickle.loads(pickle.dumps(doc, p)) for p in range(pickle.HIGHEST_PROTOCOL + 1)
+}
+
+
+# source, the keys of every pair as written
+@pytest.mark.parametrize("source, keys", [
+    ("# head\nview: v {\r\n  a: 1  # c\n}", ["view", "a"]),
+    ("\ufeffa: 1\n", ["a"]),
+    ("\ufeff# c\nv: {\n  b: 2  # d\n}", ["v", "b"]),
+    ("\ufeff\ufeffk: 1", ["\ufeffk"]),  # only the first is the mark
+])
+@pytest.mark.parametrize("make", COPIES.values(), ids=COPIES.keys())
+def test_document_copies_are_equal_and_independent(source, keys, make):
+    doc = loads(source.encode())
+    other = make(doc)
+    assert other.to_bytes() == doc.to_bytes() == source.encode()
+    assert [p.key for p in other.walk()] == keys
+    assert [p.to_data() for p in other] == [p.to_data() for p in doc]
+    assert [p.location for p in other.walk()] == [p.location for p in doc.walk()]
+    other.find(keys[0]).comments = ["new"]
+    assert other.to_string() != doc.to_string() == source
 
 
 def test_pair_copies_are_detached_with_their_comments():
@@ -188,6 +211,9 @@ def test_pair_copies_are_detached_with_their_comments():
         assert b.find("c").value == "2"
     with pytest.raises(TypeError, match="pickle"):
         pickle.dumps(b)
+    first = loads(b"\xef\xbb\xbf# about a\na: 1  # eol\n").find("a")
+    for other in (copy.deepcopy(first), copy.copy(first)):
+        assert (other.key, other.comments, other.end_comment, other.to_string()) == ("a", ["# about a"], "# eol", "a: 1")
 
 
 # Moving pairs.
@@ -279,3 +305,24 @@ def test_an_object_left_behind_by_a_move_is_refused(use):
     with pytest.raises(RuntimeError, match="no longer where this Pair object found it"):
         use(stale, doc)
     assert doc.to_string() == text
+
+
+# Pair objects look for their pair first where they last saw it; whatever happened to the block
+# since, they still find that pair and no other: its comment names it.
+@settings(max_examples=60, deadline=None)
+@given(st.integers(1, 8), st.lists(st.tuples(st.sampled_from(["add", "detach", "move"]), st.integers(0, 9)), max_size=6))
+def test_pair_objects_find_their_pair_however_the_block_changed(n, edits):
+    v = parse_quarel("v: {\n" + "".join(f"  k{i}: {i}  # k{i}\n" for i in range(n)) + "}\n").find("v")
+    pairs = v.children + v.find_all("k0") + v.walk()
+    for j, (op, i) in enumerate(edits):
+        if op == "add":
+            v.add_source(f"n{j}: 0  # n{j}", index=i)
+        elif op == "detach":
+            pairs[i % len(pairs)].detach()
+        elif len(v):
+            v.children[i % len(v)].move_to(v, 0)
+    for p in pairs:
+        assert p.end_comment == "# " + p.key
+        p.set_value(p.key.upper())
+    children = v.children
+    assert all(v[p.key] == p.key.upper() for p in pairs if p in children)

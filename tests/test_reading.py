@@ -1,9 +1,10 @@
 """Reading documents and block pairs: lookups, values, the Pair view."""
 
 import pytest
-from hypothesis import given
+from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
+from strategies import UNICODE_WHITESPACE
 from tallix_cst import Document, Pair, parse_quarel
 
 VIEW = """\
@@ -61,6 +62,39 @@ def test_lookup_compares_whole_keys(keys, wanted):
     doc = parse_quarel("".join(f"{k}: {i}\n" for i, k in enumerate(keys)))
     first = doc.find(wanted)
     assert (first.value if first is not None else None) == (str(keys.index(wanted)) if wanted in keys else None)
+
+
+# An expression loses the White_Space around it, whatever its length in UTF-8 (1 to 3
+# bytes), and keeps the characters that only look like space.
+@pytest.mark.parametrize("space", sorted(UNICODE_WHITESPACE))
+def test_expressions_are_trimmed_of_unicode_space(space):
+    for before, after in [(space, space), (" " + space, space * 2), ("", space + " ")]:
+        assert parse_quarel(f"sql:{before}x{after};;\nb: 1")["sql"] == "x"
+
+
+@pytest.mark.parametrize("source, value", [
+    ("sql: x\u3000;;", "x"), ("sql:\u3000\u200bx\u3000\u200b;;", "\u200bx\u3000\u200b"),
+    ("sql: \ufeffx\ufeff ;;", "\ufeffx\ufeff"), ("sql: \x1cx\x1f;;", "\x1cx\x1f"), ("sql: \u180ex\u2060;;", "\u180ex\u2060"),
+    ("sql: a\u3000\u3000b\u00a0;;", "a\u3000\u3000b"), ("sql:\u2029\u3000;;", ""),
+])
+def test_expressions_keep_what_is_not_white_space(source, value):
+    assert parse_quarel(source)["sql"] == value
+
+
+# A parse keeps each key longer than 7 bytes once, in a table that grows (and stops growing
+# at some thousands): every key reads back as written, and renaming one renames no other.
+@settings(max_examples=25, deadline=None)
+@example(prefix="", suffix="", distinct=9000, repeat=2)
+@given(st.text("ab_é", max_size=9), st.text("ab_é", max_size=9), st.integers(65, 700), st.integers(1, 3))
+def test_every_key_reads_back_as_written(prefix, suffix, distinct, repeat):
+    keys = [f"{prefix}key{i % distinct:05d}{suffix}" for i in range(distinct * repeat)]
+    doc = parse_quarel("".join(f"{key}: {i}\n" for i, key in enumerate(keys)))
+    assert [pair.key for pair in doc] == keys
+    assert doc.find(keys[-1]).value == str(distinct - 1)
+    for pair in doc.children[::3]:
+        pair.key += "x"
+    renamed = [key + "x" if i % 3 == 0 else key for i, key in enumerate(keys)]
+    assert [pair.key for pair in doc] == [pair.key for pair in parse_quarel(doc.to_string())] == renamed
 
 
 def test_values_as_python_objects(view):

@@ -73,3 +73,19 @@ def test_prints_follow_edits_of_any_size(grown, bytes_first):
     prints = [doc.to_bytes, lambda: doc.to_string().encode()]
     for _ in range(2):
         assert [p() for p in (prints if bytes_first else prints[::-1])] == [expected.encode()] * 2
+
+
+# Short texts are printed as whole 8-byte words where the room allows: the last texts of a print,
+# of every length and at every distance from the end, into memory of exactly the printed size,
+# that the sanitized run of `make test` watches.
+@pytest.mark.parametrize("end", ["", "\n", "\n\n", " # ", "  # c", "  # cc", "  # ccc", "  # cccc", "\n# ccccc"])
+def test_short_texts_print_up_to_the_end(end):
+    for k in range(1, 10):
+        for v in range(1, 10):
+            tail = f"{'k' * k}: {'v' * v}{end}"
+            doc = parse_quarel("a: 1\n" + tail)
+            assert doc.to_bytes() == ("a: 1\n" + tail).encode()
+            doc.find("a").value = "b" * 5000  # past the room kept from the last print
+            text = "a: " + "b" * 5000 + "\n" + tail
+            assert doc.to_string() == text and doc.to_bytes() == text.encode()
+            assert doc.children[1].to_string(include_leading=True) == "\n" + tail[: k + 2 + v]

@@ -8,8 +8,9 @@ _T = TypeVar("_T")
 
 __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 
-def parse_quarel(source: str) -> Document:
-    """Parses Quarel source into a Document."""
+def parse_quarel(source: str | bytes | bytearray) -> Document:
+    """Parses Quarel source into a Document: text (str), or the UTF-8 bytes of a
+    file (bytes or bytearray), whose byte-order mark stays apart from the first key."""
 
 class QuarelSyntaxError(ValueError):
     """Raised when Quarel source cannot be parsed. Has message (without the position), line,
@@ -22,8 +23,9 @@ class QuarelSyntaxError(ValueError):
 
 class Location(NamedTuple):
     """Where a pair stands in its document's text, from its key to the end of its value: lines
-    and columns from 1, offsets from 0, columns and offsets in bytes of the UTF-8 text.
-    The end is the position just past the value."""
+    and columns from 1, offsets from 0, columns and offsets in bytes of the UTF-8 text
+    (to_bytes()); a byte-order mark counts in offsets but not in columns. The end is the
+    position just past the value."""
 
     line: int
     column: int
@@ -76,7 +78,8 @@ class Document(_Container):
 
     @staticmethod
     def parse(source: str | bytes | bytearray) -> Document:
-        """Parses Quarel source into a Document."""
+        """Parses Quarel source into a Document: text (str), or the UTF-8 bytes of a
+        file (bytes or bytearray), whose byte-order mark stays apart from the first key."""
     def to_string(self) -> str:
         """The document as Quarel source."""
     def to_bytes(self) -> bytes:
@@ -91,8 +94,8 @@ class Document(_Container):
     @property
     def indent(self) -> str:
         """The indentation that edits add per level of nesting, as the document shows it."""
-    def __reduce__(self) -> tuple[Callable[[str], Document], tuple[str]]:
-        """Pickles the document as its text."""
+    def __reduce__(self) -> tuple[Callable[[bytes], Document], tuple[bytes]]:
+        """Pickles the document as its bytes."""
 
 @final
 class Pair(_Container):
@@ -137,7 +140,7 @@ class Pair(_Container):
     @property
     def end_comment(self) -> str | None:
         """The comment at the end of the line where the value ends, including its `#`, or
-        None. Assigning None removes it."""
+        None. Assigning None, or text that is only whitespace, removes it."""
     @end_comment.setter
     def end_comment(self, value: str | None) -> None: ...
     @property

@@ -268,7 +268,11 @@ std::optional<std::size_t> print_body_into(const Body& body, std::optional<std::
 }
 
 bool locate_pairs(const Body& body, std::vector<PairSpan>& spans) {
-    return !emit_body(body, Locator{&spans}).stopped();
+    Locator locator{&spans};
+    // Columns of the first line count from after a byte-order mark, as an
+    // editor shows them; offsets count it.
+    if (body.byte_order_mark) locator.line_start = utf8_bom.size();
+    return !emit_body(body, locator).stopped();
 }
 
 void print_list_value(const ListValue& value, std::string& out) {

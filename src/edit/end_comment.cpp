@@ -4,6 +4,7 @@
 #include "edit/find.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
+#include "parser/lexer.hpp"
 
 #include <algorithm>
 
@@ -47,6 +48,7 @@ std::string with_end_comment_in(std::string_view after, std::string_view comment
 std::variant<std::string, EditError> end_comment_text(std::string_view given) {
     if (given.find_first_of("\r\n") != std::string_view::npos)
         return make_error(ErrorCode::line_break_in_comment);
+    if (lex::trim_whitespace(given).empty()) return std::string();
     return comment_line(given);
 }
 
@@ -57,9 +59,9 @@ std::string spaced_end_comment(std::string_view old, std::string_view text) {
     return out + std::string(text);
 }
 
-std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body,
-                                                              const PairRef& pair) {
-    if (std::optional<std::size_t> at = body ? position_of(*body, pair) : std::nullopt) {
+std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body, const PairRef& pair,
+                                                              std::size_t near) {
+    if (std::optional<std::size_t> at = body ? position_of(*body, pair, near) : std::nullopt) {
         std::optional<std::string> after = text_at(*body, *at + 1);
         if (!after) return Busy{};
         return std::string(end_comment_in(*after));
@@ -85,8 +87,8 @@ std::optional<std::string> next_line_after(const Body& body, bool pair_follows,
 
 std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::string_view text,
                                          std::string_view base_indent, bool top_level,
-                                         const Style& style) {
-    std::optional<std::size_t> at = position_of(body, pair);
+                                         const Style& style, std::size_t near) {
+    std::optional<std::size_t> at = position_of(body, pair, near);
     if (!at) return false;
     std::optional<std::string> after = text_at(body, *at + 1);
     std::optional<std::string> next_line =

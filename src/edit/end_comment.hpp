@@ -35,7 +35,8 @@ std::string with_end_comment_in(std::string_view after, std::string_view comment
                                 std::string_view next_line);
 
 // The comment a user gives, ready to write: trimmed, with "# " in front when
-// it lacks a `#`. Text holding a line break is refused.
+// it lacks a `#`; empty (no comment) when only whitespace is given. Text
+// holding a line break is refused.
 std::variant<std::string, EditError> end_comment_text(std::string_view given);
 
 // `text` (from end_comment_text; empty to remove) written in the place of
@@ -46,16 +47,17 @@ std::string spaced_end_comment(std::string_view old, std::string_view text);
 // The end comment of the pair held by this handle: read from `body` when
 // the body holds the pair, else the one the pair kept when it left every
 // body; nullopt for a pair that stands in some other body. The caller holds
-// the body's lock (`body` may be null).
-std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body,
-                                                              const PairRef& pair);
+// the body's lock (`body` may be null). The pair is looked for first at
+// `near` (position_of), here and below.
+std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body, const PairRef& pair,
+                                                              std::size_t near = 0);
 
 // Gives the body's pair held by this handle the end comment `text` (from
 // end_comment_text; empty removes it). False for a pair not in the body;
 // Busy changes nothing. The caller holds the body's lock exclusively.
 std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::string_view text,
                                          std::string_view base_indent, bool top_level,
-                                         const Style& style);
+                                         const Style& style, std::size_t near = 0);
 
 // The line that what follows a pair of the body moves to when the pair
 // gains an end comment: a following pair's at the depth of the body's

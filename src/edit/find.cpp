@@ -1,5 +1,7 @@
 #include "edit/find.hpp"
 
+#include <algorithm>
+
 namespace quarel {
 
 namespace {
@@ -55,9 +57,15 @@ std::variant<bool, Busy> contains(const Body& body, const PairRef& inner) {
     return false;
 }
 
-std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) noexcept {
-    for (std::size_t i = 0; i < body.pairs.size(); ++i)
-        if (body.pairs[i].same(pair)) return i;
+std::optional<std::size_t> position_of(const Body& body, const PairRef& pair,
+                                       std::size_t near) noexcept {
+    const std::size_t n = body.pairs.size();
+    near = std::min(near, n);
+    for (std::size_t step = 0; step <= std::max(near, n - near); ++step) {
+        if (step <= near && near - step < n && body.pairs[near - step].same(pair))
+            return near - step;
+        if (step > 0 && near + step < n && body.pairs[near + step].same(pair)) return near + step;
+    }
     return std::nullopt;
 }
 

@@ -39,8 +39,12 @@ find_all(const Body& body, std::string_view key, std::optional<std::string_view>
 // holds the pair's lock; `held` is the pair.
 std::variant<bool, Busy> encloses(const PairRef& pair, const Pair& held, const PairRef& target);
 
-// Where the body holds this very pair (not an equal one), if it does.
-std::optional<std::size_t> position_of(const Body& body, const PairRef& pair) noexcept;
+// Where the body holds this very pair (not an equal one), if it does. The
+// search starts at `near` (where the pair stood when last seen) and widens
+// from there, so a pair that has not moved, or moved little, is found at
+// once in a body of any size.
+std::optional<std::size_t> position_of(const Body& body, const PairRef& pair,
+                                       std::size_t near = 0) noexcept;
 
 // Whether the pair held by `inner` stands anywhere under the body, at any
 // depth, or Busy. The caller holds the body's lock.

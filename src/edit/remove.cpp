@@ -49,8 +49,8 @@ std::string close_gap(std::string_view leading, std::string_view next, bool firs
 
 } // namespace
 
-Removal remove_pair(Body& body, const PairRef& pair, bool top_level) {
-    const std::optional<std::size_t> found = position_of(body, pair);
+Removal remove_pair(Body& body, const PairRef& pair, bool top_level, std::size_t near) {
+    const std::optional<std::size_t> found = position_of(body, pair, near);
     if (!found) return Removal::absent;
     const std::size_t at = *found;
     std::string leading;

@@ -14,7 +14,8 @@ enum class Removal { removed, absent, busy };
 // first place takes the spacing of the one that left; an emptied block
 // closes up to `{}`. The removed pair keeps its texts and holds the comment
 // that ended its line as its `loose_end`. The caller holds the body's lock
-// exclusively; absent and busy change nothing.
-Removal remove_pair(Body& body, const PairRef& pair, bool top_level);
+// exclusively; absent and busy change nothing. The pair is looked for first
+// at `near` (position_of).
+Removal remove_pair(Body& body, const PairRef& pair, bool top_level, std::size_t near = 0);
 
 } // namespace quarel

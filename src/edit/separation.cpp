@@ -27,9 +27,9 @@ bool needs_separation(const Value& value, std::string_view leading) noexcept {
     return leading.empty() && ends_in_token(value);
 }
 
-bool separate_after(Body& body, const PairRef& pair, const Value& value) {
+bool separate_after(Body& body, const PairRef& pair, const Value& value, std::size_t near) {
     if (!ends_in_token(value)) return true;
-    const std::optional<std::size_t> at = position_of(body, pair);
+    const std::optional<std::size_t> at = position_of(body, pair, near);
     if (!at || *at + 1 == body.pairs.size()) return true;
     const PairRef& next = body.pairs[*at + 1];
     WriteGuard guard(next.lock());

@@ -20,7 +20,8 @@ bool needs_separation(const Value& value, std::string_view leading) noexcept;
 // `pair` is about to hold. The caller holds the body's lock exclusively and
 // may hold `pair`'s lock. Call it before storing the value: it returns false
 // when the following pair is busy, having changed nothing. A pair not in the
-// body, or last in it, needs nothing.
-bool separate_after(Body& body, const PairRef& pair, const Value& value);
+// body, or last in it, needs nothing. The pair is looked for first at `near`
+// (position_of).
+bool separate_after(Body& body, const PairRef& pair, const Value& value, std::size_t near = 0);
 
 } // namespace quarel

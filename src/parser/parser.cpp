@@ -31,7 +31,7 @@ class Parser {
         root.byte_order_mark =
             file &&
             std::string_view(begin_, static_cast<std::size_t>(end_ - begin_)).starts_with(utf8_bom);
-        if (root.byte_order_mark) p += utf8_bom.size();
+        if (root.byte_order_mark) line_one_ = p += utf8_bom.size();
         if (!body(p, root)) return error();
         if (p != end_) {
             fail(p, "expected a `key:` pair");
@@ -63,7 +63,9 @@ class Parser {
         std::uint64_t line = 1 + static_cast<std::uint64_t>(std::count(begin_, fail_at_, '\n'));
         std::string_view before(begin_, offset);
         std::size_t last_lf = before.rfind('\n');
-        std::uint64_t column = last_lf == std::string_view::npos ? offset + 1 : offset - last_lf;
+        std::uint64_t column = last_lf == std::string_view::npos
+                                   ? static_cast<std::uint64_t>(fail_at_ - line_one_) + 1
+                                   : offset - last_lf;
         return ParseError{fail_message_, line, column, offset};
     }
 
@@ -237,6 +239,9 @@ class Parser {
     KeyTable keys_;
     const char* fail_at_ = nullptr;
     const char* fail_message_ = "";
+    // Where the columns of the first line count from: after a byte-order
+    // mark, as an editor shows them.
+    const char* line_one_ = begin_;
     int depth_;
     std::vector<Scratch<PairRef>> pair_scratch_ = std::vector<Scratch<PairRef>>(max_depth + 1);
     std::vector<Scratch<ListItem>> item_scratch_ = std::vector<Scratch<ListItem>>(max_depth + 1);

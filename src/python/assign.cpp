@@ -34,8 +34,8 @@ std::optional<Snapshot> snapshot(const PairRef& pair) {
 // Stores the converted value, provided the pair still has the key (and,
 // when given, the kind) that the conversion was made for. A new literal must
 // not run into the next pair, so its container is locked first when known.
-std::optional<EditError> store(const PairRef& pair, const ParentPtr& parent, Value value,
-                               const Snapshot& before, bool keep_kind) {
+std::optional<EditError> store(const PairRef& pair, const ParentPtr& parent, std::size_t& place,
+                               Value value, const Snapshot& before, bool keep_kind) {
     std::optional<ContainerLock> container;
     if (parent && kind_of(value) == Kind::literal) {
         container.emplace(container_of(*parent), ContainerLock::exclusive);
@@ -46,24 +46,25 @@ std::optional<EditError> store(const PairRef& pair, const ParentPtr& parent, Val
     if (!guard) return make_error(ErrorCode::pair_busy);
     if (pair->key != before.key || (keep_kind && kind_of(pair->value) != before.kind))
         return make_error(ErrorCode::changed_meanwhile);
-    if (container && !separate_after(container->body(), pair, value))
+    if (container &&
+        !separate_after(container->body(), pair, value, place_in(container->body(), pair, place)))
         return make_error(ErrorCode::pair_busy);
     set_value(*pair, std::move(value));
     return std::nullopt;
 }
 
 // Checks the value against the pair's depth, then stores it.
-bool check_and_store(const PairRef& pair, const ParentPtr& parent, Value value,
+bool check_and_store(const PairRef& pair, const ParentPtr& parent, std::size_t& place, Value value,
                      const Snapshot& before, bool keep_kind) {
     auto error = check_depth(blocks_around(parent.get()) + depth(value));
-    if (!error) error = store(pair, parent, std::move(value), before, keep_kind);
+    if (!error) error = store(pair, parent, place, std::move(value), before, keep_kind);
     if (error) return raise_error(*error), false;
     return true;
 }
 
 } // namespace
 
-bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj) {
+bool assign_value(const PairRef& pair, const ParentPtr& parent, std::size_t& place, PyObject* obj) {
     auto before = snapshot(pair);
     if (!before) return false;
     const std::string& key = before->key;
@@ -90,10 +91,10 @@ bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj) {
         }
         value = value_from_py(key, obj, kind, nullptr);
     }
-    return value && check_and_store(pair, parent, std::move(*value), *before, true);
+    return value && check_and_store(pair, parent, place, std::move(*value), *before, true);
 }
 
-bool replace_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj,
+bool replace_value(const PairRef& pair, const ParentPtr& parent, std::size_t& place, PyObject* obj,
                    std::optional<Kind> kind) {
     auto before = snapshot(pair);
     if (!before) return false;
@@ -102,7 +103,7 @@ bool replace_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj,
     if (!value) return false;
     if (auto error = check_kind_fits(before->key, kind_of(*value)))
         return raise_error(*error), false;
-    return check_and_store(pair, parent, std::move(*value), *before, false);
+    return check_and_store(pair, parent, place, std::move(*value), *before, false);
 }
 
 } // namespace quarel::py

@@ -13,11 +13,12 @@ namespace quarel::py {
 
 // The value setter: keeps the pair's kind, except that a literal becomes a
 // string when the text cannot stand bare. `parent` is where the pair was
-// found (null for none). False with the Python error set.
-bool assign_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj);
+// found (null for none), `place` where it stood there (a hint, kept up to
+// date). False with the Python error set.
+bool assign_value(const PairRef& pair, const ParentPtr& parent, std::size_t& place, PyObject* obj);
 
 // set_value(): the kind is inferred, or forced by `kind`.
-bool replace_value(const PairRef& pair, const ParentPtr& parent, PyObject* obj,
+bool replace_value(const PairRef& pair, const ParentPtr& parent, std::size_t& place, PyObject* obj,
                    std::optional<Kind> kind);
 
 } // namespace quarel::py

@@ -69,10 +69,36 @@ int child_depth(PyObject* self) {
 
 namespace {
 
-Ref pair_list(const std::vector<PairRef>& pairs, const ParentPtr& parent) {
+// Some of a body's pairs, in its order, with their places in it.
+struct Placed {
+    std::vector<PairRef> pairs;
+    std::vector<std::size_t> places;
+};
+
+// `pairs` placed in the body, which holds them in this order.
+Placed placed_in(const Body& body, std::vector<PairRef> pairs) {
+    std::vector<std::size_t> places;
+    places.reserve(pairs.size());
+    std::size_t at = 0;
+    for (const PairRef& pair : pairs) {
+        while (!body.pairs[at].same(pair)) ++at;
+        places.push_back(at++);
+    }
+    return {std::move(pairs), std::move(places)};
+}
+
+// `count` pairs from `first` on.
+std::vector<std::size_t> places_from(std::size_t first, std::size_t count) {
+    std::vector<std::size_t> places(count);
+    for (std::size_t i = 0; i < count; ++i) places[i] = first + i;
+    return places;
+}
+
+Ref pair_list(const Placed& placed, const ParentPtr& parent) {
+    const std::vector<PairRef>& pairs = placed.pairs;
     Ref list(PyList_New(static_cast<Py_ssize_t>(pairs.size())));
     for (std::size_t i = 0; list && i < pairs.size(); ++i) {
-        Ref obj = make_pair(pairs[i], parent);
+        Ref obj = make_pair(pairs[i], parent, placed.places[i]);
         if (!obj) return obj;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), obj.release());
     }
@@ -80,14 +106,13 @@ Ref pair_list(const std::vector<PairRef>& pairs, const ParentPtr& parent) {
 }
 
 // The children matching key (and name), in order, up to `limit`.
-std::variant<std::vector<PairRef>, EditError> matching(PyObject* self, std::string_view key,
-                                                       std::optional<std::string_view> name,
-                                                       std::size_t limit) {
+std::variant<Placed, EditError> matching(PyObject* self, std::string_view key,
+                                         std::optional<std::string_view> name, std::size_t limit) {
     ContainerLock access(container_of(self), ContainerLock::shared);
     if (!access) return access.error();
     auto found = find_all(access.body(), key, name, limit);
     if (std::holds_alternative<Busy>(found)) return make_error(ErrorCode::pair_busy);
-    return std::get<std::vector<PairRef>>(std::move(found));
+    return placed_in(access.body(), std::get<std::vector<PairRef>>(std::move(found)));
 }
 
 // The first child with key, a null handle for none; nullopt with the error
@@ -95,7 +120,7 @@ std::variant<std::vector<PairRef>, EditError> matching(PyObject* self, std::stri
 std::optional<PairRef> first_child(PyObject* self, std::string_view key) {
     auto found = matching(self, key, std::nullopt, 1);
     if (auto* error = std::get_if<EditError>(&found)) return raise_error(*error), std::nullopt;
-    auto& children = std::get<std::vector<PairRef>>(found);
+    auto& children = std::get<Placed>(found).pairs;
     return children.empty() ? PairRef() : std::move(children.front());
 }
 
@@ -118,15 +143,23 @@ Ref first_value(PyObject* self, std::string_view key, bool& missing) {
     return value_to_py(*value);
 }
 
-// Every pair under the body, pre-order, with the parent it is reached through.
-// Nothing else runs while it reads, so it checks locks instead of taking them.
-bool collect_walk(const Body& body, const ParentPtr& parent,
-                  std::vector<std::pair<PairRef, ParentPtr>>& out) {
-    for (const PairRef& child : body.pairs) {
-        out.emplace_back(child, parent);
+// A pair met on a walk, with the parent it is reached through and its place
+// there.
+struct Visited {
+    PairRef pair;
+    ParentPtr parent;
+    std::size_t place;
+};
+
+// Every pair under the body, pre-order. Nothing else runs while it reads, so
+// it checks locks instead of taking them.
+bool collect_walk(const Body& body, const ParentPtr& parent, std::vector<Visited>& out) {
+    for (std::size_t i = 0; i < body.pairs.size(); ++i) {
+        const PairRef& child = body.pairs[i];
+        out.push_back({child, parent, i});
         if (child.lock().writing()) return false;
         if (const Block* block = block_of(child->value)) {
-            auto inner = std::make_shared<const Parent>(Parent{{}, child, parent});
+            auto inner = std::make_shared<const Parent>(Parent{{}, child, parent, i});
             if (!collect_walk(block->body, inner, out)) return false;
         }
     }
@@ -144,21 +177,21 @@ bool count_pairs(const Body& body, std::size_t& count) {
     return true;
 }
 
-std::variant<std::vector<std::pair<PairRef, ParentPtr>>, EditError> walk_pairs(PyObject* self) {
+std::variant<std::vector<Visited>, EditError> walk_pairs(PyObject* self) {
     ContainerLock access(container_of(self), ContainerLock::shared);
     if (!access) return access.error();
     // Counted first: growing the list step by step moved every entry twice.
     std::size_t count = 0;
     if (!count_pairs(access.body(), count)) return make_error(ErrorCode::pair_busy);
-    std::vector<std::pair<PairRef, ParentPtr>> visited;
+    std::vector<Visited> visited;
     visited.reserve(count);
     if (!collect_walk(access.body(), as_parent(self), visited))
         return make_error(ErrorCode::pair_busy);
     return visited;
 }
 
-std::variant<PairRef, EditError> insert_pair(PyObject* self, Pair pair,
-                                             std::optional<long long> index) {
+std::variant<Placed, EditError> insert_pair(PyObject* self, Pair pair,
+                                            std::optional<long long> index) {
     const Style style = document_style(self);
     ContainerLock access(container_of(self), ContainerLock::exclusive);
     if (!access) return access.error();
@@ -167,7 +200,7 @@ std::variant<PairRef, EditError> insert_pair(PyObject* self, Pair pair,
     auto added = insert(access.body(), *at, std::move(pair), access.base_indent(),
                         access.top_level(), style);
     if (!added) return make_error(ErrorCode::pair_busy);
-    return std::move(*added);
+    return Placed{{std::move(*added)}, {*at}};
 }
 
 // Inserts a new pair holding `value` and returns its Pair object.
@@ -177,11 +210,12 @@ Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<
     if (error) return Ref(raise_error(*error));
     auto added = insert_pair(self, new_pair(key, std::move(value)), index);
     if (auto* failure = std::get_if<EditError>(&added)) return Ref(raise_error(*failure));
-    return make_pair(std::move(std::get<PairRef>(added)), as_parent(self));
+    const Placed& placed = std::get<Placed>(added);
+    return make_pair(placed.pairs.front(), as_parent(self), placed.places.front());
 }
 
-std::variant<std::vector<PairRef>, ParseError, EditError>
-insert_snippet(PyObject* self, std::string_view source, std::optional<long long> index) {
+std::variant<Placed, ParseError, EditError> insert_snippet(PyObject* self, std::string_view source,
+                                                           std::optional<long long> index) {
     const Style style = document_style(self);
     ContainerLock access(container_of(self), ContainerLock::exclusive);
     if (!access) return access.error();
@@ -191,12 +225,14 @@ insert_snippet(PyObject* self, std::string_view source, std::optional<long long>
                                 access.top_level(), child_depth(self), style);
     if (auto* error = std::get_if<ParseError>(&result)) return std::move(*error);
     if (std::holds_alternative<Busy>(result)) return make_error(ErrorCode::pair_busy);
-    return std::get<std::vector<PairRef>>(std::move(result));
+    auto& added = std::get<std::vector<PairRef>>(result);
+    std::vector<std::size_t> places = places_from(*at, added.size());
+    return Placed{std::move(added), std::move(places)};
 }
 
-// Removes the target pair, or the first child with key (and name); false
-// when there is none.
-std::variant<bool, EditError> remove_child(PyObject* self, PairRef target,
+// Removes the target pair (looked for first at `near`), or the first child
+// with key (and name); false when there is none.
+std::variant<bool, EditError> remove_child(PyObject* self, PairRef target, std::size_t near,
                                            std::optional<std::string_view> key,
                                            std::optional<std::string_view> name) {
     ContainerLock access(container_of(self), ContainerLock::exclusive);
@@ -207,7 +243,7 @@ std::variant<bool, EditError> remove_child(PyObject* self, PairRef target,
         target = std::get<PairRef>(std::move(found));
         if (!target) return false;
     }
-    switch (remove_pair(access.body(), target, access.top_level())) {
+    switch (remove_pair(access.body(), target, access.top_level(), near)) {
     case Removal::removed: return true;
     case Removal::absent: return false;
     case Removal::busy: break;
@@ -226,12 +262,14 @@ std::optional<std::string_view> view_of(const std::optional<std::string>& text) 
 }
 
 PyObject* children_get(PyObject* self) {
-    std::vector<PairRef> children;
+    Placed children;
     {
         ContainerLock access(container_of(self), ContainerLock::shared);
         if (!access) return raise_error(access.error());
-        children.assign(access.body().pairs.begin(), access.body().pairs.end());
+        const ArenaVector<PairRef>& pairs = access.body().pairs;
+        children.pairs.assign(pairs.begin(), pairs.end());
     }
+    children.places = places_from(0, children.pairs.size());
     return pair_list(children, as_parent(self)).release();
 }
 
@@ -244,10 +282,10 @@ PyObject* find(PyObject* self, PyObject* args, PyObject* kwargs, const char* fun
     auto found =
         matching(self, *key, view_of(name), first ? 1 : std::numeric_limits<std::size_t>::max());
     if (auto* error = std::get_if<EditError>(&found)) return raise_error(*error);
-    auto& pairs = std::get<std::vector<PairRef>>(found);
-    if (!first) return pair_list(pairs, as_parent(self)).release();
-    if (pairs.empty()) Py_RETURN_NONE;
-    return make_pair(pairs.front(), as_parent(self)).release();
+    const Placed& placed = std::get<Placed>(found);
+    if (!first) return pair_list(placed, as_parent(self)).release();
+    if (placed.pairs.empty()) Py_RETURN_NONE;
+    return make_pair(placed.pairs.front(), as_parent(self), placed.places.front()).release();
 }
 
 PyObject* find_first(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -275,7 +313,8 @@ PyObject* walk(PyObject* self) {
     auto& visited = std::get<0>(walked);
     Ref list(PyList_New(static_cast<Py_ssize_t>(visited.size())));
     for (std::size_t i = 0; list && i < visited.size(); ++i) {
-        Ref obj = make_pair(std::move(visited[i].first), std::move(visited[i].second));
+        Ref obj =
+            make_pair(std::move(visited[i].pair), std::move(visited[i].parent), visited[i].place);
         if (!obj) return nullptr;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), obj.release());
     }
@@ -325,13 +364,16 @@ PyObject* add_source(PyObject* self, PyObject* args, PyObject* kwargs) {
     auto result = insert_snippet(self, source->text, index);
     if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
     if (auto* error = std::get_if<EditError>(&result)) return raise_error(*error);
-    return pair_list(std::get<std::vector<PairRef>>(result), as_parent(self)).release();
+    return pair_list(std::get<Placed>(result), as_parent(self)).release();
 }
 
 PyObject* remove(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* arg[2];
     if (!parse_args({"remove", {"target", "name"}, 2, 1}, args, kwargs, arg)) return nullptr;
-    if (is_pair(arg[0])) return bool_or_raise(remove_child(self, as_pair(arg[0])->pair, {}, {}));
+    if (is_pair(arg[0])) {
+        PairObject* target = as_pair(arg[0]);
+        return bool_or_raise(remove_child(self, target->pair, target->place, {}, {}));
+    }
     if (!PyUnicode_Check(arg[0])) {
         PyErr_SetString(PyExc_TypeError, "remove() takes a Pair or a key");
         return nullptr;
@@ -339,11 +381,11 @@ PyObject* remove(PyObject* self, PyObject* args, PyObject* kwargs) {
     auto key = utf8(arg[0]);
     std::optional<std::string> name;
     if (!key || !optional_text("remove", "name", arg[1], name)) return nullptr;
-    return bool_or_raise(remove_child(self, PairRef(), *key, view_of(name)));
+    return bool_or_raise(remove_child(self, PairRef(), 0, *key, view_of(name)));
 }
 
 int delete_item(PyObject* self, const std::string& key, PyObject* key_obj) {
-    auto removed = remove_child(self, PairRef(), key, std::nullopt);
+    auto removed = remove_child(self, PairRef(), 0, key, std::nullopt);
     if (auto* error = std::get_if<EditError>(&removed)) return raise_error(*error), -1;
     if (std::get<bool>(removed)) return 0;
     PyErr_SetObject(PyExc_KeyError, key_obj);
@@ -437,9 +479,14 @@ Style document_style(const Parent* parent) {
 
 ParentPtr as_parent(PyObject* self) {
     if (!is_pair(self))
-        return std::make_shared<const Parent>(Parent{as_document(self)->root, {}, {}});
+        return std::make_shared<const Parent>(Parent{as_document(self)->root, {}, {}, 0});
     PairObject* p = as_pair(self);
-    return std::make_shared<const Parent>(Parent{{}, p->pair, p->parent});
+    return std::make_shared<const Parent>(Parent{{}, p->pair, p->parent, p->place});
+}
+
+std::size_t place_in(const Body& body, const PairRef& pair, std::size_t& place) noexcept {
+    if (auto at = position_of(body, pair, place)) place = *at;
+    return place;
 }
 
 namespace {
@@ -469,7 +516,8 @@ int container_ass_subscript(PyObject* self, PyObject* key_obj, PyObject* value) 
     if (!value) return delete_item(self, *key, key_obj);
     auto child = first_child(self, *key);
     if (!child) return -1;
-    if (*child) return assign_value(*child, as_parent(self), value) ? 0 : -1;
+    std::size_t place = 0;
+    if (*child) return assign_value(*child, as_parent(self), place, value) ? 0 : -1;
     if (auto error = check_token(*key, TokenRole::key)) return raise_error(*error), -1;
     auto converted = value_from_py(*key, value, std::nullopt, nullptr);
     if (!converted) return -1;

@@ -55,6 +55,11 @@ class ContainerLock {
     std::optional<EditError> not_a_block_;
 };
 
+// Where the body holds the pair, looked for first at `place` (a Pair
+// object's hint), which is brought up to date when the body holds it.
+// Returns `place` as it then is, for the engine to look at first again.
+std::size_t place_in(const Body& body, const PairRef& pair, std::size_t& place) noexcept;
+
 // The style of the document that a container (a Document or Pair object),
 // or a pair with this parent, belongs to. Worked out under the document's
 // lock, taken and released here: call it before locking the container.

@@ -33,13 +33,15 @@ std::optional<Encoded> bytes_source(PyObject* source) {
     return Encoded{Ref(source), text};
 }
 
-PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs, bool bytes_too) {
+// parse_quarel and Document.parse: source is str, bytes or bytearray.
+PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs) {
     PyObject* arg[1];
     if (!parse_args({function, {"source"}, 1, 1}, args, kwargs, arg)) return nullptr;
-    const bool encoded = bytes_too && (PyBytes_Check(arg[0]) || PyByteArray_Check(arg[0]));
-    if (bytes_too && !encoded && !PyUnicode_Check(arg[0])) {
-        PyErr_Format(PyExc_TypeError, "%s() argument 'source' must be str or bytes, not %s",
-                     function, type_name(arg[0]).c_str());
+    const bool encoded = PyBytes_Check(arg[0]) || PyByteArray_Check(arg[0]);
+    if (!encoded && !PyUnicode_Check(arg[0])) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s() argument 'source' must be str, bytes or bytearray, not %s", function,
+                     type_name(arg[0]).c_str());
         return nullptr;
     }
     auto source = encoded ? bytes_source(arg[0]) : encoded_arg(function, "source", arg[0]);
@@ -140,7 +142,7 @@ PyObject* document_repr(PyObject* self) {
 }
 
 PyObject* document_parse(PyObject*, PyObject* args, PyObject* kwargs) {
-    return parse_with("parse", args, kwargs, true);
+    return parse_with("parse", args, kwargs);
 }
 
 PyObject* newline_get(PyObject* self) {
@@ -151,10 +153,10 @@ PyObject* indent_get(PyObject* self) {
     return to_str(document_style(self).step).release();
 }
 
-// Copies and pickles go through the text: parse_quarel(text) makes the
-// document again.
+// Copies and pickles go through the bytes, which keep a byte-order mark
+// apart from the first key: parse_quarel(bytes) makes the document again.
 PyObject* reduce(PyObject* self) {
-    Ref text(document_to_string(self));
+    Ref text(document_to_bytes(self));
     Ref module(text ? PyImport_ImportModule("tallix_cst._native") : nullptr);
     Ref parse(module ? PyObject_GetAttrString(module.get(), "parse_quarel") : nullptr);
     if (!parse) return nullptr;
@@ -164,7 +166,7 @@ PyObject* reduce(PyObject* self) {
 } // namespace
 
 PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs) {
-    return parse_with("parse_quarel", args, kwargs, false);
+    return parse_with("parse_quarel", args, kwargs);
 }
 
 PyTypeObject* document_type() {
@@ -175,7 +177,11 @@ PyObject* create_document_type() {
     if (type_) return reinterpret_cast<PyObject*>(type_);
     const PyMethodDef methods[] = {
         method<document_parse>(
-            "parse", "parse(source)\n--\n\nParses Quarel source into a Document.", METH_STATIC),
+            "parse",
+            "parse(source)\n--\n\nParses Quarel source into a Document: text (str), or the UTF-8 "
+            "bytes of a\n"
+            "file (bytes or bytearray), whose byte-order mark stays apart from the first key.",
+            METH_STATIC),
         method_noargs<document_to_string>("to_string",
                                           "to_string($self)\n--\n\nThe document as Quarel source."),
         method_noargs<document_to_bytes>(
@@ -186,7 +192,7 @@ PyObject* create_document_type() {
             "to_data", "to_data($self)\n--\n\nThe document as plain data: the list of its pairs' "
                        "to_data()."),
         method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
-                                            "as its text."),
+                                            "as its bytes."),
         {nullptr, nullptr, 0, nullptr},
     };
     const PyGetSetDef getset[] = {

@@ -18,8 +18,9 @@ std::optional<EditError> write_end_comment(PyObject* self, const std::string& te
         ContainerLock container(container_of(*parent), ContainerLock::exclusive);
         if (container.status() == ContainerLock::busy) return container.error();
         if (container) {
+            const std::size_t near = place_in(container.body(), pair, as_pair(self)->place);
             auto set = set_end_comment(container.body(), pair, text, container.base_indent(),
-                                       container.top_level(), style);
+                                       container.top_level(), style, near);
             if (std::holds_alternative<Busy>(set)) return make_error(ErrorCode::pair_busy);
             if (std::get<bool>(set)) return std::nullopt;
         }
@@ -43,7 +44,9 @@ std::variant<std::string, EditError> end_comment_of(PyObject* self) {
         if (container->status() == ContainerLock::busy) return container->error();
     }
     const Body* body = container && *container ? &container->body() : nullptr;
-    auto found = quarel::end_comment_of(body, as_pair(self)->pair);
+    const PairRef& pair = as_pair(self)->pair;
+    const std::size_t near = body ? place_in(*body, pair, as_pair(self)->place) : 0;
+    auto found = quarel::end_comment_of(body, pair, near);
     if (std::holds_alternative<Busy>(found)) return make_error(ErrorCode::pair_busy);
     auto& comment = std::get<std::optional<std::string>>(found);
     if (!comment) return make_error(ErrorCode::moved_away);

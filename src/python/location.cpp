@@ -50,7 +50,8 @@ PyObject* create_location_type() {
     Ref doc(PyUnicode_FromString(
         "Where a pair stands in its document's text, from its key to the end of its value: "
         "lines\nand columns from 1, offsets from 0, columns and offsets in bytes of the UTF-8 "
-        "text.\nThe end is the position just past the value."));
+        "text\n(to_bytes()); a byte-order mark counts in offsets but not in columns. The end is "
+        "the\nposition just past the value."));
     if (!type || !doc || PyObject_SetAttrString(type.get(), "__doc__", doc.get()) < 0)
         return nullptr;
     tuple_new_ = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyTuple_Type), "__new__");

@@ -50,7 +50,10 @@ bool in_first_interpreter() {
 int exec_module(PyObject* module) {
     if (!in_first_interpreter()) return -1;
     static PyMethodDef parse_quarel_def = method<parse_quarel>(
-        "parse_quarel", "parse_quarel(source)\n--\n\nParses Quarel source into a Document.");
+        "parse_quarel",
+        "parse_quarel(source)\n--\n\nParses Quarel source into a Document: text (str), or the "
+        "UTF-8 bytes of a\n"
+        "file (bytes or bytearray), whose byte-order mark stays apart from the first key.");
     Ref module_name(PyModule_GetNameObject(module));
     if (!module_name) return -1;
     Ref function(PyCFunction_NewEx(&parse_quarel_def, module, module_name.get()));

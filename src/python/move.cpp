@@ -29,7 +29,7 @@ std::variant<Origin, EditError> origin_of(PyObject* self) {
         ContainerLock container(container_of(*parent), ContainerLock::shared);
         if (container.status() == ContainerLock::busy) return container.error();
         if (container) {
-            if (auto at = position_of(container.body(), pair))
+            if (auto at = position_of(container.body(), pair, as_pair(self)->place))
                 return Origin{*at, container.top_level()};
         }
     }
@@ -72,8 +72,9 @@ std::optional<EditError> check_move(PyObject* self, PyObject* target, const Orig
     return std::nullopt;
 }
 
-std::variant<std::monostate, ParseError, EditError> move_pair(PyObject* self, PyObject* target,
-                                                              std::optional<long long> index) {
+// Where the pair now stands in the target.
+std::variant<std::size_t, ParseError, EditError> move_pair(PyObject* self, PyObject* target,
+                                                           std::optional<long long> index) {
     const PairRef& pair = as_pair(self)->pair;
     auto origin = origin_of(self);
     if (auto* error = std::get_if<EditError>(&origin)) return std::move(*error);
@@ -85,7 +86,7 @@ std::variant<std::monostate, ParseError, EditError> move_pair(PyObject* self, Py
     if (from.at) {
         ContainerLock source(container_of(*as_pair(self)->parent), ContainerLock::exclusive);
         if (!source) return source.error();
-        if (remove_pair(source.body(), pair, source.top_level()) != Removal::removed)
+        if (remove_pair(source.body(), pair, source.top_level(), *from.at) != Removal::removed)
             return make_error(ErrorCode::pair_busy);
     }
     ContainerLock access(container_of(target), ContainerLock::exclusive);
@@ -96,7 +97,7 @@ std::variant<std::monostate, ParseError, EditError> move_pair(PyObject* self, Py
                      access.top_level(), child_depth(target), style);
     if (auto* error = std::get_if<ParseError>(&placed)) return std::move(*error);
     if (std::holds_alternative<Busy>(placed)) return make_error(ErrorCode::pair_busy);
-    return std::monostate();
+    return at;
 }
 
 } // namespace
@@ -118,6 +119,7 @@ PyObject* move_to(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (auto* error = std::get_if<EditError>(&moved)) return raise_error(*error);
     // The object now stands for the pair where it is.
     as_pair(self)->parent = as_parent(target);
+    as_pair(self)->place = std::get<std::size_t>(moved);
     Py_RETURN_NONE;
 }
 

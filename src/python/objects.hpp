@@ -55,6 +55,7 @@ struct Parent {
     DocHandle document; // set for a document parent
     PairRef block;      // set for a pair parent
     std::shared_ptr<const Parent> up;
+    std::size_t place = 0; // the block pair's place in `up`, as PairObject::place
 };
 using ParentPtr = std::shared_ptr<const Parent>;
 
@@ -82,6 +83,10 @@ struct DocumentObject {
 struct PairObject {
     PyObject_HEAD PairRef pair;
     ParentPtr parent;
+    // Where the pair stood in its parent's body when last seen: where an
+    // operation looks for it first (position_of), so that one on a pair of
+    // a large block does not scan the block. Only ever a hint.
+    std::size_t place;
 };
 
 // The types, created once by the module's initialisation.
@@ -91,7 +96,7 @@ PyObject* create_document_type();
 PyObject* create_pair_type();
 
 Ref make_document(DocHandle root);
-Ref make_pair(PairRef pair, ParentPtr parent);
+Ref make_pair(PairRef pair, ParentPtr parent, std::size_t place = 0);
 
 inline DocumentObject* as_document(PyObject* o) {
     return reinterpret_cast<DocumentObject*>(o);

@@ -120,7 +120,7 @@ PyObject* parent_get(PyObject* self) {
     const Parent* parent = as_pair(self)->parent.get();
     if (!parent) Py_RETURN_NONE;
     if (parent->document) return make_document(parent->document).release();
-    return make_pair(parent->block, parent->up).release();
+    return make_pair(parent->block, parent->up, parent->place).release();
 }
 
 int key_set(PyObject* self, PyObject* value) {
@@ -141,7 +141,8 @@ int name_set(PyObject* self, PyObject* value) {
 }
 
 int value_set(PyObject* self, PyObject* value) {
-    return assign_value(handle(self), as_pair(self)->parent, value) ? 0 : -1;
+    PairObject* pair = as_pair(self);
+    return assign_value(pair->pair, pair->parent, pair->place, value) ? 0 : -1;
 }
 
 // The lines of a comments assignment: a sequence of str, not a str.
@@ -203,7 +204,8 @@ PyObject* set_value(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!parse_args({"set_value", {"value", "kind"}, 2, 1}, args, kwargs, arg)) return nullptr;
     std::optional<Kind> kind;
     if (!kind_arg("set_value", arg[1], kind)) return nullptr;
-    if (!replace_value(handle(self), as_pair(self)->parent, arg[0], kind)) return nullptr;
+    PairObject* pair = as_pair(self);
+    if (!replace_value(pair->pair, pair->parent, pair->place, arg[0], kind)) return nullptr;
     Py_RETURN_NONE;
 }
 
@@ -213,7 +215,9 @@ std::variant<bool, EditError> detach_pair(PyObject* self) {
     ContainerLock container(container_of(*parent), ContainerLock::exclusive);
     if (container.status() == ContainerLock::not_a_block) return false;
     if (!container) return container.error();
-    switch (remove_pair(container.body(), handle(self), container.top_level())) {
+    std::size_t& place = as_pair(self)->place;
+    const std::size_t near = place_in(container.body(), handle(self), place);
+    switch (remove_pair(container.body(), handle(self), container.top_level(), near)) {
     case Removal::removed: return true;
     case Removal::absent: return false;
     case Removal::busy: break;
@@ -373,7 +377,7 @@ PyObject* create_pair_type() {
         property<end_comment_get, end_comment_set>(
             "end_comment",
             "The comment at the end of the line where the value ends, including its `#`, or\n"
-            "None. Assigning None removes it."),
+            "None. Assigning None, or text that is only whitespace, removes it."),
         property<location_get>(
             "location",
             "Where the pair stands in its document's text as printed now, a Location; None\n"
@@ -429,12 +433,13 @@ PyObject* create_pair_type() {
 
 // Allocated by hand: PyType_GenericAlloc zeroes the object and looks up the
 // type's slots first, a third of the cost of a walk() that makes one per pair.
-Ref make_pair(PairRef pair, ParentPtr parent) {
+Ref make_pair(PairRef pair, ParentPtr parent, std::size_t place) {
     auto* p = static_cast<PairObject*>(PyObject_Malloc(sizeof(PairObject)));
     if (!p) return Ref(PyErr_NoMemory());
     PyObject_Init(reinterpret_cast<PyObject*>(p), type_);
     new (&p->pair) PairRef(std::move(pair));
     new (&p->parent) ParentPtr(std::move(parent));
+    p->place = place;
     return Ref(reinterpret_cast<PyObject*>(p));
 }
 
