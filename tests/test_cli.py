@@ -1,5 +1,6 @@
 """`quarel`, run in this process: one table per command, files compared as bytes."""
 
+import difflib
 import json
 import os
 import re
@@ -7,13 +8,15 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
+from unittest import mock
 
 import pytest
 from conftest import run_quarel, write
 from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
 from strategies import documents
 
-from tallix_cst import Selector, cli, loads, parse_quarel
+from tallix_cst import Selector, cli, diff, loads, parse_quarel
 
 USERS = """\
 # The users view.
@@ -278,3 +281,100 @@ def test_closed_full_and_interrupted_output(tmp_path, monkeypatch, quarel):
 
     monkeypatch.setattr(cli, "read", interrupt)
     assert quarel("get", "a", path) == (130, "", "quarel: interrupted\n")
+
+
+def numbered(*lines):
+    return "".join(f"{line}\n" for line in lines)
+
+
+# (before, after, the diff after its two header lines)
+DIFFS = [
+    ("", "", None),
+    ("", "a\n", "@@ -0,0 +1 @@\n+a\n"),
+    ("a\n", "", "@@ -1 +0,0 @@\n-a\n"),
+    ("a", "a\n", "@@ -1 +1 @@\n-a\n\\ No newline at end of file\n+a\n"),
+    ("a\n", "b", "@@ -1 +1 @@\n-a\n+b\n\\ No newline at end of file\n"),
+    ("a\r\nb\r\n", "a\r\nc\r\n", "@@ -1,2 +1,2 @@\n a\r\n-b\r\n+c\r\n"),
+    (numbered(1, 2, 3, 4, 5), numbered("X", 2, 3, 4, 5), "@@ -1,4 +1,4 @@\n-1\n+X\n 2\n 3\n 4\n"),
+    (numbered(1, 2, 3, 4, 5), numbered(1, 2, 3, 4, "X"), "@@ -2,4 +2,4 @@\n 2\n 3\n 4\n-5\n+X\n"),
+    # Seven unchanged lines apart: two hunks; six: one.
+    (numbered(*range(1, 21)), numbered(1, "X", *range(3, 10), "Y", *range(11, 21)),
+     "@@ -1,5 +1,5 @@\n 1\n-2\n+X\n 3\n 4\n 5\n@@ -7,7 +7,7 @@\n 7\n 8\n 9\n-10\n+Y\n 11\n 12\n 13\n"),
+    (numbered(*range(1, 21)), numbered(1, "X", *range(3, 9), "Y", *range(10, 21)),
+     "@@ -1,12 +1,12 @@\n 1\n-2\n+X\n 3\n 4\n 5\n 6\n 7\n 8\n-9\n+Y\n 10\n 11\n 12\n"),
+    ("a\n\nb\n", "a\n\nx\n\nb\n", "@@ -1,3 +1,5 @@\n a\n \n+x\n+\n b\n"),
+]
+
+
+@pytest.mark.parametrize("before,after,hunks", DIFFS)
+def test_diff(before, after, hunks):
+    assert cli.unified_diff(before, after, "f") == ("" if hunks is None else f"--- a/f\n+++ b/f\n{hunks}")
+
+
+def edited(edits, cut_before, cut_after):
+    """Before and after: each (action, line, new line) keeps, drops or replaces its line or adds
+    the new one before it; either side may lose its final line feed."""
+    before = "".join(old for _, old, _ in edits)
+    after = "".join({"keep": old, "drop": "", "replace": new, "add": new + old}[action] for action, old, new in edits)
+    return before[:-1] if cut_before else before, after[:-1] if cut_after else after
+
+
+ACTIONS = st.sampled_from(["keep", "drop", "replace", "add"])
+NO_NEWLINE = "\\ No newline at end of file\n"
+
+
+def lines_of(text):
+    *whole, last = text.split("\n")
+    return [line + "\n" for line in whole] + ([last] if last else [])
+
+
+# With no line twice, the lines kept are matched one way only: difflib's diff is the diff.
+@pytest.mark.parametrize("small", [0, diff.SMALL])
+@given(st.lists(ACTIONS, max_size=40), st.booleans(), st.booleans())
+def test_diff_is_difflibs_where_lines_are_unique(small, actions, cut_before, cut_after):
+    edits = [(action, f"{n}\n", f"new {n}\n") for n, action in enumerate(actions)]
+    before, after = edited(edits, cut_before, cut_after)
+    expected = difflib.unified_diff(lines_of(before), lines_of(after), "a/f", "b/f")
+    with mock.patch.object(diff, "SMALL", small):  # 0: anchors, however short the texts
+        assert cli.unified_diff(before, after, "f") == "".join(
+            line if line.endswith("\n") else f"{line}\n{NO_NEWLINE}" for line in expected)
+
+
+def patched(before, text):
+    """`before` with the unified diff applied, each context and removed line checked against it,
+    the header's counts against the hunk, and three lines of context at either end but the file's."""
+    old, new, at = lines_of(before), [], 0
+    assert text.startswith("--- a/f\n+++ b/f\n")
+    hunks = re.split(r"^@@ -(\d+),?(\d*) \+(\d+),?(\d*) @@\n", text[len("--- a/f\n+++ b/f\n"):], flags=re.M)
+    assert hunks[0] == ""
+    for n in range(1, len(hunks), 5):
+        start, count, new_start, new_count = (int(field or 1) for field in hunks[n:n + 4])
+        start, new_start = start - (count > 0), new_start - (new_count > 0)
+        assert start > at or start == at == 0
+        new += old[at:start]
+        at = start
+        assert len(new) == new_start
+        items = re.findall(rf"([ +-])([^\n]*\n)({re.escape(NO_NEWLINE)})?", hunks[n + 4])
+        assert "".join(tag + line + cut for tag, line, cut in items) == hunks[n + 4]
+        tags = "".join(tag for tag, _, _ in items)
+        assert len(tags) - len(tags.lstrip(" ")) == 3 or start == 0
+        for tag, line, cut in items:
+            line = line[:-1] if cut else line
+            if tag != "+":
+                assert old[at] == line
+                at += 1
+            if tag != "-":
+                new.append(line)
+        assert len(tags) - len(tags.rstrip(" ")) == 3 or at == len(old)
+        assert (tags.count(" ") + tags.count("-"), tags.count(" ") + tags.count("+")) == (count, new_count)
+    return "".join(new + old[at:])
+
+
+@pytest.mark.parametrize("small", [0, diff.SMALL])
+@given(st.lists(st.tuples(ACTIONS, *[st.sampled_from(["a\n", "b\n", "\n", "\r\n", "c\r\n", "}\n"])] * 2), max_size=40),
+       st.booleans(), st.booleans())
+def test_diff_turns_before_into_after(small, edits, cut_before, cut_after):
+    before, after = edited(edits, cut_before, cut_after)
+    with mock.patch.object(diff, "SMALL", small):
+        text = cli.unified_diff(before, after, "f")
+    assert patched(before, text) == after if before != after else text == ""

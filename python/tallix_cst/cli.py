@@ -4,10 +4,8 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import difflib
 import json
 import os
-import re
 import sys
 from typing import (
     IO,
@@ -27,6 +25,7 @@ from typing import (
 from tallix_cst import __version__, batch, codemod, interrupts
 from tallix_cst._native import Document, Pair
 from tallix_cst.data import list_from_data
+from tallix_cst.diff import unified_diff
 from tallix_cst.failures import (
     EXIT_FAILED,
     EXIT_OK,
@@ -604,17 +603,6 @@ def progress(items: Iterable[T], total: int) -> Iterable[T]:
 def prefixed(name: str, text: str, many: bool) -> str:
     """With many files, every line starts with the file's name."""
     return "".join(f"{name}: {line}" for line in text.splitlines(keepends=True)) if many else text
-
-
-def unified_diff(before: str, after: str, name: str) -> str:
-    lines = difflib.unified_diff(split_lines(before), split_lines(after), f"a/{name}", f"b/{name}")
-    marker = "\n\\ No newline at end of file\n"
-    return "".join(line if line.endswith("\n") else line + marker for line in lines)
-
-
-def split_lines(text: str) -> List[str]:
-    """Lines ended by line feeds only (a carriage return stays part of its line)."""
-    return re.findall(r"[^\n]*\n|[^\n]+\Z", text)
 
 
 def out(stream: IO[str], text: str, raw: bytes = b"") -> None:
