@@ -100,31 +100,38 @@ def line_changes(before: str, after: str) -> Iterator[Change]:
     # The first line boundary in the shared tail.
     stop = before.find("\n", len(before) - tail) + 1 or len(before)
     new_stop = len(after) - len(before) + stop
-    old, new = paragraphs(before, start, stop), paragraphs(after, start, new_stop)
+    old, old_at = paragraphs(before, start, stop)
+    new, new_at = paragraphs(after, start, new_stop)
     line = new_line = before.count("\n", 0, start)
-    at = new_at = start
-    for c1, c2, d1, d2 in changes([p for p, _ in old], [p for p, _ in new], 0, len(old), 0, len(new)):
-        old_from = old[c1][1] if c1 < len(old) else stop
-        new_from = new[d1][1] if d1 < len(new) else new_stop
-        line += before.count("\n", at, old_from)
-        new_line += after.count("\n", new_at, new_from)
-        at, new_at = old_from, new_from
-        a = split_lines("".join(p for p, _ in old[c1:c2]))
-        b = split_lines("".join(p for p, _ in new[d1:d2]))
-        a_at = list(accumulate(map(len, a), initial=at))
-        b_at = list(accumulate(map(len, b), initial=new_at))
+    new_start = start
+    for c1, c2, d1, d2 in changes(old, new, 0, len(old), 0, len(new)):
+        line += before.count("\n", start, old_at[c1])
+        new_line += after.count("\n", new_start, new_at[d1])
+        start, new_start = old_at[c1], new_at[d1]
+        a = split_lines(before[start : old_at[c2]])
+        b = split_lines(after[new_start : new_at[d2]])
+        a_at = list(accumulate(map(len, a), initial=start))
+        b_at = list(accumulate(map(len, b), initial=new_start))
         for i1, i2, j1, j2 in changes(a, b, 0, len(a), 0, len(b)):
             yield Change(
-                line + i1, line + i2, new_line + j1, new_line + j2, a_at[i1], a_at[i2], b_at[j1], b_at[j2]
+                line + i1,
+                line + i2,
+                new_line + j1,
+                new_line + j2,
+                a_at[i1],
+                a_at[i2],
+                b_at[j1],
+                b_at[j2],
             )
 
 
-def paragraphs(text: str, start: int, stop: int) -> List[Tuple[str, int]]:
+def paragraphs(text: str, start: int, stop: int) -> Tuple[List[str], List[int]]:
     """text[start:stop] cut after every line feed that follows a line feed (so each piece
-    but the last ends with an empty line), with the offset of each piece."""
+    but the last ends with an empty line), and the offsets where the pieces start, and
+    where the last ends."""
     pieces = text[start:stop].split("\n\n")
     pieces = [piece + "\n\n" for piece in pieces[:-1]] + pieces[-1:]
-    return list(zip(pieces, accumulate(map(len, pieces), initial=start)))
+    return pieces, list(accumulate(map(len, pieces), initial=start))
 
 
 def split_lines(text: str) -> List[str]:
@@ -142,9 +149,10 @@ def changes(
     alo, blo = alo + head, blo + head
     tail = shared(lambda n, k: a[ahi - n - k : ahi - n] == b[bhi - n - k : bhi - n], most - head)
     ahi, bhi = ahi - tail, bhi - tail
-    if alo == ahi or blo == bhi:
-        if alo < ahi or blo < bhi:
-            yield alo, ahi, blo, bhi
+    if alo == ahi and blo == bhi:
+        return
+    if alo == ahi or blo == bhi or set(a[alo:ahi]).isdisjoint(b[blo:bhi]):
+        yield alo, ahi, blo, bhi
         return
     found = [] if (ahi - alo) * (bhi - blo) <= SMALL else anchors(a, b, alo, ahi, blo, bhi)
     if not found:
