@@ -16,7 +16,7 @@ from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 from strategies import documents
 
-from tallix_cst import Selector, cli, diff, loads, parse_quarel
+from tallix_cst import Selector, cli, diff, json_stream, loads, parse_quarel
 
 USERS = """\
 # The users view.
@@ -111,6 +111,42 @@ def test_json(quarel, views):
     out = json.loads(quarel("json", "views")[1])
     assert sorted(out) == [O, U]
     assert [child["key"] for child in out[U][0]["children"]] == ["label", "dimension", "dimension", "measure"]
+
+
+def dumped(tree):
+    return json.dumps(tree, ensure_ascii=False, indent=2) + "\n"
+
+
+def test_json_prints_what_json_dumps_prints(quarel, views):
+    write(views / "empty.quarel", "")
+    users, orders = (loads((views.parent / path).read_bytes()).to_data() for path in (U, O))
+    counts = [p.to_data() for p in Selector("view/measure:*").select(parse_quarel(USERS))]
+    assert quarel("json", U) == (0, dumped(users), "")
+    assert quarel("json", "views/empty.quarel") == (0, "[]\n", "")
+    # A file that fails is left out; a file named twice is printed once.
+    assert quarel("json", "views", "shop.quarel", U) == (1, dumped({"views/empty.quarel": [], U: users, O: orders}), REPORT)
+    assert quarel("json", U, O, "--select", "view/measure:*") == (0, dumped({U: counts, O: []}), "")
+    assert quarel("json", "shop.quarel") == (1, "", REPORT)
+
+
+JSON = st.recursive(st.none() | st.booleans() | st.integers() | st.text(),
+                    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(), inner, max_size=3), max_leaves=8)
+
+
+@given(st.lists(st.tuples(st.sampled_from(["a", "b", "é\n\"c\""]), st.lists(JSON, max_size=3)), max_size=3), st.booleans())
+def test_json_stream_prints_what_json_dumps_prints(files, small_chunks):
+    tree = {}
+    for name, items in files:
+        tree.setdefault(name, items)
+    for many in [True, False][:2 if len(files) <= 1 else 1]:
+        written = []
+        with mock.patch.object(json_stream, "CHUNK", 1 if small_chunks else json_stream.CHUNK):
+            stream = json_stream.JsonStream(written.append, many)
+            for name, items in files:
+                stream.file(name, iter(items))
+            stream.close()
+        expected = dumped(tree if many else next(iter(tree.values()))) if tree else ""
+        assert "".join(written) == expected
 
 
 # (command and arguments before the path, the text of USERS that changes, what it becomes)

@@ -36,6 +36,7 @@ from tallix_cst.failures import (
     read,
 )
 from tallix_cst.files import WriteQueue, loads
+from tallix_cst.json_stream import JsonStream
 from tallix_cst.selector import Node, Selector, is_container
 from tallix_cst.values import ValueKind
 
@@ -307,19 +308,16 @@ def printed_value(node: Node) -> str:
 
 
 def cmd_json(args: argparse.Namespace) -> int:
-    found = {}
-
-    def collect(name: str, doc: Document) -> int:
-        found[name] = (
-            doc.to_data() if args.select is None else [n.to_data() for n in args.select.select(doc)]
-        )
-        return 1 if args.select is None else len(found[name])
-
     paths = list(quarel_files(args.paths))
-    status = for_each_file(paths, args.select, collect)
-    tree = found if len(paths) > 1 else next(iter(found.values()), [])
-    if found:
-        out(sys.stdout, json.dumps(tree, ensure_ascii=False, indent=2) + "\n")
+    stream = JsonStream(lambda text: out(sys.stdout, text), len(paths) > 1)
+
+    def show(name: str, doc: Document) -> int:
+        nodes = doc.children if args.select is None else args.select.select(doc)
+        stream.file(name, (node.to_data() for node in nodes))
+        return 1 if args.select is None else len(nodes)
+
+    status = for_each_file(paths, args.select, show)
+    stream.close()
     return status
 
 
