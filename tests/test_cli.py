@@ -180,6 +180,10 @@ def test_edits(quarel, views, args, before, after):
     (["set", "view/dimension:id/type", "a b", "--kind", "literal"], 2, '"a b" is not a valid Quarel literal'),
     (["set", "view/dimension:id/sql", "a ;; b"], 2, "an expression cannot contain `;;`"),
     (["set", "view/measure:count/drill_fields", "id"], 2, 'a list value is a JSON array, such as ["a", "b"]'),
+    (["set", "view/measure:count/drill_fields", "[1, NaN]"], 2, "`NaN` is not a JSON number"),
+    (["set", "view/measure:count/drill_fields", "[-Infinity]"], 2, "`-Infinity` is not a JSON number"),
+    (["set", "view/measure:count/drill_fields", '[{"a": 1, "b": 2}]'], 2,
+     'a pair in a list is an object with one key, such as {"status": "open"}'),
     (["set", "view/dimension:id", "x"], 2, "`dimension` is a block; give --kind to replace it"),
     (["set", "view/label/type", "x"], 1, "`label` is a string, not a block"),
     (["add", "view/label", "--source", "a: 1"], 1, "`label` is a string, not a block"),
@@ -193,6 +197,21 @@ def test_failed_edit_leaves_the_file_alone(quarel, views, args, status, err):
     assert path.read_text() == USERS
     assert path.stat().st_mtime_ns == before.st_mtime_ns
     assert sorted(p.name for p in views.iterdir()) == ["notes.txt", "sub", "users.quarel"]
+
+
+# (the JSON that `set` is given for `l: [x]`, the list it writes): numbers, true, false and null as given.
+LISTS = [
+    ("[1.5e3, 1e400, -0, 10, 2.50, 1E-7]", "[1.5e3, 1e400, -0, 10, 2.50, 1E-7]"),
+    ("[true, false, null]", "[true, false, null]"),
+    ('["a", "b c", {"k": 1e3}, [true, "x"]]', '[a, "b c", k: 1e3, [true, x]]'),
+    ('{"a": 1, "a": "2"}', '[a: 1, a: "2"]'),
+]
+
+
+@pytest.mark.parametrize("given,written", LISTS)
+def test_set_writes_json_lists_as_given(quarel, tmp_path, given, written):
+    write(tmp_path / "f.quarel", "l: [x]\n")
+    assert quarel("set", "l", given, "f.quarel") == (0, f"l: {written}\n", "")
 
 
 def test_edits_over_many_files(quarel, views):

@@ -24,7 +24,7 @@ from typing import (
 
 from tallix_cst import __version__, batch, codemod, interrupts
 from tallix_cst._native import Document, Pair
-from tallix_cst.data import list_from_data
+from tallix_cst.data import list_from_json
 from tallix_cst.diff import unified_diff
 from tallix_cst.failures import (
     EXIT_FAILED,
@@ -125,8 +125,9 @@ def build_parser() -> argparse.ArgumentParser:
         help="change or add values",
         description="Give every matching pair a new value, keeping its layout and, unless "
         "--kind says otherwise, its kind. Where the last segment is a plain key that a "
-        'matching block lacks, the pair is added. A list value is JSON, such as ["a", '
-        '{"status": "open"}].',
+        'matching block lacks, the pair is added. A list value is a JSON array, such as ["a", '
+        '1.5e3, {"status": "open"}], a one-key object being a pair, or an object for a list of '
+        "pairs; numbers, true, false and null are written as they are given.",
     )
     add_selector(set_)
     set_.add_argument("value", metavar="VALUE", help="the new value")
@@ -382,11 +383,9 @@ def cmd_set(args: argparse.Namespace) -> int:
         if not as_list:
             return text
         try:
-            return list_from_data(json.loads(text))
-        except ValueError:
-            raise Failure(
-                f'{name}: error: a list value is a JSON array, such as ["a", "b"]', EXIT_USAGE
-            ) from None
+            return list_from_json(text)
+        except ValueError as e:
+            raise Failure(f"{name}: error: {e}", EXIT_USAGE) from None
 
     return edit_files(args, assign)
 
