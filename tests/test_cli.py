@@ -363,7 +363,7 @@ DIFFS = [
 
 @pytest.mark.parametrize("before,after,hunks", DIFFS)
 def test_diff(before, after, hunks):
-    assert cli.unified_diff(before, after, "f") == ("" if hunks is None else f"--- a/f\n+++ b/f\n{hunks}")
+    assert diff.unified_diff(before, after, "f") == ("" if hunks is None else f"--- a/f\n+++ b/f\n{hunks}")
 
 
 def edited(edits, cut_before, cut_after):
@@ -391,7 +391,7 @@ def test_diff_is_difflibs_where_lines_are_unique(small, actions, cut_before, cut
     before, after = edited(edits, cut_before, cut_after)
     expected = difflib.unified_diff(lines_of(before), lines_of(after), "a/f", "b/f")
     with mock.patch.object(diff, "SMALL", small):  # 0: anchors, however short the texts
-        assert cli.unified_diff(before, after, "f") == "".join(
+        assert diff.unified_diff(before, after, "f") == "".join(
             line if line.endswith("\n") else f"{line}\n{NO_NEWLINE}" for line in expected)
 
 
@@ -431,5 +431,5 @@ def patched(before, text):
 def test_diff_turns_before_into_after(small, edits, cut_before, cut_after):
     before, after = edited(edits, cut_before, cut_after)
     with mock.patch.object(diff, "SMALL", small):
-        text = cli.unified_diff(before, after, "f")
+        text = diff.unified_diff(before, after, "f")
     assert patched(before, text) == after if before != after else text == ""

@@ -53,7 +53,7 @@ def unified_diff(before: str, after: str, name: str) -> str:
             group.append(found[count])
             count += 1
         text += hunk(before, after, group)
-    return "".join(line if line.endswith("\n") else line + NO_NEWLINE for line in text)
+    return "".join(text)
 
 
 def hunk(before: str, after: str, group: List[Change]) -> Iterator[str]:
@@ -64,11 +64,21 @@ def hunk(before: str, after: str, group: List[Change]) -> Iterator[str]:
     new = span(first.new_line - above, last.new_end + below)
     yield f"@@ -{old} +{new} @@\n"
     for change in group:
-        yield from (" " + line for line in split_lines(before[top : change.at]))
-        yield from ("-" + line for line in split_lines(before[change.at : change.stop]))
-        yield from ("+" + line for line in split_lines(after[change.new_at : change.new_stop]))
+        yield marked(" ", before[top : change.at])
+        yield marked("-", before[change.at : change.stop])
+        yield marked("+", after[change.new_at : change.new_stop])
         top = change.stop
-    yield from (" " + line for line in split_lines(before[top:end]))
+    yield marked(" ", before[top:end])
+
+
+def marked(mark: str, lines: str) -> str:
+    """Each line with the mark before it, and a note after the last if it has no line
+    feed."""
+    if not lines:
+        return ""
+    if lines.endswith("\n"):
+        return mark + lines[:-1].replace("\n", "\n" + mark) + "\n"
+    return mark + lines.replace("\n", "\n" + mark) + NO_NEWLINE
 
 
 def lines_back(text: str, at: int) -> Tuple[int, int]:
@@ -126,12 +136,16 @@ def line_changes(before: str, after: str) -> Iterator[Change]:
 
 
 def paragraphs(text: str, start: int, stop: int) -> Tuple[List[str], List[int]]:
-    """text[start:stop] cut after every line feed that follows a line feed (so each piece
-    but the last ends with an empty line), and the offsets where the pieces start, and
-    where the last ends."""
+    """text[start:stop] cut around every empty line that follows a line (two line feeds),
+    and the offsets where the pieces start, and where the last ends. The pieces leave the
+    line feeds out, but for the last: it is not followed by an empty line, and with them
+    it never equals one that is."""
     pieces = text[start:stop].split("\n\n")
-    pieces = [piece + "\n\n" for piece in pieces[:-1]] + pieces[-1:]
-    return pieces, list(accumulate(map(len, pieces), initial=start))
+    ends = accumulate(map(len, pieces), initial=start)
+    at = [end + 2 * count for count, end in enumerate(ends)]
+    at[-1] = stop
+    pieces[-1] += "\n\n"
+    return pieces, at
 
 
 def split_lines(text: str) -> List[str]:
@@ -144,11 +158,11 @@ def changes(
 ) -> Iterator[Stretch]:
     """The stretches in which a[alo:ahi] and b[blo:bhi] differ, in order, none touching
     the next."""
-    most = min(ahi - alo, bhi - blo)
-    head = shared(lambda n, k: a[alo + n : alo + n + k] == b[blo + n : blo + n + k], most)
-    alo, blo = alo + head, blo + head
-    tail = shared(lambda n, k: a[ahi - n - k : ahi - n] == b[bhi - n - k : bhi - n], most - head)
-    ahi, bhi = ahi - tail, bhi - tail
+    # The runs that the text's shared start and end, and the anchors, leave are short.
+    while alo < ahi and blo < bhi and a[alo] == b[blo]:
+        alo, blo = alo + 1, blo + 1
+    while alo < ahi and blo < bhi and a[ahi - 1] == b[bhi - 1]:
+        ahi, bhi = ahi - 1, bhi - 1
     if alo == ahi and blo == bhi:
         return
     if alo == ahi or blo == bhi or set(a[alo:ahi]).isdisjoint(b[blo:bhi]):
@@ -170,7 +184,7 @@ def changes(
 
 def shared(equal: Callable[[int, int], bool], most: int) -> int:
     """How long the run is that agrees, at most `most`, where equal(n, k) tells whether
-    the k items after the first n do: by doubling, then halving, steps, so that the
+    the k characters after the first n do: by doubling, then halving, steps, so that the
     comparing is done in C."""
     count, step = 0, 1
     while count + step <= most and equal(count, step):
@@ -188,8 +202,10 @@ def anchors(
     """(i, j) of items found once in a[alo:ahi] and once in b[blo:bhi], a[i] == b[j]: the
     longest run of them whose order is the same on both sides."""
     in_a, in_b = Counter(a[alo:ahi]), Counter(b[blo:bhi])
-    where = {b[j]: j for j in range(blo, bhi) if in_b[b[j]] == 1 and in_a[b[j]] == 1}
-    pairs = [(i, where[a[i]]) for i in range(alo, ahi) if a[i] in where]
+    where = {item: j for j, item in enumerate(b[blo:bhi], blo) if in_b[item] == 1}
+    pairs = [(i, where[item]) for i, item in enumerate(a[alo:ahi], alo) if in_a[item] == 1 and item in where]
+    if all(j < k for (_, j), (_, k) in zip(pairs, pairs[1:])):
+        return pairs  # nothing moved, as after most edits
     # Patience sorting: tails[k] is the smallest j that ends an increasing run of k + 1,
     # ends[k] the pair it is in.
     tails: List[int] = []
