@@ -129,6 +129,13 @@ def test_json_prints_what_json_dumps_prints(quarel, views):
     assert quarel("json", "shop.quarel") == (1, "", REPORT)
 
 
+def test_json_to_a_full_output(tmp_path):
+    path = write(tmp_path / "f.quarel", "a: 1\n" * 20_000)  # more than one chunk of JSON
+    with open("/dev/full", "wb") as full:
+        result = run_quarel("json", path, stdout=full, stderr=subprocess.PIPE)
+    assert (result.returncode, result.stderr) == (2, b"quarel: error: cannot write the output: No space left on device\n")
+
+
 JSON = st.recursive(st.none() | st.booleans() | st.integers() | st.text(),
                     lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(), inner, max_size=3), max_leaves=8)
 
