@@ -17,6 +17,7 @@ if TYPE_CHECKING:
     from tallix_cst.values import NewValue
 
 ARRAY = 'a list value is a JSON array, such as ["a", "b"]'
+PAIR = 'a pair in a list is an object with one key, such as {"status": "open"}'
 
 
 class Verbatim(float):
@@ -63,7 +64,7 @@ def list_from_json(text: str) -> NewValue:
 def _item(data: Any) -> Any:
     if isinstance(data, Pairs):
         if len(data) != 1:
-            raise ValueError('a pair in a list is an object with one key, such as {"status": "open"}')
+            raise ValueError(PAIR)
         ((key, item),) = data
         return key, _item(item)
     if isinstance(data, list):

@@ -203,7 +203,11 @@ def anchors(
     longest run of them whose order is the same on both sides."""
     in_a, in_b = Counter(a[alo:ahi]), Counter(b[blo:bhi])
     where = {item: j for j, item in enumerate(b[blo:bhi], blo) if in_b[item] == 1}
-    pairs = [(i, where[item]) for i, item in enumerate(a[alo:ahi], alo) if in_a[item] == 1 and item in where]
+    pairs = [
+        (i, where[item])
+        for i, item in enumerate(a[alo:ahi], alo)
+        if in_a[item] == 1 and item in where
+    ]
     if all(j < k for (_, j), (_, k) in zip(pairs, pairs[1:])):
         return pairs  # nothing moved, as after most edits
     # Patience sorting: tails[k] is the smallest j that ends an increasing run of k + 1,
