@@ -1,5 +1,6 @@
 """`quarel`, run in this process: one table per command, files compared as bytes."""
 
+import difflib
 import json
 import os
 import re
@@ -10,13 +11,15 @@ import subprocess
 import sys
 import tempfile
 from pathlib import Path
+from unittest import mock
 
 import pytest
 from conftest import run_quarel, write
 from hypothesis import HealthCheck, assume, given, settings
+from hypothesis import strategies as st
 from strategies import documents
 
-from tallix_cst import Selector, cli, loads, parse_quarel
+from tallix_cst import Selector, cli, diff, json_stream, loads, parse_quarel
 
 USERS = """\
 # The users view.
@@ -165,6 +168,48 @@ def test_an_edit_that_matches_nothing(quarel, views, args, paths):
         assert quarel(*args, *paths, *mode) == (1, "", f"quarel: `{args[1]}` matches nothing in {where}\n")
     assert (views / "users.quarel").read_text() == USERS
 
+def dumped(tree):
+    return json.dumps(tree, ensure_ascii=False, indent=2) + "\n"
+
+
+def test_json_prints_what_json_dumps_prints(quarel, views):
+    write(views / "empty.quarel", "")
+    users, orders = (loads((views.parent / path).read_bytes()).to_data() for path in (U, O))
+    counts = [p.to_data() for p in Selector("view/measure:*").select(parse_quarel(USERS))]
+    assert quarel("json", U) == (0, dumped(users), "")
+    assert quarel("json", "views/empty.quarel") == (0, "[]\n", "")
+    # A file that fails is left out; a file named twice is printed once.
+    assert quarel("json", "views", "shop.quarel", U) == (1, dumped({"views/empty.quarel": [], U: users, O: orders}), REPORT)
+    assert quarel("json", U, O, "--select", "view/measure:*") == (0, dumped({U: counts, O: []}), "")
+    assert quarel("json", "shop.quarel") == (1, "", REPORT)
+
+
+def test_json_to_a_full_output(tmp_path):
+    path = write(tmp_path / "f.quarel", "a: 1\n" * 20_000)  # more than one chunk of JSON
+    with open("/dev/full", "wb") as full:
+        result = run_quarel("json", path, stdout=full, stderr=subprocess.PIPE)
+    assert (result.returncode, result.stderr) == (2, b"quarel: error: cannot write the output: No space left on device\n")
+
+
+JSON = st.recursive(st.none() | st.booleans() | st.integers() | st.text(),
+                    lambda inner: st.lists(inner, max_size=3) | st.dictionaries(st.text(), inner, max_size=3), max_leaves=8)
+
+
+@given(st.lists(st.tuples(st.sampled_from(["a", "b", "é\n\"c\""]), st.lists(JSON, max_size=3)), max_size=3), st.booleans())
+def test_json_stream_prints_what_json_dumps_prints(files, small_chunks):
+    tree = {}
+    for name, items in files:
+        tree.setdefault(name, items)
+    for many in [True, False][:2 if len(files) <= 1 else 1]:
+        written = []
+        with mock.patch.object(json_stream, "CHUNK", 1 if small_chunks else json_stream.CHUNK):
+            stream = json_stream.JsonStream(written.append, many)
+            for name, items in files:
+                stream.file(name, iter(items))
+            stream.close()
+        expected = dumped(tree if many else next(iter(tree.values()))) if tree else ""
+        assert "".join(written) == expected
+
 
 # (command and arguments before the path, the text of USERS that changes, what it becomes)
 EDITS = [
@@ -197,6 +242,10 @@ def test_edits(quarel, views, args, before, after):
     (["set", "view/dimension:id/type", "a b", "--kind", "literal"], 2, '"a b" is not a valid Quarel literal'),
     (["set", "view/dimension:id/sql", "a ;; b"], 2, "an expression cannot contain `;;`"),
     (["set", "view/measure:count/drill_fields", "id"], 2, 'a list value is a JSON array, such as ["a", "b"]'),
+    (["set", "view/measure:count/drill_fields", "[1, NaN]"], 2, "`NaN` is not a JSON number"),
+    (["set", "view/measure:count/drill_fields", "[-Infinity]"], 2, "`-Infinity` is not a JSON number"),
+    (["set", "view/measure:count/drill_fields", '[{"a": 1, "b": 2}]'], 2,
+     'a pair in a list is an object with one key, such as {"status": "open"}'),
     (["set", "view/dimension:id", "x"], 2, "`dimension` is a block; give --kind to replace it"),
     (["set", "view/label/type", "x"], 1, "`label` is a string, not a block"),
     (["add", "view/label", "--source", "a: 1"], 1, "`label` is a string, not a block"),
@@ -210,6 +259,21 @@ def test_failed_edit_leaves_the_file_alone(quarel, views, args, status, err):
     assert path.read_text() == USERS
     assert path.stat().st_mtime_ns == before.st_mtime_ns
     assert sorted(p.name for p in views.iterdir()) == ["notes.txt", "sub", "users.quarel"]
+
+
+# (the JSON that `set` is given for `l: [x]`, the list it writes): numbers, true, false and null as given.
+LISTS = [
+    ("[1.5e3, 1e400, -0, 10, 2.50, 1E-7]", "[1.5e3, 1e400, -0, 10, 2.50, 1E-7]"),
+    ("[true, false, null]", "[true, false, null]"),
+    ('["a", "b c", {"k": 1e3}, [true, "x"]]', '[a, "b c", k: 1e3, [true, x]]'),
+    ('{"a": 1, "a": "2"}', '[a: 1, a: "2"]'),
+]
+
+
+@pytest.mark.parametrize("given,written", LISTS)
+def test_set_writes_json_lists_as_given(quarel, tmp_path, given, written):
+    write(tmp_path / "f.quarel", "l: [x]\n")
+    assert quarel("set", "l", given, "f.quarel") == (0, f"l: {written}\n", "")
 
 
 def test_edits_over_many_files(quarel, views):
@@ -367,3 +431,99 @@ def test_output_to_a_full_disk(request, tmp_path, disk, args, unbuffered):
         result = run_quarel(*args, path, stdout=target, env={"PYTHONUNBUFFERED": unbuffered}, preexec_fn=limit)
     problem = "No space left on device" if disk == "tmpfs" else "File too large"
     assert (result.returncode, result.stderr) == (2, f"quarel: error: cannot write the output: {problem}\n".encode())
+
+def numbered(*lines):
+    return "".join(f"{line}\n" for line in lines)
+
+
+# (before, after, the diff after its two header lines)
+DIFFS = [
+    ("", "", None),
+    ("", "a\n", "@@ -0,0 +1 @@\n+a\n"),
+    ("a\n", "", "@@ -1 +0,0 @@\n-a\n"),
+    ("a", "a\n", "@@ -1 +1 @@\n-a\n\\ No newline at end of file\n+a\n"),
+    ("a\n", "b", "@@ -1 +1 @@\n-a\n+b\n\\ No newline at end of file\n"),
+    ("a\r\nb\r\n", "a\r\nc\r\n", "@@ -1,2 +1,2 @@\n a\r\n-b\r\n+c\r\n"),
+    (numbered(1, 2, 3, 4, 5), numbered("X", 2, 3, 4, 5), "@@ -1,4 +1,4 @@\n-1\n+X\n 2\n 3\n 4\n"),
+    (numbered(1, 2, 3, 4, 5), numbered(1, 2, 3, 4, "X"), "@@ -2,4 +2,4 @@\n 2\n 3\n 4\n-5\n+X\n"),
+    # Seven unchanged lines apart: two hunks; six: one.
+    (numbered(*range(1, 21)), numbered(1, "X", *range(3, 10), "Y", *range(11, 21)),
+     "@@ -1,5 +1,5 @@\n 1\n-2\n+X\n 3\n 4\n 5\n@@ -7,7 +7,7 @@\n 7\n 8\n 9\n-10\n+Y\n 11\n 12\n 13\n"),
+    (numbered(*range(1, 21)), numbered(1, "X", *range(3, 9), "Y", *range(10, 21)),
+     "@@ -1,12 +1,12 @@\n 1\n-2\n+X\n 3\n 4\n 5\n 6\n 7\n 8\n-9\n+Y\n 10\n 11\n 12\n"),
+    ("a\n\nb\n", "a\n\nx\n\nb\n", "@@ -1,3 +1,5 @@\n a\n \n+x\n+\n b\n"),
+]
+
+
+@pytest.mark.parametrize("before,after,hunks", DIFFS)
+def test_diff(before, after, hunks):
+    assert diff.unified_diff(before, after, "f") == ("" if hunks is None else f"--- a/f\n+++ b/f\n{hunks}")
+
+
+def edited(edits, cut_before, cut_after):
+    """Before and after: each (action, line, new line) keeps, drops or replaces its line or adds
+    the new one before it; either side may lose its final line feed."""
+    before = "".join(old for _, old, _ in edits)
+    after = "".join({"keep": old, "drop": "", "replace": new, "add": new + old}[action] for action, old, new in edits)
+    return before[:-1] if cut_before else before, after[:-1] if cut_after else after
+
+
+ACTIONS = st.sampled_from(["keep", "drop", "replace", "add"])
+NO_NEWLINE = "\\ No newline at end of file\n"
+
+
+def lines_of(text):
+    *whole, last = text.split("\n")
+    return [line + "\n" for line in whole] + ([last] if last else [])
+
+
+# With no line twice, the lines kept are matched one way only: difflib's diff is the diff.
+@pytest.mark.parametrize("small", [0, diff.SMALL])
+@given(st.lists(ACTIONS, max_size=40), st.booleans(), st.booleans())
+def test_diff_is_difflibs_where_lines_are_unique(small, actions, cut_before, cut_after):
+    edits = [(action, f"{n}\n", f"new {n}\n") for n, action in enumerate(actions)]
+    before, after = edited(edits, cut_before, cut_after)
+    expected = difflib.unified_diff(lines_of(before), lines_of(after), "a/f", "b/f")
+    with mock.patch.object(diff, "SMALL", small):  # 0: anchors, however short the texts
+        assert diff.unified_diff(before, after, "f") == "".join(
+            line if line.endswith("\n") else f"{line}\n{NO_NEWLINE}" for line in expected)
+
+
+def patched(before, text):
+    """`before` with the unified diff applied, each context and removed line checked against it,
+    the header's counts against the hunk, and three lines of context at either end but the file's."""
+    old, new, at = lines_of(before), [], 0
+    assert text.startswith("--- a/f\n+++ b/f\n")
+    hunks = re.split(r"^@@ -(\d+),?(\d*) \+(\d+),?(\d*) @@\n", text[len("--- a/f\n+++ b/f\n"):], flags=re.M)
+    assert hunks[0] == ""
+    for n in range(1, len(hunks), 5):
+        start, count, new_start, new_count = (int(field or 1) for field in hunks[n:n + 4])
+        start, new_start = start - (count > 0), new_start - (new_count > 0)
+        assert start > at or start == at == 0
+        new += old[at:start]
+        at = start
+        assert len(new) == new_start
+        items = re.findall(rf"([ +-])([^\n]*\n)({re.escape(NO_NEWLINE)})?", hunks[n + 4])
+        assert "".join(tag + line + cut for tag, line, cut in items) == hunks[n + 4]
+        tags = "".join(tag for tag, _, _ in items)
+        assert len(tags) - len(tags.lstrip(" ")) == 3 or start == 0
+        for tag, line, cut in items:
+            line = line[:-1] if cut else line
+            if tag != "+":
+                assert old[at] == line
+                at += 1
+            if tag != "-":
+                new.append(line)
+        assert len(tags) - len(tags.rstrip(" ")) == 3 or at == len(old)
+        assert (tags.count(" ") + tags.count("-"), tags.count(" ") + tags.count("+")) == (count, new_count)
+    return "".join(new + old[at:])
+
+
+@pytest.mark.parametrize("small", [0, diff.SMALL])
+@given(st.lists(st.tuples(ACTIONS, *[st.sampled_from(["a\n", "b\n", "\n", "\r\n", "c\r\n", "}\n"])] * 2), max_size=40),
+       st.booleans(), st.booleans())
+def test_diff_turns_before_into_after(small, edits, cut_before, cut_after):
+    before, after = edited(edits, cut_before, cut_after)
+    with mock.patch.object(diff, "SMALL", small):
+        text = diff.unified_diff(before, after, "f")
+    assert patched(before, text) == after if before != after else text == ""

@@ -4,10 +4,8 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import difflib
 import json
 import os
-import re
 import sys
 from typing import (
     IO,
@@ -26,7 +24,8 @@ from typing import (
 
 from tallix_cst import __version__, batch, codemod, interrupts
 from tallix_cst._native import Document, Pair
-from tallix_cst.data import list_from_data
+from tallix_cst.data import list_from_json
+from tallix_cst.diff import unified_diff
 from tallix_cst.failures import (
     EXIT_FAILED,
     EXIT_OK,
@@ -37,6 +36,7 @@ from tallix_cst.failures import (
     read,
 )
 from tallix_cst.files import WriteQueue, loads
+from tallix_cst.json_stream import JsonStream
 from tallix_cst.selector import Node, Selector, is_container
 from tallix_cst.values import ValueKind
 
@@ -132,8 +132,9 @@ def build_parser() -> argparse.ArgumentParser:
         help="change or add values",
         description="Give every matching pair a new value, keeping its layout and, unless "
         "--kind says otherwise, its kind. Where the last segment is a plain key that a "
-        'matching block lacks, the pair is added. A list value is JSON, such as ["a", '
-        '{"status": "open"}].',
+        'matching block lacks, the pair is added. A list value is a JSON array, such as ["a", '
+        '1.5e3, {"status": "open"}], a one-key object being a pair, or an object for a list of '
+        "pairs; numbers, true, false and null are written as they are given.",
     )
     add_selector(set_)
     set_.add_argument("value", metavar="VALUE", help="the new value")
@@ -315,19 +316,16 @@ def printed_value(node: Node) -> str:
 
 
 def cmd_json(args: argparse.Namespace) -> int:
-    found = {}
-
-    def collect(name: str, doc: Document) -> int:
-        found[name] = (
-            doc.to_data() if args.select is None else [n.to_data() for n in args.select.select(doc)]
-        )
-        return 1 if args.select is None else len(found[name])
-
     paths = list(quarel_files(args.paths))
-    status = for_each_file(paths, args.select, collect)
-    tree = found if len(paths) > 1 else next(iter(found.values()), [])
-    if found:
-        out(sys.stdout, json.dumps(tree, ensure_ascii=False, indent=2) + "\n")
+    stream = JsonStream(lambda text: out(sys.stdout, text), len(paths) > 1)
+
+    def show(name: str, doc: Document) -> int:
+        nodes = doc.children if args.select is None else args.select.select(doc)
+        stream.file(name, (node.to_data() for node in nodes))
+        return 1 if args.select is None else len(nodes)
+
+    status = for_each_file(paths, args.select, show)
+    stream.close()
     return status
 
 
@@ -392,11 +390,9 @@ def cmd_set(args: argparse.Namespace) -> int:
         if not as_list:
             return text
         try:
-            return list_from_data(json.loads(text))
-        except ValueError:
-            raise Failure(
-                f'{name}: error: a list value is a JSON array, such as ["a", "b"]', EXIT_USAGE
-            ) from None
+            return list_from_json(text)
+        except ValueError as e:
+            raise Failure(f"{name}: error: {e}", EXIT_USAGE) from None
 
     return edit_files(args, assign)
 
@@ -616,17 +612,6 @@ def progress(items: Iterable[T], total: int) -> Iterable[T]:
 def prefixed(name: str, text: str, many: bool) -> str:
     """With many files, every line starts with the file's name."""
     return "".join(f"{name}: {line}" for line in text.splitlines(keepends=True)) if many else text
-
-
-def unified_diff(before: str, after: str, name: str) -> str:
-    lines = difflib.unified_diff(split_lines(before), split_lines(after), f"a/{name}", f"b/{name}")
-    marker = "\n\\ No newline at end of file\n"
-    return "".join(line if line.endswith("\n") else line + marker for line in lines)
-
-
-def split_lines(text: str) -> List[str]:
-    """Lines ended by line feeds only (a carriage return stays part of its line)."""
-    return re.findall(r"[^\n]*\n|[^\n]+\Z", text)
 
 
 def out(stream: IO[str], text: str, raw: bytes = b"") -> None:
