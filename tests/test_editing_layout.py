@@ -61,6 +61,10 @@ CASES = {
         "x: {\n    view: v { }\n}\n", source("a: 1\nb: 2", "x", "view"),
         "x: {\n    view: v {\n        a: 1\n        b: 2\n    }\n}\n",
     ),
+    "snippet's leftover tab is a step": (
+        VIEW4, source("d: {\n  sql: a\n    \t b ;;\n}", "view"),
+        "view: v {\n    a: 1\n    d: {\n        sql: a\n                 b ;;\n    }\n}\n",
+    ),
     "snippet at index 0": (VIEW4, source("x: 1\ny: 2", "view", index=0), "view: v {\n    x: 1\n    y: 2\n    a: 1\n}\n"),
     "snippet comment at index 0 of the root": ("a: 1\n", source("# c\nx: 1", index=0), "# c\nx: 1\na: 1\n"),
     # -- removing -----------------------------------------------------------

@@ -206,12 +206,10 @@ std::string fit_snippet(std::string_view source, std::string_view indentation, c
         std::string out;
         for (; !step.empty() && rest.starts_with(step); rest.remove_prefix(step.size()))
             out += style.step;
-        if (std::size_t tab = rest.rfind('\t'); tab != std::string_view::npos) {
-            for (std::size_t n = std::count(rest.begin(), rest.begin() + tab + 1, '\t'); n > 0; --n)
-                out += style.step;
-            rest.remove_prefix(tab + 1);
-        }
-        return out += rest;
+        const std::size_t tabbed = rest.rfind('\t') + 1; // 0 without a tab
+        for (char c : rest.substr(0, tabbed))
+            if (c == '\t') out += style.step;
+        return out += rest.substr(tabbed);
     };
 
     std::vector<std::string> placed(lines.size()); // each line's new indentation
