@@ -161,29 +161,49 @@ Depths depths_of(std::string_view source, std::string_view text, const std::vect
     return {first, shared};
 }
 
-// The snippet's own indentation step: the one its blocks show, read the way
-// a document's is; when none does, `fallback`, or else the smallest
-// indentation of its lines (a list's or an expression's next line).
-std::string own_step(const std::vector<Line>& lines, std::string_view dedent,
-                     std::optional<std::string_view> fallback) {
-    std::string dedented(lines[0].text);
-    std::string_view smallest;
+// Whether a `{` stands outside the strings and expressions of `text`.
+bool has_brace(std::string_view text, const std::vector<Region>& found) noexcept {
+    std::size_t from = 0;
+    for (const Region& region : found) {
+        if (text.substr(from, region.begin - from).find('{') != std::string_view::npos) return true;
+        from = region.end;
+    }
+    return text.substr(std::min(from, text.size())).find('{') != std::string_view::npos;
+}
+
+// The snippet as it reads with `dedent` taken off its lines.
+std::string dedented(const std::vector<Line>& lines, std::string_view dedent) {
+    std::string out(lines[0].text);
     for (std::size_t i = 1; i < lines.size(); ++i) {
         const Line& line = lines[i];
-        dedented += '\n';
-        if (stays(line)) {
-            dedented += line.text;
-            continue;
-        }
+        out += '\n';
         std::string_view indent = indentation_of(line.text);
-        std::string_view rest = without_prefix(indent, dedent);
-        if (!rest.empty() && (smallest.empty() || rest.size() < smallest.size())) smallest = rest;
-        dedented += line.starts_in ? line.text : line.text.substr(indent.size() - rest.size());
+        out += is_laid_out(line)
+                   ? line.text.substr(indent.size() - without_prefix(indent, dedent).size())
+                   : line.text;
     }
-    std::variant<Body, ParseError> parsed = parse(dedented);
-    if (auto* body = std::get_if<Body>(&parsed))
-        if (std::optional<std::string> step = shown_step(*body)) return std::move(*step);
-    return std::string(fallback.value_or(smallest));
+    return out;
+}
+
+// The snippet's own indentation step: the one its blocks show, read the way
+// a document's is (a snippet without a `{` has none, and is spared the
+// parse); when none does, `fallback`, or else the smallest indentation of
+// its lines (a list's or an expression's next line).
+std::string own_step(const std::vector<Line>& lines, std::string_view dedent, bool braced,
+                     std::optional<std::string_view> fallback) {
+    if (braced) {
+        std::variant<Body, ParseError> parsed = parse(dedented(lines, dedent));
+        if (auto* body = std::get_if<Body>(&parsed))
+            if (std::optional<std::string> step = shown_step(*body)) return std::move(*step);
+    }
+    if (fallback) return std::string(*fallback);
+    std::string_view smallest;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        if (stays(lines[i])) continue;
+        std::string_view rest = without_prefix(indentation_of(lines[i].text), dedent);
+        if (!rest.empty() && (smallest.empty() || rest.size() < smallest.size())) smallest = rest;
+    }
+    return std::string(smallest);
 }
 
 } // namespace
@@ -196,7 +216,7 @@ std::string fit_snippet(std::string_view source, std::string_view indentation, c
     const Depths depths =
         old_depth ? Depths{*old_depth, *old_depth} : depths_of(source, text, lines);
     const std::string step =
-        own_step(lines, depths.shared,
+        own_step(lines, depths.shared, has_brace(text, found),
                  old_depth ? std::optional(std::string_view(style.step)) : std::nullopt);
 
     // An indentation below a line, in the document's steps: whole steps of
