@@ -18,7 +18,8 @@ namespace quarel {
 // (for a snippet whose first line shows none, a block printed out of a
 // nested body, that of the `}` ending it). What lies deeper is counted in
 // the snippet's own step, which its block nesting shows (else its smallest
-// indentation), and written in the document's. Text inside quoted strings
+// indentation), and written in the document's; of what is left, a tab
+// counts as one more step and spaces stay to align. Text inside quoted strings
 // never changes; the next lines of an expression stay as deep below the line
 // of its key as before, in the document's steps. `old_depth`, when given, is
 // the indentation the snippet's lines stand at (that of a pair printed from
