@@ -274,11 +274,16 @@ class Session {
         auto source = in.text();
         if (!source) return;
         std::string before = everything();
+        const fuzz::Units units(root_, detached_, style_);
         auto result =
             insert_source(*c.body, index, *source, c.base_indent, c.top_level, c.blocks, style_);
         expect(!std::holds_alternative<Busy>(result), "insert_source reported a busy pair");
         if (std::holds_alternative<ParseError>(result))
             expect(everything() == before, "a snippet that failed to parse changed the tree");
+        if (auto* added = std::get_if<std::vector<PairRef>>(&result))
+            for (const PairRef& pair : *added)
+                expect(units.indent(pair), "a snippet brought an indentation unit the document "
+                                           "does not use");
     }
 
     // remove() on any container with any pair: a pair it does not hold is

@@ -125,6 +125,11 @@ SCRIPTS = [
     bytes([ADD, 2, 9]) + text("link") + bytes([BLOCK, 0]),
     bytes([ADD_SOURCE, 1, 1]) + text("# note\nmeasure: total {\n  sql: x ;;\n}\nb: 2"),
     bytes([ADD_SOURCE, 0, 0]) + text("broken: [a b]"),
+    # Snippets in a unit of their own: siblings cut out of a block, a list
+    # and a block, an expression's next lines in tabs.
+    bytes([ADD_SOURCE, 1, 9]) + text("  type: n\n  sql: a\n      b ;;"),
+    bytes([ADD_SOURCE, 2, 1]) + text("a: [x,\n      y]\nb: {\n  c: 1\n}"),
+    bytes([ADD_SOURCE, 0, 9]) + text("\tsql: a\n\t\t b ;;\nd: {\n\te: 1\n}"),
     bytes([REMOVE, 0, 0]),
     bytes([REMOVE, 1, 2]),
     bytes([REPLACE, 0, LITERAL]) + text("a/b"),

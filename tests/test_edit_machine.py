@@ -4,8 +4,11 @@ After every step the printed text must parse back to the tree that was
 edited, pair for pair; a step that raises must leave the text as it was.
 Documents written in one style (LF or CRLF; tabs, two or four spaces) must
 also keep it: their line breaks stay one kind, new lines use their indent
-step, and every pair keeps its comments.
+step (snippets included, whatever their own unit), and every pair keeps
+its comments.
 """
+
+import re
 
 from hypothesis import settings
 from hypothesis import strategies as st
@@ -36,7 +39,8 @@ _kinds = st.sampled_from([None, None, None, "literal", "string", "expr", "list",
 _new_keys = st.one_of(keys(), expr_keys(), st.sampled_from(["a", "type", "dimension", "a b", "", "x:y"]))
 _names = st.one_of(st.none(), st.sampled_from(["users", "id", "a b", ""]), keys())
 _indexes = st.one_of(st.none(), st.integers(-6, 6))
-_styled_snippets = ["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "x: {\r\n\ty: 1\r\n}", "bad", "a: {"]
+_styled_snippets = ["a: 1\nb: [x,\n  y]", '# c\nk: "multi\nline"', "x: {\n  y: 1\n}", "x: {\r\n\ty: 1\r\n}", "bad", "a: {",
+                    "  type: n\n  sql: a\n      b ;;", "\tsql: a\n\t\t b ;;", "x: [a,\n        b]\ny: {\n  z: 1\n}"]
 _snippets = st.one_of(documents(depth=1, max_pairs=2), st.sampled_from(_styled_snippets))
 _comment_lines = st.lists(st.sampled_from(["note", "# kept", "", "two\nlines", "cr\rlf\r\n", "  #x  "]), max_size=3)
 
@@ -130,6 +134,7 @@ class EditMachine(RuleBasedStateMachine):
         self.detached = []
         self.owned = None
         self.changed = None  # the pair whose comments or value a step rewrote
+        self.added = []  # the pairs a snippet added in this step
         self.step_shown = True
 
     # -- choosing what to edit ---------------------------------------------
@@ -176,7 +181,7 @@ class EditMachine(RuleBasedStateMachine):
         if self.style:  # a snippet in a style of its own
             snippet = data.draw(st.one_of(st.sampled_from(_styled_snippets), styled_documents().map(lambda d: d[0])))
         container = self.pick_container(data)
-        self.attempt(lambda: container.add_source(snippet, index=index))
+        self.added = self.attempt(lambda: container.add_source(snippet, index=index)) or []
 
     @has_pairs
     @rule(data=st.data(), by_key=st.booleans())
@@ -279,6 +284,18 @@ class EditMachine(RuleBasedStateMachine):
                     check(p.children, depth + 1)
 
         check(self.doc.children, 0)
+
+    @invariant()
+    def snippets_indent_in_the_documents_unit(self):
+        # Whole steps, then spaces that align (an expression's next line);
+        # no styled snippet holds a string whose next line starts indented.
+        added, self.added = self.added, []
+        if not self.style or not self.step_shown:
+            return
+        unit = re.compile(f"({re.escape(self.style[1])})* *")
+        for pair in added:
+            for line in pair.to_string().split("\n")[1:]:
+                assert unit.fullmatch(line[: len(line) - len(line.lstrip(" \t"))]), repr(pair.to_string())
 
     @invariant()
     def comments_stay_with_their_pairs(self):

@@ -36,6 +36,11 @@ CASES = {
         "v: {\n  dimension: a {}\n\n  dimension: b {}\n  type: x\n}\n", add("v", args=("dimension",), name="c"),
         "v: {\n  dimension: a {}\n\n  dimension: b {}\n  type: x\n\n  dimension: c {}\n}\n",
     ),
+    "the first pair is no model": ("a: 1\nb: 2\n\n\nc: 3", add(args=("d", "4"), index=1), "a: 1\nd: 4\nb: 2\n\n\nc: 3"),
+    "step of the first block among equals": (
+        "v: {\n    a: 1\n}\nw: {\n  b: 1\n}\nx: {}\n", add("x", args=("c", "1")),
+        "v: {\n    a: 1\n}\nw: {\n  b: 1\n}\nx: {\n    c: 1\n}\n",
+    ),
     "blank line copied from the pair after the gap": ("a: 1\n\nb: 2\n", add(args=("c", "3"), index=1), "a: 1\n\nc: 3\n\nb: 2\n"),
     "index 0 at top level": ("a: 1\nb: 2\n", add(args=("c", "3"), index=0), "c: 3\na: 1\nb: 2\n"),
     "index 0 keeps the head comment with its pair": (
@@ -55,6 +60,10 @@ CASES = {
     "snippet into an empty nested block": (
         "x: {\n    view: v { }\n}\n", source("a: 1\nb: 2", "x", "view"),
         "x: {\n    view: v {\n        a: 1\n        b: 2\n    }\n}\n",
+    ),
+    "snippet's leftover tab is a step": (
+        VIEW4, source("d: {\n  sql: a\n    \t b ;;\n}", "view"),
+        "view: v {\n    a: 1\n    d: {\n        sql: a\n                 b ;;\n    }\n}\n",
     ),
     "snippet at index 0": (VIEW4, source("x: 1\ny: 2", "view", index=0), "view: v {\n    x: 1\n    y: 2\n    a: 1\n}\n"),
     "snippet comment at index 0 of the root": ("a: 1\n", source("# c\nx: 1", index=0), "# c\nx: 1\na: 1\n"),
@@ -77,6 +86,7 @@ CASES = {
     "no fusion: string stays tight": ('a: "x"b: 1\n', assign("y", "a"), 'a: "y"b: 1\n'),
     # -- replacing values -----------------------------------------------------
     "expression keeps its spacing": ("sql: x  ;;\n", assign("amount * 2", "sql"), "sql: amount * 2  ;;\n"),
+    "tight expression stays tight": ("sql:x;;", assign("y", "sql"), "sql:y;;"),
     "expression ending in ;": ("sql:x;;\n", assign("a;", "sql"), "sql:a; ;;\n"),
     "multi-line list": ("fields: [\n  a,\n  b\n]\n", assign(list("wxyz"), "fields"), "fields: [\n  w,\n  x,\n  y,\n  z\n]\n"),
     "one multi-line item to two": ("f: [\n  a\n]\n", assign(list("xy"), "f"), "f: [\n  x,\n  y\n]\n"),

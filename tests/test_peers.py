@@ -275,14 +275,14 @@ def test_move_detached_pairs_and_copies():
     assert doc.to_string() == "v: {\n  a: 1  # one\n  b: 2\n}\na: 1  # one\n"
 
 
-@pytest.mark.parametrize("target", [["v"], ["v", "w"]])
+@pytest.mark.parametrize("target", [["v"], ["v", "w"], ["v", "w", "g"]])
 def test_move_into_itself_is_refused(target):
-    source = "v: {\n  w: { x: 1 }\n}\n"
+    source = "v: {\n  w: { g: { x: 1 } }\n}\n"
     doc = parse_quarel(source)
     with pytest.raises(ValueError, match="into itself"):
         doc.find("v").move_to(find(doc, *target))
     with pytest.raises(TypeError):
-        doc.find("v").move_to(find(doc, "v", "w", "x"))
+        doc.find("v").move_to(find(doc, "v", "w", "g", "x"))
     with pytest.raises(IndexError):
         doc.find("v").move_to(doc, -3)
     assert doc.to_string() == source

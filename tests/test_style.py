@@ -68,8 +68,8 @@ CASES = {
         "v: {\n\td: a {\n\t\ttype: x\n\t}\n\n\td: b {\n\t\ttype: time\n\t}\n}\n",
     ),
     "snippet re-indented level by level": (
-        "v: {\n\ta: 1\n}\n", source("d: x {\n  type: number\r\n  sql: a\n      b ;;\n}", "v"),
-        "v: {\n\ta: 1\n\n\td: x {\n\t\ttype: number\n\t\tsql: a\n\t\t    b ;;\n\t}\n}\n",
+        "v: {\n\ta: 1\n}\n", source("d: x {\n  type: number\r\n  sql: a\n       b ;;\n}", "v"),
+        "v: {\n\ta: 1\n\n\td: x {\n\t\ttype: number\n\t\tsql: a\n\t\t\t\t b ;;\n\t}\n}\n",
     ),
     "pairs below comment lines indented unlike them": (
         "\n\t# a\n# b\n", lambda d: (d.add("x", "1"), d.add("y", "2")), "\n\t# a\n# b\nx: 1\ny: 2\n",
@@ -122,3 +122,32 @@ READ = {
 @pytest.mark.parametrize("text, path, expected", READ.values(), ids=READ.keys())
 def test_comments_read(text, path, expected, nl, step):
     assert at(parse_quarel(render(text, nl, step)), *path).comments == expected
+
+
+# Snippets written in a unit of their own (a tab per level here), cut out of
+# a deeper block or not, and what they become at the end of `v` (written in
+# the document's steps).
+SNIPPETS = {
+    "siblings cut out of a block": ("\ttype: number\n\tsql: ${x} ;;", "\ttype: number\n\tsql: ${x} ;;"),
+    "siblings and a block, two levels down": (
+        "\n\t\td: {\n\t\t\ttype: n\n\t\t}\n\t\te: 1", "\td: {\n\t\ttype: n\n\t}\n\te: 1",
+    ),
+    "comment lines cut with their pair": ("\t# about x\n\tx: 1", "\t# about x\n\tx: 1"),
+    "the step of the blocks, not of a list": (
+        "a: [x,\n\t\t\ty]\nb: {\n\tc: 1\n}", "\ta: [x,\n\t\t\t\ty]\n\tb: {\n\t\tc: 1\n\t}",
+    ),
+    "expression lines in steps, alignment kept": (
+        "d: {\n\tsql: a\n\t\t\tb +\n\t\t\t c ;;\n}", "\td: {\n\t\tsql: a\n\t\t\t\tb +\n\t\t\t\t c ;;\n\t}",
+    ),
+    "expression lines without blocks": ("sql: a\n\tb ;;", "\tsql: a\n\t\tb ;;"),
+}
+UNITS = {"snippet-tab": "\t", "snippet-2": "  ", "snippet-4": "    "}
+
+
+@pytest.mark.parametrize("nl, step", STYLES, ids=STYLE_IDS)
+@pytest.mark.parametrize("unit", UNITS.values(), ids=UNITS.keys())
+@pytest.mark.parametrize("snippet, added", SNIPPETS.values(), ids=SNIPPETS.keys())
+def test_snippet_takes_the_documents_steps(snippet, added, unit, nl, step):
+    doc = parse_quarel(render("v: {\n\ta: 1\n}\n", nl, step))
+    doc.find("v").add_source(render(snippet, "\n", unit))
+    assert doc.to_string() == render(f"v: {{\n\ta: 1\n{added}\n}}\n", nl, step)

@@ -1,8 +1,10 @@
 #include "edit/snippet.hpp"
 
 #include "parser/lexer.hpp"
+#include "parser/parser.hpp"
 
 #include <algorithm>
+#include <variant>
 #include <vector>
 
 namespace quarel {
@@ -118,6 +120,92 @@ std::string_view without_prefix(std::string_view indent, std::string_view prefix
     return indent.substr(n);
 }
 
+// A line that fitting leaves as it is: one inside a quoted string, or of
+// whitespace alone (which gets no indentation).
+bool stays(const Line& line) noexcept {
+    return (line.starts_in && line.starts_in->quoted) || lex::is_all_whitespace(line.text);
+}
+
+// A line whose indentation is the snippet's layout: one that holds more than
+// whitespace and starts outside strings and expressions.
+bool is_laid_out(const Line& line) noexcept {
+    return !line.starts_in && !lex::is_all_whitespace(line.text);
+}
+
+// How deep the snippet stood where it was cut from.
+struct Depths {
+    std::string_view first;  // the indentation of its first line
+    std::string_view shared; // what every line stands at, taken off all of them
+};
+
+// `text` is `source` trimmed. The indentation its lines share, its first
+// line's (before trimming) included: siblings cut out of a block stay
+// siblings. A block printed out of a nested body without its first line's
+// indentation shows its depth in the `}` that ends it.
+Depths depths_of(std::string_view source, std::string_view text, const std::vector<Line>& lines) {
+    std::string_view before =
+        source.substr(0, static_cast<std::size_t>(text.data() - source.data()));
+    const std::string_view first = indentation_of(before.substr(before.rfind('\n') + 1));
+    std::string_view shared = first;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        if (!is_laid_out(lines[i])) continue;
+        std::string_view indent = indentation_of(lines[i].text);
+        shared = shared.substr(0, shared.size() - without_prefix(shared, indent).size());
+    }
+    const Line& last = lines.back();
+    if (shared.empty() && lines.size() > 1 && !last.starts_in &&
+        lex::trim_whitespace(last.text) == "}") {
+        std::string_view brace = indentation_of(last.text);
+        return {brace, brace};
+    }
+    return {first, shared};
+}
+
+// Whether a `{` stands outside the strings and expressions of `text`.
+bool has_brace(std::string_view text, const std::vector<Region>& found) noexcept {
+    std::size_t from = 0;
+    for (const Region& region : found) {
+        if (text.substr(from, region.begin - from).find('{') != std::string_view::npos) return true;
+        from = region.end;
+    }
+    return text.substr(std::min(from, text.size())).find('{') != std::string_view::npos;
+}
+
+// The snippet as it reads with `dedent` taken off its lines.
+std::string dedented(const std::vector<Line>& lines, std::string_view dedent) {
+    std::string out(lines[0].text);
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        out += '\n';
+        std::string_view indent = indentation_of(line.text);
+        out += is_laid_out(line)
+                   ? line.text.substr(indent.size() - without_prefix(indent, dedent).size())
+                   : line.text;
+    }
+    return out;
+}
+
+// The snippet's own indentation step: the one its blocks show, read the way
+// a document's is (a snippet without a `{` has none, and is spared the
+// parse); when none does, `fallback`, or else the smallest indentation of
+// its lines (a list's or an expression's next line).
+std::string own_step(const std::vector<Line>& lines, std::string_view dedent, bool braced,
+                     std::optional<std::string_view> fallback) {
+    if (braced) {
+        std::variant<Body, ParseError> parsed = parse(dedented(lines, dedent));
+        if (auto* body = std::get_if<Body>(&parsed))
+            if (std::optional<std::string> step = shown_step(*body)) return std::move(*step);
+    }
+    if (fallback) return std::string(*fallback);
+    std::string_view smallest;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        if (stays(lines[i])) continue;
+        std::string_view rest = without_prefix(indentation_of(lines[i].text), dedent);
+        if (!rest.empty() && (smallest.empty() || rest.size() < smallest.size())) smallest = rest;
+    }
+    return std::string(smallest);
+}
+
 } // namespace
 
 std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style,
@@ -125,17 +213,24 @@ std::string fit_snippet(std::string_view source, std::string_view indentation, c
     const std::string_view text = lex::trim_whitespace(source);
     const std::vector<Region> found = regions(text);
     const std::vector<Line> lines = lines_of(text, found);
-    const Line& last = lines.back();
+    const Depths depths =
+        old_depth ? Depths{*old_depth, *old_depth} : depths_of(source, text, lines);
+    const std::string step =
+        own_step(lines, depths.shared, has_brace(text, found),
+                 old_depth ? std::optional(std::string_view(style.step)) : std::nullopt);
 
-    // A block printed out of a nested body ends in a `}` at its old depth.
-    std::string_view dedent = old_depth.value_or(std::string_view());
-    if (!old_depth && lines.size() > 1 && !last.starts_in && lex::trim_whitespace(last.text) == "}")
-        dedent = indentation_of(last.text);
-    // The snippet's own step: the first indentation it shows.
-    std::string_view own_step;
-    for (std::size_t i = 1; i < lines.size() && own_step.empty(); ++i)
-        if (!lines[i].starts_in && !lex::is_all_whitespace(lines[i].text))
-            own_step = without_prefix(indentation_of(lines[i].text), dedent);
+    // An indentation below a line, in the document's steps: whole steps of
+    // the snippet become the document's, and what is left aligns, where a
+    // tab still counts as a step and the spaces before it go.
+    auto in_steps = [&](std::string_view rest) {
+        std::string out;
+        for (; !step.empty() && rest.starts_with(step); rest.remove_prefix(step.size()))
+            out += style.step;
+        const std::size_t tabbed = rest.rfind('\t') + 1; // 0 without a tab
+        for (char c : rest.substr(0, tabbed))
+            if (c == '\t') out += style.step;
+        return out += rest.substr(tabbed);
+    };
 
     std::vector<std::string> placed(lines.size()); // each line's new indentation
     placed[0] = indentation;
@@ -149,29 +244,21 @@ std::string fit_snippet(std::string_view source, std::string_view indentation, c
         const Line& line = lines[i];
         const Line& before = lines[i - 1];
         out += before.within && before.within->quoted ? before.brk : style.newline;
-        if (line.starts_in && line.starts_in->quoted) {
-            out += line.text;
-            continue;
-        }
-        if (lex::is_all_whitespace(line.text)) {
+        if (stays(line)) {
             out += line.text;
             continue;
         }
         std::string_view indent = indentation_of(line.text);
         if (line.starts_in) {
-            // An expression's next line: as far from its key's line as before.
+            // An expression's next line: as deep below its key's line as before.
             std::size_t key = line_at(line.starts_in->key_line);
-            std::string_view key_indent = key == 0 ? dedent : indentation_of(lines[key].text);
+            std::string_view key_indent = key == 0 ? depths.first : indentation_of(lines[key].text);
             placed[i] = placed[key];
-            placed[i] += indent.starts_with(key_indent) ? indent.substr(key_indent.size()) : "";
+            placed[i] += in_steps(indent.starts_with(key_indent) ? indent.substr(key_indent.size())
+                                                                 : std::string_view());
         } else {
-            std::string_view rest = without_prefix(indent, dedent);
             placed[i] = indentation;
-            while (!own_step.empty() && rest.starts_with(own_step)) {
-                placed[i] += style.step;
-                rest.remove_prefix(own_step.size());
-            }
-            placed[i] += rest;
+            placed[i] += in_steps(without_prefix(indent, depths.shared));
         }
         out += placed[i];
         out += line.text.substr(indent.size());

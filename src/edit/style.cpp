@@ -97,22 +97,28 @@ void collect_steps(const Body& body, bool top_level, int& budget, std::vector<st
 
 } // namespace
 
-Style infer_style(const Body& root) {
-    Style style;
-    FirstBreak first;
-    if (first.in(root)) style.newline = *first.found;
+std::optional<std::string> shown_step(const Body& root) {
     int budget = step_search_limit;
     std::vector<std::string> steps;
     collect_steps(root, true, budget, steps);
     // The most frequent; the first seen among equals.
+    std::optional<std::string> shown;
     std::size_t best = 0;
     for (const std::string& step : steps) {
         std::size_t count = static_cast<std::size_t>(std::count(steps.begin(), steps.end(), step));
         if (count > best) {
             best = count;
-            style.step = step;
+            shown = step;
         }
     }
+    return shown;
+}
+
+Style infer_style(const Body& root) {
+    Style style;
+    FirstBreak first;
+    if (first.in(root)) style.newline = *first.found;
+    if (std::optional<std::string> step = shown_step(root)) style.step = std::move(*step);
     return style;
 }
 

@@ -4,6 +4,7 @@
 
 #include "cst/tree.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -22,5 +23,9 @@ struct Style {
 // it must, and skips pairs that are busy (the answer is a preference, never
 // a failure). The caller holds the root's lock.
 Style infer_style(const Body& root);
+
+// The indentation step that the blocks of `root` show (as above), or nullopt
+// when none shows one.
+std::optional<std::string> shown_step(const Body& root);
 
 } // namespace quarel
