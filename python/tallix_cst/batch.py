@@ -17,7 +17,7 @@ import sys
 import time
 from collections import deque
 from multiprocessing.connection import Connection, wait
-from typing import Any, Callable, Deque, Dict, Generator, Iterator, List, Optional, Sequence, Tuple, TypeVar, cast
+from typing import Any, Callable, Deque, Dict, Generator, List, Optional, Sequence, Tuple, TypeVar, cast
 
 from tallix_cst.failures import EXIT_USAGE, Failure
 
@@ -47,8 +47,9 @@ def run(
     lost: Callable[[str, str], Result],
     start: Optional[Callable[..., None]] = None,
     start_args: Tuple[Any, ...] = (),
-) -> Generator[Result, None, None]:
-    """work(path) for each path, in the order of the paths, computed by `jobs` worker
+) -> Generator[List[Result], None, None]:
+    """work(path) for each path, in the order of the paths, as many at a time as are
+    ready. They are computed by `jobs` worker
     processes that each call start(*start_args) first. A Failure raised by `start` ends
     the run; lost(path, why) is the result for a file whose worker ended while on it.
     Closing the iterator ends the workers at once.
@@ -57,7 +58,9 @@ def run(
     try:
         pool.begin(max(1, min(jobs, len(paths))))
         while True:
-            yield from pool.in_order()
+            ready = pool.in_order()
+            if ready:
+                yield ready
             if pool.emitted == len(paths) and pool.ready:
                 break
             pool.receive()
@@ -118,13 +121,15 @@ class _Pool:
         worker.start()
         self.feed(worker)
 
-    def in_order(self) -> Iterator[Any]:
+    def in_order(self) -> List[Any]:
+        """The results that are next in order, taken out."""
+        ready = []
         while self.emitted in self.results:
-            result = self.results.pop(self.emitted)
+            ready.append(self.results.pop(self.emitted))
             self.emitted += 1
-            yield result
         for worker in list(self.workers.values()):
             self.feed(worker)
+        return ready
 
     def feed(self, worker: _Worker) -> None:
         while len(worker.batches) < AHEAD:

@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 import contextlib
 import difflib
+import itertools
 import json
 import os
 import re
@@ -263,7 +264,11 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
     jobs = args.jobs or max(1, min(os.cpu_count() or 1, len(paths) // FILES_PER_JOB))
     status = EXIT_OK
-    checked = map(check_file, paths) if jobs <= 1 else batch.run(check_file, paths, jobs, unread)
+    checked = (
+        map(check_file, paths)
+        if jobs <= 1
+        else itertools.chain.from_iterable(batch.run(check_file, paths, jobs, unread))
+    )
     for code, line in checked:
         if line:
             out(sys.stdout if code == EXIT_FAILED else sys.stderr, line + "\n")
@@ -565,43 +570,46 @@ def cmd_apply(args: argparse.Namespace) -> int:
     status, kept, would, interrupted = EXIT_OK, [], not args.in_place, False
     bar = Progress(len(paths))
 
-    def show(outcome: codemod.Outcome) -> None:
-        """Counts the outcome; lists a change (written, with --in-place) or reports a failure."""
+    def show(outcomes: Iterable[codemod.Outcome]) -> None:
+        """Counts the outcomes; lists the changes (written, with --in-place) and reports
+        the failures."""
         nonlocal status
-        counts[outcome.state] += 1
         with bar.printing():
-            if outcome.state == codemod.FAILED:
-                status = report(Failure(outcome.message, outcome.status), status)
-            elif outcome.state == codemod.CHANGED and args.diff:
-                out(sys.stdout, unified_diff(outcome.before, outcome.after, outcome.path))
-            elif outcome.state == codemod.CHANGED:
-                out(sys.stdout, outcome.path + "\n")
+            listed = []
+            for outcome in outcomes:
+                counts[outcome.state] += 1
+                if outcome.state == codemod.FAILED:
+                    status = report(Failure(outcome.message, outcome.status), status)
+                elif outcome.state == codemod.CHANGED and args.diff:
+                    listed.append(unified_diff(outcome.before, outcome.after, outcome.path))
+                elif outcome.state == codemod.CHANGED:
+                    listed.append(outcome.path + "\n")
+            if listed:
+                out(sys.stdout, "".join(listed))
 
     jobs = args.jobs or os.cpu_count() or 1
-    outcomes = batch.run(codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options))
-    with interrupts.sigterm_unwinds(), codemod.Writes() as writes, contextlib.closing(outcomes), bar:
+    ready = batch.run(codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options))
+    with interrupts.sigterm_unwinds(), codemod.Writes() as writes, contextlib.closing(ready), bar:
         try:
-            for outcome in outcomes:
-                bar.advance()
-                if keep and outcome.state == codemod.CHANGED:
-                    kept.append(outcome)
-                    continue
-                writes.add(outcome, args.in_place)
-                for settled in writes.settled():
-                    show(settled)
+            for outcomes in ready:
+                bar.advance(len(outcomes))
+                for outcome in outcomes:
+                    if keep and outcome.state == codemod.CHANGED:
+                        kept.append(outcome)
+                    else:
+                        writes.add(outcome, args.in_place)
+                show(writes.settled())
             bar.close()
             would = would or (keep and counts[codemod.FAILED] > 0)
             for outcome in kept:
                 writes.add(outcome, not would)
-                for settled in writes.settled():
-                    show(settled)
+                show(writes.settled())
         except KeyboardInterrupt:
             interrupted = True
         finally:
             # The writes under way finish, and each is listed, even after Ctrl-C.
             with interrupts.deferred():
-                for settled in writes.settled(wait=True):
-                    show(settled)
+                show(writes.settled(wait=True))
     changed, unchanged, failed = counts.values()
     say(f"{changed} {'would change' if would else 'changed'}, {unchanged} unchanged, {failed} failed")
     if interrupted:
@@ -640,9 +648,9 @@ class Progress:
 
             self._bar = tqdm(total=total, unit="file", leave=False)
 
-    def advance(self) -> None:
+    def advance(self, files: int) -> None:
         if self._bar is not None:
-            self._bar.update()
+            self._bar.update(files)
 
     @contextlib.contextmanager
     def printing(self) -> Iterator[None]:
