@@ -1,12 +1,17 @@
 """`quarel`, run in this process: one table per command, files compared as bytes."""
 
+import contextlib
+import fcntl
 import json
 import os
+import pty
 import re
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 from pathlib import Path
 
@@ -282,13 +287,31 @@ def test_apply_script_output_goes_to_standard_error(tmp_path):
         assert result.stderr.decode().splitlines()[:3] == ["loading", "editing", "shell"]
 
 
+def test_apply_clears_its_progress_bar_before_a_line(tmp_path):
+    (tmp_path / "script.py").write_text(SCRIPT)
+    for name in ["bad1.quarel", "x.quarel", "bad2.quarel"]:
+        write(tmp_path / "d" / name, "a: 1\n")
+    main, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # a pty starts 0 wide
+    run = subprocess.Popen([sys.executable, "-m", "tallix_cst", "apply", "script.py", "d"], cwd=tmp_path,
+                           stdout=subprocess.PIPE, stderr=terminal)
+    os.close(terminal)
+    shown = b""
+    with contextlib.suppress(OSError):  # the terminal's end is gone
+        while chunk := os.read(main, 4096):
+            shown += chunk
+    assert run.wait(timeout=60) == 1 and run.stdout.read() == b"d/x.quarel\n"
+    failures = re.findall(rb"(.?)d/bad\d.quarel: RuntimeError", shown)
+    assert failures == [b"\r", b"\r"], shown
+
+
 def test_apply_interrupted_lists_what_it_wrote(tmp_path):
     script = write(tmp_path / "script.py", "import time\ndef edit(doc, path):\n    time.sleep(0.2)\n    doc['b'] = '2'\n")
     for i in range(100):
         write(tmp_path / "d" / f"f{i:03}.quarel", "a: 1\n")
     run = subprocess.Popen([sys.executable, "-m", "tallix_cst", "apply", str(script), str(tmp_path / "d"), "-i", "-j", "2"],
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
-    while not any(p.read_text() != "a: 1\n" for p in (tmp_path / "d").iterdir()):
+    while run.poll() is None and not any(p.read_text() != "a: 1\n" for p in (tmp_path / "d").iterdir()):
         time.sleep(0.05)
     os.killpg(run.pid, signal.SIGINT)  # as Ctrl-C does: the whole group
     out, err = run.communicate(timeout=10)  # the rest would take ten seconds
