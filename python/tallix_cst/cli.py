@@ -574,7 +574,8 @@ def cmd_apply(args: argparse.Namespace) -> int:
         """Counts the outcomes; lists the changes (written, with --in-place) and reports
         the failures."""
         nonlocal status
-        with bar.printing():
+        # Ctrl-C waits for the outcomes taken to be shown: a file written is always listed.
+        with interrupts.deferred(), bar.printing():
             listed = []
             for outcome in outcomes:
                 counts[outcome.state] += 1
