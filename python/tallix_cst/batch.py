@@ -17,7 +17,19 @@ import sys
 import time
 from collections import deque
 from multiprocessing.connection import Connection, wait
-from typing import Any, Callable, Deque, Dict, Generator, List, Optional, Sequence, Tuple, TypeVar, cast
+from typing import (
+    Any,
+    Callable,
+    Deque,
+    Dict,
+    Generator,
+    List,
+    Optional,
+    Sequence,
+    Tuple,
+    TypeVar,
+    cast,
+)
 
 from tallix_cst.failures import EXIT_USAGE, Failure
 
@@ -49,10 +61,9 @@ def run(
     start_args: Tuple[Any, ...] = (),
 ) -> Generator[List[Result], None, None]:
     """work(path) for each path, in the order of the paths, as many at a time as are
-    ready. They are computed by `jobs` worker
-    processes that each call start(*start_args) first. A Failure raised by `start` ends
-    the run; lost(path, why) is the result for a file whose worker ended while on it.
-    Closing the iterator ends the workers at once.
+    ready. `jobs` worker processes compute them, each calling start(*start_args) first.
+    A Failure raised by `start` ends the run; lost(path, why) is the result for a file
+    whose worker ended while on it. Closing the iterator ends the workers at once.
     `work` and `start` must be functions of a module, so that the workers find them."""
     pool = _Pool(work, paths, lost, start, start_args)
     try:
@@ -193,12 +204,15 @@ class _Pool:
         why = ended(worker.process.exitcode)
         culprit = worker.current.value
         if culprit < 0:
-            raise Failure(f"quarel: error: a worker process ended while starting ({why})", EXIT_USAGE)
+            raise Failure(
+                f"quarel: error: a worker process ended while starting ({why})", EXIT_USAGE
+            )
         taken: List[Batch] = []
         for first, paths in worker.batches:
             if first <= culprit < first + len(paths):
                 self.results[culprit] = self.lost(paths[culprit - first], why)
-                taken += [(first, paths[: culprit - first]), (culprit + 1, paths[culprit - first + 1 :])]
+                at = culprit - first
+                taken += [(first, paths[:at]), (culprit + 1, paths[at + 1 :])]
             else:
                 taken.append((first, paths))
         self.retry.extendleft(reversed([batch for batch in taken if batch[1]]))

@@ -562,7 +562,9 @@ def cmd_apply(args: argparse.Namespace) -> int:
     if args.all_or_nothing and not args.in_place:
         raise Failure("quarel apply: error: --all-or-nothing needs --in-place", EXIT_USAGE)
     if STDIN in args.paths:
-        raise Failure("quarel apply: error: the script runs over files, not standard input", EXIT_USAGE)
+        raise Failure(
+            "quarel apply: error: the script runs over files, not standard input", EXIT_USAGE
+        )
     paths = distinct_files(quarel_files(args.paths))
     keep = args.all_or_nothing  # the changes, written once every file has succeeded
     options = codemod.Options(data=args.in_place, diff=args.diff)
@@ -589,7 +591,9 @@ def cmd_apply(args: argparse.Namespace) -> int:
                 out(sys.stdout, "".join(listed))
 
     jobs = args.jobs or os.cpu_count() or 1
-    ready = batch.run(codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options))
+    ready = batch.run(
+        codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options)
+    )
     with interrupts.sigterm_unwinds(), codemod.Writes() as writes, contextlib.closing(ready), bar:
         try:
             for outcomes in ready:
@@ -612,7 +616,8 @@ def cmd_apply(args: argparse.Namespace) -> int:
             with interrupts.deferred():
                 show(writes.settled(wait=True))
     changed, unchanged, failed = counts.values()
-    say(f"{changed} {'would change' if would else 'changed'}, {unchanged} unchanged, {failed} failed")
+    word = "would change" if would else "changed"
+    say(f"{changed} {word}, {unchanged} unchanged, {failed} failed")
     if interrupted:
         say("quarel: interrupted")
         return EXIT_INTERRUPTED

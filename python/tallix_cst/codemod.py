@@ -18,7 +18,15 @@ from typing import Callable, Deque, Iterator, Optional, Tuple
 
 from tallix_cst import interrupts
 from tallix_cst._native import Document
-from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure, check_writable, described, read, read_bytes
+from tallix_cst.failures import (
+    EXIT_FAILED,
+    EXIT_USAGE,
+    Failure,
+    check_writable,
+    described,
+    read,
+    read_bytes,
+)
 from tallix_cst.files import WriteQueue
 from tallix_cst.lock import FileLock
 
@@ -98,14 +106,16 @@ def run_script(edit: Edit, doc: Document, path: str) -> None:
     try:
         edit(doc, path)
     except SystemExit as e:
-        raise Failure(f"{path}: SystemExit: {e.code} (edit() may not end the run)", EXIT_FAILED) from None
+        message = f"{path}: SystemExit: {e.code} (edit() may not end the run)"
+        raise Failure(message, EXIT_FAILED) from None
     except BaseException as e:  # KeyboardInterrupt too: Ctrl-C never reaches a worker
         raise Failure(f"{path}: {type(e).__name__}: {e}", EXIT_FAILED) from None
 
 
 def lost(path: str, why: str) -> Outcome:
     """The outcome of a file whose worker process ended while on it."""
-    return Outcome(path, FAILED, f"{path}: error: the process editing it ended ({why})", EXIT_FAILED)
+    message = f"{path}: error: the process editing it ended ({why})"
+    return Outcome(path, FAILED, message, EXIT_FAILED)
 
 
 def edit_file(
@@ -157,7 +167,8 @@ class Writes:
             lock.release()
             raise
         with interrupts.deferred():  # a write under way is always in the list
-            self._pending.append((outcome, self._queue.write(outcome.path, outcome.data, lock.release)))
+            queued = self._queue.write(outcome.path, outcome.data, lock.release)
+            self._pending.append((outcome, queued))
 
     def settled(self, wait: bool = False) -> Iterator[Outcome]:
         """The outcomes whose turn has come: a write that failed is a failure. With
