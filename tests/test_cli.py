@@ -307,11 +307,10 @@ def test_apply_clears_its_progress_bar_before_a_line(tmp_path):
 
 def test_apply_interrupted_lists_what_it_wrote(tmp_path):
     script = write(tmp_path / "script.py", "import time\ndef edit(doc, path):\n    time.sleep(0.2)\n    doc['b'] = '2'\n")
-    for i in range(100):
-        write(tmp_path / "d" / f"f{i:03}.quarel", "a: 1\n")
+    paths = [write(tmp_path / "d" / f"f{i:03}.quarel", "a: 1\n") for i in range(100)]
     run = subprocess.Popen([sys.executable, "-m", "tallix_cst", "apply", str(script), str(tmp_path / "d"), "-i", "-j", "2"],
                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
-    while run.poll() is None and not any(p.read_text() != "a: 1\n" for p in (tmp_path / "d").iterdir()):
+    while run.poll() is None and all(p.read_text() == "a: 1\n" for p in paths):
         time.sleep(0.05)
     os.killpg(run.pid, signal.SIGINT)  # as Ctrl-C does: the whole group
     out, err = run.communicate(timeout=10)  # the rest would take ten seconds
