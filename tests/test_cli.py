@@ -256,6 +256,18 @@ def test_apply_scripts_that_end_their_process(quarel, tmp_path, jobs, stop, mess
     assert (tmp_path / "d" / "bad.quarel").read_text() == "a: 1\n"
 
 
+@pytest.mark.parametrize("jobs", ["1", "3"])
+def test_apply_goes_on_after_many_lost_workers(quarel, tmp_path, jobs):
+    (tmp_path / "script.py").write_text("import os\ndef edit(doc, path):\n    if '/x' in path:\n        os._exit(1)\n    doc['b'] = '2'\n")
+    names = [f"{'x' if i % 7 in (0, 3) else 'f'}{i:03}.quarel" for i in range(150)]
+    for name in names:
+        write(tmp_path / "d" / name, "a: 1\n")
+    lost = [f"d/{n}: error: the process editing it ended (exit status 1)" for n in sorted(names) if n[0] == "x"]
+    edited = [f"d/{n}" for n in sorted(names) if n[0] == "f"]
+    status, out, err = quarel("apply", "script.py", "d", "-j", jobs)
+    assert (status, out.splitlines(), err.splitlines()) == (1, edited, [*lost, f"107 would change, 0 unchanged, 43 failed"])
+
+
 @pytest.mark.parametrize("script,options,err", [
     ("import os\nos._exit(3)", [], "quarel: error: a worker process ended while starting (exit status 3)"),
     ("import sys\nsys.exit(0)", [], "script.py: error: SystemExit: 0"),

@@ -185,15 +185,16 @@ class _Pool:
                 continue
             first, results = message[1], message[2]
             self.results.update(zip(range(first, first + len(results)), results))
-            self.settle(worker, first + len(results))
+            self.settle(worker, len(results))
 
-    def settle(self, worker: _Worker, end: int) -> None:
-        """Drops the files before `end` from the worker's batches, now that they are back."""
-        while worker.batches:
-            first, paths = worker.batches[0]
-            if first + len(paths) > end:
-                worker.batches[0] = (end, paths[end - first :])
-                return
+    def settle(self, worker: _Worker, count: int) -> None:
+        """Drops the first `count` files of the worker's first batch, which are back. (A
+        worker sends results a batch at a time, in the order it got them; a batch taken
+        back from a worker that ended may come before one of higher paths.)"""
+        first, paths = worker.batches[0]
+        if count < len(paths):
+            worker.batches[0] = (first + count, paths[count:])
+        else:
             worker.batches.popleft()
 
     def replace(self, worker: _Worker) -> None:
