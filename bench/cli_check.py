@@ -5,7 +5,8 @@ folder of small files, in one process and with -j.
 
 Each run is a fresh `quarel` process, so the figures include start-up and the folder walk.
 `apply` alone edits every file and writes none; `apply -i` writes every file, and the
-files are made anew before each of its runs.
+files are made anew before each of its runs. The runs of `apply` at -j 1 and -j 2
+alternate, best of seven each, and the ratio of the two is printed.
 """
 
 from __future__ import annotations
@@ -32,15 +33,26 @@ def small_files(folder: pathlib.Path, count: int) -> None:
 
 
 def best_of(runs: int, args: list[str], prepare=lambda: None) -> float:
-    times = []
+    return min(once(args, prepare) for _ in range(runs))
+
+
+def once(args: list[str], prepare=lambda: None) -> float:
+    prepare()
+    start = time.perf_counter()
+    subprocess.run(
+        [str(QUAREL), *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
+    )
+    return time.perf_counter() - start
+
+
+def alternating(runs: int, args: list[str]) -> dict[str, float]:
+    """Best of `runs` at -j 1 and at -j 2, taken in turns so that a change of load falls
+    on both alike."""
+    times: dict[str, list[float]] = {"1": [], "2": []}
     for _ in range(runs):
-        prepare()
-        start = time.perf_counter()
-        subprocess.run(
-            [str(QUAREL), *args], check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL
-        )
-        times.append(time.perf_counter() - start)
-    return min(times)
+        for jobs, samples in times.items():
+            samples.append(once([*args, "-j", jobs]))
+    return {jobs: min(samples) for jobs, samples in times.items()}
 
 
 def report(name: str, jobs: str, seconds: float, count: int) -> None:
@@ -59,9 +71,10 @@ def main() -> None:
         print(f"{count} files, {os.cpu_count()} cores")
         for jobs in ["1", "2", "0"]:
             report("check", jobs, best_of(3, ["check", "-j", jobs, str(folder)]), count)
-        for jobs in ["1", "2"]:
-            seconds = best_of(3, ["apply", str(script), str(folder), "-j", jobs])
+        best = alternating(7, ["apply", str(script), str(folder)])
+        for jobs, seconds in best.items():
             report("apply", jobs, seconds, count)
+        print(f"  apply -j 1 / -j 2: {best['1'] / best['2']:.2f}")
         for jobs in ["1", "2"]:
             seconds = best_of(
                 3,

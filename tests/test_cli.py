@@ -1,15 +1,21 @@
 """`quarel`, run in this process: one table per command, files compared as bytes."""
 
+import contextlib
 import difflib
+import fcntl
 import json
 import os
+import pty
 import re
 import resource
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
+import time
 from pathlib import Path
 from unittest import mock
 
@@ -343,6 +349,106 @@ def test_apply(quarel, tmp_path, jobs, options, written, summary):
     (tmp_path / "d" / "bad.quarel").unlink()
     assert quarel("apply", "script.py", "d", "-j", jobs, "-i", "--all-or-nothing")[0] == 0
     assert quarel("apply", "script.py", "d", "--check") == (0, "", "0 would change, 3 unchanged, 0 failed\n")
+
+
+# A script that ends its process or the run fails that file alone, whatever the mode.
+@pytest.mark.parametrize("jobs", ["1", "2"])
+@pytest.mark.parametrize("stop,message", [
+    ("sys.exit(0)", "d/bad.quarel: SystemExit: 0 (edit() may not end the run)"),
+    ("sys.exit(3)", "d/bad.quarel: SystemExit: 3 (edit() may not end the run)"),
+    ("raise KeyboardInterrupt", "d/bad.quarel: KeyboardInterrupt: "),
+    ("os._exit(0)", "d/bad.quarel: error: the process editing it ended (exit status 0)"),
+    ("os.kill(os.getpid(), signal.SIGKILL)", "d/bad.quarel: error: the process editing it ended (killed by SIGKILL)"),
+])
+@pytest.mark.parametrize("options,written,word", [
+    (["--check"], False, "would change"), (["-i"], True, "changed"), (["-i", "--all-or-nothing"], False, "would change"),
+])
+def test_apply_scripts_that_end_their_process(quarel, tmp_path, jobs, stop, message, options, written, word):
+    (tmp_path / "script.py").write_text(f"import os, signal, sys\ndef edit(doc, path):\n    if 'bad' in path:\n        {stop}\n    doc['b'] = '2'\n")
+    names = [f"f{i}.quarel" for i in range(6)] + ["bad.quarel"] + [f"g{i}.quarel" for i in range(6)]
+    for name in names:
+        write(tmp_path / "d" / name, "a: 1\n")
+    good = [f"d/{name}" for name in sorted(names) if name != "bad.quarel"]
+    summary = f"12 {word}, 0 unchanged, 1 failed"
+    assert quarel("apply", "script.py", "d", "-j", jobs, *options) == (1, "".join(p + "\n" for p in good), f"{message}\n{summary}\n")
+    assert [(tmp_path / p).read_text() for p in good] == ["a: 1\nb: 2\n" if written else "a: 1\n"] * 12
+    assert (tmp_path / "d" / "bad.quarel").read_text() == "a: 1\n"
+
+
+@pytest.mark.parametrize("jobs", ["1", "3"])
+def test_apply_goes_on_after_many_lost_workers(quarel, tmp_path, jobs):
+    (tmp_path / "script.py").write_text("import os\ndef edit(doc, path):\n    if '/x' in path:\n        os._exit(1)\n    doc['b'] = '2'\n")
+    names = [f"{'x' if i % 7 in (0, 3) else 'f'}{i:03}.quarel" for i in range(150)]
+    for name in names:
+        write(tmp_path / "d" / name, "a: 1\n")
+    lost = [f"d/{n}: error: the process editing it ended (exit status 1)" for n in sorted(names) if n[0] == "x"]
+    edited = [f"d/{n}" for n in sorted(names) if n[0] == "f"]
+    status, out, err = quarel("apply", "script.py", "d", "-j", jobs)
+    assert (status, out.splitlines(), err.splitlines()) == (1, edited, [*lost, f"107 would change, 0 unchanged, 43 failed"])
+
+
+@pytest.mark.parametrize("script,options,err", [
+    ("import os\nos._exit(3)", [], "quarel: error: a worker process ended while starting (exit status 3)"),
+    ("import sys\nsys.exit(0)", [], "script.py: error: SystemExit: 0"),
+    ("def edit(doc, path): pass", ["--all-or-nothing"], "quarel apply: error: --all-or-nothing needs --in-place"),
+    ("def edit(doc, path): pass", ["-"], "quarel apply: error: the script runs over files, not standard input"),
+])
+def test_apply_refusals(quarel, tmp_path, script, options, err):
+    (tmp_path / "script.py").write_text(script)
+    write(tmp_path / "f.quarel", "a: 1\n")
+    assert quarel("apply", "script.py", "f.quarel", *options) == (2, "", err + "\n")
+
+
+def test_apply_edits_each_file_once(quarel, tmp_path):
+    (tmp_path / "script.py").write_text("def edit(doc, path):\n    doc.add('n', str(len(doc)))\n")
+    write(tmp_path / "d" / "f.quarel", "a: 1\n")
+    os.link(tmp_path / "d" / "f.quarel", tmp_path / "link.quarel")
+    args = ["d/f.quarel", "d/f.quarel", "d", "./d/f.quarel", "link.quarel", "-i"]
+    assert quarel("apply", "script.py", *args) == (0, "d/f.quarel\n", "1 changed, 0 unchanged, 0 failed\n")
+    assert (tmp_path / "d" / "f.quarel").read_text() == "a: 1\nn: 1\n"
+
+
+def test_apply_script_output_goes_to_standard_error(tmp_path):
+    script = write(tmp_path / "script.py", "import os\nprint('loading')\ndef edit(doc, path):\n    print('editing')\n    os.system('echo shell')\n    doc['b'] = '2'\n")
+    path = write(tmp_path / "f.quarel", "a: 1\n")
+    for options in [[], ["--diff"]]:
+        result = run_quarel("apply", script, path, *options)
+        assert result.stdout.decode().splitlines()[-1] in (str(path), "+b: 2")
+        assert "loading" not in result.stdout.decode() and "editing" not in result.stdout.decode()
+        assert result.stderr.decode().splitlines()[:3] == ["loading", "editing", "shell"]
+
+
+def test_apply_clears_its_progress_bar_before_a_line(tmp_path):
+    (tmp_path / "script.py").write_text(SCRIPT)
+    for name in ["bad1.quarel", "x.quarel", "bad2.quarel"]:
+        write(tmp_path / "d" / name, "a: 1\n")
+    main, terminal = pty.openpty()
+    fcntl.ioctl(terminal, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 80, 0, 0))  # a pty starts 0 wide
+    run = subprocess.Popen([sys.executable, "-m", "tallix_cst", "apply", "script.py", "d"], cwd=tmp_path,
+                           stdout=subprocess.PIPE, stderr=terminal)
+    os.close(terminal)
+    shown = b""
+    with contextlib.suppress(OSError):  # the terminal's end is gone
+        while chunk := os.read(main, 4096):
+            shown += chunk
+    assert run.wait(timeout=60) == 1 and run.stdout.read() == b"d/x.quarel\n"
+    failures = re.findall(rb"(.?)d/bad\d.quarel: RuntimeError", shown)
+    assert failures == [b"\r", b"\r"], shown
+
+
+def test_apply_interrupted_lists_what_it_wrote(tmp_path):
+    script = write(tmp_path / "script.py", "import time\ndef edit(doc, path):\n    time.sleep(0.2)\n    doc['b'] = '2'\n")
+    paths = [write(tmp_path / "d" / f"f{i:03}.quarel", "a: 1\n") for i in range(100)]
+    run = subprocess.Popen([sys.executable, "-m", "tallix_cst", "apply", str(script), str(tmp_path / "d"), "-i", "-j", "2"],
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+    while run.poll() is None and all(p.read_text() == "a: 1\n" for p in paths):
+        time.sleep(0.05)
+    os.killpg(run.pid, signal.SIGINT)  # as Ctrl-C does: the whole group
+    out, err = run.communicate(timeout=10)  # the rest would take ten seconds
+    assert (run.returncode, err.decode().splitlines()[-1]) == (130, "quarel: interrupted"), err
+    files = {str(p): p.read_text() for p in (tmp_path / "d").iterdir()}
+    assert set(files.values()) <= {"a: 1\n", "a: 1\nb: 2\n"} and len(files) == 100
+    assert sorted(out.decode().splitlines()) == sorted(p for p, text in files.items() if text != "a: 1\n")
 
 
 @pytest.mark.parametrize("args", [["set", "k", "v"], ["set", "b", '["z"]'], ["add", "/", "--source", "k: v"], ["rm", "k"]])

@@ -1,50 +1,276 @@
-"""One function over many files, a chunk at a time: in this process, or in a pool of
-processes."""
+"""One function over many files, in worker processes that start once and take the files a
+batch at a time.
+
+A worker only computes: whatever it does to files is for the caller to do with its
+results. So a worker may be ended at any moment, by Ctrl-C in the parent or by the work
+itself (a crash, `os._exit`), without harm. One that ends on its own is replaced; the file
+it was working on gets the result of `lost`, and the files it held but had not sent back
+go to the others.
+"""
 
 from __future__ import annotations
 
+import multiprocessing
+import os
 import signal
-from concurrent.futures import ProcessPoolExecutor
-from typing import Any, Callable, Iterator, List, Optional, Sequence, Tuple, TypeVar
+import sys
+import time
+from collections import deque
+from multiprocessing.connection import Connection, wait
+from typing import (
+    Any,
+    Callable,
+    Deque,
+    Dict,
+    Generator,
+    List,
+    Optional,
+    Sequence,
+    Tuple,
+    TypeVar,
+    cast,
+)
+
+from tallix_cst.failures import EXIT_USAGE, Failure
 
 Result = TypeVar("Result")
+Batch = Tuple[int, List[str]]  # the index of its first path, and the paths
 
-# Files handed over at a time: enough to make the hand-over cheap and to let a chunk's
-# writes overlap, few enough to keep every process busy to the end and progress flowing.
-CHUNK = 256
+# Files handed over at a time: enough to make the hand-over cheap, few enough to keep
+# every worker busy to the end. A worker holds this many batches, so it never waits for
+# the next; paths are capped in bytes too, so that what is sent to a worker always fits
+# in the pipe and never waits on a worker that is itself sending.
+BATCH = 64
+AHEAD = 2
+BATCH_BYTES = 16384
+# How long a worker keeps finished results before sending them: progress keeps
+# flowing, and the new text of large files does not pile up in the worker.
+SEND_SECONDS = 0.05
+# How far results may run ahead of the first one not yet in, which holds them back.
+WINDOW = 4096
+
+READY, RESULTS, REFUSED = "ready", "results", "refused"
 
 
 def run(
-    work: Callable[[List[str]], List[Result]],
+    work: Callable[[str], Result],
     paths: Sequence[str],
     jobs: int,
+    lost: Callable[[str, str], Result],
     start: Optional[Callable[..., None]] = None,
     start_args: Tuple[Any, ...] = (),
-) -> Iterator[Result]:
-    """The results of work(chunk) for chunks of the paths, in the order of the paths. With
-    more than one job a pool of `jobs` processes does the work, each calling
-    start(*start_args) first (when given); otherwise this process does, after calling start
-    itself.
-    `work` and `start` must be functions of a module, so that the processes find them."""
-    size = max(1, min(CHUNK, len(paths) // (jobs * 4)))
-    chunks = [list(paths[i : i + size]) for i in range(0, len(paths), size)]
-    if jobs <= 1 or len(chunks) <= 1:
+) -> Generator[List[Result], None, None]:
+    """work(path) for each path, in the order of the paths, as many at a time as are
+    ready. `jobs` worker processes compute them, each calling start(*start_args) first.
+    A Failure raised by `start` ends the run; lost(path, why) is the result for a file
+    whose worker ended while on it. Closing the iterator ends the workers at once.
+    `work` and `start` must be functions of a module, so that the workers find them."""
+    pool = _Pool(work, paths, lost, start, start_args)
+    try:
+        pool.begin(max(1, min(jobs, len(paths))))
+        while True:
+            ready = pool.in_order()
+            if ready:
+                yield ready
+            if pool.emitted == len(paths) and pool.ready:
+                break
+            pool.receive()
+        pool.finish()
+    finally:
+        pool.end()
+
+
+class _Worker:
+    def __init__(self, context: Any, target: Callable[..., None], args: Tuple[Any, ...]) -> None:
+        self.conn, theirs = context.Pipe()
+        # The index of the file it is on, shared: the only word left when it ends.
+        self.current = context.RawValue("q", -1)
+        self.batches: Deque[Batch] = deque()  # handed over, not all sent back
+        self.process = context.Process(
+            target=target, args=(theirs, self.conn, self.current, *args), daemon=True
+        )
+        self._theirs = theirs
+
+    def start(self) -> None:
+        # Ctrl-C is the parent's to handle: held off until the worker has set it aside.
+        signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+        try:
+            self.process.start()
+        finally:
+            signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+            self._theirs.close()
+
+
+class _Pool:
+    def __init__(
+        self,
+        work: Callable[[str], Any],
+        paths: Sequence[str],
+        lost: Callable[[str, str], Any],
+        start: Optional[Callable[..., None]],
+        start_args: Tuple[Any, ...],
+    ) -> None:
+        # Forked workers start in milliseconds, with every module already imported.
+        methods = multiprocessing.get_all_start_methods()
+        self.context = multiprocessing.get_context("fork" if "fork" in methods else None)
+        self.args = (work, start, start_args)
+        self.paths, self.lost = paths, lost
+        self.workers: Dict[Connection, _Worker] = {}
+        self.results: Dict[int, Any] = {}
+        self.retry: Deque[Batch] = deque()  # paths taken back from a worker that ended
+        self.next = 0  # the first path not yet handed over
+        self.emitted = 0
+        self.ready = False
+
+    def begin(self, workers: int) -> None:
+        for _ in range(workers):
+            self.add_worker()
+
+    def add_worker(self) -> None:
+        worker = _Worker(self.context, _serve, self.args)
+        self.workers[worker.conn] = worker
+        worker.start()
+        self.feed(worker)
+
+    def in_order(self) -> List[Any]:
+        """The results that are next in order, taken out."""
+        ready = []
+        while self.emitted in self.results:
+            ready.append(self.results.pop(self.emitted))
+            self.emitted += 1
+        for worker in list(self.workers.values()):
+            self.feed(worker)
+        return ready
+
+    def feed(self, worker: _Worker) -> None:
+        while len(worker.batches) < AHEAD:
+            batch = self.next_batch()
+            if batch is None:
+                return
+            worker.batches.append(batch)
+            try:
+                worker.conn.send(batch)
+            except OSError:
+                return  # it has ended: `receive` finds out and hands the batch on
+
+    def next_batch(self) -> Optional[Batch]:
+        if self.retry:
+            return self.retry.popleft()
+        if self.next >= len(self.paths) or self.next - self.emitted >= WINDOW:
+            return None
+        remaining = len(self.paths) - self.next
+        count = max(1, min(BATCH, remaining // (len(self.workers) * 4)))
+        batch: List[str] = []
+        size = 0
+        for path in self.paths[self.next : self.next + count]:
+            if batch and size + len(path) > BATCH_BYTES:
+                break
+            batch.append(path)
+            size += len(path)
+        first, self.next = self.next, self.next + len(batch)
+        return first, batch
+
+    def receive(self) -> None:
+        for conn in wait(list(self.workers)):
+            worker = self.workers[cast(Connection, conn)]
+            try:
+                message = worker.conn.recv()
+            except (EOFError, OSError):
+                self.replace(worker)
+                continue
+            if message[0] == REFUSED:
+                raise Failure(message[1], message[2])
+            if message[0] == READY:
+                self.ready = True
+                continue
+            first, results = message[1], message[2]
+            self.results.update(zip(range(first, first + len(results)), results))
+            self.settle(worker, len(results))
+
+    def settle(self, worker: _Worker, count: int) -> None:
+        """Drops the first `count` files of the worker's first batch, which are back. (A
+        worker sends results a batch at a time, in the order it got them; a batch taken
+        back from a worker that ended may come before one of higher paths.)"""
+        first, paths = worker.batches[0]
+        if count < len(paths):
+            worker.batches[0] = (first + count, paths[count:])
+        else:
+            worker.batches.popleft()
+
+    def replace(self, worker: _Worker) -> None:
+        """Reports the file the worker ended on and hands the rest of its files on."""
+        del self.workers[worker.conn]
+        worker.conn.close()
+        worker.process.join()
+        why = ended(worker.process.exitcode)
+        culprit = worker.current.value
+        if culprit < 0:
+            raise Failure(
+                f"quarel: error: a worker process ended while starting ({why})", EXIT_USAGE
+            )
+        taken: List[Batch] = []
+        for first, paths in worker.batches:
+            if first <= culprit < first + len(paths):
+                self.results[culprit] = self.lost(paths[culprit - first], why)
+                at = culprit - first
+                taken += [(first, paths[:at]), (culprit + 1, paths[at + 1 :])]
+            else:
+                taken.append((first, paths))
+        self.retry.extendleft(reversed([batch for batch in taken if batch[1]]))
+        self.add_worker()
+
+    def finish(self) -> None:
+        """Lets the workers end by themselves, so that what they printed is flushed."""
+        for worker in self.workers.values():
+            worker.conn.close()
+        for worker in self.workers.values():
+            worker.process.join(timeout=5)
+
+    def end(self) -> None:
+        for worker in self.workers.values():
+            if worker.process.is_alive():
+                worker.process.kill()
+                worker.process.join()
+            worker.conn.close()
+
+
+def ended(exitcode: Optional[int]) -> str:
+    if exitcode is not None and exitcode < 0:
+        return f"killed by {signal.Signals(-exitcode).name}"
+    return f"exit status {exitcode}"
+
+
+def _serve(
+    conn: Connection,
+    parents: Connection,
+    current: Any,
+    work: Callable[[str], Any],
+    start: Optional[Callable[..., None]],
+    start_args: Tuple[Any, ...],
+) -> None:
+    """A worker: starts, then works through the batches it is sent until the parent
+    closes the connection."""
+    parents.close()  # a copy that came with the fork: the parent's going must read as the end
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
+    # Whatever the work prints is not the command's output.
+    os.dup2(2, 1)
+    sys.stdout = sys.stderr
+    try:
         if start:
             start(*start_args)
-        for chunk in chunks:
-            yield from work(chunk)
-        return
-    pool = ProcessPoolExecutor(jobs, initializer=_start_worker, initargs=(start, start_args))
-    try:
-        for results in pool.map(work, chunks):
-            yield from results
-    finally:
-        pool.shutdown(cancel_futures=True)
-
-
-def _start_worker(start: Optional[Callable[..., None]], start_args: Tuple[Any, ...]) -> None:
-    # Ctrl-C is for the parent, which stops handing out work; a worker finishes the chunk
-    # in hand rather than dropping files half-written.
-    signal.signal(signal.SIGINT, signal.SIG_IGN)
-    if start:
-        start(*start_args)
+        conn.send((READY,))
+        while True:
+            first, paths = conn.recv()
+            done: List[Any] = []
+            sent = time.monotonic()
+            for index, path in enumerate(paths, first):
+                current.value = index
+                done.append(work(path))
+                if time.monotonic() - sent > SEND_SECONDS or index == first + len(paths) - 1:
+                    conn.send((RESULTS, index + 1 - len(done), done))
+                    done, sent = [], time.monotonic()
+    except Failure as e:
+        conn.send((REFUSED, str(e), e.status))
+    except (EOFError, OSError):
+        pass  # the parent is done, or gone

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import itertools
 import json
 import os
 import sys
@@ -16,8 +17,8 @@ from typing import (
     List,
     Optional,
     Sequence,
+    Set,
     Tuple,
-    TypeVar,
     cast,
     get_args,
 )
@@ -30,6 +31,7 @@ from tallix_cst.failures import (
     EXIT_FAILED,
     EXIT_OK,
     EXIT_USAGE,
+    STDIN,
     Failure,
     described,
     label,
@@ -50,7 +52,6 @@ KINDS = list(get_args(ValueKind))
 if TYPE_CHECKING:
     from tallix_cst.values import NewValue
 
-T = TypeVar("T")
 # An edit of one document: returns how many pairs it acted on.
 Edit = Callable[[str, Document], int]
 
@@ -271,24 +272,29 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
     jobs = args.jobs or max(1, min(os.cpu_count() or 1, len(paths) // FILES_PER_JOB))
     status = EXIT_OK
-    for code, line in batch.run(check_files, paths, jobs):
+    checked = (
+        map(check_file, paths)
+        if jobs <= 1
+        else itertools.chain.from_iterable(batch.run(check_file, paths, jobs, unread))
+    )
+    for code, line in checked:
         if line:
             out(sys.stdout if code == EXIT_FAILED else sys.stderr, line + "\n")
         status = max(status, code)
     return status
 
 
-def check_files(paths: List[str]) -> List[Tuple[int, str]]:
-    """(exit status, the line to report) for each file."""
-    return [check_file(path) for path in paths]
-
-
 def check_file(path: str) -> Tuple[int, str]:
+    """The exit status, and the line to report."""
     try:
         read(path)
     except Failure as e:
         return e.status, str(e)
     return EXIT_OK, ""
+
+
+def unread(path: str, why: str) -> Tuple[int, str]:
+    return EXIT_USAGE, f"{label(path)}: error: the process reading it ended ({why})"
 
 
 def cmd_get(args: argparse.Namespace) -> int:
@@ -561,49 +567,126 @@ def report(failure: Failure, status: int) -> int:
 
 
 def cmd_apply(args: argparse.Namespace) -> int:
-    codemod.load_script(args.script)  # fails early, before any worker starts
-    paths = list(quarel_files(args.paths))
-    keep = args.in_place and args.all_or_nothing
-    options = codemod.Options(write=args.in_place and not keep, keep=keep, diff=args.diff)
-    outcomes = batch.run(
-        codemod.apply_all,
-        paths,
-        args.jobs or os.cpu_count() or 1,
-        codemod.start,
-        (args.script, options),
-    )
+    if args.all_or_nothing and not args.in_place:
+        raise Failure("quarel apply: error: --all-or-nothing needs --in-place", EXIT_USAGE)
+    if STDIN in args.paths:
+        raise Failure(
+            "quarel apply: error: the script runs over files, not standard input", EXIT_USAGE
+        )
+    paths = distinct_files(quarel_files(args.paths))
+    keep = args.all_or_nothing  # the changes, written once every file has succeeded
+    options = codemod.Options(data=args.in_place, diff=args.diff)
     counts = {codemod.CHANGED: 0, codemod.UNCHANGED: 0, codemod.FAILED: 0}
-    status, kept = EXIT_OK, []
-    for outcome in progress(outcomes, len(paths)):
-        counts[outcome.state] += 1
-        if outcome.state == codemod.FAILED:
-            status = report(Failure(outcome.message, outcome.status), status)
-        elif outcome.state == codemod.CHANGED:
-            if keep:
-                kept.append(outcome)
-            if args.diff:
-                out(sys.stdout, unified_diff(outcome.before, outcome.after, outcome.path))
-            else:
-                out(sys.stdout, outcome.path + "\n")
-    if keep and not counts[codemod.FAILED]:
-        for outcome in codemod.write_kept(kept):
-            status = report(Failure(outcome.message, outcome.status), status)
-    written = args.in_place and not (keep and counts[codemod.FAILED])
-    changed_word = "changed" if written else "would change"
+    status, kept, would, interrupted = EXIT_OK, [], not args.in_place, False
+    bar = Progress(len(paths))
+
+    def show(outcomes: Iterable[codemod.Outcome]) -> None:
+        """Counts the outcomes; lists the changes (written, with --in-place) and reports
+        the failures."""
+        nonlocal status
+        # Ctrl-C waits for the outcomes taken to be shown: a file written is always listed.
+        with interrupts.deferred(), bar.printing():
+            listed = []
+            for outcome in outcomes:
+                counts[outcome.state] += 1
+                if outcome.state == codemod.FAILED:
+                    status = report(Failure(outcome.message, outcome.status), status)
+                elif outcome.state == codemod.CHANGED and args.diff:
+                    listed.append(unified_diff(outcome.before, outcome.after, outcome.path))
+                elif outcome.state == codemod.CHANGED:
+                    listed.append(outcome.path + "\n")
+            if listed:
+                out(sys.stdout, "".join(listed))
+
+    jobs = args.jobs or os.cpu_count() or 1
+    ready = batch.run(
+        codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options)
+    )
+    with interrupts.sigterm_unwinds(), codemod.Writes() as writes, contextlib.closing(ready), bar:
+        try:
+            for outcomes in ready:
+                bar.advance(len(outcomes))
+                for outcome in outcomes:
+                    if keep and outcome.state == codemod.CHANGED:
+                        kept.append(outcome)
+                    else:
+                        writes.add(outcome, args.in_place)
+                show(writes.settled())
+            bar.close()
+            would = would or (keep and counts[codemod.FAILED] > 0)
+            for outcome in kept:
+                writes.add(outcome, not would)
+                show(writes.settled())
+        except KeyboardInterrupt:
+            interrupted = True
+        finally:
+            # The writes under way finish, and each is listed, even after Ctrl-C.
+            with interrupts.deferred():
+                show(writes.settled(wait=True))
     changed, unchanged, failed = counts.values()
-    say(f"{changed} {changed_word}, {unchanged} unchanged, {failed} failed")
-    if args.check and counts[codemod.CHANGED]:
+    word = "would change" if would else "changed"
+    say(f"{changed} {word}, {unchanged} unchanged, {failed} failed")
+    if interrupted:
+        say("quarel: interrupted")
+        return EXIT_INTERRUPTED
+    if args.check and changed:
         status = max(status, EXIT_FAILED)
     return status
 
 
-def progress(items: Iterable[T], total: int) -> Iterable[T]:
-    """A progress bar on standard error when it is a terminal."""
-    if not sys.stderr.isatty():
-        return items
-    from tqdm import tqdm  # type: ignore[import-untyped]
+def distinct_files(paths: Iterable[str]) -> List[str]:
+    """The paths, each file once: a path to a file named before (the same path again, a
+    link to it) is passed over, so that no file is edited twice."""
+    seen: Set[object] = set()
+    distinct = []
+    for path in paths:
+        try:
+            status = os.stat(path)
+            key: object = (status.st_dev, status.st_ino)
+        except OSError:
+            key = path  # reported when it is read
+        if key not in seen:
+            seen.add(key)
+            distinct.append(path)
+    return distinct
 
-    return cast(Iterable[T], tqdm(items, total=total, unit="file", leave=False))
+
+class Progress:
+    """A progress bar on standard error when it is a terminal, cleared while lines are
+    printed."""
+
+    def __init__(self, total: int) -> None:
+        self._bar = None
+        if sys.stderr.isatty():
+            from tqdm import tqdm  # type: ignore[import-untyped]
+
+            self._bar = tqdm(total=total, unit="file", leave=False)
+
+    def advance(self, files: int) -> None:
+        if self._bar is not None:
+            self._bar.update(files)
+
+    @contextlib.contextmanager
+    def printing(self) -> Iterator[None]:
+        if self._bar is None:
+            yield
+            return
+        self._bar.clear()
+        try:
+            yield
+        finally:
+            self._bar.refresh()
+
+    def close(self) -> None:
+        if self._bar is not None:
+            self._bar.close()
+            self._bar = None
+
+    def __enter__(self) -> Progress:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self.close()
 
 
 # Output

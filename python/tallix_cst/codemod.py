@@ -1,21 +1,32 @@
-"""`quarel apply`: an edit script run over many files, one worker process per core.
+"""`quarel apply`: an edit script run over many files, in worker processes.
 
 The script is a Python file that defines `edit(doc, path)`, which changes the document in
 place. Each worker loads the script from its path once, then takes files one by one: it
-parses a file, calls `edit`, and compares the printed result with the bytes it read.
+parses a file, calls `edit`, and compares the printed result with the bytes it read. A
+worker writes nothing: the new bytes come back to the command, which writes them with
+`Writes`. So a script that ends its process, or a Ctrl-C, never cuts a write short.
 """
 
 from __future__ import annotations
 
 import hashlib
 import runpy
+from collections import deque
 from concurrent.futures import Future
 from dataclasses import dataclass
-from typing import Callable, List, Optional, Tuple
+from typing import Callable, Deque, Iterator, Optional, Tuple
 
 from tallix_cst import interrupts
 from tallix_cst._native import Document
-from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure, check_writable, described, read, read_bytes
+from tallix_cst.failures import (
+    EXIT_FAILED,
+    EXIT_USAGE,
+    Failure,
+    check_writable,
+    described,
+    read,
+    read_bytes,
+)
 from tallix_cst.files import WriteQueue
 from tallix_cst.lock import FileLock
 
@@ -26,9 +37,8 @@ CHANGED, UNCHANGED, FAILED = "changed", "unchanged", "failed"
 
 @dataclass(frozen=True)
 class Options:
-    write: bool  # write each changed file as soon as it is edited
-    keep: bool  # hand the new bytes back, for writing once every file has succeeded
-    diff: bool  # hand the texts back, for a diff
+    data: bool  # hand back the new bytes and a digest of the old, for `Writes`
+    diff: bool  # hand back the texts, for a diff
 
 
 @dataclass
@@ -39,7 +49,7 @@ class Outcome:
     status: int = 0  # for a failure: the exit status it asks for
     before: str = ""  # with Options.diff, the texts to compare
     after: str = ""
-    data: Optional[bytes] = None  # with Options.keep, the new bytes ...
+    data: Optional[bytes] = None  # with Options.data, the new bytes ...
     digest: bytes = b""  # ... and a digest of the bytes they replace
 
 
@@ -47,7 +57,7 @@ def load_script(path: str) -> Edit:
     """The script's `edit` function. Failure for a script that cannot be run or has none."""
     try:
         namespace = runpy.run_path(path, run_name="__quarel_apply__")
-    except Exception as e:
+    except BaseException as e:  # sys.exit() too: the script is not to end the run
         raise Failure(f"{path}: error: {type(e).__name__}: {e}", EXIT_USAGE) from None
     edit = namespace.get("edit")
     if not callable(edit):
@@ -61,7 +71,7 @@ def digest(data: bytes) -> bytes:
 
 # The worker's script and options, set once per process by `start`.
 _edit: Optional[Edit] = None
-_options = Options(write=False, keep=False, diff=False)
+_options = Options(data=False, diff=False)
 
 
 def start(script: str, options: Options) -> None:
@@ -69,12 +79,43 @@ def start(script: str, options: Options) -> None:
     _edit, _options = load_script(script), options
 
 
-def apply_all(paths: List[str]) -> List[Outcome]:
-    """Edits the files one by one, their writes overlapping. A failure of any kind is
-    reported in the file's outcome; an interrupt lets the writes under way finish."""
-    with interrupts.sigterm_unwinds(), WriteQueue() as writes:
-        pending = [apply(path, writes) for path in paths]
-    return [settled(outcome, write) for outcome, write in pending]
+def apply(path: str) -> Outcome:
+    """The file's outcome: it is read and edited, never written. With Options.data a file
+    that cannot be written is refused before it is read."""
+    assert _edit is not None, "start() loads the script first"
+    try:
+        if _options.data:
+            check_writable(path)
+        before, doc = read(path)
+        run_script(_edit, doc, path)
+        after = doc.to_bytes()
+    except Exception as e:
+        failure = described(path, e)
+        return Outcome(path, FAILED, str(failure), failure.status)
+    if after == before:
+        return Outcome(path, UNCHANGED)
+    outcome = Outcome(path, CHANGED)
+    if _options.diff:
+        outcome.before, outcome.after = before.decode(), after.decode()
+    if _options.data:
+        outcome.data, outcome.digest = after, digest(before)
+    return outcome
+
+
+def run_script(edit: Edit, doc: Document, path: str) -> None:
+    try:
+        edit(doc, path)
+    except SystemExit as e:
+        message = f"{path}: SystemExit: {e.code} (edit() may not end the run)"
+        raise Failure(message, EXIT_FAILED) from None
+    except BaseException as e:  # KeyboardInterrupt too: Ctrl-C never reaches a worker
+        raise Failure(f"{path}: {type(e).__name__}: {e}", EXIT_FAILED) from None
+
+
+def lost(path: str, why: str) -> Outcome:
+    """The outcome of a file whose worker process ended while on it."""
+    message = f"{path}: error: the process editing it ended ({why})"
+    return Outcome(path, FAILED, message, EXIT_FAILED)
 
 
 def edit_file(
@@ -97,62 +138,56 @@ def edit_file(
         raise
 
 
-def apply(path: str, writes: WriteQueue) -> Tuple[Outcome, Optional["Future[None]"]]:
-    """The file's outcome, and its write when one is under way. With Options.write the
-    file is locked from before it is read until it is written."""
-    assert _edit is not None, "start() loads the script first"
-    edit = _edit
+class Writes:
+    """Writes changed files, several at once, and hands the outcomes back in the order
+    they came, each once its write is done. A file is locked and checked to be as it was
+    read before it is written; a file that changed since is a failure."""
 
-    def run_script(doc: Document) -> None:
+    def __init__(self) -> None:
+        self._queue = WriteQueue()
+        self._pending: Deque[Tuple[Outcome, Optional["Future[None]"]]] = deque()
+
+    def add(self, outcome: Outcome, write: bool) -> None:
+        """Queues the outcome, and with `write` the writing of its change."""
+        if not write or outcome.state != CHANGED:
+            self._pending.append((outcome, None))
+            return
+        assert outcome.data is not None, "Options.data hands the bytes back"
+        lock = FileLock(outcome.path)
         try:
-            edit(doc, path)
+            check_writable(outcome.path)
+            lock.acquire()
+            if digest(read_bytes(outcome.path)) != outcome.digest:
+                raise Failure(f"{outcome.path}: error: changed since it was read", EXIT_FAILED)
         except Exception as e:
-            raise Failure(f"{path}: {type(e).__name__}: {e}", EXIT_FAILED) from None
+            lock.release()
+            self._pending.append((failed(outcome.path, e), None))
+            return
+        except BaseException:
+            lock.release()
+            raise
+        with interrupts.deferred():  # a write under way is always in the list
+            queued = self._queue.write(outcome.path, outcome.data, lock.release)
+            self._pending.append((outcome, queued))
 
-    try:
-        lock, before, after = edit_file(path, run_script, _options.write)
-    except Exception as e:
-        failure = described(path, e)
-        return Outcome(path, FAILED, str(failure), failure.status), None
-    if after == before:
-        lock.release()
-        return Outcome(path, UNCHANGED), None
-    outcome = Outcome(path, CHANGED)
-    if _options.diff:
-        outcome.before, outcome.after = before.decode(), after.decode()
-    if _options.keep:
-        outcome.data, outcome.digest = after, digest(before)
-    if not _options.write:
-        return outcome, None
-    return outcome, writes.write(path, after, lock.release)
+    def settled(self, wait: bool = False) -> Iterator[Outcome]:
+        """The outcomes whose turn has come: a write that failed is a failure. With
+        `wait`, every one, once the writes under way are done."""
+        while self._pending:
+            outcome, write = self._pending[0]
+            if write is not None and not (wait or write.done()):
+                return
+            self._pending.popleft()
+            error = write.exception() if write is not None else None
+            yield outcome if error is None else failed(outcome.path, error)
+
+    def __enter__(self) -> Writes:
+        return self
+
+    def __exit__(self, *exc_info: object) -> None:
+        self._queue.__exit__(*exc_info)
 
 
-def settled(outcome: Outcome, write: Optional["Future[None]"]) -> Outcome:
-    """The outcome, or a failure when its write failed."""
-    error = write.exception() if write is not None else None
-    if error is None:
-        return outcome
-    failure = described(outcome.path, error if isinstance(error, Exception) else Exception(error))
-    return Outcome(outcome.path, FAILED, str(failure), failure.status)
-
-
-def write_kept(outcomes: List[Outcome]) -> List[Outcome]:
-    """Writes the bytes that a run with Options.keep handed back; the failures, such as a
-    file that changed since it was read."""
-    pending: List[Tuple[Outcome, Optional["Future[None]"]]] = []
-    with interrupts.sigterm_unwinds(), WriteQueue() as writes:
-        for outcome in outcomes:
-            assert outcome.data is not None
-            lock = FileLock(outcome.path)
-            try:
-                check_writable(outcome.path)
-                lock.acquire()
-                if digest(read_bytes(outcome.path)) != outcome.digest:
-                    raise Failure(f"{outcome.path}: error: changed since it was read", EXIT_FAILED)
-            except Exception as e:
-                lock.release()
-                failure = described(outcome.path, e)
-                pending.append((Outcome(outcome.path, FAILED, str(failure), failure.status), None))
-                continue
-            pending.append((outcome, writes.write(outcome.path, outcome.data, lock.release)))
-    return [done for done in (settled(*p) for p in pending) if done.state == FAILED]
+def failed(path: str, error: BaseException) -> Outcome:
+    failure = described(path, error if isinstance(error, Exception) else Exception(error))
+    return Outcome(path, FAILED, str(failure), failure.status)
