@@ -326,9 +326,9 @@ class Session {
         }
         bool first = s->container == 0 && root_.pairs.front().same(s->pair);
         std::string indent;
-        if (s->container && *s->container != 0) {
+        if (s->container) {
             const Container& c = containers_[*s->container];
-            indent = *child_indent(*c.body, c.base_indent, style_);
+            indent = *child_indent(*c.body, c.base_indent, c.top_level, style_);
         }
         changed_.push_back(&*s->pair);
         s->pair->leading = Text(with_comments(s->pair->leading, lines, first, indent, style_));

@@ -76,8 +76,7 @@ std::optional<std::string> next_line_after(const Body& body, bool pair_follows,
                                            std::string_view base_indent, bool top_level,
                                            const Style& style) {
     if (pair_follows) {
-        std::optional<std::string> indent =
-            top_level ? std::string() : child_indent(body, base_indent, style);
+        std::optional<std::string> indent = child_indent(body, base_indent, top_level, style);
         if (!indent) return std::nullopt;
         return new_line(*indent, style);
     }

@@ -134,7 +134,8 @@ std::optional<std::string> spacing_among(const Body& body, std::size_t at, const
 // The pair before the gap at `at` keeps the comment that ends its line: the
 // new pairs go below it, on a line of their own.
 std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std::string spacing,
-                                           std::string_view base_indent, const Style& style) {
+                                           std::string_view base_indent, bool top_level,
+                                           const Style& style) {
     Placement placement{std::move(spacing), std::nullopt, std::nullopt};
     const std::optional<std::string> next = text_at(body, at);
     if (!next) return std::nullopt;
@@ -150,7 +151,7 @@ std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std
         if (lf != std::string::npos) {
             before = line_break + before.substr(lf + 1);
         } else {
-            std::optional<std::string> indent = child_indent(body, base_indent, style);
+            std::optional<std::string> indent = child_indent(body, base_indent, top_level, style);
             if (!indent) return std::nullopt;
             before = line_break + *indent;
         }
@@ -172,7 +173,7 @@ std::optional<Placement> plan(const Body& body, std::size_t at, const Pair& firs
         spacing_among(body, at, first, base_indent, top_level, style);
     if (!spacing) return std::nullopt;
     std::optional<Placement> placement =
-        below_end_comment(body, at, std::move(*spacing), base_indent, style);
+        below_end_comment(body, at, std::move(*spacing), base_indent, top_level, style);
     if (!placement || placement->pushed || at == body.pairs.size()) return placement;
     const PairRef& next = body.pairs[at];
     ReadGuard guard(next.lock());
@@ -221,8 +222,7 @@ std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::ve
     // pair, not at the end of the line before it.
     if (has_comment(first.leading) && !has_line_feed(placement->spacing) &&
         !(top_level && at == 0)) {
-        std::optional<std::string> indent =
-            top_level ? std::string() : child_indent(body, base_indent, style);
+        std::optional<std::string> indent = child_indent(body, base_indent, top_level, style);
         if (!indent) return std::nullopt;
         placement->spacing = new_line(*indent, style);
     }
@@ -254,8 +254,7 @@ std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
 std::variant<std::vector<PairRef>, ParseError, Busy>
 insert_source(Body& body, std::size_t index, std::string_view source, std::string_view base_indent,
               bool top_level, int depth, const Style& style) {
-    std::optional<std::string> indentation =
-        top_level ? std::string() : child_indent(body, base_indent, style);
+    std::optional<std::string> indentation = child_indent(body, base_indent, top_level, style);
     if (!indentation) return Busy{};
     std::variant<Body, ParseError> parsed = parse(fit_snippet(source, *indentation, style), depth);
     if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
@@ -278,8 +277,7 @@ namespace quarel {
 std::variant<std::monostate, ParseError, Busy>
 insert_moved(Body& body, std::size_t index, const PairRef& pair, bool opened_document,
              std::string_view base_indent, bool top_level, int depth, const Style& style) {
-    std::optional<std::string> indentation =
-        top_level ? std::string() : child_indent(body, base_indent, style);
+    std::optional<std::string> indentation = child_indent(body, base_indent, top_level, style);
     // Its own comment lines and its text, at the depth it stood at.
     std::string source;
     std::optional<std::string_view> old_depth;

@@ -1,5 +1,6 @@
 #include "edit/owners.hpp"
 
+#include "edit/layout.hpp"
 #include "parser/lexer.hpp"
 
 namespace quarel {
@@ -52,7 +53,7 @@ std::string_view end_comment(std::string_view line_end) noexcept {
     if (!has_comment(line_end)) return {};
     std::size_t lf = line_end.find('\n');
     if (lf == std::string_view::npos) return line_end;
-    return line_end.substr(0, lf > 0 && line_end[lf - 1] == '\r' ? lf - 1 : lf);
+    return line_end.substr(0, break_start(line_end, lf));
 }
 
 std::string_view drop_blank_lines(std::string_view text) noexcept {
@@ -69,9 +70,8 @@ bool starts_line(std::string_view text) noexcept {
 }
 
 std::string_view final_break(std::string_view text) noexcept {
-    if (text.ends_with("\r\n")) return text.substr(text.size() - 2);
-    if (text.ends_with('\n')) return text.substr(text.size() - 1);
-    return {};
+    if (!text.ends_with('\n')) return {};
+    return text.substr(break_start(text, text.size() - 1));
 }
 
 std::string with_end_comment(std::string_view comment, std::string_view line_break,
