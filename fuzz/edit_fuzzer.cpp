@@ -12,19 +12,17 @@
 // pair taken out of it, must print as text that parses back to the same
 // tree; an edit that fails must change nothing.
 #include "edit/block_name.hpp"
+#include "edit/checked_value.hpp"
 #include "edit/comments.hpp"
 #include "edit/depth.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/find.hpp"
 #include "edit/insert.hpp"
-#include "edit/kind_check.hpp"
 #include "edit/layout.hpp"
 #include "edit/new_list.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
-#include "edit/replace.hpp"
 #include "edit/scalars.hpp"
-#include "edit/separation.hpp"
 #include "edit/token.hpp"
 #include "expect.hpp"
 #include "same_tree.hpp"
@@ -231,7 +229,7 @@ class Session {
     }
 
     // A value for `key` as add() or set_value() converts one; nullopt where
-    // the engine's rules refuse it.
+    // the conversion refuses it.
     std::optional<Value> value(Reader& in, std::string_view key, bool block_allowed) {
         std::optional<Value> out;
         const std::size_t choice = in.pick(block_allowed ? 6 : 5);
@@ -250,8 +248,17 @@ class Session {
         } else {
             out = block_value(std::nullopt);
         }
-        if (out && check_kind_fits(key, kind_of(*out))) return std::nullopt;
         return out;
+    }
+
+    // The value checked for `key` inside `blocks` blocks; nullopt where the
+    // checks refuse it.
+    static std::optional<CheckedValue> checked(std::string_view key, std::optional<Value> v,
+                                               int blocks) {
+        if (!v) return std::nullopt;
+        auto made = check_value(key, std::move(*v), blocks);
+        if (auto* value = std::get_if<CheckedValue>(&made)) return std::move(*value);
+        return std::nullopt;
     }
 
     void add(Reader& in) {
@@ -259,12 +266,12 @@ class Session {
         std::size_t index = in.byte();
         auto key = token(in, TokenRole::key);
         if (!key) return;
-        auto v = value(in, *key, true);
-        if (!v || check_depth(c.blocks + depth(*v))) return;
-        auto added = insert(*c.body, index, new_pair(*key, std::move(*v)), c.base_indent,
-                            c.top_level, style_);
-        expect(added.has_value(), "insert reported a busy pair");
-        expect(fuzz::indented_as_siblings(*c.body, *added, c.base_indent, c.top_level, style_),
+        auto v = checked(*key, value(in, *key, true), c.blocks);
+        if (!v) return;
+        auto added = quarel::add(*c.body, index, std::move(*v), c.base_indent, c.top_level, style_);
+        expect(std::holds_alternative<PairRef>(added), "add reported a busy pair");
+        expect(fuzz::indented_as_siblings(*c.body, std::get<PairRef>(added), c.base_indent,
+                                          c.top_level, style_),
                "a new pair is indented unlike its siblings and off the indent step");
     }
 
@@ -306,13 +313,12 @@ class Session {
     void replace(Reader& in) {
         const Site* s = site(in);
         if (!s) return;
-        auto v = value(in, s->pair->key.str(), false);
-        if (!v || check_depth(s->blocks + depth(*v))) return;
-        if (s->container)
-            expect(separate_after(*containers_[*s->container].body, s->pair, *v),
-                   "separate_after reported a busy pair");
+        const std::string key = s->pair->key.str();
+        auto v = checked(key, value(in, key, false), s->blocks);
+        if (!v) return;
+        Body* body = s->container ? containers_[*s->container].body : nullptr;
         changed_.push_back(&*s->pair);
-        set_value(*s->pair, std::move(*v));
+        expect(!assign(body, s->pair, std::move(*v)), "assign refused a checked value");
     }
 
     void comment(Reader& in) {
