@@ -14,11 +14,11 @@
 #include "edit/block_name.hpp"
 #include "edit/checked_value.hpp"
 #include "edit/comments.hpp"
-#include "edit/depth.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/find.hpp"
 #include "edit/insert.hpp"
 #include "edit/layout.hpp"
+#include "edit/move.hpp"
 #include "edit/new_list.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
@@ -414,8 +414,7 @@ class Session {
         const Container& c = container(in);
         const std::size_t index = in.byte();
         const PairRef pair = s->pair;
-        if (c.owner && std::get<bool>(encloses(pair, *pair, c.owner))) return;
-        if (check_depth(c.blocks + depth(pair->value))) return;
+        if (check_move(pair, *pair, c.owner ? &c.owner : nullptr, c.blocks)) return;
         const Container* from = container_of(*s);
         const bool opened = from && from->top_level && root_.pairs.front().same(pair);
         const std::vector<std::string> comments = comments_of(pair->leading, opened);
@@ -428,9 +427,9 @@ class Session {
             detached_.erase(std::find_if(detached_.begin(), detached_.end(),
                                          [&](const PairRef& p) { return p.same(pair); }));
         }
-        auto placed = insert_moved(*c.body, index, pair, opened, c.base_indent, c.top_level,
-                                   c.blocks, style_);
-        expect(std::holds_alternative<std::monostate>(placed), "insert_moved failed");
+        expect(!insert_moved(*c.body, index, pair, opened, c.base_indent, c.top_level, c.blocks,
+                             style_),
+               "insert_moved failed");
         expect(!pair->loose_end, "a placed pair still holds a loose end");
         // Comments the target held where the pair went may stand above its own.
         const bool first = c.top_level && root_.pairs.front().same(pair);

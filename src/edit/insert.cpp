@@ -1,10 +1,8 @@
 #include "edit/insert.hpp"
 
-#include "cst/printer.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/layout.hpp"
 #include "edit/owners.hpp"
-#include "edit/relay.hpp"
 #include "edit/separation.hpp"
 #include "edit/snippet.hpp"
 
@@ -200,13 +198,12 @@ std::optional<Text> ending_line(const Body& body, std::size_t at, const Placemen
     return Text(with_end_comment_in(*after, end_comment, *next_line));
 }
 
-// Places pairs that no body holds at `index`, the first one spaced by the
-// layout rules in front of its own leading, the others as they are;
-// `end_comment` (with the spaces in front of it; empty for none) ends the
-// line of the last one.
-std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::vector<PairRef> fresh,
-                                          std::string_view base_indent, bool top_level,
-                                          const Style& style, std::string_view end_comment = {}) {
+} // namespace
+
+std::optional<std::vector<PairRef>> place_pairs(Body& body, std::size_t index,
+                                                std::vector<PairRef> fresh,
+                                                std::string_view base_indent, bool top_level,
+                                                const Style& style, std::string_view end_comment) {
     const std::size_t at = std::min(index, body.pairs.size());
     Pair& first = *fresh.front();
     std::optional<Placement> placement =
@@ -240,13 +237,11 @@ std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::ve
     return fresh;
 }
 
-} // namespace
-
 std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
                               std::string_view base_indent, bool top_level, const Style& style) {
     pair.leading = Text();
     std::optional<std::vector<PairRef>> placed =
-        place(body, index, {PairRef::make(std::move(pair))}, base_indent, top_level, style);
+        place_pairs(body, index, {PairRef::make(std::move(pair))}, base_indent, top_level, style);
     if (!placed) return std::nullopt;
     return std::move(placed->front());
 }
@@ -265,47 +260,9 @@ insert_source(Body& body, std::size_t index, std::string_view source, std::strin
                                std::make_move_iterator(parsed_pairs.end()));
     if (pairs.empty()) return pairs;
     std::optional<std::vector<PairRef>> placed =
-        place(body, index, std::move(pairs), base_indent, top_level, style);
+        place_pairs(body, index, std::move(pairs), base_indent, top_level, style);
     if (!placed) return Busy{};
     return std::move(*placed);
-}
-
-} // namespace quarel
-
-namespace quarel {
-
-std::variant<std::monostate, ParseError, Busy>
-insert_moved(Body& body, std::size_t index, const PairRef& pair, bool opened_document,
-             std::string_view base_indent, bool top_level, int depth, const Style& style) {
-    std::optional<std::string> indentation = child_indent(body, base_indent, top_level, style);
-    // Its own comment lines and its text, at the depth it stood at.
-    std::string source;
-    std::optional<std::string_view> old_depth;
-    std::string printed;
-    {
-        ReadGuard guard(pair.lock());
-        if (!indentation || !guard) return Busy{};
-        std::string_view leading = pair->leading;
-        const Leading parts = divide(leading, opened_document);
-        source = std::string(parts.attached) + std::string(parts.indent);
-        if (opened_document || has_line_feed(leading)) old_depth = parts.indent;
-    }
-    if (!print_pair(pair, source, false)) return Busy{};
-    std::variant<Body, ParseError> parsed =
-        parse(fit_snippet(source, *indentation, style, old_depth), depth);
-    if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
-    Body& fitted = std::get<Body>(parsed);
-
-    WriteGuard guard(pair.lock());
-    if (!guard) return Busy{};
-    Pair& moved = *pair;
-    if (fitted.pairs.size() != 1 || !same_shape(moved, *fitted.pairs.front()))
-        return ParseError{"the pair does not read back alone", 1, 1, 0};
-    relay(moved, std::move(*fitted.pairs.front()));
-    std::string end = moved.loose_end ? moved.loose_end->str() : std::string();
-    if (!place(body, index, {pair}, base_indent, top_level, style, end)) return Busy{};
-    moved.loose_end.reset();
-    return std::monostate();
 }
 
 } // namespace quarel
