@@ -13,6 +13,7 @@
 // tree; an edit that fails must change nothing.
 #include "edit/block_name.hpp"
 #include "edit/checked_value.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/comments.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/find.hpp"
@@ -383,7 +384,7 @@ class Session {
         const Site* s = site(in);
         auto given = s ? in.text() : std::nullopt;
         if (!given) return;
-        auto made = end_comment_text(*given);
+        auto made = compose_end_comment(*given);
         if (!std::holds_alternative<std::string>(made)) return;
         const std::string text = (in.byte() & 1) ? std::get<std::string>(made) : std::string();
         changed_.push_back(&*s->pair);
@@ -393,7 +394,7 @@ class Session {
             expect(std::holds_alternative<bool>(set) && std::get<bool>(set),
                    "set_end_comment missed a pair of its body");
         } else {
-            *s->pair->loose_end = Text(spaced_end_comment(*s->pair->loose_end, text));
+            *s->pair->loose_end = Text(space_end_comment(*s->pair->loose_end, text));
         }
         expect(end_comment_now(s->pair, container_of(*s)) == text,
                "an end comment does not read back as written");

@@ -1,8 +1,8 @@
 #include "edit/insert.hpp"
 
+#include "edit/comment_text.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 #include "edit/separation.hpp"
 #include "edit/snippet.hpp"
 
@@ -35,7 +35,7 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
     Placement placement;
     std::string_view trailing = body.trailing;
     if (!top_level) {
-        std::string_view comment = end_comment_in(trailing);
+        std::string_view comment = find_end_comment(trailing);
         placement.spacing =
             std::string(comment) + new_line(indent_below(base_indent, style), style);
         trailing.remove_prefix(comment.size());
@@ -138,7 +138,7 @@ std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std
     const std::optional<std::string> next = text_at(body, at);
     if (!next) return std::nullopt;
     std::string_view line_end = divide(*next, false).line_end;
-    std::string_view comment = end_comment(line_end);
+    std::string_view comment = line_end_comment(line_end);
     if (comment.empty()) return placement;
     // The comment ends at its line break, so the spacing must start with one.
     std::string& before = placement.spacing;
@@ -195,7 +195,7 @@ std::optional<Text> ending_line(const Body& body, std::size_t at, const Placemen
     std::optional<std::string> next_line =
         next_line_after(body, pair_follows, base_indent, top_level, style);
     if (!next_line) return std::nullopt;
-    return Text(with_end_comment_in(*after, end_comment, *next_line));
+    return Text(replace_end_comment(*after, end_comment, *next_line));
 }
 
 } // namespace

@@ -1,11 +1,11 @@
 #include "edit/move.hpp"
 
 #include "cst/printer.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/depth.hpp"
 #include "edit/find.hpp"
 #include "edit/insert.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 #include "edit/relay.hpp"
 #include "edit/snippet.hpp"
 #include "parser/parser.hpp"

@@ -2,9 +2,9 @@
 // view: it reads and writes the tree pair at the moment of each call.
 #include "cst/printer.hpp"
 #include "edit/block_name.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/comments.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
 #include "edit/snippet.hpp"
