@@ -12,19 +12,18 @@
 // pair taken out of it, must print as text that parses back to the same
 // tree; an edit that fails must change nothing.
 #include "edit/block_name.hpp"
+#include "edit/checked_value.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/comments.hpp"
-#include "edit/depth.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/find.hpp"
 #include "edit/insert.hpp"
-#include "edit/kind_check.hpp"
 #include "edit/layout.hpp"
+#include "edit/move.hpp"
 #include "edit/new_list.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
-#include "edit/replace.hpp"
 #include "edit/scalars.hpp"
-#include "edit/separation.hpp"
 #include "edit/token.hpp"
 #include "expect.hpp"
 #include "same_tree.hpp"
@@ -231,7 +230,7 @@ class Session {
     }
 
     // A value for `key` as add() or set_value() converts one; nullopt where
-    // the engine's rules refuse it.
+    // the conversion refuses it.
     std::optional<Value> value(Reader& in, std::string_view key, bool block_allowed) {
         std::optional<Value> out;
         const std::size_t choice = in.pick(block_allowed ? 6 : 5);
@@ -250,8 +249,17 @@ class Session {
         } else {
             out = block_value(std::nullopt);
         }
-        if (out && check_kind_fits(key, kind_of(*out))) return std::nullopt;
         return out;
+    }
+
+    // The value checked for `key` inside `blocks` blocks; nullopt where the
+    // checks refuse it.
+    static std::optional<CheckedValue> checked(std::string_view key, std::optional<Value> v,
+                                               int blocks) {
+        if (!v) return std::nullopt;
+        auto made = check_value(key, std::move(*v), blocks);
+        if (auto* value = std::get_if<CheckedValue>(&made)) return std::move(*value);
+        return std::nullopt;
     }
 
     void add(Reader& in) {
@@ -259,12 +267,12 @@ class Session {
         std::size_t index = in.byte();
         auto key = token(in, TokenRole::key);
         if (!key) return;
-        auto v = value(in, *key, true);
-        if (!v || check_depth(c.blocks + depth(*v))) return;
-        auto added = insert(*c.body, index, new_pair(*key, std::move(*v)), c.base_indent,
-                            c.top_level, style_);
-        expect(added.has_value(), "insert reported a busy pair");
-        expect(fuzz::indented_as_siblings(*c.body, *added, c.base_indent, c.top_level, style_),
+        auto v = checked(*key, value(in, *key, true), c.blocks);
+        if (!v) return;
+        auto added = quarel::add(*c.body, index, std::move(*v), c.base_indent, c.top_level, style_);
+        expect(std::holds_alternative<PairRef>(added), "add reported a busy pair");
+        expect(fuzz::indented_as_siblings(*c.body, std::get<PairRef>(added), c.base_indent,
+                                          c.top_level, style_),
                "a new pair is indented unlike its siblings and off the indent step");
     }
 
@@ -306,13 +314,12 @@ class Session {
     void replace(Reader& in) {
         const Site* s = site(in);
         if (!s) return;
-        auto v = value(in, s->pair->key.str(), false);
-        if (!v || check_depth(s->blocks + depth(*v))) return;
-        if (s->container)
-            expect(separate_after(*containers_[*s->container].body, s->pair, *v),
-                   "separate_after reported a busy pair");
+        const std::string key = s->pair->key.str();
+        auto v = checked(key, value(in, key, false), s->blocks);
+        if (!v) return;
+        Body* body = s->container ? containers_[*s->container].body : nullptr;
         changed_.push_back(&*s->pair);
-        set_value(*s->pair, std::move(*v));
+        expect(!assign(body, s->pair, std::move(*v)), "assign refused a checked value");
     }
 
     void comment(Reader& in) {
@@ -326,9 +333,9 @@ class Session {
         }
         bool first = s->container == 0 && root_.pairs.front().same(s->pair);
         std::string indent;
-        if (s->container && *s->container != 0) {
+        if (s->container) {
             const Container& c = containers_[*s->container];
-            indent = *child_indent(*c.body, c.base_indent, style_);
+            indent = *child_indent(*c.body, c.base_indent, c.top_level, style_);
         }
         changed_.push_back(&*s->pair);
         s->pair->leading = Text(with_comments(s->pair->leading, lines, first, indent, style_));
@@ -377,7 +384,7 @@ class Session {
         const Site* s = site(in);
         auto given = s ? in.text() : std::nullopt;
         if (!given) return;
-        auto made = end_comment_text(*given);
+        auto made = compose_end_comment(*given);
         if (!std::holds_alternative<std::string>(made)) return;
         const std::string text = (in.byte() & 1) ? std::get<std::string>(made) : std::string();
         changed_.push_back(&*s->pair);
@@ -387,7 +394,7 @@ class Session {
             expect(std::holds_alternative<bool>(set) && std::get<bool>(set),
                    "set_end_comment missed a pair of its body");
         } else {
-            *s->pair->loose_end = Text(spaced_end_comment(*s->pair->loose_end, text));
+            *s->pair->loose_end = Text(space_end_comment(*s->pair->loose_end, text));
         }
         expect(end_comment_now(s->pair, container_of(*s)) == text,
                "an end comment does not read back as written");
@@ -408,8 +415,7 @@ class Session {
         const Container& c = container(in);
         const std::size_t index = in.byte();
         const PairRef pair = s->pair;
-        if (c.owner && std::get<bool>(encloses(pair, *pair, c.owner))) return;
-        if (check_depth(c.blocks + depth(pair->value))) return;
+        if (check_move(pair, *pair, c.owner ? &c.owner : nullptr, c.blocks)) return;
         const Container* from = container_of(*s);
         const bool opened = from && from->top_level && root_.pairs.front().same(pair);
         const std::vector<std::string> comments = comments_of(pair->leading, opened);
@@ -422,9 +428,9 @@ class Session {
             detached_.erase(std::find_if(detached_.begin(), detached_.end(),
                                          [&](const PairRef& p) { return p.same(pair); }));
         }
-        auto placed = insert_moved(*c.body, index, pair, opened, c.base_indent, c.top_level,
-                                   c.blocks, style_);
-        expect(std::holds_alternative<std::monostate>(placed), "insert_moved failed");
+        expect(!insert_moved(*c.body, index, pair, opened, c.base_indent, c.top_level, c.blocks,
+                             style_),
+               "insert_moved failed");
         expect(!pair->loose_end, "a placed pair still holds a loose end");
         // Comments the target held where the pair went may stand above its own.
         const bool first = c.top_level && root_.pairs.front().same(pair);

@@ -12,9 +12,8 @@
 //   line; only the pairs an edit changed may differ.
 #pragma once
 
-#include "edit/end_comment.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 #include "edit/style.hpp"
 
 #include <algorithm>
@@ -174,13 +173,13 @@ inline void collect_owned(const Body& body, bool root, std::vector<Owned>& out) 
             i + 1 < body.pairs.size() ? body.pairs[i + 1]->leading.view() : body.trailing.view();
         Owned owned{&pair,
                     std::string(divide(pair.leading, root && i == 0).attached),
-                    std::string(end_comment_in(after)),
+                    std::string(find_end_comment(after)),
                     {}};
         if (const Block* block = block_of(pair.value)) {
             std::string_view first = block->body.pairs.empty()
                                          ? block->body.trailing.view()
                                          : block->body.pairs.front()->leading.view();
-            owned.opening = end_comment_in(first);
+            owned.opening = find_end_comment(first);
             collect_owned(block->body, false, out);
         }
         out.push_back(std::move(owned));

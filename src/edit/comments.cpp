@@ -1,7 +1,7 @@
 #include "edit/comments.hpp"
 
+#include "edit/comment_text.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 #include "parser/lexer.hpp"
 
 namespace quarel {

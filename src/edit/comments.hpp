@@ -1,6 +1,6 @@
 // The comment lines above a pair, read from and written into its leading.
 //
-// They are the pair's attached comment lines (edit/owners.hpp): neither the
+// They are the pair's attached comment lines (edit/comment_text.hpp): neither the
 // comment that ends the line before it nor comments set off from it by a
 // blank line. `opens_document` is set for the document's first pair.
 #pragma once

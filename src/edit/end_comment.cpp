@@ -1,19 +1,10 @@
 #include "edit/end_comment.hpp"
 
-#include "edit/comments.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/find.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
-#include "parser/lexer.hpp"
-
-#include <algorithm>
 
 namespace quarel {
-
-namespace {
-
-// The text after the pair at `at`, read under the next pair's lock.
-} // namespace
 
 std::optional<std::string> text_at(const Body& body, std::size_t index) {
     if (index == body.pairs.size()) return body.trailing.str();
@@ -23,48 +14,12 @@ std::optional<std::string> text_at(const Body& body, std::size_t index) {
     return pair->leading.str();
 }
 
-std::string_view end_comment_in(std::string_view after) noexcept {
-    return end_comment(divide(after, false).line_end);
-}
-
-std::string with_end_comment_in(std::string_view after, std::string_view comment,
-                                std::string_view next_line) {
-    const std::string_view line_end = divide(after, false).line_end;
-    const std::string_view old = end_comment(line_end);
-    std::string out(comment);
-    if (!old.empty() || comment.empty()) {
-        out += after.substr(old.size());
-    } else if (!line_end.empty()) {
-        // Spaces before the line break give way to the comment.
-        out += final_break(line_end);
-        out += after.substr(line_end.size());
-    } else {
-        // `after` is the spacing to what shared the line: that moves down.
-        out += next_line;
-    }
-    return out;
-}
-
-std::variant<std::string, EditError> end_comment_text(std::string_view given) {
-    if (given.find_first_of("\r\n") != std::string_view::npos)
-        return make_error(ErrorCode::line_break_in_comment);
-    if (lex::trim_whitespace(given).empty()) return std::string();
-    return comment_line(given);
-}
-
-std::string spaced_end_comment(std::string_view old, std::string_view text) {
-    if (text.empty()) return {};
-    std::size_t hash = old.find('#');
-    std::string out(hash == std::string_view::npos ? "  " : old.substr(0, hash));
-    return out + std::string(text);
-}
-
 std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body, const PairRef& pair,
                                                               std::size_t near) {
     if (std::optional<std::size_t> at = body ? position_of(*body, pair, near) : std::nullopt) {
         std::optional<std::string> after = text_at(*body, *at + 1);
         if (!after) return Busy{};
-        return std::string(end_comment_in(*after));
+        return std::string(find_end_comment(*after));
     }
     ReadGuard guard(pair.lock());
     if (!guard) return Busy{};
@@ -76,8 +31,7 @@ std::optional<std::string> next_line_after(const Body& body, bool pair_follows,
                                            std::string_view base_indent, bool top_level,
                                            const Style& style) {
     if (pair_follows) {
-        std::optional<std::string> indent =
-            top_level ? std::string() : child_indent(body, base_indent, style);
+        std::optional<std::string> indent = child_indent(body, base_indent, top_level, style);
         if (!indent) return std::nullopt;
         return new_line(*indent, style);
     }
@@ -96,7 +50,7 @@ std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::s
               : std::nullopt;
     if (!next_line) return Busy{};
     Text updated(
-        with_end_comment_in(*after, spaced_end_comment(end_comment_in(*after), text), *next_line));
+        replace_end_comment(*after, space_end_comment(find_end_comment(*after), text), *next_line));
     if (*at + 1 == body.pairs.size()) {
         body.trailing = std::move(updated);
         return true;

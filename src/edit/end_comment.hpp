@@ -1,14 +1,13 @@
-// The comment at the end of a pair's line.
+// The comment at the end of a pair's line, read and written for the pair.
 //
 // In a body it stands in the text after the pair: the next pair's leading or
 // the body's trailing, as the line end that divide() finds there
-// (edit/owners.hpp). Out of every body the pair keeps it in `loose_end`. It
-// is held with the spaces in front of it, which are the user's spacing.
+// (edit/comment_text.hpp). Out of every body the pair keeps it in
+// `loose_end`.
 #pragma once
 
 #include "cst/tree.hpp"
 #include "edit/busy.hpp"
-#include "edit/error.hpp"
 #include "edit/style.hpp"
 
 #include <optional>
@@ -22,28 +21,6 @@ namespace quarel {
 // leading of the pair there, or the body's trailing. Nullopt when busy.
 std::optional<std::string> text_at(const Body& body, std::size_t index);
 
-// The end comment in `after`, the text that follows a pair, with the spaces
-// in front of it; empty for none.
-std::string_view end_comment_in(std::string_view after) noexcept;
-
-// `after` with `comment` (spaces in front included; empty for none) as the
-// end comment of the pair before it. Where the text after the pair shared
-// its line, what follows the pair moves to `next_line`, a line break and the
-// indentation of its new line (empty at the end of a document, where
-// nothing follows).
-std::string with_end_comment_in(std::string_view after, std::string_view comment,
-                                std::string_view next_line);
-
-// The comment a user gives, ready to write: trimmed, with "# " in front when
-// it lacks a `#`; empty (no comment) when only whitespace is given. Text
-// holding a line break is refused.
-std::variant<std::string, EditError> end_comment_text(std::string_view given);
-
-// `text` (from end_comment_text; empty to remove) written in the place of
-// the old end comment `old`: after the spaces the old one had, or two
-// spaces after the value.
-std::string spaced_end_comment(std::string_view old, std::string_view text);
-
 // The end comment of the pair held by this handle: read from `body` when
 // the body holds the pair, else the one the pair kept when it left every
 // body; nullopt for a pair that stands in some other body. The caller holds
@@ -53,7 +30,7 @@ std::variant<std::optional<std::string>, Busy> end_comment_of(const Body* body, 
                                                               std::size_t near = 0);
 
 // Gives the body's pair held by this handle the end comment `text` (from
-// end_comment_text; empty removes it). False for a pair not in the body;
+// compose_end_comment; empty removes it). False for a pair not in the body;
 // Busy changes nothing. The caller holds the body's lock exclusively.
 std::variant<bool, Busy> set_end_comment(Body& body, const PairRef& pair, std::string_view text,
                                          std::string_view base_indent, bool top_level,

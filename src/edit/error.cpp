@@ -11,7 +11,7 @@ namespace quarel {
 namespace {
 
 // The wording of each code, in the order of ErrorCode.
-constexpr std::array<std::string_view, 15> wordings = {
+constexpr std::array<std::string_view, 16> wordings = {
     "{} is not a valid Quarel {}",
     "`{}` is an expression key; its value must be an expr",
     "`{}` is not an expression key; only expression keys hold expr values",
@@ -27,8 +27,9 @@ constexpr std::array<std::string_view, 15> wordings = {
     "an end-of-line comment cannot hold a line break",
     "cannot move `{}` into itself or a block inside it",
     "the pair is no longer where this Pair object found it; find it again",
+    "the moved pair would not read back as itself",
 };
-static_assert(wordings.size() == static_cast<std::size_t>(ErrorCode::moved_away) + 1);
+static_assert(wordings.size() == static_cast<std::size_t>(ErrorCode::unreadable_move) + 1);
 
 } // namespace
 

@@ -28,6 +28,7 @@ enum class ErrorCode {
     line_break_in_comment,
     move_into_itself, // a block moved into itself or a block inside it
     moved_away,       // a pair is no longer where its Python object found it
+    unreadable_move,  // a moved pair's text would not read back as the pair
 };
 
 struct EditError {

@@ -1,10 +1,8 @@
 #include "edit/insert.hpp"
 
-#include "cst/printer.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
-#include "edit/relay.hpp"
 #include "edit/separation.hpp"
 #include "edit/snippet.hpp"
 
@@ -37,7 +35,7 @@ Placement open_body(const Body& body, std::string_view base_indent, bool top_lev
     Placement placement;
     std::string_view trailing = body.trailing;
     if (!top_level) {
-        std::string_view comment = end_comment_in(trailing);
+        std::string_view comment = find_end_comment(trailing);
         placement.spacing =
             std::string(comment) + new_line(indent_below(base_indent, style), style);
         trailing.remove_prefix(comment.size());
@@ -134,12 +132,13 @@ std::optional<std::string> spacing_among(const Body& body, std::size_t at, const
 // The pair before the gap at `at` keeps the comment that ends its line: the
 // new pairs go below it, on a line of their own.
 std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std::string spacing,
-                                           std::string_view base_indent, const Style& style) {
+                                           std::string_view base_indent, bool top_level,
+                                           const Style& style) {
     Placement placement{std::move(spacing), std::nullopt, std::nullopt};
     const std::optional<std::string> next = text_at(body, at);
     if (!next) return std::nullopt;
     std::string_view line_end = divide(*next, false).line_end;
-    std::string_view comment = end_comment(line_end);
+    std::string_view comment = line_end_comment(line_end);
     if (comment.empty()) return placement;
     // The comment ends at its line break, so the spacing must start with one.
     std::string& before = placement.spacing;
@@ -150,7 +149,7 @@ std::optional<Placement> below_end_comment(const Body& body, std::size_t at, std
         if (lf != std::string::npos) {
             before = line_break + before.substr(lf + 1);
         } else {
-            std::optional<std::string> indent = child_indent(body, base_indent, style);
+            std::optional<std::string> indent = child_indent(body, base_indent, top_level, style);
             if (!indent) return std::nullopt;
             before = line_break + *indent;
         }
@@ -172,7 +171,7 @@ std::optional<Placement> plan(const Body& body, std::size_t at, const Pair& firs
         spacing_among(body, at, first, base_indent, top_level, style);
     if (!spacing) return std::nullopt;
     std::optional<Placement> placement =
-        below_end_comment(body, at, std::move(*spacing), base_indent, style);
+        below_end_comment(body, at, std::move(*spacing), base_indent, top_level, style);
     if (!placement || placement->pushed || at == body.pairs.size()) return placement;
     const PairRef& next = body.pairs[at];
     ReadGuard guard(next.lock());
@@ -196,16 +195,15 @@ std::optional<Text> ending_line(const Body& body, std::size_t at, const Placemen
     std::optional<std::string> next_line =
         next_line_after(body, pair_follows, base_indent, top_level, style);
     if (!next_line) return std::nullopt;
-    return Text(with_end_comment_in(*after, end_comment, *next_line));
+    return Text(replace_end_comment(*after, end_comment, *next_line));
 }
 
-// Places pairs that no body holds at `index`, the first one spaced by the
-// layout rules in front of its own leading, the others as they are;
-// `end_comment` (with the spaces in front of it; empty for none) ends the
-// line of the last one.
-std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::vector<PairRef> fresh,
-                                          std::string_view base_indent, bool top_level,
-                                          const Style& style, std::string_view end_comment = {}) {
+} // namespace
+
+std::optional<std::vector<PairRef>> place_pairs(Body& body, std::size_t index,
+                                                std::vector<PairRef> fresh,
+                                                std::string_view base_indent, bool top_level,
+                                                const Style& style, std::string_view end_comment) {
     const std::size_t at = std::min(index, body.pairs.size());
     Pair& first = *fresh.front();
     std::optional<Placement> placement =
@@ -221,8 +219,7 @@ std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::ve
     // pair, not at the end of the line before it.
     if (has_comment(first.leading) && !has_line_feed(placement->spacing) &&
         !(top_level && at == 0)) {
-        std::optional<std::string> indent =
-            top_level ? std::string() : child_indent(body, base_indent, style);
+        std::optional<std::string> indent = child_indent(body, base_indent, top_level, style);
         if (!indent) return std::nullopt;
         placement->spacing = new_line(*indent, style);
     }
@@ -240,13 +237,11 @@ std::optional<std::vector<PairRef>> place(Body& body, std::size_t index, std::ve
     return fresh;
 }
 
-} // namespace
-
 std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
                               std::string_view base_indent, bool top_level, const Style& style) {
     pair.leading = Text();
     std::optional<std::vector<PairRef>> placed =
-        place(body, index, {PairRef::make(std::move(pair))}, base_indent, top_level, style);
+        place_pairs(body, index, {PairRef::make(std::move(pair))}, base_indent, top_level, style);
     if (!placed) return std::nullopt;
     return std::move(placed->front());
 }
@@ -254,8 +249,7 @@ std::optional<PairRef> insert(Body& body, std::size_t index, Pair pair,
 std::variant<std::vector<PairRef>, ParseError, Busy>
 insert_source(Body& body, std::size_t index, std::string_view source, std::string_view base_indent,
               bool top_level, int depth, const Style& style) {
-    std::optional<std::string> indentation =
-        top_level ? std::string() : child_indent(body, base_indent, style);
+    std::optional<std::string> indentation = child_indent(body, base_indent, top_level, style);
     if (!indentation) return Busy{};
     std::variant<Body, ParseError> parsed = parse(fit_snippet(source, *indentation, style), depth);
     if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
@@ -266,48 +260,9 @@ insert_source(Body& body, std::size_t index, std::string_view source, std::strin
                                std::make_move_iterator(parsed_pairs.end()));
     if (pairs.empty()) return pairs;
     std::optional<std::vector<PairRef>> placed =
-        place(body, index, std::move(pairs), base_indent, top_level, style);
+        place_pairs(body, index, std::move(pairs), base_indent, top_level, style);
     if (!placed) return Busy{};
     return std::move(*placed);
-}
-
-} // namespace quarel
-
-namespace quarel {
-
-std::variant<std::monostate, ParseError, Busy>
-insert_moved(Body& body, std::size_t index, const PairRef& pair, bool opened_document,
-             std::string_view base_indent, bool top_level, int depth, const Style& style) {
-    std::optional<std::string> indentation =
-        top_level ? std::string() : child_indent(body, base_indent, style);
-    // Its own comment lines and its text, at the depth it stood at.
-    std::string source;
-    std::optional<std::string_view> old_depth;
-    std::string printed;
-    {
-        ReadGuard guard(pair.lock());
-        if (!indentation || !guard) return Busy{};
-        std::string_view leading = pair->leading;
-        const Leading parts = divide(leading, opened_document);
-        source = std::string(parts.attached) + std::string(parts.indent);
-        if (opened_document || has_line_feed(leading)) old_depth = parts.indent;
-    }
-    if (!print_pair(pair, source, false)) return Busy{};
-    std::variant<Body, ParseError> parsed =
-        parse(fit_snippet(source, *indentation, style, old_depth), depth);
-    if (auto* error = std::get_if<ParseError>(&parsed)) return std::move(*error);
-    Body& fitted = std::get<Body>(parsed);
-
-    WriteGuard guard(pair.lock());
-    if (!guard) return Busy{};
-    Pair& moved = *pair;
-    if (fitted.pairs.size() != 1 || !same_shape(moved, *fitted.pairs.front()))
-        return ParseError{"the pair does not read back alone", 1, 1, 0};
-    relay(moved, std::move(*fitted.pairs.front()));
-    std::string end = moved.loose_end ? moved.loose_end->str() : std::string();
-    if (!place(body, index, {pair}, base_indent, top_level, style, end)) return Busy{};
-    moved.loose_end.reset();
-    return std::monostate();
 }
 
 } // namespace quarel

@@ -38,14 +38,12 @@ std::variant<std::vector<PairRef>, ParseError, Busy>
 insert_source(Body& body, std::size_t index, std::string_view source, std::string_view base_indent,
               bool top_level, int depth, const Style& style);
 
-// Places `pair`, which no body holds, at `index` as if typed there: its own
-// comment lines and its text are re-indented to the body's depth (every
-// pair inside it keeps its handle), and the comment that ended its line
-// (its `loose_end`) ends it again. `opened_document` when the pair was
-// its document's first, whose leading has no line before it. Returns the
-// error of text that would not read back (never expected), or Busy.
-std::variant<std::monostate, ParseError, Busy>
-insert_moved(Body& body, std::size_t index, const PairRef& pair, bool opened_document,
-             std::string_view base_indent, bool top_level, int depth, const Style& style);
+// Places pairs that no body holds at `index`: the first one spaced by the
+// layout rules in front of its own leading, the others as they are.
+// `end_comment` (with the spaces in front of it; empty for none) ends the
+// line of the last one. Returns them, or nullopt when busy.
+std::optional<std::vector<PairRef>>
+place_pairs(Body& body, std::size_t index, std::vector<PairRef> fresh, std::string_view base_indent,
+            bool top_level, const Style& style, std::string_view end_comment = {});
 
 } // namespace quarel

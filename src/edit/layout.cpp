@@ -34,11 +34,12 @@ std::string model_spacing(std::string_view leading) {
     // a line of its own: that line break and indentation are its spacing.
     std::size_t lf = leading.rfind('\n');
     if (lf == std::string_view::npos) return std::string(spacing);
-    return std::string(leading.substr(lf > 0 && leading[lf - 1] == '\r' ? lf - 1 : lf));
+    return std::string(leading.substr(break_start(leading, lf)));
 }
 
 std::optional<std::string> child_indent(const Body& body, std::string_view base_indent,
-                                        const Style& style) {
+                                        bool top_level, const Style& style) {
+    if (top_level) return std::string();
     for (const PairRef& child : body.pairs) {
         ReadGuard guard(child.lock());
         if (!guard) return std::nullopt;

@@ -20,6 +20,12 @@ inline bool has_line_feed(std::string_view text) noexcept {
     return text.find('\n') != std::string_view::npos;
 }
 
+// Where the line break whose line feed stands at `lf` begins: at the carriage
+// return right before it (CR LF), else at the line feed itself.
+inline std::size_t break_start(std::string_view text, std::size_t lf) noexcept {
+    return lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+}
+
 // The indentation one step deeper than `base_indent`, for a child when no
 // sibling shows one.
 std::string indent_below(std::string_view base_indent, const Style& style);
@@ -37,10 +43,11 @@ std::string model_spacing(std::string_view leading);
 // A pair's leading from its first comment on; empty without comments.
 std::string_view leading_comments(std::string_view leading) noexcept;
 
-// The indentation for a new child line: that of the first child starting a
-// line, else one step below `base_indent`. Nullopt when busy.
+// The indentation for a new child line: the margin in the root body; in a
+// block that of the first child starting a line, else one step below
+// `base_indent`. Nullopt when busy.
 std::optional<std::string> child_indent(const Body& body, std::string_view base_indent,
-                                        const Style& style);
+                                        bool top_level, const Style& style);
 // The leading for a new pair placed next to the pair at `position` (which
 // must exist), copied from it or from the last child starting a line.
 // Nullopt when busy.

@@ -1,9 +1,8 @@
 #include "edit/remove.hpp"
 
-#include "edit/end_comment.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/find.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 #include "edit/separation.hpp"
 #include "parser/lexer.hpp"
 
@@ -28,7 +27,7 @@ std::string close_gap(std::string_view leading, std::string_view next, bool firs
     // was: the next pair keeps its own place.
     if (!opens_document && !has_line_feed(leading)) {
         if (!next_on_its_line) return std::string(first ? leading : next);
-        return std::string(next.substr(end_comment(after.line_end).size()));
+        return std::string(next.substr(line_end_comment(after.line_end).size()));
     }
     std::string_view next_lines = next.substr(after.line_end.size());
     // The pair moving up to the first place takes the spacing of the one
@@ -41,8 +40,8 @@ std::string close_gap(std::string_view leading, std::string_view next, bool firs
         return text;
     }
     if (!next_on_its_line) {
-        std::string_view comment = end_comment(own.line_end);
-        return with_end_comment(comment, own.line_end.substr(comment.size()), next);
+        std::string_view comment = line_end_comment(own.line_end);
+        return prepend_end_comment(comment, own.line_end.substr(comment.size()), next);
     }
     return std::string(own.line_end) + std::string(next_lines);
 }
@@ -66,7 +65,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level, std::size_t
     OptionalText loose_end;
     if (at + 1 == body.pairs.size()) {
         std::string_view old = body.trailing;
-        loose_end = Text(end_comment_in(old));
+        loose_end = Text(find_end_comment(old));
         std::string text = close_gap(leading, old, at == 0, opens_document);
         // A document that ended with a line break still does.
         if (top_level && final_break(text).empty()) text += final_break(old);
@@ -81,7 +80,7 @@ Removal remove_pair(Body& body, const PairRef& pair, bool top_level, std::size_t
             if (!guard) return Removal::busy;
             own = next->leading.str();
         }
-        loose_end = Text(end_comment_in(own));
+        loose_end = Text(find_end_comment(own));
         std::string text = close_gap(leading, own, at == 0, opens_document);
         // Only an empty leading lets the value before the gap reach the key.
         if (at > 0 && text.empty()) {

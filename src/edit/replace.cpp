@@ -1,9 +1,8 @@
 #include "edit/replace.hpp"
 
 #include "cst/printer.hpp"
-#include "edit/end_comment.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 
 #include <optional>
 #include <string>
@@ -22,7 +21,7 @@ std::optional<Text> comma_spacing(const ListItem& item) {
 // line before it, then the spacing up to its own first comment.
 std::string item_spacing(std::string_view leading) {
     const Leading parts = divide(leading, false);
-    std::string_view comment = end_comment(parts.line_end);
+    std::string_view comment = line_end_comment(parts.line_end);
     return std::string(parts.line_end.substr(comment.size())) +
            std::string(leading_spacing(leading.substr(parts.line_end.size())));
 }
@@ -66,7 +65,7 @@ List restyle_list(const List& old, List fresh) {
             .line_end;
     };
     auto kept_comment = [&](std::size_t j) {
-        return j < n && kept[j] ? end_comment(line_end_after(j)) : std::string_view();
+        return j < n && kept[j] ? line_end_comment(line_end_after(j)) : std::string_view();
     };
     const ListItem& old_last = old.items.back();
     // The spacing of items beyond the old ones: that of the old last item
@@ -83,7 +82,7 @@ List restyle_list(const List& old, List fresh) {
             const Leading parts = divide(text, false);
             std::string_view line_end = parts.line_end;
             // The end of the `[` line belongs to the list.
-            if (i > 0) line_end.remove_prefix(end_comment(line_end).size());
+            if (i > 0) line_end.remove_prefix(line_end_comment(line_end).size());
             std::string_view lines = text.substr(parts.line_end.size());
             leading = std::string(line_end) +
                       (kept[i] ? std::string(lines) : std::string(leading_spacing(lines)));
@@ -95,7 +94,7 @@ List restyle_list(const List& old, List fresh) {
             std::string_view line_break = line_end_after(i - 1).substr(comment.size());
             if (!has_line_feed(leading))
                 leading = std::string(line_break) + std::string(line_indent(last_spacing));
-            leading = with_end_comment(comment, line_break, leading);
+            leading = prepend_end_comment(comment, line_break, leading);
         }
         item.leading = Text(leading);
         if (i + 1 == m)
@@ -108,11 +107,11 @@ List restyle_list(const List& old, List fresh) {
     // The old trailing, without the comment ending the old last item's line
     // and with that of the new last item if it stays.
     std::string_view trailing = old.trailing;
-    trailing.remove_prefix(end_comment_in(trailing).size());
+    trailing.remove_prefix(find_end_comment(trailing).size());
     if (std::string_view comment = m > 0 ? kept_comment(m - 1) : std::string_view();
         !comment.empty())
-        fresh.trailing =
-            Text(with_end_comment(comment, line_end_after(m - 1).substr(comment.size()), trailing));
+        fresh.trailing = Text(
+            prepend_end_comment(comment, line_end_after(m - 1).substr(comment.size()), trailing));
     else
         fresh.trailing = Text(trailing);
     return fresh;

@@ -21,7 +21,7 @@ class FirstBreak {
     bool in(std::string_view text) {
         std::size_t lf = text.find('\n');
         if (lf == std::string_view::npos) return false;
-        found = lf > 0 && text[lf - 1] == '\r' ? "\r\n" : "\n";
+        found = break_start(text, lf) < lf ? "\r\n" : "\n";
         return true;
     }
     bool in(const List& list) {

@@ -1,9 +1,6 @@
 #include "python/assign.hpp"
 
-#include "edit/depth.hpp"
-#include "edit/kind_check.hpp"
-#include "edit/replace.hpp"
-#include "edit/separation.hpp"
+#include "edit/checked_value.hpp"
 #include "parser/lexer.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
@@ -31,33 +28,33 @@ std::optional<Snapshot> snapshot(const PairRef& pair) {
     return s;
 }
 
-// Stores the converted value, provided the pair still has the key (and,
-// when given, the kind) that the conversion was made for. A new literal must
-// not run into the next pair, so its container is locked first when known.
+// Assigns the checked value, provided the pair still has the kind that the
+// conversion kept, when it kept one. The container is locked first, for the
+// engine to keep the next pair from running into the value.
 std::optional<EditError> store(const PairRef& pair, const ParentPtr& parent, std::size_t& place,
-                               Value value, const Snapshot& before, bool keep_kind) {
+                               CheckedValue value, std::optional<Kind> kept) {
     std::optional<ContainerLock> container;
-    if (parent && kind_of(value) == Kind::literal) {
+    if (parent) {
         container.emplace(container_of(*parent), ContainerLock::exclusive);
         if (container->status() == ContainerLock::busy) return container->error();
         if (!*container) container.reset(); // no longer a block: the pair is not in it
     }
     WriteGuard guard(pair.lock());
     if (!guard) return make_error(ErrorCode::pair_busy);
-    if (pair->key != before.key || (keep_kind && kind_of(pair->value) != before.kind))
-        return make_error(ErrorCode::changed_meanwhile);
-    if (container &&
-        !separate_after(container->body(), pair, value, place_in(container->body(), pair, place)))
-        return make_error(ErrorCode::pair_busy);
-    set_value(*pair, std::move(value));
-    return std::nullopt;
+    if (kept && kind_of(pair->value) != *kept) return make_error(ErrorCode::changed_meanwhile);
+    Body* body = container ? &container->body() : nullptr;
+    return assign(body, pair, std::move(value), body ? place_in(*body, pair, place) : 0);
 }
 
-// Checks the value against the pair's depth, then stores it.
+// Checks the value for the pair's key and depth, then stores it.
 bool check_and_store(const PairRef& pair, const ParentPtr& parent, std::size_t& place, Value value,
-                     const Snapshot& before, bool keep_kind) {
-    auto error = check_depth(blocks_around(parent.get()) + depth(value));
-    if (!error) error = store(pair, parent, place, std::move(value), before, keep_kind);
+                     const Snapshot& before, std::optional<Kind> kept) {
+    auto checked = check_value(before.key, std::move(value), blocks_around(parent.get()));
+    std::optional<EditError> error;
+    if (auto* refused = std::get_if<EditError>(&checked))
+        error = std::move(*refused);
+    else
+        error = store(pair, parent, place, std::get<CheckedValue>(std::move(checked)), kept);
     if (error) return raise_error(*error), false;
     return true;
 }
@@ -91,7 +88,7 @@ bool assign_value(const PairRef& pair, const ParentPtr& parent, std::size_t& pla
         }
         value = value_from_py(key, obj, kind, nullptr);
     }
-    return value && check_and_store(pair, parent, place, std::move(*value), *before, true);
+    return value && check_and_store(pair, parent, place, std::move(*value), *before, before->kind);
 }
 
 bool replace_value(const PairRef& pair, const ParentPtr& parent, std::size_t& place, PyObject* obj,
@@ -100,10 +97,7 @@ bool replace_value(const PairRef& pair, const ParentPtr& parent, std::size_t& pl
     if (!before) return false;
     const List* existing = before->list ? &*before->list : nullptr;
     auto value = value_from_py(before->key, obj, kind, existing);
-    if (!value) return false;
-    if (auto error = check_kind_fits(before->key, kind_of(*value)))
-        return raise_error(*error), false;
-    return check_and_store(pair, parent, place, std::move(*value), *before, false);
+    return value && check_and_store(pair, parent, place, std::move(*value), *before, std::nullopt);
 }
 
 } // namespace quarel::py

@@ -113,7 +113,8 @@ PyObject* raise_error(const EditError& error) {
     case ErrorCode::pair_busy:
     case ErrorCode::document_busy:
     case ErrorCode::changed_meanwhile:
-    case ErrorCode::moved_away: type = PyExc_RuntimeError; break;
+    case ErrorCode::moved_away:
+    case ErrorCode::unreadable_move: type = PyExc_RuntimeError; break;
     }
     PyErr_SetString(type, error.message.c_str());
     return nullptr;

@@ -1,10 +1,10 @@
 #include "python/container.hpp"
 
 #include "edit/block_name.hpp"
+#include "edit/checked_value.hpp"
 #include "edit/depth.hpp"
 #include "edit/find.hpp"
 #include "edit/insert.hpp"
-#include "edit/kind_check.hpp"
 #include "edit/layout.hpp"
 #include "edit/remove.hpp"
 #include "edit/scalars.hpp"
@@ -190,25 +190,37 @@ std::variant<std::vector<Visited>, EditError> walk_pairs(PyObject* self) {
     return visited;
 }
 
-std::variant<Placed, EditError> insert_pair(PyObject* self, Pair pair,
-                                            std::optional<long long> index) {
+// What insert(access, at, style) returns, with the container locked
+// exclusively and `index` resolved among its children: the insertion
+// prologue of add() and add_source().
+template <class Result, class Insert>
+Result insert_at(PyObject* self, std::optional<long long> index, Insert insert) {
     const Style style = document_style(self);
     ContainerLock access(container_of(self), ContainerLock::exclusive);
     if (!access) return access.error();
     auto at = position(index, access.body().pairs.size());
     if (!at) return make_error(ErrorCode::index_out_of_range);
-    auto added = insert(access.body(), *at, std::move(pair), access.base_indent(),
-                        access.top_level(), style);
-    if (!added) return make_error(ErrorCode::pair_busy);
-    return Placed{{std::move(*added)}, {*at}};
+    return insert(access, *at, style);
 }
 
-// Inserts a new pair holding `value` and returns its Pair object.
+std::variant<Placed, EditError> insert_pair(PyObject* self, CheckedValue value,
+                                            std::optional<long long> index) {
+    using Result = std::variant<Placed, EditError>;
+    return insert_at<Result>(
+        self, index, [&](ContainerLock& access, std::size_t at, const Style& style) -> Result {
+            auto added = quarel::add(access.body(), at, std::move(value), access.base_indent(),
+                                     access.top_level(), style);
+            if (auto* error = std::get_if<EditError>(&added)) return std::move(*error);
+            return Placed{{std::get<PairRef>(std::move(added))}, {at}};
+        });
+}
+
+// Inserts a new pair holding `value` and returns its Pair object. The value
+// is checked before the container is looked at.
 Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<long long> index) {
-    auto error = check_kind_fits(key, kind_of(value));
-    if (!error) error = check_depth(child_depth(self) + depth(value));
-    if (error) return Ref(raise_error(*error));
-    auto added = insert_pair(self, new_pair(key, std::move(value)), index);
+    auto checked = check_value(key, std::move(value), child_depth(self));
+    if (auto* error = std::get_if<EditError>(&checked)) return Ref(raise_error(*error));
+    auto added = insert_pair(self, std::get<CheckedValue>(std::move(checked)), index);
     if (auto* failure = std::get_if<EditError>(&added)) return Ref(raise_error(*failure));
     const Placed& placed = std::get<Placed>(added);
     return make_pair(placed.pairs.front(), as_parent(self), placed.places.front());
@@ -216,18 +228,17 @@ Ref add_pair(PyObject* self, const std::string& key, Value value, std::optional<
 
 std::variant<Placed, ParseError, EditError> insert_snippet(PyObject* self, std::string_view source,
                                                            std::optional<long long> index) {
-    const Style style = document_style(self);
-    ContainerLock access(container_of(self), ContainerLock::exclusive);
-    if (!access) return access.error();
-    auto at = position(index, access.body().pairs.size());
-    if (!at) return make_error(ErrorCode::index_out_of_range);
-    auto result = insert_source(access.body(), *at, source, access.base_indent(),
-                                access.top_level(), child_depth(self), style);
-    if (auto* error = std::get_if<ParseError>(&result)) return std::move(*error);
-    if (std::holds_alternative<Busy>(result)) return make_error(ErrorCode::pair_busy);
-    auto& added = std::get<std::vector<PairRef>>(result);
-    std::vector<std::size_t> places = places_from(*at, added.size());
-    return Placed{std::move(added), std::move(places)};
+    using Result = std::variant<Placed, ParseError, EditError>;
+    return insert_at<Result>(
+        self, index, [&](ContainerLock& access, std::size_t at, const Style& style) -> Result {
+            auto result = insert_source(access.body(), at, source, access.base_indent(),
+                                        access.top_level(), child_depth(self), style);
+            if (auto* error = std::get_if<ParseError>(&result)) return std::move(*error);
+            if (std::holds_alternative<Busy>(result)) return make_error(ErrorCode::pair_busy);
+            auto& added = std::get<std::vector<PairRef>>(result);
+            std::vector<std::size_t> places = places_from(at, added.size());
+            return Placed{std::move(added), std::move(places)};
+        });
 }
 
 // Removes the target pair (looked for first at `near`), or the first child

@@ -1,5 +1,6 @@
 #include "python/end_comment.hpp"
 
+#include "edit/comment_text.hpp"
 #include "edit/end_comment.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
@@ -28,7 +29,7 @@ std::optional<EditError> write_end_comment(PyObject* self, const std::string& te
     WriteGuard guard(pair.lock());
     if (!guard) return make_error(ErrorCode::pair_busy);
     if (!pair->loose_end) return make_error(ErrorCode::moved_away);
-    *pair->loose_end = Text(spaced_end_comment(*pair->loose_end, text));
+    *pair->loose_end = Text(space_end_comment(*pair->loose_end, text));
     return std::nullopt;
 }
 
@@ -66,7 +67,7 @@ int end_comment_set(PyObject* self, PyObject* value) {
     if (value != Py_None) {
         auto given = text_arg("end_comment", "end_comment", value);
         if (!given) return -1;
-        auto made = end_comment_text(*given);
+        auto made = compose_end_comment(*given);
         if (auto* error = std::get_if<EditError>(&made)) return raise_error(*error), -1;
         text = std::get<std::string>(std::move(made));
     }

@@ -1,12 +1,10 @@
 #include "python/move.hpp"
 
-#include "edit/depth.hpp"
 #include "edit/find.hpp"
-#include "edit/insert.hpp"
+#include "edit/move.hpp"
 #include "edit/remove.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
-#include "python/syntax_error.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -39,11 +37,11 @@ std::variant<Origin, EditError> origin_of(PyObject* self) {
     return Origin{};
 }
 
-// The checks that come before any change: the target holds a block, it is
-// not the pair or inside it, the pair fits the target's depth, and the index
+// The checks that come before any change: the target holds a block, the
+// engine's (not into the pair itself, within the depth), and the index
 // falls among the target's children as they will be once the pair has left.
-std::optional<EditError> check_move(PyObject* self, PyObject* target, const Origin& origin,
-                                    std::optional<long long> index) {
+std::optional<EditError> check_target(PyObject* self, PyObject* target, const Origin& origin,
+                                      std::optional<long long> index) {
     const PairRef& pair = as_pair(self)->pair;
     const ContainerRef to = container_of(target);
     std::size_t children;
@@ -52,19 +50,11 @@ std::optional<EditError> check_move(PyObject* self, PyObject* target, const Orig
         if (!access) return access.error();
         children = access.body().pairs.size();
     }
-    int levels;
     {
         ReadGuard guard(pair.lock());
         if (!guard) return make_error(ErrorCode::pair_busy);
-        if (to.block) {
-            auto inside = encloses(pair, *pair, *to.block);
-            if (std::holds_alternative<Busy>(inside)) return make_error(ErrorCode::pair_busy);
-            if (std::get<bool>(inside))
-                return make_error(ErrorCode::move_into_itself, {pair->key.view()});
-        }
-        levels = depth(pair->value);
+        if (auto error = check_move(pair, *pair, to.block, child_depth(target))) return error;
     }
-    if (auto error = check_depth(child_depth(target) + levels)) return error;
     const Parent* parent = as_pair(self)->parent.get();
     const bool leaves_target = origin.at && same_container(container_of(*parent), to);
     if (!position(index, children - (leaves_target ? 1 : 0)))
@@ -73,13 +63,13 @@ std::optional<EditError> check_move(PyObject* self, PyObject* target, const Orig
 }
 
 // Where the pair now stands in the target.
-std::variant<std::size_t, ParseError, EditError> move_pair(PyObject* self, PyObject* target,
-                                                           std::optional<long long> index) {
+std::variant<std::size_t, EditError> move_pair(PyObject* self, PyObject* target,
+                                               std::optional<long long> index) {
     const PairRef& pair = as_pair(self)->pair;
     auto origin = origin_of(self);
     if (auto* error = std::get_if<EditError>(&origin)) return std::move(*error);
     const Origin& from = std::get<Origin>(origin);
-    if (auto error = check_move(self, target, from, index)) return std::move(*error);
+    if (auto error = check_target(self, target, from, index)) return std::move(*error);
     const Style style = document_style(target);
     // Past the checks only a lock found taken can stop the move, which the
     // locking invariant rules out (cst/shared.hpp).
@@ -92,11 +82,10 @@ std::variant<std::size_t, ParseError, EditError> move_pair(PyObject* self, PyObj
     ContainerLock access(container_of(target), ContainerLock::exclusive);
     if (!access) return access.error();
     const std::size_t at = *position(index, access.body().pairs.size());
-    auto placed =
-        insert_moved(access.body(), at, pair, from.top_level && from.at == 0, access.base_indent(),
-                     access.top_level(), child_depth(target), style);
-    if (auto* error = std::get_if<ParseError>(&placed)) return std::move(*error);
-    if (std::holds_alternative<Busy>(placed)) return make_error(ErrorCode::pair_busy);
+    if (auto error =
+            insert_moved(access.body(), at, pair, from.top_level && from.at == 0,
+                         access.base_indent(), access.top_level(), child_depth(target), style))
+        return std::move(*error);
     return at;
 }
 
@@ -115,7 +104,6 @@ PyObject* move_to(PyObject* self, PyObject* args, PyObject* kwargs) {
     std::optional<long long> index;
     if (!index_arg("move_to", arg[1], index)) return nullptr;
     auto moved = move_pair(self, target, index);
-    if (auto* error = std::get_if<ParseError>(&moved)) return raise_syntax_error(*error);
     if (auto* error = std::get_if<EditError>(&moved)) return raise_error(*error);
     // The object now stands for the pair where it is.
     as_pair(self)->parent = as_parent(target);

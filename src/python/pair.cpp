@@ -2,9 +2,9 @@
 // view: it reads and writes the tree pair at the moment of each call.
 #include "cst/printer.hpp"
 #include "edit/block_name.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/comments.hpp"
 #include "edit/layout.hpp"
-#include "edit/owners.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
 #include "edit/snippet.hpp"
@@ -180,8 +180,9 @@ std::optional<EditError> write_comments(PyObject* self, const std::vector<std::s
     if (parent) {
         container.emplace(container_of(*parent), ContainerLock::shared);
         if (container->status() == ContainerLock::busy) return container->error();
-        if (*container && !container->top_level()) {
-            auto found = child_indent(container->body(), container->base_indent(), style);
+        if (*container) {
+            auto found = child_indent(container->body(), container->base_indent(),
+                                      container->top_level(), style);
             if (!found) return make_error(ErrorCode::pair_busy);
             indent = std::move(*found);
         }

@@ -1,5 +1,7 @@
-#include "edit/owners.hpp"
+#include "edit/comment_text.hpp"
 
+#include "edit/comments.hpp"
+#include "edit/layout.hpp"
 #include "parser/lexer.hpp"
 
 namespace quarel {
@@ -48,11 +50,11 @@ bool has_comment(std::string_view text) noexcept {
     return text.find('#') != std::string_view::npos;
 }
 
-std::string_view end_comment(std::string_view line_end) noexcept {
+std::string_view line_end_comment(std::string_view line_end) noexcept {
     if (!has_comment(line_end)) return {};
     std::size_t lf = line_end.find('\n');
     if (lf == std::string_view::npos) return line_end;
-    return line_end.substr(0, lf > 0 && line_end[lf - 1] == '\r' ? lf - 1 : lf);
+    return line_end.substr(0, break_start(line_end, lf));
 }
 
 std::string_view drop_blank_lines(std::string_view text) noexcept {
@@ -69,17 +71,52 @@ bool starts_line(std::string_view text) noexcept {
 }
 
 std::string_view final_break(std::string_view text) noexcept {
-    if (text.ends_with("\r\n")) return text.substr(text.size() - 2);
-    if (text.ends_with('\n')) return text.substr(text.size() - 1);
-    return {};
+    if (!text.ends_with('\n')) return {};
+    return text.substr(break_start(text, text.size() - 1));
 }
 
-std::string with_end_comment(std::string_view comment, std::string_view line_break,
-                             std::string_view text) {
+std::string prepend_end_comment(std::string_view comment, std::string_view line_break,
+                                std::string_view text) {
     std::string out(comment);
     if (!comment.empty() && !starts_line(text)) out += line_break;
     out += text;
     return out;
+}
+
+std::string_view find_end_comment(std::string_view after) noexcept {
+    return line_end_comment(divide(after, false).line_end);
+}
+
+std::string replace_end_comment(std::string_view after, std::string_view comment,
+                                std::string_view next_line) {
+    const std::string_view line_end = divide(after, false).line_end;
+    const std::string_view old = line_end_comment(line_end);
+    std::string out(comment);
+    if (!old.empty() || comment.empty()) {
+        out += after.substr(old.size());
+    } else if (!line_end.empty()) {
+        // Spaces before the line break give way to the comment.
+        out += final_break(line_end);
+        out += after.substr(line_end.size());
+    } else {
+        // `after` is the spacing to what shared the line: that moves down.
+        out += next_line;
+    }
+    return out;
+}
+
+std::variant<std::string, EditError> compose_end_comment(std::string_view given) {
+    if (given.find_first_of("\r\n") != std::string_view::npos)
+        return make_error(ErrorCode::line_break_in_comment);
+    if (lex::trim_whitespace(given).empty()) return std::string();
+    return comment_line(given);
+}
+
+std::string space_end_comment(std::string_view old, std::string_view text) {
+    if (text.empty()) return {};
+    std::size_t hash = old.find('#');
+    std::string out(hash == std::string_view::npos ? "  " : old.substr(0, hash));
+    return out + std::string(text);
 }
 
 } // namespace quarel
