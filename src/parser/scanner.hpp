@@ -2,7 +2,13 @@
 // region, with the kind the parser would read it as. Whatever needs to know
 // where strings, expressions and comments lie asks here rather than reading
 // quotes and `;;` again.
+//
+// Defined here, as the lexer's recognisers are, so that it is inlined into
+// the loop that reads the regions: a call per region cost a third more time
+// than the scan itself.
 #pragma once
+
+#include "parser/lexer.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,7 +53,26 @@ class Scanner {
     std::optional<Region> next() noexcept;
 
   private:
-    Region take(RegionKind kind, const char* to) noexcept;
+    // The length of the line break at p, or 0.
+    std::size_t line_break_len(const char* p) const noexcept {
+        if (*p == '\n') return 1;
+        return *p == '\r' && end_ - p >= 2 && p[1] == '\n' ? 2 : 0;
+    }
+
+    // Spaces and tabs, the common case, are taken a run at a time.
+    const char* skip_whitespace(const char* p) const noexcept {
+        for (std::size_t n;; p += n) {
+            p = skip_inline_space(p, end_);
+            if (p == end_ || line_break_len(p) || !(n = whitespace_len(p, end_))) return p;
+        }
+    }
+
+    Region take(RegionKind kind, const char* to) noexcept {
+        Region region{kind, static_cast<std::size_t>(p_ - begin_),
+                      static_cast<std::size_t>(to - begin_)};
+        p_ = to;
+        return region;
+    }
 
     const char* begin_;
     const char* p_;
@@ -55,5 +80,35 @@ class Scanner {
     std::size_t list_depth_ = 0;
     const char* expression_at_ = nullptr; // after the colon of an expression key
 };
+
+inline std::optional<Region> Scanner::next() noexcept {
+    const char* p = p_;
+    if (p == expression_at_) {
+        expression_at_ = nullptr;
+        std::size_t stop = std::string_view(p, static_cast<std::size_t>(end_ - p)).find(";;");
+        return take(RegionKind::expression, stop == std::string_view::npos ? end_ : p + stop);
+    }
+    if (p == end_) return std::nullopt;
+    if (*p == '"') {
+        const char* after = skip_quoted(p, end_);
+        return take(RegionKind::string, after ? after : end_);
+    }
+    if (*p == '#') return take(RegionKind::comment, skip_comment(p, end_));
+    if (std::size_t n = line_break_len(p)) return take(RegionKind::line_break, p + n);
+    if (is_inline_space(*p) || whitespace_len(p, end_))
+        return take(RegionKind::whitespace, skip_whitespace(p));
+    if (is_bare_char(p, end_)) {
+        const char* token_end = skip_bare_token(p, end_);
+        const char* colon = skip_inline_space(token_end, end_);
+        if (list_depth_ == 0 && colon < end_ && *colon == ':' &&
+            is_expr_key(std::string_view(p, static_cast<std::size_t>(token_end - p))))
+            expression_at_ = colon + 1;
+        return take(RegionKind::bare_token, token_end);
+    }
+    if (*p == '[') ++list_depth_;
+    if (*p == ']' && list_depth_ > 0) --list_depth_;
+    bool terminator = *p == ';' && end_ - p >= 2 && p[1] == ';';
+    return take(RegionKind::punctuation, p + (terminator ? 2 : 1));
+}
 
 } // namespace quarel::lex
