@@ -1,10 +1,13 @@
-// Parser and printer under arbitrary bytes: every input either parses into a
-// well-formed tree that prints back byte for byte (whatever size it is told
-// to expect), or yields one syntax error whose position lies in the input
-// and agrees with its line and column.
+// Parser, printer and scanner under arbitrary bytes: every input either
+// parses into a well-formed tree that prints back byte for byte (whatever
+// size it is told to expect), or yields one syntax error whose position lies
+// in the input and agrees with its line and column. Every input scans into
+// regions that cover it; on one that parses, the strings, expressions and
+// comments of the scan are those the tree holds.
 #include "cst/printer.hpp"
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
+#include "parser/scanner.hpp"
 
 #include "expect.hpp"
 
@@ -15,6 +18,8 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 using namespace quarel;
 
@@ -106,10 +111,149 @@ void check_error(std::string_view source, const ParseError& error) {
     expect(error.column == column, "error column disagrees with its offset");
 }
 
+// The scan of any input: regions that follow each other from its first byte
+// to its last, none empty but an expression.
+std::vector<lex::Region> scan(std::string_view source) {
+    std::vector<lex::Region> regions;
+    std::size_t at = 0;
+    lex::Scanner scanner(source);
+    while (std::optional<lex::Region> region = scanner.next()) {
+        expect(region->begin == at && region->end <= source.size(), "regions out of order");
+        expect(region->end > at || region->kind == lex::RegionKind::expression, "empty region");
+        at = region->end;
+        regions.push_back(*region);
+    }
+    expect(at == source.size(), "the scan stops short of the end");
+    return regions;
+}
+
+// The strings, expressions and comments a tree holds, where it prints them.
+struct Held {
+    std::vector<lex::Region> regions;
+    std::size_t at = 0;
+
+    void skip(std::size_t size) { at += size; }
+    void add(lex::RegionKind kind, std::size_t size) {
+        regions.push_back({kind, at, at + size});
+        at += size;
+    }
+    // In trivia every `#` starts a comment that runs to a CR or an LF.
+    void trivia(std::string_view text) {
+        for (std::size_t i = 0; (i = text.find('#', i)) != std::string_view::npos;) {
+            std::size_t end = std::min(text.find_first_of("\r\n", i), text.size());
+            regions.push_back({lex::RegionKind::comment, at + i, at + end});
+            i = end;
+        }
+        at += text.size();
+    }
+
+    void list_value(const ListValue& value) {
+        if (auto* literal = std::get_if<Literal>(&value)) skip(literal->text.size());
+        if (auto* string = std::get_if<String>(&value))
+            add(lex::RegionKind::string, string->content.size() + 2);
+        if (auto* pair = std::get_if<Boxed<ListPair>>(&value)) {
+            skip((*pair)->key.size() + (*pair)->before_colon.size() + 1);
+            trivia((*pair)->after_colon);
+            list_value((*pair)->value);
+        }
+        if (auto* list = std::get_if<Boxed<List>>(&value)) this->list(**list);
+    }
+
+    void list(const List& list) {
+        skip(1);
+        for (const ListItem& item : list.items) {
+            trivia(item.leading);
+            list_value(item.value);
+            if (item.before_comma) {
+                trivia(*item.before_comma);
+                skip(1);
+            }
+        }
+        trivia(list.trailing);
+        skip(1);
+    }
+
+    void body(const Body& body) {
+        for (const PairRef& ref : body.pairs) {
+            const Pair& pair = *ref;
+            trivia(pair.leading);
+            skip(pair.key.size() + pair.before_colon.size() + 1);
+            if (const Expr* expr = expr_of(pair.value)) {
+                std::size_t size = pair.after_colon.size() + expr->text.size();
+                add(lex::RegionKind::expression, size + expr->trailing.size());
+                skip(2);
+                continue;
+            }
+            trivia(pair.after_colon);
+            if (auto* literal = std::get_if<Literal>(&pair.value)) skip(literal->text.size());
+            if (auto* string = std::get_if<String>(&pair.value))
+                add(lex::RegionKind::string, string->content.size() + 2);
+            if (const List* list = list_of(pair.value)) this->list(*list);
+            if (const Block* block = block_of(pair.value)) {
+                if (block->name) skip(block->name->size());
+                trivia(block->before_brace);
+                skip(1);
+                this->body(block->body);
+                skip(1);
+            }
+        }
+        trivia(body.trailing);
+    }
+};
+
+void check_held(const Body& body, const std::vector<lex::Region>& scanned) {
+    Held held;
+    held.body(body);
+    std::vector<lex::Region> kept;
+    for (const lex::Region& region : scanned)
+        if (region.kind == lex::RegionKind::string || region.kind == lex::RegionKind::expression ||
+            region.kind == lex::RegionKind::comment)
+            kept.push_back(region);
+    expect(kept == held.regions, "the scan's strings, expressions or comments are not the tree's");
+}
+
+// Scans of text the parser refuses, pinned: each region as its kind's letter
+// and its length.
+constexpr std::pair<std::string_view, std::string_view> pinned_scans[] = {
+    {"a: \"x", "b1 p1 w1 s2"},                 // unterminated string
+    {"a: \"x\\", "b1 p1 w1 s3"},               // ... ended by a backslash
+    {"a: b }}", "b1 p1 w1 b1 w1 p1 p1"},       // stray braces
+    {"sql: a # b", "b3 p1 e6"},                // no `;;`
+    {"sql:", "b3 p1 e0"},                      // nothing after the colon
+    {"sql : \"a;;\" ;;", "b3 w1 p1 e3 p2 s4"}, // a quote in an expression
+    {"# \"q\" [\nb", "c7 n1 b1"},              // quotes in a comment
+    {"#a\rb", "c2 w1 b1"},                     // a comment before a lone CR
+    {"x;;;\r\n\v\u00a0y", "b1 p2 p1 n2 w3 b1"},
+    {"[sql: x ;;] sql:;;", "p1 b3 p1 w1 b1 w1 p2 p1 w1 b3 p1 e0 p2"},
+};
+
+void check_pinned_scans() {
+    constexpr std::string_view letters = "secwnpb"; // in the order of RegionKind
+    for (auto [source, expected] : pinned_scans) {
+        std::string got;
+        for (const lex::Region& region : scan(source)) {
+            if (!got.empty()) got += ' ';
+            got += letters[static_cast<std::size_t>(region.kind)];
+            got += std::to_string(region.end - region.begin);
+        }
+        if (got != expected) {
+            std::fprintf(stderr, "scan of \"%.*s\": %s\n", static_cast<int>(source.size()),
+                         source.data(), got.c_str());
+            fail("a pinned scan differs");
+        }
+    }
+}
+
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    check_pinned_scans();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view source(reinterpret_cast<const char*>(data), size);
+    std::vector<lex::Region> scanned = scan(source);
     auto result = parse(source);
     if (auto* error = std::get_if<ParseError>(&result)) {
         check_error(source, *error);
@@ -117,6 +261,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const Body& body = std::get<Body>(result);
     check_body(body);
+    check_held(body, scanned);
     std::string printed;
     expect(print_body(body, printed), "printing met a locked pair");
     expect(printed == source, "printed text differs from the source");

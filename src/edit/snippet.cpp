@@ -2,6 +2,7 @@
 
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
+#include "parser/scanner.hpp"
 
 #include <algorithm>
 #include <variant>
@@ -11,27 +12,24 @@ namespace quarel {
 
 namespace {
 
-// Text that keeps its own layout: a quoted string, from its opening to its
-// closing quote, or an expression, from the colon to its `;;`, whose lines
-// move with the line of its key (starting at offset `key_line`).
-struct Region {
+// Text that keeps its own layout: a quoted string, or an expression, whose
+// lines move with the line of its key (starting at offset `key_line`).
+struct Kept {
     std::size_t begin;
     std::size_t end;
     bool quoted;
     std::size_t key_line;
 };
 
-// The regions of Quarel source, found the way the parser finds them: quotes
-// inside comments and expressions start nothing. An expression follows
-// `key:` for an expression key outside lists (list pairs never hold one).
-// For source that does not parse the regions may be off, but only after the
-// point where the parser fails.
-std::vector<Region> regions(std::string_view text) {
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    auto offset = [&](const char* p) { return static_cast<std::size_t>(p - begin); };
-    std::vector<Region> found;
-    std::size_t list_depth = 0;
+// What fitting needs to know of a snippet's regions.
+struct Scanned {
+    std::vector<Kept> kept;
+    bool braced; // whether a `{` stands outside strings and expressions
+};
+
+Scanned scanned(std::string_view text) {
+    Scanned found{{}, false};
+    std::size_t key = 0; // the last bare token, which is an expression's key
     // The start of the line holding an offset, found moving forward only.
     std::size_t line_start = 0, seen = 0;
     auto line_of = [&](std::size_t at) {
@@ -40,51 +38,35 @@ std::vector<Region> regions(std::string_view text) {
         seen = at;
         return line_start;
     };
-    for (const char* p = lex::skip_trivia(begin, end); p < end; p = lex::skip_trivia(p, end)) {
-        if (*p == '"') {
-            const char* after = lex::skip_quoted(p, end);
-            found.push_back({offset(p), after ? offset(after) - 1 : text.size(), true, 0});
-            if (!after) break;
-            p = after;
-        } else if (*p == '[') {
-            ++list_depth;
-            ++p;
-        } else if (*p == ']') {
-            list_depth -= list_depth > 0;
-            ++p;
-        } else if (lex::is_bare_char(p, end)) {
-            const char* token_end = lex::skip_bare_token(p, end);
-            const char* colon = lex::skip_inline_space(token_end, end);
-            std::string_view token(p, static_cast<std::size_t>(token_end - p));
-            std::size_t key = offset(p);
-            p = token_end;
-            if (list_depth == 0 && colon < end && *colon == ':' && lex::is_expr_key(token)) {
-                std::size_t stop = std::string_view(colon, end - colon).find(";;");
-                std::size_t stop_at =
-                    stop == std::string_view::npos ? text.size() : offset(colon) + stop;
-                found.push_back({offset(colon), stop_at, false, line_of(key)});
-                if (stop == std::string_view::npos) break;
-                p = colon + stop + 2;
-            }
-        } else {
-            ++p; // punctuation, or a character the parser refuses
+    lex::Scanner scanner(text);
+    while (std::optional<lex::Region> region = scanner.next()) {
+        switch (region->kind) {
+        case lex::RegionKind::bare_token: key = region->begin; break;
+        case lex::RegionKind::string:
+            found.kept.push_back({region->begin, region->end, true, 0});
+            break;
+        case lex::RegionKind::expression:
+            found.kept.push_back({region->begin, region->end, false, line_of(key)});
+            break;
+        case lex::RegionKind::punctuation: found.braced |= text[region->begin] == '{'; break;
+        default: break;
         }
     }
     return found;
 }
 
 struct Line {
-    std::size_t start;       // offset of its first byte
-    std::string_view text;   // without its line break
-    std::string_view brk;    // the line break that ends it; empty for the last
-    const Region* within;    // the region its line break lies in, if any
-    const Region* starts_in; // the region the line begins inside, if any
+    std::size_t start;     // offset of its first byte
+    std::string_view text; // without its line break
+    std::string_view brk;  // the line break that ends it; empty for the last
+    const Kept* within;    // the region its line break lies in, if any
+    const Kept* starts_in; // the region the line begins inside, if any
 };
 
-std::vector<Line> lines_of(std::string_view text, const std::vector<Region>& found) {
+std::vector<Line> lines_of(std::string_view text, const std::vector<Kept>& found) {
     std::vector<Line> lines;
     auto region = found.begin();
-    const Region* previous = nullptr;
+    const Kept* previous = nullptr;
     std::size_t start = 0;
     for (;;) {
         std::size_t lf = text.find('\n', start);
@@ -93,8 +75,8 @@ std::vector<Line> lines_of(std::string_view text, const std::vector<Region>& fou
             lines.push_back(line);
             return lines;
         }
-        while (region != found.end() && region->end < lf) ++region;
-        if (region != found.end() && region->begin < lf) line.within = &*region;
+        while (region != found.end() && region->end <= lf) ++region;
+        if (region != found.end() && region->begin <= lf) line.within = &*region;
         // Outside a quoted string the carriage returns in front of a line
         // feed belong to the line break: one left on the line would make a
         // CR LF of the document's LF.
@@ -161,16 +143,6 @@ Depths depths_of(std::string_view source, std::string_view text, const std::vect
     return {first, shared};
 }
 
-// Whether a `{` stands outside the strings and expressions of `text`.
-bool has_brace(std::string_view text, const std::vector<Region>& found) noexcept {
-    std::size_t from = 0;
-    for (const Region& region : found) {
-        if (text.substr(from, region.begin - from).find('{') != std::string_view::npos) return true;
-        from = region.end;
-    }
-    return text.substr(std::min(from, text.size())).find('{') != std::string_view::npos;
-}
-
 // The snippet as it reads with `dedent` taken off its lines.
 std::string dedented(const std::vector<Line>& lines, std::string_view dedent) {
     std::string out(lines[0].text);
@@ -211,12 +183,12 @@ std::string own_step(const std::vector<Line>& lines, std::string_view dedent, bo
 std::string fit_snippet(std::string_view source, std::string_view indentation, const Style& style,
                         std::optional<std::string_view> old_depth) {
     const std::string_view text = lex::trim_whitespace(source);
-    const std::vector<Region> found = regions(text);
-    const std::vector<Line> lines = lines_of(text, found);
+    const Scanned found = scanned(text);
+    const std::vector<Line> lines = lines_of(text, found.kept);
     const Depths depths =
         old_depth ? Depths{*old_depth, *old_depth} : depths_of(source, text, lines);
     const std::string step =
-        own_step(lines, depths.shared, has_brace(text, found),
+        own_step(lines, depths.shared, found.braced,
                  old_depth ? std::optional(std::string_view(style.step)) : std::nullopt);
 
     // An indentation below a line, in the document's steps: whole steps of
@@ -267,10 +239,9 @@ std::string fit_snippet(std::string_view source, std::string_view indentation, c
 }
 
 std::string outdent(std::string_view text, std::string_view indentation) {
-    const std::vector<Region> found = regions(text);
     std::string out;
     out.reserve(text.size());
-    for (const Line& line : lines_of(text, found)) {
+    for (const Line& line : lines_of(text, scanned(text).kept)) {
         std::string_view rest = line.text;
         bool moves = line.start > 0 && !(line.starts_in && line.starts_in->quoted);
         if (moves && rest.starts_with(indentation)) rest.remove_prefix(indentation.size());

@@ -143,13 +143,20 @@ inline bool is_bare_char(const char* p, const char* end) noexcept {
     return (c & detail::bare) || ((c & detail::high) && whitespace_len(p, end) == 0);
 }
 
+// A comment starting at the `#` at p: up to the first line feed or carriage
+// return, or the end of the text.
+inline const char* skip_comment(const char* p, const char* end) noexcept {
+    using namespace detail;
+    return scan(p + 1, end, line_end, [](char c) { return c != '\n' && c != '\r'; });
+}
+
 // Whitespace runs and comments; always matches, possibly nothing.
 inline const char* skip_trivia(const char* p, const char* end) noexcept {
     using namespace detail;
     for (;;) {
         p = scan(p, end, not_trivia, [](char c) { return class_of(&c) & trivia; });
         if (p == end || *p != '#') return p;
-        const char* q = scan(p + 1, end, line_end, [](char c) { return c != '\n' && c != '\r'; });
+        const char* q = skip_comment(p, end);
         // A comment may end at CR only when CR LF follows.
         if (q < end && *q == '\r' && (q + 1 == end || q[1] != '\n')) return p;
         p = q;

@@ -8,6 +8,7 @@
 #include "parser/scratch.hpp"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace quarel {
@@ -16,7 +17,12 @@ namespace {
 
 using namespace lex;
 
-constexpr const char* too_deep = "nesting deeper than 256 levels";
+// Built from the limit, as every message that names it is.
+const char* too_deep() {
+    static const std::string message =
+        "nesting deeper than " + std::to_string(max_depth) + " levels";
+    return message.c_str();
+}
 
 class Parser {
   public:
@@ -69,7 +75,7 @@ class Parser {
         return ParseError{fail_message_, line, column, offset};
     }
 
-    bool enter(const char* at) { return ++depth_ <= max_depth || fail(at, too_deep); }
+    bool enter(const char* at) { return ++depth_ <= max_depth || fail(at, too_deep()); }
     void leave() { --depth_; }
 
     // Children are gathered in a scratch per depth and moved out once the
