@@ -54,7 +54,7 @@ std::string_view line_end_comment(std::string_view line_end) noexcept {
     if (!has_comment(line_end)) return {};
     std::size_t lf = line_end.find('\n');
     if (lf == std::string_view::npos) return line_end;
-    return line_end.substr(0, break_start(line_end, lf));
+    return line_end.substr(0, lex::break_start(line_end, lf));
 }
 
 std::string_view drop_blank_lines(std::string_view text) noexcept {
@@ -72,7 +72,7 @@ bool starts_line(std::string_view text) noexcept {
 
 std::string_view final_break(std::string_view text) noexcept {
     if (!text.ends_with('\n')) return {};
-    return text.substr(break_start(text, text.size() - 1));
+    return text.substr(lex::break_start(text, text.size() - 1));
 }
 
 std::string prepend_end_comment(std::string_view comment, std::string_view line_break,

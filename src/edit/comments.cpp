@@ -4,6 +4,8 @@
 #include "edit/layout.hpp"
 #include "parser/lexer.hpp"
 
+#include <algorithm>
+
 namespace quarel {
 
 namespace {
@@ -15,8 +17,9 @@ template <class F> void for_each_line(std::string_view text, F&& each) {
         std::size_t stop = text.find_first_of("\r\n");
         each(text.substr(0, stop));
         if (stop == std::string_view::npos) return;
-        bool crlf = text[stop] == '\r' && stop + 1 < text.size() && text[stop + 1] == '\n';
-        text.remove_prefix(stop + (crlf ? 2 : 1));
+        text.remove_prefix(
+            stop + std::max<std::size_t>(
+                       1, lex::line_break_len(text.data() + stop, text.data() + text.size())));
     }
 }
 

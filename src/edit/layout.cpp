@@ -1,5 +1,7 @@
 #include "edit/layout.hpp"
 
+#include "parser/lexer.hpp"
+
 namespace quarel {
 
 std::string indent_below(std::string_view base_indent, const Style& style) {
@@ -34,7 +36,7 @@ std::string model_spacing(std::string_view leading) {
     // a line of its own: that line break and indentation are its spacing.
     std::size_t lf = leading.rfind('\n');
     if (lf == std::string_view::npos) return std::string(spacing);
-    return std::string(leading.substr(break_start(leading, lf)));
+    return std::string(leading.substr(lex::break_start(leading, lf)));
 }
 
 std::optional<std::string> child_indent(const Body& body, std::string_view base_indent,

@@ -20,12 +20,6 @@ inline bool has_line_feed(std::string_view text) noexcept {
     return text.find('\n') != std::string_view::npos;
 }
 
-// Where the line break whose line feed stands at `lf` begins: at the carriage
-// return right before it (CR LF), else at the line feed itself.
-inline std::size_t break_start(std::string_view text, std::size_t lf) noexcept {
-    return lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
-}
-
 // The indentation one step deeper than `base_indent`, for a child when no
 // sibling shows one.
 std::string indent_below(std::string_view base_indent, const Style& style);

@@ -1,6 +1,7 @@
 #include "edit/style.hpp"
 
 #include "edit/layout.hpp"
+#include "parser/lexer.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -21,7 +22,7 @@ class FirstBreak {
     bool in(std::string_view text) {
         std::size_t lf = text.find('\n');
         if (lf == std::string_view::npos) return false;
-        found = break_start(text, lf) < lf ? "\r\n" : "\n";
+        found = lex::break_start(text, lf) < lf ? "\r\n" : "\n";
         return true;
     }
     bool in(const List& list) {

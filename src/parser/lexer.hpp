@@ -143,6 +143,18 @@ inline bool is_bare_char(const char* p, const char* end) noexcept {
     return (c & detail::bare) || ((c & detail::high) && whitespace_len(p, end) == 0);
 }
 
+// The length of the line break at p (p < end): 1 for LF, 2 for CR LF, else 0.
+inline std::size_t line_break_len(const char* p, const char* end) noexcept {
+    if (*p == '\n') return 1;
+    return *p == '\r' && end - p >= 2 && p[1] == '\n' ? 2 : 0;
+}
+
+// Where the line break whose line feed stands at `lf` begins: at the carriage
+// return right before it (CR LF), else at the line feed itself.
+inline std::size_t break_start(std::string_view text, std::size_t lf) noexcept {
+    return lf > 0 && text[lf - 1] == '\r' ? lf - 1 : lf;
+}
+
 // A comment starting at the `#` at p: up to the first line feed or carriage
 // return, or the end of the text.
 inline const char* skip_comment(const char* p, const char* end) noexcept {
@@ -158,7 +170,7 @@ inline const char* skip_trivia(const char* p, const char* end) noexcept {
         if (p == end || *p != '#') return p;
         const char* q = skip_comment(p, end);
         // A comment may end at CR only when CR LF follows.
-        if (q < end && *q == '\r' && (q + 1 == end || q[1] != '\n')) return p;
+        if (q < end && *q == '\r' && !line_break_len(q, end)) return p;
         p = q;
     }
 }

@@ -53,17 +53,11 @@ class Scanner {
     std::optional<Region> next() noexcept;
 
   private:
-    // The length of the line break at p, or 0.
-    std::size_t line_break_len(const char* p) const noexcept {
-        if (*p == '\n') return 1;
-        return *p == '\r' && end_ - p >= 2 && p[1] == '\n' ? 2 : 0;
-    }
-
     // Spaces and tabs, the common case, are taken a run at a time.
     const char* skip_whitespace(const char* p) const noexcept {
         for (std::size_t n;; p += n) {
             p = skip_inline_space(p, end_);
-            if (p == end_ || line_break_len(p) || !(n = whitespace_len(p, end_))) return p;
+            if (p == end_ || line_break_len(p, end_) || !(n = whitespace_len(p, end_))) return p;
         }
     }
 
@@ -94,7 +88,7 @@ inline std::optional<Region> Scanner::next() noexcept {
         return take(RegionKind::string, after ? after : end_);
     }
     if (*p == '#') return take(RegionKind::comment, skip_comment(p, end_));
-    if (std::size_t n = line_break_len(p)) return take(RegionKind::line_break, p + n);
+    if (std::size_t n = line_break_len(p, end_)) return take(RegionKind::line_break, p + n);
     if (is_inline_space(*p) || whitespace_len(p, end_))
         return take(RegionKind::whitespace, skip_whitespace(p));
     if (is_bare_char(p, end_)) {
