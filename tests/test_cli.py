@@ -399,6 +399,14 @@ def test_apply_refusals(quarel, tmp_path, script, options, err):
     assert quarel("apply", "script.py", "f.quarel", *options) == (2, "", err + "\n")
 
 
+def test_apply_never_writes_over_a_change_made_since_the_read(quarel, tmp_path):
+    (tmp_path / "script.py").write_text("def edit(doc, path):\n    open(path, 'a').write('c: 3\\n')\n    doc['b'] = '2'\n")
+    write(tmp_path / "f.quarel", "a: 1\n")
+    summary = "0 changed, 0 unchanged, 1 failed"
+    assert quarel("apply", "script.py", "f.quarel", "-i") == (1, "", f"f.quarel: error: changed since it was read\n{summary}\n")
+    assert (tmp_path / "f.quarel").read_text() == "a: 1\nc: 3\n"
+
+
 def test_apply_edits_each_file_once(quarel, tmp_path):
     (tmp_path / "script.py").write_text("def edit(doc, path):\n    doc.add('n', str(len(doc)))\n")
     write(tmp_path / "d" / "f.quarel", "a: 1\n")

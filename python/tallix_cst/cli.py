@@ -23,7 +23,7 @@ from typing import (
     get_args,
 )
 
-from tallix_cst import __version__, batch, codemod, interrupts
+from tallix_cst import __version__, batch, codemod, edits, interrupts
 from tallix_cst._native import Document, Pair
 from tallix_cst.data import list_from_json
 from tallix_cst.diff import unified_diff
@@ -37,8 +37,9 @@ from tallix_cst.failures import (
     label,
     read,
 )
-from tallix_cst.files import WriteQueue, loads
+from tallix_cst.files import loads
 from tallix_cst.json_stream import JsonStream
+from tallix_cst.lock import FileLock
 from tallix_cst.selector import Node, Selector, is_container
 from tallix_cst.values import ValueKind
 
@@ -520,12 +521,15 @@ def nothing_matched(
 def edit_files(args: argparse.Namespace, edit: Edit) -> int:
     """Edits each file, then prints, diffs or writes back the result. With --in-place a file
     that cannot be written is refused before it is read, and each file is locked from before
-    it is read until it is written; the writes overlap. A file whose edit fails stays as it
-    was. A run that matches nothing prints no document."""
+    it is read until it is written; the writes overlap, and those that fail are reported
+    last. A file whose edit fails stays as it was. A run that matches nothing prints no
+    document."""
     paths = list(quarel_files(args.paths))
-    status, matched, writing = EXIT_OK, 0, []
+    printed = not (args.in_place or args.diff)
+    options = edits.Options(write=args.in_place, diff=args.diff, printed=printed)
+    status, matched, unwritten = EXIT_OK, 0, []
     unprinted: List[Tuple[str, bytes]] = []  # documents, until anything matches
-    with interrupts.sigterm_unwinds(), WriteQueue() as writes:
+    with interrupts.sigterm_unwinds(), edits.Writes() as writes:
         for path in paths:
             name = label(path)
 
@@ -536,27 +540,25 @@ def edit_files(args: argparse.Namespace, edit: Edit) -> int:
                 except (TypeError, ValueError) as e:  # a value the pair cannot hold, a bad key
                     raise Failure(f"{name}: error: {e}", EXIT_USAGE) from None
 
-            try:
-                lock, before, after = codemod.edit_file(path, edit_one, args.in_place)
-            except (Failure, OSError) as e:
-                status = report(described(path, e), status)
+            lock = FileLock(path) if args.in_place else None
+            outcome = edits.edit_file(path, edit_one, options, lock)
+            if outcome.state == edits.FAILED:
+                status = report(outcome.failure(), status)
                 continue
             if args.diff:
-                out(sys.stdout, unified_diff(before.decode(), after.decode(), name))
-            elif not args.in_place:
-                unprinted.append((f"==> {name} <==\n" if len(paths) > 1 else "", after))
+                out(sys.stdout, unified_diff(outcome.before, outcome.after, name))
+            elif printed:
+                assert outcome.data is not None, "Options.printed hands the bytes back"
+                unprinted.append((f"==> {name} <==\n" if len(paths) > 1 else "", outcome.data))
                 if matched:
                     for header, text in unprinted:
                         out(sys.stdout, header, raw=text)
                     unprinted.clear()
-            if args.in_place and after != before:
-                writing.append((path, writes.write(path, after, lock.release)))
-            else:
-                lock.release()
-    for path, write in writing:
-        error = write.exception()
-        if error is not None:
-            status = report(described(path, cast(Exception, error)), status)
+            writes.add(outcome, args.in_place, lock)
+            unwritten += [o for o in writes.settled() if o.state == edits.FAILED]
+        unwritten += [o for o in writes.settled(wait=True) if o.state == edits.FAILED]
+    for outcome in unwritten:
+        status = report(outcome.failure(), status)
     return nothing_matched(paths, args.selector, matched, status)
 
 
@@ -575,12 +577,12 @@ def cmd_apply(args: argparse.Namespace) -> int:
         )
     paths = distinct_files(quarel_files(args.paths))
     keep = args.all_or_nothing  # the changes, written once every file has succeeded
-    options = codemod.Options(data=args.in_place, diff=args.diff)
-    counts = {codemod.CHANGED: 0, codemod.UNCHANGED: 0, codemod.FAILED: 0}
+    options = edits.Options(write=args.in_place, diff=args.diff)
+    counts = {edits.CHANGED: 0, edits.UNCHANGED: 0, edits.FAILED: 0}
     status, kept, would, interrupted = EXIT_OK, [], not args.in_place, False
     bar = Progress(len(paths))
 
-    def show(outcomes: Iterable[codemod.Outcome]) -> None:
+    def show(outcomes: Iterable[edits.Outcome]) -> None:
         """Counts the outcomes; lists the changes (written, with --in-place) and reports
         the failures."""
         nonlocal status
@@ -589,11 +591,11 @@ def cmd_apply(args: argparse.Namespace) -> int:
             listed = []
             for outcome in outcomes:
                 counts[outcome.state] += 1
-                if outcome.state == codemod.FAILED:
-                    status = report(Failure(outcome.message, outcome.status), status)
-                elif outcome.state == codemod.CHANGED and args.diff:
+                if outcome.state == edits.FAILED:
+                    status = report(outcome.failure(), status)
+                elif outcome.state == edits.CHANGED and args.diff:
                     listed.append(unified_diff(outcome.before, outcome.after, outcome.path))
-                elif outcome.state == codemod.CHANGED:
+                elif outcome.state == edits.CHANGED:
                     listed.append(outcome.path + "\n")
             if listed:
                 out(sys.stdout, "".join(listed))
@@ -602,18 +604,18 @@ def cmd_apply(args: argparse.Namespace) -> int:
     ready = batch.run(
         codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options)
     )
-    with interrupts.sigterm_unwinds(), codemod.Writes() as writes, contextlib.closing(ready), bar:
+    with interrupts.sigterm_unwinds(), edits.Writes() as writes, contextlib.closing(ready), bar:
         try:
             for outcomes in ready:
                 bar.advance(len(outcomes))
                 for outcome in outcomes:
-                    if keep and outcome.state == codemod.CHANGED:
+                    if keep and outcome.state == edits.CHANGED:
                         kept.append(outcome)
                     else:
                         writes.add(outcome, args.in_place)
                 show(writes.settled())
             bar.close()
-            would = would or (keep and counts[codemod.FAILED] > 0)
+            would = would or (keep and counts[edits.FAILED] > 0)
             for outcome in kept:
                 writes.add(outcome, not would)
                 show(writes.settled())
