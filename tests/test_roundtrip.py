@@ -20,6 +20,14 @@ def test_generated_documents_print_back_unchanged(generated):
     pairs = doc.walk()
     assert len(pairs) == count + sum(len(p) for p in pairs if p.kind == "block")
     assert all(p.to_string(include_leading=True) in source for p in pairs)
+    assert_outdented_pairs_read_alone(pairs)
+
+
+def assert_outdented_pairs_read_alone(pairs):
+    """A pair printed at the margin is source of its own: that one pair."""
+    for pair in pairs:
+        alone = parse_quarel(pair.to_string(dedent=True))
+        assert [(p.key, p.name, p.kind) for p in alone] == [(pair.key, pair.name, pair.kind)]
 
 
 # Sources the generator reaches rarely, or that sit on a rule's edge.
@@ -56,6 +64,7 @@ def test_tricky_sources_print_back_unchanged(source):
     doc = parse_quarel(source)
     assert doc.to_string() == source and doc.to_bytes() == source.encode()
     assert all(p.to_string(include_leading=True) in source for p in doc.walk())
+    assert_outdented_pairs_read_alone(doc.walk())
 
 
 # However far an edit moves the size of the text from its last print, both prints follow, before

@@ -241,7 +241,9 @@ std::string fit_snippet(std::string_view source, std::string_view indentation, c
 std::string outdent(std::string_view text, std::string_view indentation) {
     std::string out;
     out.reserve(text.size());
-    for (const Line& line : lines_of(text, scanned(text).kept)) {
+    // Lines point into the regions: they must outlive the loop.
+    const Scanned found = scanned(text);
+    for (const Line& line : lines_of(text, found.kept)) {
         std::string_view rest = line.text;
         bool moves = line.start > 0 && !(line.starts_in && line.starts_in->quoted);
         if (moves && rest.starts_with(indentation)) rest.remove_prefix(indentation.size());
