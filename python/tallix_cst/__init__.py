@@ -1,7 +1,7 @@
 """Read, edit and write Quarel configuration files without losing their layout."""
 
 from tallix_cst import values
-from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, parse_quarel
+from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, parse_quarel, syntax_errors
 from tallix_cst.files import dump, load, loads
 from tallix_cst.selector import Selector
 from tallix_cst.values import *  # noqa: F403 - the type aliases, listed in values.__all__
@@ -11,6 +11,7 @@ __all__ = [
     "Pair",
     "parse_quarel",
     "QuarelSyntaxError",
+    "syntax_errors",
     "load",
     "loads",
     "dump",

@@ -2,7 +2,7 @@ import os
 from collections.abc import Callable, Iterator, Sequence
 from typing import IO, Any, ClassVar, Literal, NamedTuple, NoReturn, TypeVar, final, overload
 
-from tallix_cst.values import Kind, NewValue, PairData, Value, ValueKind
+from tallix_cst.values import Kind, NewValue, PairData, TokenKind, Value, ValueKind
 
 _T = TypeVar("_T")
 
@@ -11,6 +11,12 @@ __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 def parse_quarel(source: str | bytes | bytearray) -> Document:
     """Parses Quarel source into a Document: text (str), or the UTF-8 bytes of a
     file (bytes or bytearray), whose byte-order mark stays apart from the first key."""
+
+def syntax_errors(text: str | bytes | bytearray) -> list[QuarelSyntaxError]:
+    """Every syntax error of Quarel source, in order, as QuarelSyntaxError objects
+    (empty when it parses): the first is the one parse_quarel raises; after each,
+    reading goes on at the next line that starts a `key:` no deeper than the
+    failing one, or that closes the block with `}`. Takes what parse_quarel takes."""
 
 class QuarelSyntaxError(ValueError):
     """Raised when Quarel source cannot be parsed. Has message (without the position), line,
@@ -88,6 +94,11 @@ class Document(_Container):
         """Writes the document to a path or a binary file object; see tallix_cst.dump."""
     def to_data(self) -> list[PairData]:
         """The document as plain data: the list of its pairs' to_data()."""
+    def tokens(self) -> list[tuple[int, int, TokenKind]]:
+        """The document's tokens in text order, for highlighting: (offset, length, kind)
+        tuples, offset and length in bytes of to_bytes(). kind is key, name (of a
+        block), literal, string (with its quotes), expr (the expression's text),
+        comment or punctuation (: { } [ ] , ;;). Whitespace is no token."""
     @property
     def newline(self) -> Literal["\n", "\r\n"]:
         """The line break that edits write: "\\n" or "\\r\\n", as the document shows it."""

@@ -27,6 +27,9 @@ NewPairValue = Union[Scalar, Sequence[NewItem]]
 #: list of pairs.
 NewValue = Union[Scalar, Sequence[NewItem], Mapping[str, NewPairValue]]
 
+#: What a token of `Document.tokens()` is, for highlighting.
+TokenKind = Literal["key", "name", "literal", "string", "expr", "comment", "punctuation"]
+
 #: An element of a list value in plain data: a pair is a one-key dict.
 DataItem = Union[str, Dict[str, "DataItem"], List["DataItem"]]
 
@@ -50,6 +53,7 @@ __all__ = [
     "NewValue",
     "PairData",
     "Scalar",
+    "TokenKind",
     "Value",
     "ValueKind",
 ]

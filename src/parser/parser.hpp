@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace quarel {
 
@@ -27,5 +28,10 @@ std::variant<Body, ParseError> parse(std::string_view source, int depth = 0);
 // The whole text of a file: like `parse`, but a byte-order mark at its very
 // start is set apart from the first key (positions still count its bytes).
 std::variant<Body, ParseError> parse_file(std::string_view source);
+// Every syntax error of the text, in text order; none when it parses. The
+// first is the one `parse` (or, for a file, `parse_file`) reports; after
+// each the reading resumes at a later line that starts a key or closes a
+// block (parser.cpp tells which).
+std::vector<ParseError> syntax_errors(std::string_view source, bool file);
 
 } // namespace quarel

@@ -1,17 +1,19 @@
 // The Document class: parsing entry points and whole-document printing.
 #include "cst/printer.hpp"
-#include "parser/utf8.hpp"
+#include "cst/tokens.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/data.hpp"
 #include "python/entry.hpp"
 #include "python/objects.hpp"
+#include "python/source.hpp"
 #include "python/syntax_error.hpp"
 
 #include <memory>
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace quarel::py {
 
@@ -19,39 +21,16 @@ namespace {
 
 PyTypeObject* type_ = nullptr;
 
-// Bytes are parsed where they lie, once they prove to be UTF-8; for bytes
-// that are not, Python's own decoder raises the UnicodeDecodeError, with its
-// position and reason.
-std::optional<Encoded> bytes_source(PyObject* source) {
-    const bool is_bytes = PyBytes_Check(source);
-    const char* data = is_bytes ? PyBytes_AsString(source) : PyByteArray_AsString(source);
-    const Py_ssize_t size = is_bytes ? PyBytes_Size(source) : PyByteArray_Size(source);
-    if (!data || size < 0) return std::nullopt;
-    std::string_view text(data, static_cast<std::size_t>(size));
-    if (!valid_utf8(text) && !Ref(PyUnicode_DecodeUTF8(data, size, "strict"))) return std::nullopt;
-    Py_INCREF(source);
-    return Encoded{Ref(source), text};
-}
-
-// parse_quarel and Document.parse: source is str, bytes or bytearray.
+// parse_quarel and Document.parse.
 PyObject* parse_with(const char* function, PyObject* args, PyObject* kwargs) {
     PyObject* arg[1];
     if (!parse_args({function, {"source"}, 1, 1}, args, kwargs, arg)) return nullptr;
-    const bool encoded = PyBytes_Check(arg[0]) || PyByteArray_Check(arg[0]);
-    if (!encoded && !PyUnicode_Check(arg[0])) {
-        PyErr_Format(PyExc_TypeError,
-                     "%s() argument 'source' must be str, bytes or bytearray, not %s", function,
-                     type_name(arg[0]).c_str());
-        return nullptr;
-    }
-    auto source = encoded ? bytes_source(arg[0]) : encoded_arg(function, "source", arg[0]);
+    auto source = source_arg(function, "source", arg[0]);
     if (!source) return nullptr;
-    // Bytes are a file's encoding, in which a leading U+FEFF is the byte-order
-    // mark; in text it is a character like any other.
-    auto result = encoded ? parse_file(source->text) : parse(source->text);
+    const std::string_view text = source->encoded.text;
+    auto result = source->file ? parse_file(text) : parse(text);
     if (auto* error = std::get_if<ParseError>(&result)) return raise_syntax_error(*error);
-    const std::size_t size = source->text.size();
-    return make_document(DocHandle::make(std::move(std::get<Body>(result)), size)).release();
+    return make_document(DocHandle::make(std::move(std::get<Body>(result)), text.size())).release();
 }
 
 // Prints the document under its lock with `print`, and keeps the size
@@ -130,6 +109,48 @@ PyObject* document_dump(PyObject* self, PyObject* args, PyObject* kwargs) {
     return PyObject_CallMethod(files.get(), "dump", "OO", self, arg[0]);
 }
 
+// The kinds' names, in the order of TokenKind, made once.
+PyObject* token_kind_names() {
+    static PyObject* names = nullptr;
+    if (!names)
+        names = Py_BuildValue("(sssssss)", "key", "name", "literal", "string", "expr", "comment",
+                              "punctuation");
+    return names;
+}
+
+Ref token_tuple(const Token& token, PyObject* kinds) {
+    Ref tuple(PyTuple_New(3));
+    PyObject* kind = PyTuple_GetItem(kinds, static_cast<Py_ssize_t>(token.kind));
+    if (!tuple || !kind) return Ref();
+    Py_INCREF(kind);
+    PyTuple_SetItem(tuple.get(), 2, kind);
+    PyObject* offset = PyLong_FromSize_t(token.offset);
+    if (!offset || PyTuple_SetItem(tuple.get(), 0, offset) < 0) return Ref();
+    PyObject* length = PyLong_FromSize_t(token.length);
+    if (!length || PyTuple_SetItem(tuple.get(), 1, length) < 0) return Ref();
+    return tuple;
+}
+
+// Listed under the document lock, made into Python objects once it is let
+// go.
+PyObject* document_tokens(PyObject* self) {
+    const DocHandle& document = as_document(self)->root;
+    std::vector<Token> tokens;
+    {
+        ReadGuard guard(document.lock());
+        if (!guard || !tokens_of(document->body, tokens))
+            return raise_error(ErrorCode::document_busy);
+    }
+    PyObject* kinds = token_kind_names();
+    Ref list(kinds ? PyList_New(static_cast<Py_ssize_t>(tokens.size())) : nullptr);
+    for (std::size_t i = 0; list && i < tokens.size(); ++i) {
+        Ref tuple = token_tuple(tokens[i], kinds);
+        if (!tuple) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), tuple.release());
+    }
+    return list.release();
+}
+
 PyObject* document_repr(PyObject* self) {
     const DocHandle& root = as_document(self)->root;
     std::optional<std::size_t> size;
@@ -191,6 +212,12 @@ PyObject* create_document_type() {
         method_noargs<document_to_data>(
             "to_data", "to_data($self)\n--\n\nThe document as plain data: the list of its pairs' "
                        "to_data()."),
+        method_noargs<document_tokens>(
+            "tokens", "tokens($self)\n--\n\nThe document's tokens in text order, for highlighting: "
+                      "(offset, length, kind)\n"
+                      "tuples, offset and length in bytes of to_bytes(). kind is key, name (of a\n"
+                      "block), literal, string (with its quotes), expr (the expression's text),\n"
+                      "comment or punctuation (: { } [ ] , ;;). Whitespace is no token."),
         method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
                                             "as its bytes."),
         {nullptr, nullptr, 0, nullptr},

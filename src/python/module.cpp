@@ -13,6 +13,17 @@ PyObject* parse_quarel(PyObject*, PyObject* args, PyObject* kwargs);
 
 namespace {
 
+// Sets the attribute, outside __all__.
+bool add_attribute(PyObject* module, const char* name, PyObject* object) {
+    if (!object) return false;
+    Py_INCREF(object);
+    if (PyModule_AddObject(module, name, object) < 0) {
+        Py_DECREF(object);
+        return false;
+    }
+    return true;
+}
+
 // Appends the name to __all__ (creating it), then sets the attribute.
 bool add_public(PyObject* module, const char* name, PyObject* object) {
     if (!object) return false;
@@ -24,12 +35,7 @@ bool add_public(PyObject* module, const char* name, PyObject* object) {
     }
     Ref text(PyUnicode_FromString(name));
     if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
-    Py_INCREF(object);
-    if (PyModule_AddObject(module, name, object) < 0) {
-        Py_DECREF(object);
-        return false;
-    }
-    return true;
+    return add_attribute(module, name, object);
 }
 
 // The classes and the exception type are made once per process, so the
@@ -61,15 +67,21 @@ int exec_module(PyObject* module) {
               add_public(module, "Pair", create_pair_type()) &&
               add_public(module, "parse_quarel", function.get()) &&
               add_public(module, "QuarelSyntaxError", syntax_error_type());
-    // Location is the package's (tallix_cst.Location), outside _native's __all__.
-    PyObject* location = ok ? create_location_type() : nullptr;
-    if (!location) return -1;
-    Py_INCREF(location);
-    if (PyModule_AddObject(module, "Location", location) < 0) {
-        Py_DECREF(location);
-        return -1;
-    }
-    return 0;
+    if (!ok) return -1;
+    // Location and syntax_errors are the package's (tallix_cst.Location,
+    // tallix_cst.syntax_errors), outside _native's __all__.
+    static PyMethodDef syntax_errors_def = method<syntax_errors>(
+        "syntax_errors",
+        "syntax_errors(text)\n--\n\nEvery syntax error of Quarel source, in order, as "
+        "QuarelSyntaxError objects\n"
+        "(empty when it parses): the first is the one parse_quarel raises; after each,\n"
+        "reading goes on at the next line that starts a `key:` no deeper than the\n"
+        "failing one, or that closes the block with `}`. Takes what parse_quarel takes.");
+    Ref errors_function(PyCFunction_NewEx(&syntax_errors_def, module, module_name.get()));
+    return add_attribute(module, "Location", create_location_type()) &&
+                   add_attribute(module, "syntax_errors", errors_function.get())
+               ? 0
+               : -1;
 }
 
 PyModuleDef_Slot module_slots[] = {

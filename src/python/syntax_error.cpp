@@ -1,10 +1,35 @@
 #include "python/syntax_error.hpp"
 
 #include "python/boundary.hpp"
+#include "python/source.hpp"
 
 #include <string>
 
 namespace quarel::py {
+
+namespace {
+
+// The exception object for the error, as raise_syntax_error raises it.
+Ref syntax_error(const ParseError& error) {
+    PyObject* type = syntax_error_type();
+    if (!type) return Ref();
+    std::string message = error.message + " at line " + std::to_string(error.line) + ", column " +
+                          std::to_string(error.column);
+    Ref exc(
+        PyObject_CallFunction(type, "s#", message.data(), static_cast<Py_ssize_t>(message.size())));
+    if (!exc) return exc;
+    // A failure to set one attribute must not stop the others.
+    auto set = [&](const char* name, Ref value) {
+        if (!value || PyObject_SetAttrString(exc.get(), name, value.get()) < 0) PyErr_Clear();
+    };
+    set("message", to_str(error.message));
+    set("line", Ref(PyLong_FromUnsignedLongLong(error.line)));
+    set("column", Ref(PyLong_FromUnsignedLongLong(error.column)));
+    set("offset", Ref(PyLong_FromUnsignedLongLong(error.offset)));
+    return exc;
+}
+
+} // namespace
 
 PyObject* syntax_error_type() {
     static PyObject* type = PyErr_NewExceptionWithDoc(
@@ -16,23 +41,24 @@ PyObject* syntax_error_type() {
 }
 
 PyObject* raise_syntax_error(const ParseError& error) {
-    PyObject* type = syntax_error_type();
-    if (!type) return nullptr;
-    std::string message = error.message + " at line " + std::to_string(error.line) + ", column " +
-                          std::to_string(error.column);
-    Ref exc(
-        PyObject_CallFunction(type, "s#", message.data(), static_cast<Py_ssize_t>(message.size())));
-    if (!exc) return nullptr;
-    // A failure to set one attribute must not stop the others.
-    auto set = [&](const char* name, Ref value) {
-        if (!value || PyObject_SetAttrString(exc.get(), name, value.get()) < 0) PyErr_Clear();
-    };
-    set("message", to_str(error.message));
-    set("line", Ref(PyLong_FromUnsignedLongLong(error.line)));
-    set("column", Ref(PyLong_FromUnsignedLongLong(error.column)));
-    set("offset", Ref(PyLong_FromUnsignedLongLong(error.offset)));
-    PyErr_SetObject(type, exc.get());
+    Ref exc = syntax_error(error);
+    if (exc) PyErr_SetObject(syntax_error_type(), exc.get());
     return nullptr;
+}
+
+PyObject* syntax_errors(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[1];
+    if (!parse_args({"syntax_errors", {"text"}, 1, 1}, args, kwargs, arg)) return nullptr;
+    auto source = source_arg("syntax_errors", "text", arg[0]);
+    if (!source) return nullptr;
+    std::vector<ParseError> errors = quarel::syntax_errors(source->encoded.text, source->file);
+    Ref list(PyList_New(static_cast<Py_ssize_t>(errors.size())));
+    for (std::size_t i = 0; list && i < errors.size(); ++i) {
+        Ref exc = syntax_error(errors[i]);
+        if (!exc) return nullptr;
+        PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), exc.release());
+    }
+    return list.release();
 }
 
 } // namespace quarel::py

@@ -1,4 +1,5 @@
-// The QuarelSyntaxError exception type and how a parse error is raised.
+// The QuarelSyntaxError exception type, how a parse error is raised, and
+// syntax_errors, which lists every error of a text.
 #pragma once
 
 #include "parser/parser.hpp"
@@ -10,5 +11,8 @@ namespace quarel::py {
 PyObject* syntax_error_type();
 // Sets the exception for the error; returns null for the caller to return.
 PyObject* raise_syntax_error(const ParseError& error);
+// syntax_errors(text): a list of QuarelSyntaxError objects, as a parse
+// that failed on each would raise.
+PyObject* syntax_errors(PyObject*, PyObject* args, PyObject* kwargs);
 
 } // namespace quarel::py

@@ -1,0 +1,34 @@
+// The tokens of a document as an editor colours them: every byte of its
+// printed text lies in one token or is whitespace (a byte-order mark aside).
+#pragma once
+
+#include "cst/tree.hpp"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quarel {
+
+enum class TokenKind : std::uint8_t {
+    key,         // of a pair, or of a pair in a list
+    name,        // of a block
+    literal,     // a bare value
+    string,      // with its quotes
+    expr,        // the expression text, without the space around it
+    comment,     // from `#` to the end of its line
+    punctuation, // `:` `{` `}` `[` `]` `,` `;;`
+};
+
+// Offsets count bytes of the printed text, a byte-order mark included.
+struct Token {
+    std::size_t offset;
+    std::size_t length;
+    TokenKind kind;
+};
+
+// Appends the body's tokens in text order, none empty; false when a pair
+// is locked for writing (the list is then incomplete).
+bool tokens_of(const Body& body, std::vector<Token>& out);
+
+} // namespace quarel
