@@ -77,11 +77,13 @@ format:
 clean:
 	rm -rf build $(VENV)
 
-# Runs the libFuzzer targets of fuzz/ for FUZZ_SECONDS each (installs clang if missing).
+# Runs the libFuzzer targets of fuzz/ for FUZZ_SECONDS each (installs clang if
+# missing); FUZZ_TARGETS picks some of them.
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= parse edit utf8 recover
 .PHONY: fuzz sanitize coverage
 fuzz:
-	sh fuzz/run.sh $(FUZZ_SECONDS)
+	sh fuzz/run.sh $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 # The whole suite against the extension built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (in build/sanitize, beside the installed build).

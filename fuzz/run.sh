@@ -1,7 +1,7 @@
 #!/bin/sh
 # Builds the libFuzzer targets over the C++ engine and runs each in turn.
 #
-# Usage: fuzz/run.sh SECONDS [TARGET...]   (targets: parse edit utf8; default all)
+# Usage: fuzz/run.sh SECONDS [TARGET...]   (targets: parse edit utf8 recover; default all)
 # FUZZ_SRC names another copy of src/ to fuzz (say, a commit's, exported
 # while the work tree is mid-edit); FUZZ_OUT another build folder.
 #
@@ -13,7 +13,7 @@ set -eu
 
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
-targets=${*:-parse edit utf8}
+targets=${*:-parse edit utf8 recover}
 
 CXX=${FUZZ_CXX:-clang++-19}
 if ! command -v "$CXX" >/dev/null; then

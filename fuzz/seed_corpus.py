@@ -1,7 +1,7 @@
-"""Writes the seed corpora of the two fuzzers.
+"""Writes the seed corpora of the fuzzers.
 
 Run: python3 fuzz/seed_corpus.py OUT_DIR
-Creates OUT_DIR/parse and OUT_DIR/edit, one file per seed named by its
+Creates OUT_DIR/parse, OUT_DIR/recover and OUT_DIR/edit, one file per seed named by its
 SHA-1, as libFuzzer names the inputs it keeps. The seeds are the bundled
 examples and small hand-written sources that reach every rule of the
 grammar and every syntax error; the edit seeds wrap sources in short edit
@@ -84,6 +84,19 @@ INVALID = [
 ]
 
 
+# Sources with several errors, for the recovering parse: in one block and in
+# nested ones, errors that run to the end, stray and missing braces.
+SEVERAL = [
+    "a: [x y]\nb: ,\nc: d\n",
+    "view: v {\n  a: [x y]\n  b: c\n  d: }\n  e: f\n}\n",
+    "a: {\n  b: {\n    c: ,\n  d: e\n}\nf: [\n",
+    "a: {\n  sql: select 1\n  b: c\n",
+    "a: b\n}\nc: d\n}\n",
+    'a: "open\nb: c\n',
+    "x: [a, b: , [c d]]\ny: {\n  # note\n  ,\n  z: 1\n}\n",
+]
+
+
 def examples() -> list[str]:
     return [p.read_text(encoding="utf-8") for p in sorted((ROOT / "examples").rglob("*.quarel"))]
 
@@ -163,6 +176,7 @@ def write(directory: pathlib.Path, seeds: list[bytes]) -> None:
 def main() -> None:
     out = pathlib.Path(sys.argv[1])
     write(out / "parse", parse_seeds())
+    write(out / "recover", parse_seeds() + [s.encode() for s in SEVERAL])
     write(out / "edit", edit_seeds())
 
 

@@ -4,7 +4,7 @@ import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
 
-from strategies import UNICODE_WHITESPACE
+from strategies import UNICODE_WHITESPACE, documents
 from tallix_cst import Document, Pair, parse_quarel
 
 VIEW = """\
@@ -182,3 +182,48 @@ def test_identity_and_comparison(doc):
 def test_repr(source, expected):
     assert repr(parse_quarel(source).children[0]) == expected
 
+
+
+P = "punctuation"
+# (source, [(kind, the token's text)]), in text order.
+TOKENS = {
+    "block, comment, expression": ("view: users { # c\n  sql: a * 2 ;;\n}\n", [
+        ("key", "view"), (P, ":"), ("name", "users"), (P, "{"), ("comment", "# c"),
+        ("key", "sql"), (P, ":"), ("expr", "a * 2"), (P, ";;"), (P, "}")]),
+    "list": ('x: [a, k: "s" ,[b]] # end', [
+        ("key", "x"), (P, ":"), (P, "["), ("literal", "a"), (P, ","), ("key", "k"), (P, ":"),
+        ("string", '"s"'), (P, ","), (P, "["), ("literal", "b"), (P, "]"), (P, "]"), ("comment", "# end")]),
+    "multi-line string and expression": ('a: "l1\nl2"\nhtml:\n  <b>\n  x ;;\n', [
+        ("key", "a"), (P, ":"), ("string", '"l1\nl2"'), ("key", "html"), (P, ":"), ("expr", "<b>\n  x"), (P, ";;")]),
+    "empty expression": ("sql:;;", [("key", "sql"), (P, ":"), (P, ";;")]),
+    "CRLF and unnamed block": ("# top\r\na: {}\r\n#end\r\n", [
+        ("comment", "# top"), ("key", "a"), (P, ":"), (P, "{"), (P, "}"), ("comment", "#end")]),
+    "comment in a value's trivia": ("a: # c\n  b", [("key", "a"), (P, ":"), ("comment", "# c"), ("literal", "b")]),
+    "non-ASCII": ("é: ü", [("key", "é"), (P, ":"), ("literal", "ü")]),
+    "empty": ("", []),
+}
+
+
+@pytest.mark.parametrize("source, expected", TOKENS.values(), ids=TOKENS.keys())
+def test_tokens(source, expected):
+    data = source.encode()
+    assert [(kind, data[o:o + n].decode()) for o, n, kind in parse_quarel(source).tokens()] == expected
+
+
+def test_tokens_count_the_byte_order_mark():
+    assert parse_quarel(b"\xef\xbb\xbfa: b").tokens() == [(3, 1, "key"), (4, 1, P), (6, 1, "literal")]
+
+
+# Tokens stand in order, apart, inside the text; what lies between them is
+# whitespace, also after an edit.
+@given(documents(depth=2, max_pairs=4))
+def test_tokens_cover_all_but_whitespace(source):
+    doc = parse_quarel(source)
+    for _ in range(2):
+        data, at = doc.to_bytes(), 0
+        for offset, length, _kind in doc.tokens():
+            assert at <= offset and length > 0
+            assert set(data[at:offset].decode()) <= UNICODE_WHITESPACE
+            at = offset + length
+        assert at <= len(data) and set(data[at:].decode()) <= UNICODE_WHITESPACE
+        doc.add("added", ["x", "y"])

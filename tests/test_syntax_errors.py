@@ -1,11 +1,12 @@
-"""Invalid source raises QuarelSyntaxError at the exact byte it went wrong."""
+"""Invalid source raises QuarelSyntaxError at the exact byte it went wrong;
+syntax_errors lists every error, reading on after each."""
 
 import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 
 from strategies import UNICODE_WHITESPACE, documents
-from tallix_cst import QuarelSyntaxError, parse_quarel
+from tallix_cst import QuarelSyntaxError, parse_quarel, syntax_errors
 
 COLON = "expected `:` after key"
 NO_TERMINATOR = "expression is missing its `;;` terminator"
@@ -121,3 +122,58 @@ def test_nesting_limit(source, offset):
 def test_siblings_do_not_count_as_nesting():
     source = "a: {} " * 300 + "x: [" + "k: v, [], " * 300 + "]" + "a: {" + "b: {} " * 300 + "}"
     assert parse_quarel(source).to_string() == source
+
+
+# Every error of a document: after one, reading goes on at the next line that
+# starts a key no deeper than the failing line (in the innermost block whose
+# line is indented less), or at a `}` line indented less, which closes the
+# block. (source, [(message, line, column)])
+SEVERAL = {
+    "one block": ("view: v {\n  a: [x y]\n  b: ok\n  c: ,\n  d: }\n}\n",
+                  [(COMMA, 2, 9), (VALUE, 4, 6), (VALUE, 5, 6)]),
+    "nested blocks": ("a: {\n  b: {\n    c: [1 2]\n    d: e\n  }\n  f: :\n}\ng: h\n",
+                      [(COMMA, 3, 11), (VALUE, 6, 6)]),
+    "back out to an outer block": ("a: {\n  b: { c: [x y]\n  d: e\n}\nf: ,\n", [(COMMA, 2, 14), (VALUE, 5, 4)]),
+    "a deeper brace does not close": ("a: {\n  b: x y {\n    d: e\n  }\n  f: ,\n}\n", [(COLON, 2, 10), (VALUE, 5, 6)]),
+    "not a key in a block": ("a: {\n  # note\n  ,\n  b: [x y]\n}\n", [(CLOSE_BLOCK, 3, 3), (COMMA, 4, 9)]),
+    "unterminated string": ('a: "open\nb: [x y]\n', [(UNTERMINATED, 1, 4)]),
+    "a string skipped whole": ('a: [x y] "\nb: ,\n"\nc: ,\n', [(COMMA, 1, 7), (VALUE, 4, 4)]),
+    "missing terminator": ("v: {\n  sql: select 1\n  b: [x y]\n}\n", [(NO_TERMINATOR, 2, 7), (COMMA, 3, 9)]),
+    "unclosed blocks": ("a: {\n  b: {\n    c: d\n", [(CLOSE_BLOCK, 4, 1)]),
+    "stray braces": ("a: b\n}\nc: d\n}\n", [(PAIR, 2, 1), (PAIR, 4, 1)]),
+    "lists": ("x: [a, , b]\ny: [c: ]\nz: [d e]\n", [(ELEMENT, 1, 8), (ELEMENT, 2, 8), (COMMA, 3, 7)]),
+    "CRLF": ("a: [x y]\r\nb: ,\r\nc: d\r\n", [(COMMA, 1, 7), (VALUE, 2, 4)]),
+    "too deep, then more": ("a: " + "[" * 257 + "\nb: ,\n", [(TOO_DEEP, 1, 260), (VALUE, 2, 4)]),
+}
+
+
+@pytest.mark.parametrize("source, expected", SEVERAL.values(), ids=SEVERAL.keys())
+def test_every_error(source, expected):
+    errors = syntax_errors(source)
+    assert [(e.message, e.line, e.column) for e in errors] == expected
+    assert all(isinstance(e, QuarelSyntaxError) and str(e) == f"{e.message} at line {e.line}, column {e.column}"
+               for e in errors)
+
+
+# Valid text has no errors; in any other the first is the one the parse
+# raises, and the rest follow in order. Bytes are a file's, byte-order mark
+# and all.
+@given(documents(depth=2, max_pairs=4))
+def test_valid_documents_have_no_errors(source):
+    assert syntax_errors(source) == [] and syntax_errors(b"\xef\xbb\xbf" + source.encode()) == []
+
+
+@given(documents(depth=2, max_pairs=4).flatmap(_mutations), st.booleans())
+def test_first_error_is_the_parse_error(source, as_file):
+    text = b"\xef\xbb\xbf" + source.encode() if as_file else source
+    errors = syntax_errors(text)
+    try:
+        parse_quarel(text)
+    except QuarelSyntaxError as exc:
+        first = errors[0]
+        assert (str(first), first.message, first.line, first.column, first.offset) == (
+            str(exc), exc.message, exc.line, exc.column, exc.offset)
+        offsets = [e.offset for e in errors]
+        assert offsets == sorted(set(offsets)) and offsets[-1] <= len(source.encode()) + 3 * as_file
+    else:
+        assert errors == []
