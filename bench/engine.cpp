@@ -7,9 +7,12 @@
 //   print   print a tree of the file (parsed beforehand) into a buffer of
 //           its size, known from the parse, as to_bytes() prints into a
 //           bytes object
+//   tokens  list the tokens of a tree of the file (parsed beforehand), as
+//           Document.tokens() does before making its tuples
 // bench/instructions.py runs each operation TIMES = 1 and TIMES = 0 under
 // callgrind and takes the difference.
 #include "cst/printer.hpp"
+#include "cst/tokens.hpp"
 #include "parser/parser.hpp"
 #include "parser/utf8.hpp"
 
@@ -21,6 +24,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 namespace {
 
@@ -43,7 +47,7 @@ quarel::Body parsed(std::string_view source) {
 
 int main(int argc, char** argv) {
     if (argc != 4) {
-        std::fprintf(stderr, "usage: %s FILE parse|loads|print TIMES\n", argv[0]);
+        std::fprintf(stderr, "usage: %s FILE parse|loads|print|tokens TIMES\n", argv[0]);
         return 2;
     }
     std::string source = read_file(argv[1]);
@@ -64,6 +68,13 @@ int main(int argc, char** argv) {
                 return out.get();
             });
             checksum += size.value_or(0) + static_cast<unsigned char>(out[source.size() / 2]);
+        }
+    } else if (operation == "tokens") {
+        quarel::Body body = parsed(source);
+        for (int i = 0; i < times; ++i) {
+            std::vector<quarel::Token> tokens;
+            quarel::tokens_of(body, tokens);
+            checksum += tokens.size();
         }
     } else {
         std::fprintf(stderr, "unknown operation %s\n", argv[2]);

@@ -74,6 +74,12 @@ OPERATIONS = [
               "quarel", engine="print"),
     Operation("to_bytes_py", "`Document.to_bytes()`", "quarel",
               setup="doc = tallix_cst.parse_quarel(quarel)", operation="doc.to_bytes()"),
+    Operation("tokens", "engine: the tokens of a parsed tree (what `tokens()` costs before its tuples)",
+              "quarel", engine="tokens"),
+    Operation("tokens_py", "`Document.tokens()`", "quarel",
+              setup="doc = tallix_cst.parse_quarel(quarel)", operation="doc.tokens()"),
+    Operation("syntax_errors", "`syntax_errors(str)` of text without errors", "quarel",
+              operation="tallix_cst.syntax_errors(quarel)"),
     Operation("json.dumps", "`json.dumps(indent=2)`", "json",
               setup="data = json.loads(json_text)", operation="json.dumps(data, indent=2)"),
 ]

@@ -132,8 +132,7 @@ template <bool Recover> class Parser {
             } else if (!ok) {
                 fail(colon, "expected `:` after key");
                 if (recover(p, key, depth)) continue;
-                take(pairs, out.pairs);
-                return true;
+                return ends_early(pairs, out);
             }
             PairRef pair = PairRef::make_in(arena_, text(p, key), key_text(key, key_end),
                                             text(key_end, colon), Text(), Literal{}, std::nullopt);
@@ -144,12 +143,10 @@ template <bool Recover> class Parser {
                      : value(p, *pair);
             if constexpr (Recover) {
                 if (ok) pairs.emplace_back(std::move(pair));
-                // A block that recovery closed early may leave a line for
-                // this body, or one further out.
-                bool reads_on = ok ? !resume_ || resumes_here(p) : recover(p, key, depth);
-                if (reads_on) continue;
-                take(pairs, out.pairs);
-                return true;
+                // A block that recovery closed early may leave the line it
+                // found to this body, or to one further out.
+                if (ok ? !resume_ || resumes_here(p) : recover(p, key, depth)) continue;
+                return ends_early(pairs, out);
             }
             if (!ok) return false;
             pairs.emplace_back(std::move(pair));
@@ -182,6 +179,12 @@ template <bool Recover> class Parser {
         }
         exhausted_ = true;
         p = end_;
+        return true;
+    }
+
+    // A body that recovery leaves for a line further out keeps what it read.
+    bool ends_early(Scratch<PairRef>& pairs, Body& out) {
+        take(pairs, out.pairs);
         return true;
     }
 

@@ -128,6 +128,9 @@ Ref token_tuple(const Token& token, PyObject* kinds) {
     if (!offset || PyTuple_SetItem(tuple.get(), 0, offset) < 0) return Ref();
     PyObject* length = PyLong_FromSize_t(token.length);
     if (!length || PyTuple_SetItem(tuple.get(), 1, length) < 0) return Ref();
+    // Numbers and a str make no cycle: untracked, a million such tuples do
+    // not set the collector off again and again.
+    PyObject_GC_UnTrack(tuple.get());
     return tuple;
 }
 
