@@ -3,8 +3,10 @@
 // size it is told to expect), or yields one syntax error whose position lies
 // in the input and agrees with its line and column. Every input scans into
 // regions that cover it; on one that parses, the strings, expressions and
-// comments of the scan are those the tree holds.
+// comments of the scan are those the tree holds, and the tree's tokens are
+// the scan's regions less whitespace, each expression trimmed.
 #include "cst/printer.hpp"
+#include "cst/tokens.hpp"
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
 #include "parser/scanner.hpp"
@@ -212,6 +214,41 @@ void check_held(const Body& body, const std::vector<lex::Region>& scanned) {
     expect(kept == held.regions, "the scan's strings, expressions or comments are not the tree's");
 }
 
+// A token's kind as the scan names its region.
+lex::RegionKind region_kind(TokenKind kind) {
+    switch (kind) {
+    case TokenKind::string: return lex::RegionKind::string;
+    case TokenKind::expr: return lex::RegionKind::expression;
+    case TokenKind::comment: return lex::RegionKind::comment;
+    case TokenKind::punctuation: return lex::RegionKind::punctuation;
+    default: return lex::RegionKind::bare_token;
+    }
+}
+
+void check_tokens(const Body& body, std::string_view source,
+                  const std::vector<lex::Region>& scanned) {
+    std::vector<lex::Region> expected;
+    for (lex::Region region : scanned) {
+        if (region.kind == lex::RegionKind::whitespace ||
+            region.kind == lex::RegionKind::line_break)
+            continue;
+        if (region.kind == lex::RegionKind::expression) {
+            std::string_view text = source.substr(region.begin, region.end - region.begin);
+            std::string_view trimmed = lex::trim_whitespace(text);
+            if (trimmed.empty()) continue;
+            region.begin += static_cast<std::size_t>(trimmed.data() - text.data());
+            region.end = region.begin + trimmed.size();
+        }
+        expected.push_back(region);
+    }
+    std::vector<Token> tokens;
+    expect(tokens_of(body, tokens), "tokens met a locked pair");
+    std::vector<lex::Region> got;
+    for (const Token& token : tokens)
+        got.push_back({region_kind(token.kind), token.offset, token.offset + token.length});
+    expect(got == expected, "the tokens are not the scan's regions");
+}
+
 // Scans of text the parser refuses, pinned: each region as its kind's letter
 // and its length.
 constexpr std::pair<std::string_view, std::string_view> pinned_scans[] = {
@@ -262,6 +299,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Body& body = std::get<Body>(result);
     check_body(body);
     check_held(body, scanned);
+    check_tokens(body, source, scanned);
     std::string printed;
     expect(print_body(body, printed), "printing met a locked pair");
     expect(printed == source, "printed text differs from the source");

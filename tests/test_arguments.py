@@ -4,7 +4,7 @@ subclasses of the right types are taken for what they hold."""
 import pytest
 
 from conftest import SOURCE, assert_consistent
-from tallix_cst import Document, parse_quarel
+from tallix_cst import Document, parse_quarel, syntax_errors
 
 
 class Str(str):
@@ -34,6 +34,7 @@ class Exploding(list):
 # Every place a str goes in, with a text that the call takes.
 STR_PLACES = {
     "parse": (lambda d, s: parse_quarel(s), "a: 1"), "parse by keyword": (lambda d, s: parse_quarel(source=s), "a: 1"),
+    "syntax_errors": (lambda d, s: syntax_errors(s), "a:"), "syntax_errors by keyword": (lambda d, s: syntax_errors(text=s), "a:"),
     "key": (lambda d, s: d.add(s, "1"), "k"), "value": (lambda d, s: d.add("k", s), "v"),
     "name": (lambda d, s: d.add("k", name=s), "n"), "kind": (lambda d, s: d.add("k", "1", kind=s), "string"),
     "list element": (lambda d, s: d.add("k", ["a", s]), "b"),
@@ -58,7 +59,7 @@ ARGUMENTS = {
     for form, (make, expected) in STR_FORMS.items()
 }
 # The parse functions take the bytes of a file as well (test_files.py).
-for place in ("parse", "parse by keyword"):
+for place in ("parse", "parse by keyword", "syntax_errors", "syntax_errors by keyword"):
     ARGUMENTS[f"{place}: bytes"] = (ARGUMENTS[f"{place}: bytes"][0], ...)
 ARGUMENTS.update({
     "parse None": (lambda d: parse_quarel(None), TypeError),
@@ -66,6 +67,8 @@ ARGUMENTS.update({
     "parse two arguments": (lambda d: parse_quarel("a: b", "c: d"), TypeError),
     "parse unknown keyword": (lambda d: parse_quarel(text="a: b"), TypeError),
     "parse source twice": (lambda d: parse_quarel("a: b", source="a: b"), TypeError),
+    "syntax_errors None": (lambda d: syntax_errors(None), TypeError),
+    "syntax_errors bytes not UTF-8": (lambda d: syntax_errors(b"a: \xff"), UnicodeDecodeError),
     "key int": (lambda d: d.add(1, "x"), TypeError), "value None is a block": (lambda d: d.add("k", None), None),
     "value bool": (lambda d: d.add("k", True), "yes"), "value int subclass": (lambda d: d.add("k", Int(7)), "7"),
     "value list subclass": (lambda d: d.add("k", List([1, Str("s")])), ["1", "s"]),
