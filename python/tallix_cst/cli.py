@@ -753,7 +753,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
 def formatter(name: str, options: format_options.Options) -> Callable[[Document], None]:
     def format_document(doc: Document) -> None:
         try:
-            doc.format(**options)
+            format_options.format_document(doc, options)
         except ValueError as e:  # the check after formatting found a change of meaning
             raise Failure(f"{name}: error: {e}", EXIT_FAILED) from None
 

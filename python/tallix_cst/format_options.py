@@ -11,13 +11,25 @@ from __future__ import annotations
 
 import functools
 import os
+import stat
 import sys
 from pathlib import Path
-from typing import Dict, Mapping, Optional, Union
+from typing import (
+    Callable,
+    Dict,
+    List,
+    Literal,
+    Mapping,
+    Optional,
+    Tuple,
+    TypedDict,
+    Union,
+    cast,
+)
 
 import editorconfig
 
-from tallix_cst._native import parse_quarel
+from tallix_cst._native import Document, parse_quarel
 
 if sys.version_info >= (3, 11):
     import tomllib
@@ -29,6 +41,7 @@ NEWLINES = {"lf": "\n", "crlf": "\r\n"}
 TAB = "tab"
 
 Options = Dict[str, object]
+Stamp = Tuple[int, int]  # a file's time of change and size
 
 
 def options(path: Path, given: Mapping[str, object]) -> Options:
@@ -40,7 +53,7 @@ def options(path: Path, given: Mapping[str, object]) -> Options:
 def project_options(path: Path) -> Options:
     """The options the project's configuration sets for the file at `path`: pyproject.toml
     over .editorconfig. ValueError, naming the file and the key, for a value that is not
-    valid. Each folder's pyproject.toml is read once per process."""
+    valid. A pyproject.toml is read again only once it changed."""
     absolute = os.path.abspath(path)
     return {**_editorconfig_options(absolute), **_pyproject_options(os.path.dirname(absolute))}
 
@@ -54,11 +67,27 @@ def indent_string(value: Union[int, str]) -> str:
     return " " * value
 
 
+class _Arguments(TypedDict, total=False):
+    """The options as `Document.format` takes them."""
+
+    indent: Optional[str]
+    newline: Optional[Literal["\n", "\r\n"]]
+    max_blank_lines: int
+    column_width: int
+    final_newline: bool
+
+
+def format_document(doc: Document, options: Mapping[str, object]) -> bool:
+    """Formats the document with the options, which the formatter checks; whether its text
+    changed."""
+    return doc.format(**cast(_Arguments, options))
+
+
 def checked(key: str, value: object) -> object:
     """The value, once the formatter accepts it for the option; else ValueError with the
     formatter's reason."""
     try:
-        parse_quarel("").format(**{key: value})
+        format_document(parse_quarel(""), {key: value})
     except (TypeError, ValueError) as e:
         raise ValueError(str(e)) from None
     return value
@@ -67,17 +96,33 @@ def checked(key: str, value: object) -> object:
 # pyproject.toml
 
 
-@functools.lru_cache(maxsize=None)
 def _pyproject_options(folder: str) -> Options:
     """The options of the nearest pyproject.toml in the folder or above it."""
-    found = os.path.join(folder, "pyproject.toml")
-    if os.path.isfile(found):
-        return _read_pyproject(found)
-    parent = os.path.dirname(folder)
-    return {} if parent == folder else _pyproject_options(parent)
+    found = _nearest(folder, "pyproject.toml")
+    return {} if found is None else _read_pyproject(*found)
 
 
-def _read_pyproject(path: str) -> Options:
+def _nearest(folder: str, name: str) -> Optional[Tuple[str, Stamp]]:
+    """The path of the nearest file of that name in the folder or above it, and what
+    tells whether it changed. Looked up on each call, so that a long-lived caller (an
+    editor's) sees the files that come and go."""
+    while True:
+        path = os.path.join(folder, name)
+        try:
+            found = os.stat(path)
+            if stat.S_ISREG(found.st_mode):
+                return path, (found.st_mtime_ns, found.st_size)
+        except OSError:
+            pass
+        parent = os.path.dirname(folder)
+        if parent == folder:
+            return None
+        folder = parent
+
+
+@functools.lru_cache(maxsize=256)
+def _read_pyproject(path: str, stamp: Stamp) -> Options:
+    """The file's options, read once for each version of it."""
     try:
         with open(path, "rb") as f:
             table: object = tomllib.load(f)
@@ -103,10 +148,12 @@ def _api_value(key: str, value: object) -> object:
     """A pyproject value as `Document.format` takes it."""
     if key == "indent" and isinstance(value, (int, str)):
         return indent_string(value)
-    if key == "newline" and isinstance(value, str):
-        if value not in NEWLINES:
+    if key == "newline":
+        if not isinstance(value, str) or value not in NEWLINES:
             raise ValueError('expected "lf" or "crlf"')
         return NEWLINES[value]
+    if key == "final_newline" and not isinstance(value, bool):
+        raise ValueError("expected true or false")
     return value
 
 
@@ -115,8 +162,10 @@ def _api_value(key: str, value: object) -> object:
 
 def _editorconfig_options(path: str) -> Options:
     """The options .editorconfig sets for the file. The library reads every .editorconfig
-    above the file for each file, so files with none above them skip it."""
-    if not _has_editorconfig(os.path.dirname(path)):
+    above the file for each file, so files with none above them skip it.
+    trim_trailing_whitespace has no option: the formatter always trims, outside strings
+    and expressions."""
+    if _nearest(os.path.dirname(path), ".editorconfig") is None:
         return {}
     try:
         properties = editorconfig.get_properties(path)
@@ -124,58 +173,61 @@ def _editorconfig_options(path: str) -> Options:
         line, text = e.errors[0]
         raise ValueError(f"{e.source}: error: line {line} is not a setting: {text}") from None
     found: Options = {}
-    for key, value in _from_editorconfig(properties).items():
+    for key, names, convert in _PROPERTIES:
         try:
-            found[key] = checked(key, value)
+            value = convert(properties)
+            if value is not None:
+                found[key] = checked(key, value)
         except ValueError as e:
-            raise ValueError(f"{path}: error: its .editorconfig sets {_names[key]}: {e}") from None
+            setting = ", ".join(f"{n} = {properties[n]}" for n in names if n in properties)
+            raise ValueError(f"{path}: error: .editorconfig sets {setting}: {e}") from None
     return found
 
 
-@functools.lru_cache(maxsize=None)
-def _has_editorconfig(folder: str) -> bool:
-    if os.path.isfile(os.path.join(folder, ".editorconfig")):
-        return True
-    parent = os.path.dirname(folder)
-    return parent != folder and _has_editorconfig(parent)
-
-
-# The .editorconfig properties that each option comes from, for messages.
-_names = {
-    "indent": "indent_style/indent_size",
-    "newline": "end_of_line",
-    "final_newline": "insert_final_newline",
-    "column_width": "max_line_length",
-}
-
-
-def _from_editorconfig(properties: Mapping[str, str]) -> Options:
-    """The options that the properties set. trim_trailing_whitespace has no option: the
-    formatter always trims, outside strings and expressions; end_of_line = cr has none
-    either."""
-    found: Options = {}
-    indent = _editorconfig_indent(properties)
-    if indent is not None:
-        found["indent"] = indent
-    if properties.get("end_of_line") in NEWLINES:
-        found["newline"] = NEWLINES[properties["end_of_line"]]
-    final = properties.get("insert_final_newline")
-    if final is not None:
-        found["final_newline"] = {"true": True, "false": False}.get(final, final)
-    width = properties.get("max_line_length")
-    if width is not None and width != "off":
-        found["column_width"] = int(width) if width.isdigit() else width
-    return found
-
-
-def _editorconfig_indent(properties: Mapping[str, str]) -> Optional[str]:
+def _indent(properties: Mapping[str, str]) -> Optional[str]:
     """A tab for indent_style = tab; spaces for indent_style = space, or for an
     indent_size alone (the library puts tab_width for indent_size = tab)."""
     style, size = properties.get("indent_style"), properties.get("indent_size")
     if style == TAB:
         return "\t"
-    if size is None or style not in (None, "space"):
+    if style not in (None, "space"):
+        raise ValueError("expected tab or space")
+    if size is None or size == TAB:  # (indent_size = tab without a tab_width)
         return None
-    if size == TAB:  # without a tab_width, no number of spaces
+    if not size.isdigit():
+        raise ValueError("expected a number of spaces")
+    return " " * int(size)
+
+
+def _newline(properties: Mapping[str, str]) -> Optional[str]:
+    value = properties.get("end_of_line")
+    if value is None or value == "cr":  # no option for it
         return None
-    return " " * int(size) if size.isdigit() else size  # the check refuses the others
+    if value not in NEWLINES:
+        raise ValueError("expected lf, crlf or cr")
+    return NEWLINES[value]
+
+
+def _final_newline(properties: Mapping[str, str]) -> Optional[bool]:
+    value = properties.get("insert_final_newline")
+    if value not in (None, "true", "false"):
+        raise ValueError("expected true or false")
+    return None if value is None else value == "true"
+
+
+def _column_width(properties: Mapping[str, str]) -> Optional[int]:
+    value = properties.get("max_line_length")
+    if value is None or value == "off":
+        return None
+    if not value.isdigit():
+        raise ValueError("expected a number or off")
+    return int(value)
+
+
+# Each option, the properties it comes from, and how.
+_PROPERTIES: List[Tuple[str, Tuple[str, ...], Callable[[Mapping[str, str]], object]]] = [
+    ("indent", ("indent_style", "indent_size"), _indent),
+    ("newline", ("end_of_line",), _newline),
+    ("final_newline", ("insert_final_newline",), _final_newline),
+    ("column_width", ("max_line_length",), _column_width),
+]
