@@ -717,7 +717,11 @@ FROM_EDITORCONFIG = {"indent": "\t", "newline": "\r\n", "final_newline": False, 
 def test_fmt_options_precedence(tmp_path, files, given, expected):
     for name, text in files.items():
         write(tmp_path / name, text)
-    assert format_options.options(tmp_path / "sub" / "f.quarel", given) == expected
+    configuration = format_options.Configuration()
+    configuration.options(tmp_path / "sub" / "other.quarel", given)  # what is read for one file is not another's
+    assert configuration.options(tmp_path / "sub" / "f.quarel", given) == expected
+    if not given:
+        assert format_options.project_options(tmp_path / "sub" / "f.quarel") == expected
 
 
 # Command line over pyproject.toml over .editorconfig over the file's own style, end to end.

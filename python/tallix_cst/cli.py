@@ -715,7 +715,8 @@ def cmd_fmt(args: argparse.Namespace) -> int:
     }
     paths = distinct_files(quarel_files(args.paths))
     try:  # every file's, before any is touched
-        chosen = [format_options.options(Path(path), given) for path in paths]
+        configuration = format_options.Configuration()
+        chosen = [configuration.options(Path(path), given) for path in paths]
     except ValueError as e:
         raise Failure(str(e), EXIT_USAGE) from None
     write = not (args.check or args.diff)

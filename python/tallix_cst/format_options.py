@@ -9,9 +9,7 @@ file is touched, so that a bad one names the place it came from.
 
 from __future__ import annotations
 
-import functools
 import os
-import stat
 import sys
 from pathlib import Path
 from typing import (
@@ -28,6 +26,7 @@ from typing import (
 )
 
 import editorconfig
+from editorconfig.ini import EditorConfigParser
 
 from tallix_cst._native import Document, parse_quarel
 
@@ -41,21 +40,89 @@ NEWLINES = {"lf": "\n", "crlf": "\r\n"}
 TAB = "tab"
 
 Options = Dict[str, object]
-Stamp = Tuple[int, int]  # a file's time of change and size
-
-
-def options(path: Path, given: Mapping[str, object]) -> Options:
-    """The options to format the file with: those `given` on the command line over the
-    project's."""
-    return {**project_options(path), **given}
+# The .editorconfig files that apply in a folder, nearest first, each with its sections.
+Sections = Tuple[Tuple[str, Tuple[str, ...]], ...]
 
 
 def project_options(path: Path) -> Options:
     """The options the project's configuration sets for the file at `path`: pyproject.toml
     over .editorconfig. ValueError, naming the file and the key, for a value that is not
-    valid. A pyproject.toml is read again only once it changed."""
-    absolute = os.path.abspath(path)
-    return {**_editorconfig_options(absolute), **_pyproject_options(os.path.dirname(absolute))}
+    valid. The files are read afresh on each call."""
+    return Configuration().project_options(path)
+
+
+class Configuration:
+    """The configuration files of a run over many files, each read once: the options of
+    every folder's nearest pyproject.toml, and the sections of the .editorconfig files
+    above it. The editorconfig library looks its files up again for every file, so it is
+    asked once for all the files that its sections match alike."""
+
+    def __init__(self) -> None:
+        self._pyproject: Dict[str, Options] = {}  # by folder
+        self._sections: Dict[str, Sections] = {}  # by folder
+        self._editorconfig: Dict[Tuple[Sections, Tuple[bool, ...]], Options] = {}
+
+    def options(self, path: Path, given: Mapping[str, object]) -> Options:
+        """The options to format the file with: those `given` on the command line over the
+        project's."""
+        return {**self.project_options(path), **given}
+
+    def project_options(self, path: Path) -> Options:
+        """See `project_options`."""
+        absolute = os.path.abspath(path)
+        folder = os.path.dirname(absolute)
+        return {**self._editorconfig_options(absolute, folder), **self._pyproject_options(folder)}
+
+    def _pyproject_options(self, folder: str) -> Options:
+        """The options of the nearest pyproject.toml in the folder or above it."""
+        if folder not in self._pyproject:
+            found, parent = os.path.join(folder, "pyproject.toml"), os.path.dirname(folder)
+            if os.path.isfile(found):
+                self._pyproject[folder] = _read_pyproject(found)
+            else:
+                self._pyproject[folder] = {} if parent == folder else self._pyproject_options(parent)
+        return self._pyproject[folder]
+
+    def _editorconfig_options(self, path: str, folder: str) -> Options:
+        sections = self._sections_above(folder)
+        if not sections:
+            return {}
+        parser = EditorConfigParser(path)
+        matched = tuple(
+            parser.matches_filename(config, glob) for config, globs in sections for glob in globs
+        )
+        if (sections, matched) not in self._editorconfig:
+            self._editorconfig[sections, matched] = _editorconfig_options(path)
+        return self._editorconfig[sections, matched]
+
+    def _sections_above(self, folder: str) -> Sections:
+        """What the library reads for a file in the folder: each .editorconfig from there
+        up to the first that says root = true."""
+        if folder not in self._sections:
+            found, parent = os.path.join(folder, ".editorconfig"), os.path.dirname(folder)
+            here: Sections = ()
+            root = parent == folder
+            if os.path.isfile(found):
+                reader = _SectionReader(found)
+                try:
+                    reader.read(found)
+                except editorconfig.ParsingError as e:
+                    raise _not_a_setting(e) from None
+                here, root = ((found, tuple(reader.globs)),), root or reader.root_file
+            self._sections[folder] = here + (() if root else self._sections_above(parent))
+        return self._sections[folder]
+
+
+class _SectionReader(EditorConfigParser):
+    """Reads an .editorconfig file for its sections: the glob of each, in order."""
+
+    def __init__(self, filename: str) -> None:
+        super().__init__(filename)
+        self.globs: List[str] = []
+
+    def matches_filename(self, config_filename: str, glob: str) -> bool:
+        self.globs.append(glob)
+        return False
 
 
 def indent_string(value: Union[int, str]) -> str:
@@ -96,33 +163,7 @@ def checked(key: str, value: object) -> object:
 # pyproject.toml
 
 
-def _pyproject_options(folder: str) -> Options:
-    """The options of the nearest pyproject.toml in the folder or above it."""
-    found = _nearest(folder, "pyproject.toml")
-    return {} if found is None else _read_pyproject(*found)
-
-
-def _nearest(folder: str, name: str) -> Optional[Tuple[str, Stamp]]:
-    """The path of the nearest file of that name in the folder or above it, and what
-    tells whether it changed. Looked up on each call, so that a long-lived caller (an
-    editor's) sees the files that come and go."""
-    while True:
-        path = os.path.join(folder, name)
-        try:
-            found = os.stat(path)
-            if stat.S_ISREG(found.st_mode):
-                return path, (found.st_mtime_ns, found.st_size)
-        except OSError:
-            pass
-        parent = os.path.dirname(folder)
-        if parent == folder:
-            return None
-        folder = parent
-
-
-@functools.lru_cache(maxsize=256)
-def _read_pyproject(path: str, stamp: Stamp) -> Options:
-    """The file's options, read once for each version of it."""
+def _read_pyproject(path: str) -> Options:
     try:
         with open(path, "rb") as f:
             table: object = tomllib.load(f)
@@ -161,17 +202,12 @@ def _api_value(key: str, value: object) -> object:
 
 
 def _editorconfig_options(path: str) -> Options:
-    """The options .editorconfig sets for the file. The library reads every .editorconfig
-    above the file for each file, so files with none above them skip it.
-    trim_trailing_whitespace has no option: the formatter always trims, outside strings
-    and expressions."""
-    if _nearest(os.path.dirname(path), ".editorconfig") is None:
-        return {}
+    """The options .editorconfig sets for the file. trim_trailing_whitespace has no
+    option: the formatter always trims, outside strings and expressions."""
     try:
         properties = editorconfig.get_properties(path)
-    except editorconfig.ParsingError as e:
-        line, text = e.errors[0]
-        raise ValueError(f"{e.source}: error: line {line} is not a setting: {text}") from None
+    except editorconfig.ParsingError as e:  # changed since its sections were read
+        raise _not_a_setting(e) from None
     found: Options = {}
     for key, names, convert in _PROPERTIES:
         try:
@@ -182,6 +218,11 @@ def _editorconfig_options(path: str) -> Options:
             setting = ", ".join(f"{n} = {properties[n]}" for n in names if n in properties)
             raise ValueError(f"{path}: error: .editorconfig sets {setting}: {e}") from None
     return found
+
+
+def _not_a_setting(error: editorconfig.ParsingError) -> ValueError:
+    line, text = error.errors[0]
+    return ValueError(f"{error.source}: error: line {line} is not a setting: {text}")
 
 
 def _indent(properties: Mapping[str, str]) -> Optional[str]:
