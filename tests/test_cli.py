@@ -677,18 +677,23 @@ def test_fmt(quarel, tmp_path, monkeypatch, args, read_only, status, out, err, a
     assert sorted(p.name for p in ugly.parent.iterdir()) == ["bad.quarel", "tidy.quarel", "ugly.quarel"]
 
 
-def test_fmt_interrupted_keeps_what_it_wrote(quarel, tmp_path, monkeypatch):
-    first, second = (write(tmp_path / "d" / name, UGLY) for name in ["a.quarel", "b.quarel"])
-    real = cli.formatter
+# Ctrl-C, or a failed check of the result, on the second file: the first is written, the second stays.
+@pytest.mark.parametrize("error,status,err", [
+    (KeyboardInterrupt, 130, "quarel: interrupted\n"),
+    (ValueError("`a` would change"), 1, "d/b.quarel: error: `a` would change\n1 reformatted, 0 unchanged, 1 failed\n"),
+])
+def test_fmt_stopped_on_a_file(quarel, tmp_path, monkeypatch, error, status, err):
+    first, second = write(tmp_path / "d" / "a.quarel", UGLY), write(tmp_path / "d" / "b.quarel", "b:  2\n")
+    real = format_options.format_document
 
-    def formatter(name, options):
-        if name.endswith("b.quarel"):
-            raise KeyboardInterrupt
-        return real(name, options)
+    def format_document(doc, options):
+        if doc.find("b") is not None:
+            raise error
+        return real(doc, options)
 
-    monkeypatch.setattr(cli, "formatter", formatter)
-    assert quarel("fmt", "d") == (130, "", "quarel: interrupted\n")
-    assert (first.read_text(), second.read_text()) == (TIDY, UGLY)
+    monkeypatch.setattr(format_options, "format_document", format_document)
+    assert quarel("fmt", "d") == (status, "", err)
+    assert (first.read_text(), second.read_text()) == (TIDY, "b:  2\n")
     assert sorted(p.name for p in first.parent.iterdir()) == ["a.quarel", "b.quarel"]
 
 

@@ -236,7 +236,8 @@ def build_parser() -> argparse.ArgumentParser:
         "else from .editorconfig (indent_style, indent_size, end_of_line, max_line_length, "
         "insert_final_newline), else it is the default given below; final_newline defaults "
         "to true. Trailing spaces and tabs are always trimmed, outside strings and "
-        "expressions. Exit status: 0 success, 1 a file does not parse (the others are still "
+        "expressions, whatever trim_trailing_whitespace says. Exit status: 0 success, 1 a "
+        "file does not parse (the others are still "
         "formatted) or, with --check or --diff, would change, 2 a usage or I/O error, 130 "
         "interrupted.",
     )
