@@ -753,13 +753,13 @@ def cmd_fmt(args: argparse.Namespace) -> int:
 
 
 def formatter(name: str, options: format_options.Options) -> Callable[[Document], None]:
-    def format_document(doc: Document) -> None:
+    def format_one(doc: Document) -> None:
         try:
             format_options.format_document(doc, options)
         except ValueError as e:  # the check after formatting found a change of meaning
             raise Failure(f"{name}: error: {e}", EXIT_FAILED) from None
 
-    return format_document
+    return format_one
 
 
 def distinct_files(paths: Iterable[str]) -> List[str]:
