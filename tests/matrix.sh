@@ -29,6 +29,7 @@ run() {
       touch "$venv/.ready"
     fi &&
     "$venv/bin/pip" install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel" &&
+    "$venv/bin/pip" install -q --disable-pip-version-check "$wheel[test]" &&  # dependencies added since
     "$venv/bin/python" -m pytest -p no:cacheprovider "$@"
   } > "build/matrix/$version.log" 2>&1
   echo $? > "build/matrix/$version.status"

@@ -3,6 +3,7 @@
 import contextlib
 import difflib
 import fcntl
+import io
 import json
 import os
 import pty
@@ -25,7 +26,7 @@ from hypothesis import HealthCheck, assume, given, settings
 from hypothesis import strategies as st
 from strategies import documents
 
-from tallix_cst import Selector, cli, diff, json_stream, loads, parse_quarel
+from tallix_cst import Selector, cli, diff, format_options, json_stream, loads, parse_quarel
 
 USERS = """\
 # The users view.
@@ -641,3 +642,127 @@ def test_diff_turns_before_into_after(small, edits, cut_before, cut_after):
     with mock.patch.object(diff, "SMALL", small):
         text = diff.unified_diff(before, after, "f")
     assert patched(before, text) == after if before != after else text == ""
+
+
+UGLY, TIDY = "a:  1  \n", "a: 1\n"
+NO_LIST = "d/bad.quarel:2:1: expected a list element\n"
+NOT_WRITABLE = "d/ugly.quarel: error: permission denied: the file is not writable\n"
+
+
+# (arguments, ugly.quarel read-only, status, standard output, standard error, ugly.quarel after); standard input is UGLY.
+@pytest.mark.parametrize("args,read_only,status,out,err,after", [
+    (["d"], False, 1, "", f"{NO_LIST}1 reformatted, 1 unchanged, 1 failed\n", TIDY),
+    (["--check", "d"], False, 1, "would reformat d/ugly.quarel\n", f"{NO_LIST}1 would reformat, 1 unchanged, 1 failed\n", UGLY),
+    (["--diff", "d/ugly.quarel", "d/tidy.quarel"], False, 1, "--- a/d/ugly.quarel\n+++ b/d/ugly.quarel\n@@ -1 +1 @@\n-a:  1  \n+a: 1\n",
+     "1 would reformat, 1 unchanged, 0 failed\n", UGLY),
+    (["d/tidy.quarel", "./d/tidy.quarel"], False, 0, "", "0 reformatted, 1 unchanged, 0 failed\n", UGLY),
+    (["missing.quarel", "d/ugly.quarel"], False, 2, "", "missing.quarel: error: No such file or directory\n1 reformatted, 0 unchanged, 1 failed\n", TIDY),
+    (["d/ugly.quarel", "d/tidy.quarel"], True, 2, "", f"{NOT_WRITABLE}0 reformatted, 1 unchanged, 1 failed\n", UGLY),
+    (["--check", "d/ugly.quarel"], True, 1, "would reformat d/ugly.quarel\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
+    (["-"], False, 0, TIDY, "1 reformatted, 0 unchanged, 0 failed\n", UGLY),
+    (["--check", "-"], False, 1, "would reformat -\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
+    (["--diff", "-"], False, 1, "--- a/-\n+++ b/-\n@@ -1 +1 @@\n-a:  1  \n+a: 1\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
+])
+def test_fmt(quarel, tmp_path, monkeypatch, args, read_only, status, out, err, after):
+    ugly = write(tmp_path / "d" / "ugly.quarel", UGLY)
+    write(tmp_path / "d" / "tidy.quarel", TIDY)
+    write(tmp_path / "d" / "bad.quarel", "a: [\n")
+    if read_only:
+        ugly.chmod(0o444)
+        access = os.access  # root may write any file: refuse this one as for anyone else
+        monkeypatch.setattr(os, "access", lambda path, mode: access(path, mode) and not (mode & os.W_OK and Path(path).resolve() == ugly.resolve()))
+    monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(UGLY.encode())))
+    assert quarel("fmt", *args) == (status, out, err)
+    assert ugly.read_text() == after
+    assert sorted(p.name for p in ugly.parent.iterdir()) == ["bad.quarel", "tidy.quarel", "ugly.quarel"]
+
+
+# Ctrl-C, or a failed check of the result, on the second file: the first is written, the second stays.
+@pytest.mark.parametrize("error,status,err", [
+    (KeyboardInterrupt, 130, "quarel: interrupted\n"),
+    (ValueError("`a` would change"), 1, "d/b.quarel: error: `a` would change\n1 reformatted, 0 unchanged, 1 failed\n"),
+])
+def test_fmt_stopped_on_a_file(quarel, tmp_path, monkeypatch, error, status, err):
+    first, second = write(tmp_path / "d" / "a.quarel", UGLY), write(tmp_path / "d" / "b.quarel", "b:  2\n")
+    real = format_options.format_document
+
+    def format_document(doc, options):
+        if doc.find("b") is not None:
+            raise error
+        return real(doc, options)
+
+    monkeypatch.setattr(format_options, "format_document", format_document)
+    assert quarel("fmt", "d") == (status, "", err)
+    assert (first.read_text(), second.read_text()) == (TIDY, "b:  2\n")
+    assert sorted(p.name for p in first.parent.iterdir()) == ["a.quarel", "b.quarel"]
+
+
+EDITORCONFIG = "[*]\nindent_style = tab\nend_of_line = crlf\ninsert_final_newline = false\nmax_line_length = 80\ntrim_trailing_whitespace = false\n"
+FROM_EDITORCONFIG = {"indent": "\t", "newline": "\r\n", "final_newline": False, "column_width": 80}
+
+
+# (files of the project, options given on the command line, the options of sub/f.quarel)
+@pytest.mark.parametrize("files,given,expected", [
+    ({}, {}, {}),
+    ({".editorconfig": EDITORCONFIG}, {}, FROM_EDITORCONFIG),
+    ({".editorconfig": "[*]\nindent_size = 3\nend_of_line = cr\nmax_line_length = off\n"}, {}, {"indent": "   "}),
+    ({".editorconfig": "[*]\nindent_style = space\nindent_size = tab\ntab_width = 8\n"}, {}, {"indent": " " * 8}),
+    ({".editorconfig": "[*.txt]\nindent_size = 4\n[sub/f.quarel]\nmax_line_length = 60\n"}, {}, {"column_width": 60}),
+    ({".editorconfig": "[*]\nindent_size = 4\n", "sub/.editorconfig": "root = true\n[*]\nmax_line_length = 60\n"}, {}, {"column_width": 60}),
+    ({"sub/pyproject.toml": "[tool.quarel.format]\nindent = 2\n"}, {}, {"indent": "  "}),
+    ({"pyproject.toml": '[tool.quarel.format]\nindent = "tab"\nnewline = "lf"\nfinal_newline = true\n'}, {},
+     {"indent": "\t", "newline": "\n", "final_newline": True}),
+    ({".editorconfig": EDITORCONFIG, "sub/pyproject.toml": '[tool.quarel.format]\nindent = "   "\nmax_blank_lines = 2\n'}, {},
+     {**FROM_EDITORCONFIG, "indent": "   ", "max_blank_lines": 2}),
+    # The nearest pyproject.toml is the project's, with the table or without.
+    ({"pyproject.toml": "[tool.quarel.format]\nindent = 2\n", "sub/pyproject.toml": "[tool.other]\nindent = 4\n"}, {}, {}),
+    ({".editorconfig": EDITORCONFIG, "pyproject.toml": "[tool.quarel.format]\ncolumn_width = 90\nindent = 2\n"},
+     {"indent": "    ", "max_blank_lines": 0}, {**FROM_EDITORCONFIG, "indent": "    ", "column_width": 90, "max_blank_lines": 0}),
+])
+def test_fmt_options_precedence(tmp_path, files, given, expected):
+    for name, text in files.items():
+        write(tmp_path / name, text)
+    configuration = format_options.Configuration()
+    configuration.options(tmp_path / "sub" / "other.quarel", given)  # what is read for one file is not another's
+    assert configuration.options(tmp_path / "sub" / "f.quarel", given) == expected
+    if not given:
+        assert format_options.project_options(tmp_path / "sub" / "f.quarel") == expected
+
+
+# Command line over pyproject.toml over .editorconfig over the file's own style, end to end.
+@pytest.mark.parametrize("args,after", [
+    ([], "v: {\r\n  k: 1\r\n}\r\n"),
+    (["--indent", "tab", "--newline", "lf"], "v: {\n\tk: 1\n}\n"),
+])
+def test_fmt_takes_the_projects_options(quarel, tmp_path, args, after):
+    write(tmp_path / ".editorconfig", "[*.quarel]\nend_of_line = crlf\nindent_size = 8\n")
+    write(tmp_path / "pyproject.toml", "[tool.quarel.format]\nindent = 2\n")
+    path = write(tmp_path / "f.quarel", "v: {\n    k: 1\n}\n")
+    assert quarel("fmt", *args, "f.quarel") == (0, "", "1 reformatted, 0 unchanged, 0 failed\n")
+    assert path.read_bytes() == after.encode()
+
+
+# (the file, its text, the start of the one-line error: {p} is the project's folder)
+@pytest.mark.parametrize("name,text,err", [
+    ("pyproject.toml", "[tool.quarel.format]\nindent = 0\n", "{p}/pyproject.toml: error: [tool.quarel.format] indent = 0: "),
+    ("pyproject.toml", '[tool.quarel.format]\nnewline = "cr"\n', "{p}/pyproject.toml: error: [tool.quarel.format] newline = 'cr': "),
+    ("pyproject.toml", "[tool.quarel.format]\nmax_blank_lines = -1\n", "{p}/pyproject.toml: error: [tool.quarel.format] max_blank_lines = -1: "),
+    ("pyproject.toml", '[tool.quarel.format]\ncolumn_width = "wide"\n', "{p}/pyproject.toml: error: [tool.quarel.format] column_width = 'wide': "),
+    ("pyproject.toml", '[tool.quarel.format]\nfinal_newline = "yes"\n', "{p}/pyproject.toml: error: [tool.quarel.format] final_newline = 'yes': "),
+    ("pyproject.toml", "[tool.quarel.format]\ncolour = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] has no option `colour`"),
+    ("pyproject.toml", "[tool.quarel]\nformat = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] is not a table"),
+    ("pyproject.toml", "[tool.quarel.format\n", "{p}/pyproject.toml: error: "),
+    (".editorconfig", "[*]\nindent_size = x\n", "{p}/f.quarel: error: .editorconfig sets indent_size = x: "),
+    (".editorconfig", "[*]\nindent_style = wide\n", "{p}/f.quarel: error: .editorconfig sets indent_style = wide: "),
+    (".editorconfig", "[*]\nend_of_line = lfcr\n", "{p}/f.quarel: error: .editorconfig sets end_of_line = lfcr: "),
+    (".editorconfig", "[*]\ninsert_final_newline = maybe\n", "{p}/f.quarel: error: .editorconfig sets insert_final_newline = maybe: "),
+    (".editorconfig", "[*]\nmax_line_length = wide\n", "{p}/f.quarel: error: .editorconfig sets max_line_length = wide: "),
+    (".editorconfig", "[*]\nno setting here\n", "{p}/.editorconfig: error: line 2 is not a setting: "),
+])
+def test_fmt_refuses_bad_options(quarel, tmp_path, name, text, err):
+    write(tmp_path / name, text)
+    path = write(tmp_path / "f.quarel", UGLY)
+    status, out, printed = quarel("fmt", "f.quarel")
+    assert (status, out, printed.count("\n")) == (2, "", 1)
+    assert printed.startswith(err.format(p=tmp_path)), printed
+    assert path.read_text() == UGLY

@@ -8,6 +8,7 @@ import itertools
 import json
 import os
 import sys
+from pathlib import Path
 from typing import (
     IO,
     TYPE_CHECKING,
@@ -19,11 +20,12 @@ from typing import (
     Sequence,
     Set,
     Tuple,
+    Union,
     cast,
     get_args,
 )
 
-from tallix_cst import __version__, batch, codemod, edits, interrupts
+from tallix_cst import __version__, batch, codemod, edits, format_options, interrupts
 from tallix_cst._native import Document, Pair
 from tallix_cst.data import list_from_json
 from tallix_cst.diff import unified_diff
@@ -223,6 +225,50 @@ def build_parser() -> argparse.ArgumentParser:
         help="with --in-place, write nothing unless every file succeeded",
     )
     apply.set_defaults(run=cmd_apply)
+
+    fmt = commands.add_parser(
+        "fmt",
+        help="format files",
+        description="Lay every file out regularly, changing whitespace only, and write the "
+        "files that change (- formats standard input to standard output). Each option comes "
+        "from the command line, else from the [tool.quarel.format] table of the nearest "
+        "pyproject.toml (indent, newline, max_blank_lines, column_width, final_newline), "
+        "else from .editorconfig (indent_style, indent_size, end_of_line, max_line_length, "
+        "insert_final_newline), else it is the default given below; final_newline defaults "
+        "to true. Trailing spaces and tabs are always trimmed, outside strings and "
+        "expressions, whatever trim_trailing_whitespace says. Exit status: 0 success, 1 a "
+        "file does not parse (the others are still "
+        "formatted) or, with --check or --diff, would change, 2 a usage or I/O error, 130 "
+        "interrupted.",
+    )
+    add_paths(fmt)
+    mode = fmt.add_mutually_exclusive_group()
+    mode.add_argument("--check", action="store_true", help="list the files that would change")
+    mode.add_argument("--diff", action="store_true", help="print a unified diff of each change")
+    fmt.add_argument(
+        "--indent",
+        type=checked_option("indent", lambda text: format_options.indent_string(number(text))),
+        metavar="N|tab",
+        help="the indent step: N spaces or a tab (default: the file's own)",
+    )
+    fmt.add_argument(
+        "--newline",
+        choices=list(format_options.NEWLINES),
+        help="the line break (default: the file's own)",
+    )
+    fmt.add_argument(
+        "--max-blank-lines",
+        type=checked_option("max_blank_lines", number),
+        metavar="N",
+        help="the blank lines allowed in a row (default: 1)",
+    )
+    fmt.add_argument(
+        "--column-width",
+        type=checked_option("column_width", number),
+        metavar="N",
+        help="the width past which a one-line list or block is split (default: 100)",
+    )
+    fmt.set_defaults(run=cmd_fmt)
     return parser
 
 
@@ -257,6 +303,26 @@ def selector(text: str) -> Selector:
         return Selector(text)
     except ValueError as e:
         raise argparse.ArgumentTypeError(str(e)) from None
+
+
+def number(text: str) -> Union[int, str]:
+    """A whole number given as text; any other text as it is."""
+    try:
+        return int(text)
+    except ValueError:
+        return text
+
+
+def checked_option(key: str, convert: Callable[[str], object]) -> Callable[[str], object]:
+    """The argument's value, once the formatter accepts it for the option."""
+
+    def parse(text: str) -> object:
+        try:
+            return format_options.checked(key, convert(text))
+        except ValueError as e:
+            raise argparse.ArgumentTypeError(str(e)) from None
+
+    return parse
 
 
 def new_name(text: str) -> Tuple[str, Optional[str]]:
@@ -634,6 +700,66 @@ def cmd_apply(args: argparse.Namespace) -> int:
     if args.check and changed:
         status = max(status, EXIT_FAILED)
     return status
+
+
+def cmd_fmt(args: argparse.Namespace) -> int:
+    newline = args.newline and format_options.NEWLINES[args.newline]
+    given = {
+        key: value
+        for key, value in [
+            ("indent", args.indent),
+            ("newline", newline),
+            ("max_blank_lines", args.max_blank_lines),
+            ("column_width", args.column_width),
+        ]
+        if value is not None
+    }
+    paths = distinct_files(quarel_files(args.paths))
+    try:  # every file's, before any is touched
+        configuration = format_options.Configuration()
+        chosen = [configuration.options(Path(path), given) for path in paths]
+    except ValueError as e:
+        raise Failure(str(e), EXIT_USAGE) from None
+    write = not (args.check or args.diff)
+    counts = {edits.CHANGED: 0, edits.UNCHANGED: 0, edits.FAILED: 0}
+    status = EXIT_OK
+
+    def tally(outcomes: Iterable[edits.Outcome]) -> None:
+        nonlocal status
+        for outcome in outcomes:
+            counts[outcome.state] += 1
+            if outcome.state == edits.FAILED:
+                status = report(outcome.failure(), status)
+
+    with interrupts.sigterm_unwinds(), edits.Writes() as writes:
+        for path, options in zip(paths, chosen):
+            printed = write and path == STDIN  # standard input is formatted to standard output
+            mode = edits.Options(write=write and not printed, diff=args.diff, printed=printed)
+            lock = FileLock(path) if mode.write else None
+            outcome = edits.edit_file(path, formatter(label(path), options), mode, lock)
+            if outcome.state == edits.CHANGED and args.check:
+                out(sys.stdout, f"would reformat {path}\n")
+            elif outcome.state == edits.CHANGED and args.diff:
+                out(sys.stdout, unified_diff(outcome.before, outcome.after, path))
+            elif printed and outcome.data is not None:
+                out(sys.stdout, "", raw=outcome.data)
+            writes.add(outcome, mode.write, lock)
+            tally(writes.settled())
+        tally(writes.settled(wait=True))
+    changed, unchanged, failed = counts.values()
+    word = "reformatted" if write else "would reformat"
+    say(f"{changed} {word}, {unchanged} unchanged, {failed} failed")
+    return max(status, EXIT_FAILED) if changed and not write else status
+
+
+def formatter(name: str, options: format_options.Options) -> Callable[[Document], None]:
+    def format_one(doc: Document) -> None:
+        try:
+            format_options.format_document(doc, options)
+        except ValueError as e:  # the check after formatting found a change of meaning
+            raise Failure(f"{name}: error: {e}", EXIT_FAILED) from None
+
+    return format_one
 
 
 def distinct_files(paths: Iterable[str]) -> List[str]:
