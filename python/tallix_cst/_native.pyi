@@ -88,6 +88,18 @@ class Document(_Container):
         """Writes the document to a path or a binary file object; see tallix_cst.dump."""
     def to_data(self) -> list[PairData]:
         """The document as plain data: the list of its pairs' to_data()."""
+    def format(
+        self,
+        *,
+        indent: str | None = None,
+        newline: Literal["\n", "\r\n"] | None = None,
+        max_blank_lines: int = 1,
+        column_width: int = 100,
+        final_newline: bool = True,
+        lines: tuple[int, int] | None = None,
+    ) -> bool:
+        """Lays the document out regularly, in place, changing whitespace only, and returns
+        whether its text changed."""
     @property
     def newline(self) -> Literal["\n", "\r\n"]:
         """The line break that edits write: "\\n" or "\\r\\n", as the document shows it."""

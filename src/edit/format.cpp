@@ -1,0 +1,466 @@
+#include "edit/format.hpp"
+
+#include "edit/format_check.hpp"
+#include "edit/style.hpp"
+#include "parser/lexer.hpp"
+#include "parser/parser.hpp"
+
+#include <algorithm>
+
+namespace quarel {
+
+namespace {
+
+constexpr std::size_t tab_columns = 4;
+
+std::size_t count_breaks(std::string_view text) noexcept {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+bool has_break(std::string_view text) noexcept {
+    return text.find('\n') != std::string_view::npos;
+}
+
+// The spaces and tabs a line starts with.
+std::string_view indentation(std::string_view line) noexcept {
+    std::size_t n = 0;
+    while (n < line.size() && lex::is_inline_space(line[n])) ++n;
+    return line.substr(0, n);
+}
+
+// How wide a line shows: a column per code point, four per tab.
+std::size_t width(std::string_view line) noexcept {
+    std::size_t columns = 0;
+    for (char c : line)
+        columns += c == '\t' ? tab_columns : (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return columns;
+}
+
+bool too_wide(std::string_view text, std::size_t limit) noexcept {
+    for (;;) {
+        const std::size_t lf = text.find('\n');
+        if (width(text.substr(0, lf)) > limit) return true;
+        if (lf == std::string_view::npos) return false;
+        text.remove_prefix(lf + 1);
+    }
+}
+
+// Whether a structure stands on more than one line, not counting the line
+// breaks of its strings and expressions, which are the user's text.
+bool spans_lines(const ListValue& value);
+bool spans_lines(const List& list) {
+    for (const ListItem& item : list.items)
+        if (has_break(item.leading) || (item.before_comma && has_break(*item.before_comma)) ||
+            spans_lines(item.value))
+            return true;
+    return has_break(list.trailing);
+}
+bool spans_lines(const ListValue& value) {
+    if (auto* p = std::get_if<Boxed<ListPair>>(&value))
+        return has_break((*p)->after_colon) || spans_lines((*p)->value);
+    if (auto* l = std::get_if<Boxed<List>>(&value)) return spans_lines(**l);
+    return false;
+}
+bool spans_lines(const Body& body);
+bool spans_lines(const Value& value) {
+    if (const List* l = list_of(value)) return spans_lines(*l);
+    if (const Block* b = block_of(value)) return has_break(b->before_brace) || spans_lines(b->body);
+    return false;
+}
+bool spans_lines(const Body& body) {
+    for (const PairRef& pair : body.pairs)
+        if (has_break(pair->leading) ||
+            (!expr_of(pair->value) && (has_break(pair->after_colon) || spans_lines(pair->value))))
+            return true;
+    return has_break(body.trailing);
+}
+
+bool has_comment(std::string_view trivia) noexcept {
+    return trivia.find('#') != std::string_view::npos;
+}
+
+// The layout of a block's pairs.
+enum class Layout {
+    flat,     // on the line of the braces
+    lines,    // the braces on lines of their own, pairs sharing a line stay on it
+    expanded, // every pair on a line of its own
+};
+
+// The text of the trivia between two tokens, written again.
+struct Slot {
+    std::size_t depth;           // of comment lines
+    std::size_t next_depth;      // of the next token, when it starts a line
+    std::string_view inline_sep; // before the next token when it stays on the line
+    bool line = false;           // the next token starts a line
+    bool opens = false;          // nothing of the body precedes: no blank lines
+    bool closes = false;         // the body ends next: no blank lines before it
+    bool file_start = false;
+    bool file_end = false;
+};
+
+class Formatter {
+  public:
+    Formatter(const FormatOptions& options, std::string_view old_step, std::string_view step,
+              std::string_view newline)
+        : options_(options), old_step_(old_step), step_(step), newline_(newline) {}
+
+    // False when a pair is busy.
+    bool document(const Body& root);
+
+    std::string out;
+
+  private:
+    void put(std::string_view text) { out += text; }
+    // Source text that may hold line breaks of its own.
+    void put_source(std::string_view text) {
+        out += text;
+        const std::size_t lf = text.rfind('\n');
+        if (lf != std::string_view::npos) line_start_ = out.size() - (text.size() - lf - 1);
+    }
+    void line_break() {
+        out += newline_;
+        line_start_ = out.size();
+    }
+    void indent(std::size_t depth) {
+        for (std::size_t i = 0; i < depth; ++i) out += step_;
+    }
+    // Reads past old text, following the indentation of its lines.
+    void pass(std::string_view old) {
+        const std::size_t lf = old.rfind('\n');
+        if (lf != std::string_view::npos) old_indent_ = indentation(old.substr(lf + 1));
+    }
+
+    void trivia(std::string_view text, const Slot& slot);
+    void breaks(std::size_t count, bool blank_allowed, bool header);
+    bool pair(const PairRef& ref, std::size_t depth, const Slot& lead);
+    bool value(const Value& value, std::size_t depth);
+    bool block(const Block& block, std::size_t depth);
+    bool body(const Body& body, std::size_t depth, Layout layout);
+    void list(const List& list, std::size_t depth);
+    void items(const List& list, std::size_t depth, bool flat);
+    void list_value(const ListValue& value, std::size_t depth);
+    void expression(const Pair& pair, const Expr& expr);
+
+    // Writes a one-line structure with `flat` when it fits in the column
+    // width, else with `expanded`; inside a structure written flat, nothing
+    // expands.
+    template <class Flat, class Expanded> bool fit(Flat flat, Expanded expanded);
+
+    const FormatOptions& options_;
+    std::string_view old_step_;
+    std::string_view step_;
+    std::string_view newline_;
+    std::size_t line_start_ = 0;
+    std::string_view old_indent_; // of the old line read up to
+    bool flat_ = false;
+};
+
+void Formatter::breaks(std::size_t count, bool blank_allowed, bool header) {
+    std::size_t blank = 0;
+    if (blank_allowed && count > 1) {
+        blank = std::min(count - 1, options_.max_blank_lines);
+        // A blank line sets a comment off from what follows as its header.
+        if (header) blank = std::max<std::size_t>(blank, 1);
+    }
+    for (std::size_t i = 0; i <= blank; ++i) line_break();
+}
+
+void Formatter::trivia(std::string_view text, const Slot& slot) {
+    pass(text);
+    TriviaComments comments(text);
+    bool content = !slot.opens;
+    bool after_comment_line = false;
+    bool at_start = slot.file_start;
+    while (auto comment = comments.next()) {
+        if (!at_start && comment->breaks == 0) {
+            put(" ");
+            put(comment->text);
+            continue;
+        }
+        if (!at_start) breaks(comment->breaks, content, after_comment_line);
+        indent(slot.depth);
+        put(comment->text);
+        content = after_comment_line = true;
+        at_start = false;
+    }
+    if (slot.file_end) {
+        if (!out.empty() && options_.final_newline) line_break();
+        return;
+    }
+    const std::size_t count = comments.final_breaks();
+    if (at_start) return indent(slot.next_depth);
+    if (count == 0 && !slot.line) return put(slot.inline_sep);
+    breaks(std::max<std::size_t>(count, 1), content && !slot.closes, false);
+    indent(slot.next_depth);
+}
+
+bool Formatter::document(const Body& root) {
+    for (std::size_t i = 0; i < root.pairs.size(); ++i) {
+        Slot lead{0, 0, " "};
+        lead.opens = lead.file_start = i == 0;
+        if (!pair(root.pairs[i], 0, lead)) return false;
+    }
+    Slot end{0, 0, ""};
+    end.opens = end.file_start = root.pairs.empty();
+    end.file_end = true;
+    trivia(root.trailing, end);
+    return true;
+}
+
+bool Formatter::pair(const PairRef& ref, std::size_t depth, const Slot& lead) {
+    WriteGuard guard(ref.lock());
+    if (!guard) return false;
+    const Pair& pair = *ref;
+    trivia(pair.leading, lead);
+    put(pair.key);
+    put(":");
+    if (const Expr* expr = expr_of(pair.value)) {
+        expression(pair, *expr);
+        return true;
+    }
+    Slot after{depth + 1, depth + 1, " "};
+    after.opens = true;
+    trivia(pair.after_colon, after);
+    return value(pair.value, depth);
+}
+
+bool Formatter::value(const Value& value, std::size_t depth) {
+    if (auto* literal = std::get_if<Literal>(&value)) {
+        put(literal->text);
+    } else if (auto* string = std::get_if<String>(&value)) {
+        put("\"");
+        pass(string->content);
+        put_source(string->content);
+        put("\"");
+    } else if (const List* l = list_of(value)) {
+        list(*l, depth);
+    } else if (const Block* b = block_of(value)) {
+        if (b->name) {
+            put(*b->name);
+            Slot brace{depth, depth, " "};
+            brace.opens = true;
+            trivia(b->before_brace, brace);
+        }
+        return block(*b, depth);
+    }
+    return true;
+}
+
+template <class Flat, class Expanded> bool Formatter::fit(Flat flat, Expanded expanded) {
+    if (flat_) return flat();
+    const std::size_t start = out.size();
+    const std::size_t line_start = line_start_;
+    const std::string_view old_indent = old_indent_;
+    flat_ = true;
+    const bool done = flat();
+    flat_ = false;
+    if (!done) return false;
+    if (!too_wide(std::string_view(out).substr(line_start), options_.column_width)) return true;
+    out.resize(start);
+    line_start_ = line_start;
+    old_indent_ = old_indent;
+    return expanded();
+}
+
+bool Formatter::block(const Block& block, std::size_t depth) {
+    put("{");
+    const Body& inside = block.body;
+    if (inside.pairs.empty() && !has_comment(inside.trailing)) {
+        pass(inside.trailing);
+        put("}");
+        return true;
+    }
+    if (spans_lines(inside)) return body(inside, depth + 1, Layout::lines);
+    return fit([&] { return body(inside, depth + 1, Layout::flat); },
+               [&] { return body(inside, depth + 1, Layout::expanded); });
+}
+
+bool Formatter::body(const Body& body, std::size_t depth, Layout layout) {
+    for (std::size_t i = 0; i < body.pairs.size(); ++i) {
+        Slot lead{depth, depth, " "};
+        lead.opens = i == 0;
+        lead.line = layout == Layout::expanded || (layout == Layout::lines && i == 0);
+        if (!pair(body.pairs[i], depth, lead)) return false;
+    }
+    if (layout == Layout::flat) {
+        pass(body.trailing);
+        put(" }");
+        return true;
+    }
+    Slot end{depth, depth - 1, "", true};
+    end.opens = body.pairs.empty();
+    end.closes = true;
+    trivia(body.trailing, end);
+    put("}");
+    return true;
+}
+
+void Formatter::list(const List& list, std::size_t depth) {
+    put("[");
+    if (list.items.empty() && !has_comment(list.trailing)) {
+        pass(list.trailing);
+        put("]");
+        return;
+    }
+    if (spans_lines(list)) return items(list, depth, false);
+    fit([&] { return items(list, depth, true), true; },
+        [&] { return items(list, depth, false), true; });
+}
+
+void Formatter::items(const List& list, std::size_t depth, bool flat) {
+    for (std::size_t i = 0; i < list.items.size(); ++i) {
+        const ListItem& item = list.items[i];
+        Slot lead{depth + 1, depth + 1, i == 0 ? "" : " ", !flat};
+        lead.opens = i == 0;
+        trivia(item.leading, lead);
+        list_value(item.value, depth + 1);
+        if (item.before_comma) {
+            Slot comma{depth + 1, depth + 1, ""};
+            comma.opens = true;
+            trivia(*item.before_comma, comma);
+            put(",");
+        }
+    }
+    Slot end{depth + 1, depth, "", !flat};
+    end.closes = true;
+    trivia(list.trailing, end);
+    put("]");
+}
+
+void Formatter::list_value(const ListValue& value, std::size_t depth) {
+    if (auto* literal = std::get_if<Literal>(&value)) {
+        put(literal->text);
+    } else if (auto* string = std::get_if<String>(&value)) {
+        put("\"");
+        pass(string->content);
+        put_source(string->content);
+        put("\"");
+    } else if (auto* pair = std::get_if<Boxed<ListPair>>(&value)) {
+        put((*pair)->key);
+        put(":");
+        Slot after{depth + 1, depth + 1, " "};
+        after.opens = true;
+        trivia((*pair)->after_colon, after);
+        list_value((*pair)->value, depth);
+    } else {
+        list(*std::get<Boxed<List>>(value), depth);
+    }
+}
+
+// The lines of an expression after its key's keep their indentation
+// relative to the key's line, whole old steps written as new ones; a line
+// indented less than the key's keeps its own. The whitespace around the
+// text keeps its line breaks, and is a space on the line of the colon or
+// of the text's end.
+void Formatter::expression(const Pair& pair, const Expr& expr) {
+    const std::string_view key_old = old_indent_;
+    const std::string key_new(indentation(std::string_view(out).substr(line_start_)));
+    auto reindent = [&](std::string_view old) {
+        if (!old.starts_with(key_old)) return put(old);
+        old.remove_prefix(key_old.size());
+        put(key_new);
+        for (; old.starts_with(old_step_); old.remove_prefix(old_step_.size())) put(step_);
+        put(old);
+    };
+    auto edge = [&](std::string_view space, std::string_view on_line) {
+        pass(space);
+        const std::size_t lf = space.rfind('\n');
+        if (lf == std::string_view::npos) return put(on_line);
+        for (std::size_t n = count_breaks(space); n > 0; --n) line_break();
+        reindent(indentation(space.substr(lf + 1)));
+    };
+    edge(pair.after_colon, " ");
+    std::string_view text = expr.text;
+    pass(text);
+    for (bool first = true;; first = false) {
+        const std::size_t lf = text.find('\n');
+        std::string_view line = text.substr(0, lf);
+        if (lf != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+        if (!first) {
+            line_break();
+            const std::string_view own = indentation(line);
+            reindent(own);
+            line.remove_prefix(own.size());
+        }
+        put(line);
+        if (lf == std::string_view::npos) break;
+        text.remove_prefix(lf + 1);
+    }
+    edge(expr.trailing, expr.text.empty() ? "" : " ");
+    put(";;");
+}
+
+// Moves the whitespace of the formatted tree into the document's nodes,
+// which hold the same pairs and items; counts what changes.
+class Adopt {
+  public:
+    bool changed = false;
+
+    void body(Body& old, Body& now) {
+        for (std::size_t i = 0; i < old.pairs.size(); ++i) pair(*old.pairs[i], *now.pairs[i]);
+        take(old.trailing, now.trailing);
+    }
+
+  private:
+    void take(Text& into, Text& from) {
+        if (into == from) return;
+        changed = true;
+        into = std::move(from);
+    }
+    void pair(Pair& old, Pair& now) {
+        take(old.leading, now.leading);
+        take(old.before_colon, now.before_colon);
+        take(old.after_colon, now.after_colon);
+        if (Expr* e = expr_of(old.value)) {
+            take(e->text, expr_of(now.value)->text);
+            take(e->trailing, expr_of(now.value)->trailing);
+        } else if (List* l = list_of(old.value)) {
+            list(*l, *list_of(now.value));
+        } else if (Block* b = block_of(old.value)) {
+            take(b->before_brace, block_of(now.value)->before_brace);
+            body(b->body, block_of(now.value)->body);
+        }
+    }
+    void list(List& old, List& now) {
+        for (std::size_t i = 0; i < old.items.size(); ++i) {
+            ListItem& item = old.items[i];
+            take(item.leading, now.items[i].leading);
+            if (item.before_comma) take(*item.before_comma, *now.items[i].before_comma);
+            list_value(item.value, now.items[i].value);
+        }
+        take(old.trailing, now.trailing);
+    }
+    void list_value(ListValue& old, ListValue& now) {
+        if (auto* p = std::get_if<Boxed<ListPair>>(&old)) {
+            ListPair& q = *std::get<Boxed<ListPair>>(now);
+            take((*p)->before_colon, q.before_colon);
+            take((*p)->after_colon, q.after_colon);
+            list_value((*p)->value, q.value);
+        } else if (auto* l = std::get_if<Boxed<List>>(&old)) {
+            list(**l, *std::get<Boxed<List>>(now));
+        }
+    }
+};
+
+} // namespace
+
+std::variant<bool, EditError> format_document(Body& root, const FormatOptions& options) {
+    const Style style = infer_style(root);
+    const std::string step = options.indent.value_or(style.step);
+    const std::string newline = options.newline.value_or(style.newline);
+    // Without a step of its own, the document's expressions are taken as
+    // indented in the new one, so that formatting twice changes nothing.
+    const std::string old_step = shown_step(root).value_or(step);
+    Formatter formatter(options, old_step, step, newline);
+    if (!formatter.document(root)) return make_error(ErrorCode::pair_busy);
+    auto parsed = parse(formatter.out);
+    auto* formatted = std::get_if<Body>(&parsed);
+    std::optional<std::string> difference =
+        formatted ? first_difference(root, *formatted) : std::optional<std::string>("/");
+    if (difference) return make_error(ErrorCode::format_changes_meaning, {*difference});
+    Adopt adopt;
+    adopt.body(root, *formatted);
+    return adopt.changed;
+}
+
+} // namespace quarel
