@@ -190,7 +190,7 @@ void Formatter::trivia(std::string_view text, const Slot& slot) {
     const std::size_t count = comments.final_breaks();
     if (at_start) return indent(slot.next_depth);
     if (count == 0 && !slot.line) return put(slot.inline_sep);
-    breaks(std::max<std::size_t>(count, 1), content && !slot.closes, false);
+    breaks(std::max<std::size_t>(count, 1), content && !slot.closes, after_comment_line);
     indent(slot.next_depth);
 }
 
@@ -375,7 +375,7 @@ void Formatter::expression(const Pair& pair, const Expr& expr) {
     for (bool first = true;; first = false) {
         const std::size_t lf = text.find('\n');
         std::string_view line = text.substr(0, lf);
-        if (lf != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+        if (lf != std::string_view::npos) line = without_returns(line);
         if (!first) {
             line_break();
             const std::string_view own = indentation(line);

@@ -28,22 +28,24 @@ std::optional<TriviaComment> TriviaComments::next() noexcept {
 namespace {
 
 // The same comments, each ending the line of what precedes it or standing
-// on a line of its own in both.
-bool same_comments(std::string_view a, std::string_view b) {
+// on a line of its own in both. Nothing precedes the text that opens a file.
+bool same_comments(std::string_view a, std::string_view b, bool opens_file = false) {
     TriviaComments left(a), right(b);
-    for (;;) {
+    for (;; opens_file = false) {
         auto l = left.next();
         auto r = right.next();
         if (!l || !r) return !l && !r;
-        if (l->text != r->text || (l->breaks == 0) != (r->breaks == 0)) return false;
+        if (l->text != r->text || (!opens_file && (l->breaks == 0) != (r->breaks == 0)))
+            return false;
     }
 }
 
 // A line of an expression as its meaning: without its indentation and
-// without the carriage return of a CR LF.
+// without the carriage returns in front of its line feed, which show as
+// nothing.
 std::string_view expression_line(std::string_view text, std::size_t lf) {
     std::string_view line = text.substr(0, lf);
-    if (lf != std::string_view::npos && line.ends_with('\r')) line.remove_suffix(1);
+    if (lf != std::string_view::npos) line = without_returns(line);
     while (!line.empty() && lex::is_inline_space(line.front())) line.remove_prefix(1);
     return line;
 }
@@ -87,9 +89,9 @@ bool same_list(const List& a, const List& b) {
 }
 
 // The pair itself, the pairs of its block aside.
-bool same_pair(const Pair& a, const Pair& b) {
+bool same_pair(const Pair& a, const Pair& b, bool opens_file) {
     if (a.key != b.key || kind_of(a.value) != kind_of(b.value) ||
-        !same_comments(a.leading, b.leading))
+        !same_comments(a.leading, b.leading, opens_file))
         return false;
     if (const Expr* e = expr_of(a.value)) return same_expression(e->text, expr_of(b.value)->text);
     if (!same_comments(a.after_colon, b.after_colon)) return false;
@@ -131,13 +133,15 @@ std::string selector(const std::vector<const Pair*>& pairs) {
 // `around`: the block pairs the bodies stand in, outermost first; the path
 // is only written for a difference.
 std::optional<std::string> differ(const Body& a, const Body& b, std::vector<const Pair*>& around) {
-    if (a.pairs.size() != b.pairs.size() || !same_comments(a.trailing, b.trailing))
+    const bool root = around.empty();
+    if (a.pairs.size() != b.pairs.size() ||
+        !same_comments(a.trailing, b.trailing, root && a.pairs.empty()))
         return selector(around);
     for (std::size_t i = 0; i < a.pairs.size(); ++i) {
         const Pair& l = *a.pairs[i];
         const Pair& r = *b.pairs[i];
         around.push_back(&l);
-        if (!same_pair(l, r)) return selector(around);
+        if (!same_pair(l, r, root && i == 0)) return selector(around);
         if (const Block* block = block_of(l.value))
             if (auto found = differ(block->body, block_of(r.value)->body, around)) return found;
         around.pop_back();

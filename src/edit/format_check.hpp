@@ -34,6 +34,13 @@ class TriviaComments {
     std::size_t breaks_ = 0;
 };
 
+// A line of an expression without the carriage returns that end it before
+// its line feed: they are the line break's.
+inline std::string_view without_returns(std::string_view line) noexcept {
+    while (line.ends_with('\r')) line.remove_suffix(1);
+    return line;
+}
+
 // The selector path (`view:users/sql`) of the first pair whose meaning
 // differs between the two documents, or of the block (`/` for the document)
 // whose own comments differ; nullopt when they mean the same.
