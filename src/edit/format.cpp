@@ -1,5 +1,6 @@
 #include "edit/format.hpp"
 
+#include "cst/printer.hpp"
 #include "edit/format_check.hpp"
 #include "edit/style.hpp"
 #include "parser/lexer.hpp"
@@ -95,6 +96,8 @@ struct Slot {
     bool opens = false;          // nothing of the body precedes: no blank lines
     bool closes = false;         // the body ends next: no blank lines before it
     bool file_start = false;
+    bool line_start = false;         // at the start of a line that old text ended
+    bool after_comment_line = false; // that line a comment line
     bool file_end = false;
 };
 
@@ -102,7 +105,8 @@ class Formatter {
   public:
     Formatter(const FormatOptions& options, std::string_view old_step, std::string_view step,
               std::string_view newline)
-        : options_(options), old_step_(old_step), step_(step), newline_(newline) {}
+        : options_(options), old_step_(old_step), step_(step), newline_(newline),
+          whole_(!options.lines) {}
 
     // False when a pair is busy.
     bool document(const Body& root);
@@ -124,15 +128,26 @@ class Formatter {
     void indent(std::size_t depth) {
         for (std::size_t i = 0; i < depth; ++i) out += step_;
     }
-    // Reads past old text, following the indentation of its lines.
+    // Reads past old text, following its lines and their indentation.
     void pass(std::string_view old) {
         const std::size_t lf = old.rfind('\n');
-        if (lf != std::string_view::npos) old_indent_ = indentation(old.substr(lf + 1));
+        if (lf == std::string_view::npos) return;
+        old_indent_ = indentation(old.substr(lf + 1));
+        if (options_.lines) old_line_ += count_breaks(old);
+    }
+    // Old text written as it was.
+    void verbatim(std::string_view old) {
+        pass(old);
+        put_source(old);
     }
 
     void trivia(std::string_view text, const Slot& slot);
     void breaks(std::size_t count, bool blank_allowed, bool header);
+    void blank_lines(std::size_t count, bool allowed, bool header);
+    std::size_t range_start(std::string_view text, Slot& slot) const;
     bool pair(const PairRef& ref, std::size_t depth, const Slot& lead);
+    bool formatted(const Pair& pair, std::size_t depth, const Slot& lead, std::string_view leading);
+    bool kept(const Pair& pair, std::size_t depth);
     bool value(const Value& value, std::size_t depth);
     bool block(const Block& block, std::size_t depth);
     bool body(const Body& body, std::size_t depth, Layout layout);
@@ -152,7 +167,10 @@ class Formatter {
     std::string_view newline_;
     std::size_t line_start_ = 0;
     std::string_view old_indent_; // of the old line read up to
+    std::size_t old_line_ = 1;    // counted only for a range of lines
     bool flat_ = false;
+    bool whole_;                      // formatting all there is here, not just the pairs of a range
+    bool previous_formatted_ = false; // the pair before, in a range
 };
 
 void Formatter::breaks(std::size_t count, bool blank_allowed, bool header) {
@@ -165,13 +183,21 @@ void Formatter::breaks(std::size_t count, bool blank_allowed, bool header) {
     for (std::size_t i = 0; i <= blank; ++i) line_break();
 }
 
+void Formatter::blank_lines(std::size_t count, bool allowed, bool header) {
+    if (!allowed || count == 0) return;
+    std::size_t blank = std::min(count, options_.max_blank_lines);
+    if (header) blank = std::max<std::size_t>(blank, 1);
+    for (std::size_t i = 0; i < blank; ++i) line_break();
+}
+
 void Formatter::trivia(std::string_view text, const Slot& slot) {
     pass(text);
     TriviaComments comments(text);
     bool content = !slot.opens;
-    bool after_comment_line = false;
-    bool at_start = slot.file_start;
+    bool after_comment_line = slot.after_comment_line;
+    bool at_start = slot.file_start || slot.line_start;
     while (auto comment = comments.next()) {
+        if (at_start && slot.line_start) blank_lines(comment->breaks, content, after_comment_line);
         if (!at_start && comment->breaks == 0) {
             put(" ");
             put(comment->text);
@@ -188,6 +214,8 @@ void Formatter::trivia(std::string_view text, const Slot& slot) {
         return;
     }
     const std::size_t count = comments.final_breaks();
+    if (at_start && slot.line_start)
+        blank_lines(count, content && !slot.closes, after_comment_line);
     if (at_start) return indent(slot.next_depth);
     if (count == 0 && !slot.line) return put(slot.inline_sep);
     breaks(std::max<std::size_t>(count, 1), content && !slot.closes, after_comment_line);
@@ -203,15 +231,105 @@ bool Formatter::document(const Body& root) {
     Slot end{0, 0, ""};
     end.opens = end.file_start = root.pairs.empty();
     end.file_end = true;
-    trivia(root.trailing, end);
+    std::string_view trailing = root.trailing;
+    if (!whole_) {
+        // The end of the file is formatted when the range reaches its last line.
+        std::string_view shown = trailing.substr(0, trailing.size() - trailing.ends_with('\n'));
+        const std::size_t last_line = old_line_ + count_breaks(shown);
+        if (options_.lines->first > last_line || options_.lines->second < last_line) {
+            verbatim(trailing);
+            return true;
+        }
+        const std::size_t from = range_start(trailing, end);
+        verbatim(trailing.substr(0, from));
+        trailing.remove_prefix(from);
+    }
+    trivia(trailing, end);
     return true;
+}
+
+// Where formatting starts in the trivia before what a range of lines
+// holds: at the range's first line, and not before the line break that
+// ends the line of what precedes, unless that was formatted too (an
+// end-of-line comment is formatted with the pair it follows).
+std::size_t Formatter::range_start(std::string_view text, Slot& slot) const {
+    const std::size_t first_break = text.find('\n');
+    if (first_break == std::string_view::npos) return 0;
+    std::size_t from =
+        slot.file_start || previous_formatted_ ? 0 : lex::break_start(text, first_break);
+    std::size_t at = 0;
+    for (std::size_t line = old_line_; line < options_.lines->first; ++line)
+        at = text.find('\n', at) + 1;
+    if (at > from) {
+        // The comment lines kept before the range are content of the body,
+        // and the last line kept may be one of them.
+        const std::size_t own_lines = slot.file_start ? 0 : first_break + 1;
+        const std::size_t kept_break = at >= 2 ? text.rfind('\n', at - 2) : std::string_view::npos;
+        const std::size_t last_kept = kept_break == std::string_view::npos ? 0 : kept_break + 1;
+        slot.opens = slot.opens && !has_comment(text.substr(own_lines, at - own_lines));
+        slot.after_comment_line =
+            last_kept >= own_lines && has_comment(text.substr(last_kept, at - last_kept));
+        from = at;
+        slot.line_start = true;
+    }
+    slot.file_start = slot.file_start && from == 0;
+    return from;
 }
 
 bool Formatter::pair(const PairRef& ref, std::size_t depth, const Slot& lead) {
     WriteGuard guard(ref.lock());
     if (!guard) return false;
     const Pair& pair = *ref;
-    trivia(pair.leading, lead);
+    if (whole_) return formatted(pair, depth, lead, pair.leading);
+    const std::size_t key_line = old_line_ + count_breaks(pair.leading);
+    if (key_line < options_.lines->first || key_line > options_.lines->second) {
+        const bool done = kept(pair, depth);
+        previous_formatted_ = false;
+        return done;
+    }
+    Slot from_range = lead;
+    std::string_view leading = pair.leading;
+    const std::size_t from = range_start(leading, from_range);
+    verbatim(leading.substr(0, from));
+    whole_ = true;
+    const bool done = formatted(pair, depth, from_range, leading.substr(from));
+    whole_ = false;
+    previous_formatted_ = true;
+    return done;
+}
+
+// A pair outside the range of lines: its own text stays, the pairs of its
+// block are looked at one by one.
+bool Formatter::kept(const Pair& pair, std::size_t depth) {
+    verbatim(pair.leading);
+    put(pair.key);
+    verbatim(pair.before_colon);
+    put(":");
+    verbatim(pair.after_colon);
+    const Block* block = block_of(pair.value);
+    if (!block) {
+        std::string value;
+        print_value(pair.value, value);
+        verbatim(value);
+        return true;
+    }
+    if (block->name) put(*block->name);
+    verbatim(block->before_brace);
+    put("{");
+    previous_formatted_ = false;
+    for (std::size_t i = 0; i < block->body.pairs.size(); ++i) {
+        Slot lead{depth + 1, depth + 1, " "};
+        lead.opens = i == 0;
+        if (!this->pair(block->body.pairs[i], depth + 1, lead)) return false;
+    }
+    verbatim(block->body.trailing);
+    put("}");
+    return true;
+}
+
+bool Formatter::formatted(const Pair& pair, std::size_t depth, const Slot& lead,
+                          std::string_view leading) {
+    trivia(leading, lead);
     put(pair.key);
     put(":");
     if (const Expr* expr = expr_of(pair.value)) {
@@ -251,6 +369,7 @@ template <class Flat, class Expanded> bool Formatter::fit(Flat flat, Expanded ex
     const std::size_t start = out.size();
     const std::size_t line_start = line_start_;
     const std::string_view old_indent = old_indent_;
+    const std::size_t old_line = old_line_;
     flat_ = true;
     const bool done = flat();
     flat_ = false;
@@ -259,6 +378,7 @@ template <class Flat, class Expanded> bool Formatter::fit(Flat flat, Expanded ex
     out.resize(start);
     line_start_ = line_start;
     old_indent_ = old_indent;
+    old_line_ = old_line;
     return expanded();
 }
 
@@ -442,12 +562,36 @@ class Adopt {
     }
 };
 
+// The line break of the first expression that holds one.
+std::optional<std::string> expression_newline(const Body& body) {
+    for (const PairRef& pair : body.pairs) {
+        if (const Block* block = block_of(pair->value))
+            if (auto found = expression_newline(block->body)) return found;
+        const Expr* expr = expr_of(pair->value);
+        if (!expr) continue;
+        for (std::string_view text :
+             {pair->after_colon.view(), expr->text.view(), expr->trailing.view()}) {
+            const std::size_t lf = text.find('\n');
+            if (lf != std::string_view::npos)
+                return lex::break_start(text, lf) < lf ? "\r\n" : "\n";
+        }
+    }
+    return std::nullopt;
+}
+
+// The document's own line break: its layout's, else that of its
+// expressions, whose line breaks formatting writes too (a document laid out
+// on one line keeps the line break of its expressions when formatted again).
+std::string own_newline(const Body& root) {
+    if (auto shown = shown_newline(root)) return *shown;
+    return expression_newline(root).value_or("\n");
+}
+
 } // namespace
 
 std::variant<bool, EditError> format_document(Body& root, const FormatOptions& options) {
-    const Style style = infer_style(root);
-    const std::string step = options.indent.value_or(style.step);
-    const std::string newline = options.newline.value_or(style.newline);
+    const std::string step = options.indent ? *options.indent : infer_style(root).step;
+    const std::string newline = options.newline ? *options.newline : own_newline(root);
     // Without a step of its own, the document's expressions are taken as
     // indented in the new one, so that formatting twice changes nothing.
     const std::string old_step = shown_step(root).value_or(step);
