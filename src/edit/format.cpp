@@ -93,6 +93,7 @@ struct Slot {
     std::size_t next_depth;      // of the next token, when it starts a line
     std::string_view inline_sep; // before the next token when it stays on the line
     bool line = false;           // the next token starts a line
+    bool joins = false;          // it stays on the line unless a comment comes between
     bool opens = false;          // nothing of the body precedes: no blank lines
     bool closes = false;         // the body ends next: no blank lines before it
     bool file_start = false;
@@ -196,7 +197,9 @@ void Formatter::trivia(std::string_view text, const Slot& slot) {
     bool content = !slot.opens;
     bool after_comment_line = slot.after_comment_line;
     bool at_start = slot.file_start || slot.line_start;
+    bool commented = false;
     while (auto comment = comments.next()) {
+        commented = true;
         if (at_start && slot.line_start) blank_lines(comment->breaks, content, after_comment_line);
         if (!at_start && comment->breaks == 0) {
             put(" ");
@@ -217,7 +220,7 @@ void Formatter::trivia(std::string_view text, const Slot& slot) {
     if (at_start && slot.line_start)
         blank_lines(count, content && !slot.closes, after_comment_line);
     if (at_start) return indent(slot.next_depth);
-    if (count == 0 && !slot.line) return put(slot.inline_sep);
+    if ((count == 0 && !slot.line) || (slot.joins && !commented)) return put(slot.inline_sep);
     breaks(std::max<std::size_t>(count, 1), content && !slot.closes, after_comment_line);
     indent(slot.next_depth);
 }
@@ -337,7 +340,7 @@ bool Formatter::formatted(const Pair& pair, std::size_t depth, const Slot& lead,
         return true;
     }
     Slot after{depth + 1, depth + 1, " "};
-    after.opens = true;
+    after.opens = after.joins = true;
     trivia(pair.after_colon, after);
     return value(pair.value, depth);
 }
@@ -356,7 +359,7 @@ bool Formatter::value(const Value& value, std::size_t depth) {
         if (b->name) {
             put(*b->name);
             Slot brace{depth, depth, " "};
-            brace.opens = true;
+            brace.opens = brace.joins = true;
             trivia(b->before_brace, brace);
         }
         return block(*b, depth);
@@ -436,7 +439,7 @@ void Formatter::items(const List& list, std::size_t depth, bool flat) {
         list_value(item.value, depth + 1);
         if (item.before_comma) {
             Slot comma{depth + 1, depth + 1, ""};
-            comma.opens = true;
+            comma.opens = comma.joins = true;
             trivia(*item.before_comma, comma);
             put(",");
         }
@@ -459,7 +462,7 @@ void Formatter::list_value(const ListValue& value, std::size_t depth) {
         put((*pair)->key);
         put(":");
         Slot after{depth + 1, depth + 1, " "};
-        after.opens = true;
+        after.opens = after.joins = true;
         trivia((*pair)->after_colon, after);
         list_value((*pair)->value, depth);
     } else {
