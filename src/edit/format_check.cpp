@@ -30,6 +30,9 @@ namespace {
 // The same comments, each ending the line of what precedes it or standing
 // on a line of its own in both. Nothing precedes the text that opens a file.
 bool same_comments(std::string_view a, std::string_view b, bool opens_file = false) {
+    const bool commented = a.find('#') != std::string_view::npos;
+    if (commented != (b.find('#') != std::string_view::npos)) return false;
+    if (!commented) return true;
     TriviaComments left(a), right(b);
     for (;; opens_file = false) {
         auto l = left.next();
