@@ -186,14 +186,17 @@ OPTION_SETS = st.fixed_dictionaries({}, optional={
 
 
 def meaning(doc):
-    """Values in order, expression lines without indentation or CR, and the comments of every pair."""
+    """Values in order, expression lines without indentation or CR, and the comments of every pair
+    without the spaces that end their lines."""
     def plain(data):
         if isinstance(data, dict):
             if data.get("kind") == "expr":
                 data = dict(data, value=[line.lstrip(" \t") for line in re.split(r"\r*\n", data["value"])])
             return {k: plain(v) for k, v in data.items()}
         return [plain(v) for v in data] if isinstance(data, list) else data
-    return plain(doc.to_data()), [(p.comments, p.end_comment) for p in doc.walk()]
+    def trimmed(comment):
+        return comment and comment.rstrip(" \t")
+    return plain(doc.to_data()), [([trimmed(c) for c in p.comments], trimmed(p.end_comment)) for p in doc.walk()]
 
 
 @given(documents(), OPTION_SETS)
