@@ -164,14 +164,16 @@ def test_refused(options, error):
     assert doc.to_string() == "a:   1\n"
 
 
-def test_pairs_stay_attached():
+def test_document_after_format():
+    """Pairs taken before stay attached and editable; the document shows its new style."""
     doc = parse_quarel("v: {a: 1}\nw:   2\n")
     v, w = doc.find("v"), doc.find("w")
-    doc.format(column_width=5)
+    doc.format(column_width=5, indent="\t", newline="\r\n")
+    assert (doc.indent, doc.newline) == ("\t", "\r\n")
     v.add("b", "3")
     w.value = "4"
-    assert doc.to_string() == "v: {\n  a: 1\n  b: 3\n}\nw: 4\n"
-    assert v.parent is not None and doc.find("v") == v
+    assert doc.to_string() == "v: {\r\n\ta: 1\r\n\tb: 3\r\n}\r\nw: 4\r\n"
+    assert doc.find("v") == v
 
 
 # Properties over generated documents.
