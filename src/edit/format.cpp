@@ -1,7 +1,9 @@
 #include "edit/format.hpp"
 
 #include "cst/printer.hpp"
+#include "edit/comment_text.hpp"
 #include "edit/format_check.hpp"
+#include "edit/layout.hpp"
 #include "edit/style.hpp"
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
@@ -16,10 +18,6 @@ constexpr std::size_t tab_columns = 4;
 
 std::size_t count_breaks(std::string_view text) noexcept {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
-bool has_break(std::string_view text) noexcept {
-    return text.find('\n') != std::string_view::npos;
 }
 
 // The spaces and tabs a line starts with.
@@ -51,33 +49,31 @@ bool too_wide(std::string_view text, std::size_t limit) noexcept {
 bool spans_lines(const ListValue& value);
 bool spans_lines(const List& list) {
     for (const ListItem& item : list.items)
-        if (has_break(item.leading) || (item.before_comma && has_break(*item.before_comma)) ||
-            spans_lines(item.value))
+        if (has_line_feed(item.leading) ||
+            (item.before_comma && has_line_feed(*item.before_comma)) || spans_lines(item.value))
             return true;
-    return has_break(list.trailing);
+    return has_line_feed(list.trailing);
 }
 bool spans_lines(const ListValue& value) {
     if (auto* p = std::get_if<Boxed<ListPair>>(&value))
-        return has_break((*p)->after_colon) || spans_lines((*p)->value);
+        return has_line_feed((*p)->after_colon) || spans_lines((*p)->value);
     if (auto* l = std::get_if<Boxed<List>>(&value)) return spans_lines(**l);
     return false;
 }
 bool spans_lines(const Body& body);
 bool spans_lines(const Value& value) {
     if (const List* l = list_of(value)) return spans_lines(*l);
-    if (const Block* b = block_of(value)) return has_break(b->before_brace) || spans_lines(b->body);
+    if (const Block* b = block_of(value))
+        return has_line_feed(b->before_brace) || spans_lines(b->body);
     return false;
 }
 bool spans_lines(const Body& body) {
     for (const PairRef& pair : body.pairs)
-        if (has_break(pair->leading) ||
-            (!expr_of(pair->value) && (has_break(pair->after_colon) || spans_lines(pair->value))))
+        if (has_line_feed(pair->leading) ||
+            (!expr_of(pair->value) &&
+             (has_line_feed(pair->after_colon) || spans_lines(pair->value))))
             return true;
-    return has_break(body.trailing);
-}
-
-bool has_comment(std::string_view trivia) noexcept {
-    return trivia.find('#') != std::string_view::npos;
+    return has_line_feed(body.trailing);
 }
 
 // The layout of a block's pairs.
@@ -136,6 +132,11 @@ class Formatter {
         old_indent_ = indentation(old.substr(lf + 1));
         if (options_.lines) old_line_ += count_breaks(old);
     }
+    void quoted(std::string_view content) {
+        put("\"");
+        verbatim(content);
+        put("\"");
+    }
     // Old text written as it was.
     void verbatim(std::string_view old) {
         pass(old);
@@ -143,8 +144,8 @@ class Formatter {
     }
 
     void trivia(std::string_view text, const Slot& slot);
-    void breaks(std::size_t count, bool blank_allowed, bool header);
-    void blank_lines(std::size_t count, bool allowed, bool header);
+    void breaks(std::size_t count, bool blank_allowed, bool after_comment_line);
+    void blank_lines(std::size_t count, bool allowed, bool after_comment_line);
     std::size_t range_start(std::string_view text, Slot& slot) const;
     bool pair(const PairRef& ref, std::size_t depth, const Slot& lead);
     bool formatted(const Pair& pair, std::size_t depth, const Slot& lead, std::string_view leading);
@@ -174,23 +175,25 @@ class Formatter {
     bool previous_formatted_ = false; // the pair before, in a range
 };
 
-void Formatter::breaks(std::size_t count, bool blank_allowed, bool header) {
-    std::size_t blank = 0;
-    if (blank_allowed && count > 1) {
-        blank = std::min(count - 1, options_.max_blank_lines);
-        // A blank line sets a comment off from what follows as its header.
-        if (header) blank = std::max<std::size_t>(blank, 1);
-    }
-    for (std::size_t i = 0; i <= blank; ++i) line_break();
-}
-
-void Formatter::blank_lines(std::size_t count, bool allowed, bool header) {
+// `count` blank lines where `allowed`, at most max_blank_lines of them, and
+// one at least after a comment line: it sets the comment off from what
+// follows as its header.
+void Formatter::blank_lines(std::size_t count, bool allowed, bool after_comment_line) {
     if (!allowed || count == 0) return;
     std::size_t blank = std::min(count, options_.max_blank_lines);
-    if (header) blank = std::max<std::size_t>(blank, 1);
+    if (after_comment_line) blank = std::max<std::size_t>(blank, 1);
     for (std::size_t i = 0; i < blank; ++i) line_break();
 }
 
+// A run of `count` line breaks (one at least).
+void Formatter::breaks(std::size_t count, bool blank_allowed, bool after_comment_line) {
+    line_break();
+    blank_lines(count - 1, blank_allowed, after_comment_line);
+}
+
+// Trivia keeps its comments, without the spaces that end their lines: one
+// that ends the line of what precedes stays there, after one space; comment
+// lines stand at the slot's depth, with the blank lines between them.
 void Formatter::trivia(std::string_view text, const Slot& slot) {
     pass(text);
     TriviaComments comments(text);
@@ -349,10 +352,7 @@ bool Formatter::value(const Value& value, std::size_t depth) {
     if (auto* literal = std::get_if<Literal>(&value)) {
         put(literal->text);
     } else if (auto* string = std::get_if<String>(&value)) {
-        put("\"");
-        pass(string->content);
-        put_source(string->content);
-        put("\"");
+        quoted(string->content);
     } else if (const List* l = list_of(value)) {
         list(*l, depth);
     } else if (const Block* b = block_of(value)) {
@@ -454,10 +454,7 @@ void Formatter::list_value(const ListValue& value, std::size_t depth) {
     if (auto* literal = std::get_if<Literal>(&value)) {
         put(literal->text);
     } else if (auto* string = std::get_if<String>(&value)) {
-        put("\"");
-        pass(string->content);
-        put_source(string->content);
-        put("\"");
+        quoted(string->content);
     } else if (auto* pair = std::get_if<Boxed<ListPair>>(&value)) {
         put((*pair)->key);
         put(":");

@@ -1,5 +1,6 @@
 #include "edit/format_check.hpp"
 
+#include "edit/comment_text.hpp"
 #include "parser/lexer.hpp"
 
 #include <algorithm>
@@ -30,8 +31,8 @@ namespace {
 // The same comments, each ending the line of what precedes it or standing
 // on a line of its own in both. Nothing precedes the text that opens a file.
 bool same_comments(std::string_view a, std::string_view b, bool opens_file = false) {
-    const bool commented = a.find('#') != std::string_view::npos;
-    if (commented != (b.find('#') != std::string_view::npos)) return false;
+    const bool commented = has_comment(a);
+    if (commented != has_comment(b)) return false;
     if (!commented) return true;
     TriviaComments left(a), right(b);
     for (;; opens_file = false) {
