@@ -38,11 +38,11 @@ RULES = [
     ("v: {\n\n  a: 1\n\n\n  b: 2\n\n}\n", "v: {\n  a: 1\n\n  b: 2\n}\n"),
     ("a: [\n\n  x,\n\n\n  y\n\n]\n", "a: [\n  x,\n\n  y\n]\n"),
     # no spaces at line ends; comment text kept but for them
-    ("a: 1   \n# note  \t\nb: 2 #  eol  \n", "a: 1\n# note\nb: 2 #  eol\n"),
+    ("a: 1   \n# note  \t\nb: 2 #  eol  \n", "a: 1\n# note\nb: 2  #  eol\n"),
     # within a line
     ("a :1\nb:   2\nc:\n  3\n", "a: 1\nb: 2\nc: 3\n"),
-    ("a: # why\n  1\n", "a: # why\n  1\n"),
-    ("view:   v{\n  a: 1\n}\nw: x\n{\n  a: 1\n}\ny: z # c\n{\n  a: 1\n}\n", "view: v {\n  a: 1\n}\nw: x {\n  a: 1\n}\ny: z # c\n{\n  a: 1\n}\n"),
+    ("a:# why\n  1\n", "a:  # why\n  1\n"),
+    ("view:   v{\n  a: 1\n}\nw: x\n{\n  a: 1\n}\ny: z # c\n{\n  a: 1\n}\n", "view: v {\n  a: 1\n}\nw: x {\n  a: 1\n}\ny: z  # c\n{\n  a: 1\n}\n"),
     ("a: 1    b: 2\n", "a: 1 b: 2\n"),
     ("a: {b: 1     c: 2}\nd:{ }\ne: [ ]\nf: {\n}\n", "a: { b: 1 c: 2 }\nd: {}\ne: []\nf: {}\n"),
     ("a: { b: 1\n  c: 2   d: 3 }\n", "a: {\n  b: 1\n  c: 2 d: 3\n}\n"),
@@ -50,7 +50,7 @@ RULES = [
     ("a: [ x ,y,[ p ] , k :v , s:  \"q\" ]\n", "a: [x, y, [p], k: v, s: \"q\"]\n"),
     ("a: [x, y ,]\n", "a: [x, y,]\n"),
     ("a: [x,\n        y]\n", "a: [\n  x,\n  y\n]\n"),
-    ("a: [ # open\n  x, # about x\n  # before y\n      y,\n]\n", "a: [ # open\n  x, # about x\n  # before y\n  y,\n]\n"),
+    ("a: [ # open\n  x, # about x\n  # before y\n      y,\n]\n", "a: [  # open\n  x,  # about x\n  # before y\n  y,\n]\n"),
     ("a: [[p, q], [r,\ns]]\n", "a: [\n  [p, q],\n  [\n    r,\n    s\n  ]\n]\n"),
     # expressions: continuation lines move with their pair, in steps
     ("sql:a;;\nhtml:   b   ;;\nsql_x:;;\n", "sql: a ;;\nhtml: b ;;\nsql_x: ;;\n"),
@@ -75,7 +75,7 @@ WIDTHS = [
     ("a: [[x, y], [z]] b: [w]\n", 12, "a: [\n  [x, y],\n  [z]\n] b: [w]\n"),
     ("a: { b: [x, y] }\n", 12, "a: {\n  b: [x, y]\n}\n"),
     ("aaaa: [] b: {}\n", 3, "aaaa: [] b: {}\n"),
-    ("a: [x] # a long comment\n", 6, "a: [x] # a long comment\n"),
+    ("a: [x] # a long comment\n", 6, "a: [x]  # a long comment\n"),
     ("é: [ü]\n", 6, "é: [ü]\n"),  # code points, not bytes
     ("v: {\n  a: [x]\n}\n", 8, "v: {\n  a: [x]\n}\n"),
 ]
@@ -98,7 +98,7 @@ OPTIONS = [
     ("# header\n\n\na: 1\n# about b\nb: 2\n", {"max_blank_lines": 0}, "# header\n\na: 1\n# about b\nb: 2\n"),
     ("v: {\n  # end\n\n}\n", {"max_blank_lines": 0}, "v: {\n  # end\n}\n"),
     ("a: 1\n\n", {"final_newline": False}, "a: 1"),
-    ("a: 1 # c", {}, "a: 1 # c\n"),
+    ("a: 1 # c", {}, "a: 1  # c\n"),
     ("", {}, ""),
     ("\n \n", {}, ""),
     # the document's own step and line break

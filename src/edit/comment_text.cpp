@@ -115,7 +115,7 @@ std::variant<std::string, EditError> compose_end_comment(std::string_view given)
 std::string space_end_comment(std::string_view old, std::string_view text) {
     if (text.empty()) return {};
     std::size_t hash = old.find('#');
-    std::string out(hash == std::string_view::npos ? "  " : old.substr(0, hash));
+    std::string out(hash == std::string_view::npos ? end_comment_spacing : old.substr(0, hash));
     return out + std::string(text);
 }
 

@@ -27,6 +27,10 @@
 
 namespace quarel {
 
+// The spaces between what a line holds and the comment that ends it, when
+// they are not the user's: a new end comment's, and every one formatted.
+inline constexpr std::string_view end_comment_spacing = "  ";
+
 struct Leading {
     // The rest of the line before: spaces, perhaps an end-of-line comment,
     // and the line break. Empty when the text opens the document or holds no

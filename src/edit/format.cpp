@@ -192,7 +192,7 @@ void Formatter::breaks(std::size_t count, bool blank_allowed, bool after_comment
 }
 
 // Trivia keeps its comments, without the spaces that end their lines: one
-// that ends the line of what precedes stays there, after one space; comment
+// that ends the line of what precedes stays there, after two spaces; comment
 // lines stand at the slot's depth, with the blank lines between them.
 void Formatter::trivia(std::string_view text, const Slot& slot) {
     pass(text);
@@ -205,7 +205,7 @@ void Formatter::trivia(std::string_view text, const Slot& slot) {
         commented = true;
         if (at_start && slot.line_start) blank_lines(comment->breaks, content, after_comment_line);
         if (!at_start && comment->breaks == 0) {
-            put(" ");
+            put(end_comment_spacing);
             put(comment->text);
             continue;
         }
