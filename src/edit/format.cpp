@@ -474,7 +474,11 @@ void Formatter::list_value(const ListValue& value, std::size_t depth) {
 // of the text's end.
 void Formatter::expression(const Pair& pair, const Expr& expr) {
     const std::string_view key_old = old_indent_;
-    const std::string key_new(indentation(std::string_view(out).substr(line_start_)));
+    // Copied out of the text it extends, and only for an expression of lines.
+    const bool lines =
+        has_line_feed(pair.after_colon) || has_line_feed(expr.text) || has_line_feed(expr.trailing);
+    const std::string key_new(lines ? indentation(std::string_view(out).substr(line_start_))
+                                    : std::string_view());
     auto reindent = [&](std::string_view old) {
         if (!old.starts_with(key_old)) return put(old);
         old.remove_prefix(key_old.size());
