@@ -46,10 +46,6 @@ Leading divide(std::string_view text, bool opens_document) {
     return parts;
 }
 
-bool has_comment(std::string_view text) noexcept {
-    return text.find('#') != std::string_view::npos;
-}
-
 std::string_view line_end_comment(std::string_view line_end) noexcept {
     if (!has_comment(line_end)) return {};
     std::size_t lf = line_end.find('\n');
