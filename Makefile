@@ -20,12 +20,13 @@ install: $(VENV)/.ready
 	rm -rf $$wheels
 
 # The sanitized run covers the tests that push hardest on memory, re-entry
-# and refusals, and printing (to_bytes() and round trips, whose word-sized
-# stores must stop at the end of the buffer), with the lean Hypothesis
+# and refusals, printing (to_bytes() and round trips, whose word-sized
+# stores must stop at the end of the buffer) and formatting (which moves the
+# texts of a tree it parsed into the document's), with the lean Hypothesis
 # profile (the whole suite under the sanitizers is `make sanitize`); the
 # full suite runs last, so that its summary closes the output.
 test: install check
-	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py tests/test_arguments.py tests/test_roundtrip.py --hypothesis-profile=lean"
+	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py tests/test_arguments.py tests/test_roundtrip.py tests/test_format.py --hypothesis-profile=lean"
 	$(MAKE) test-matrix MATRIX_SKIP=$$($(BIN)/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')
 	$(BIN)/python -m pytest -q
 

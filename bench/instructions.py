@@ -12,6 +12,7 @@ parsing from bytes and printing to bytes cost once the binding adds nothing
 but the Python object around them.
 
 Run alone: .venv/bin/python bench/instructions.py [SIZE]   (default 2.5 MB)
+Formatting at 2.5, 5 and 10 MB: .venv/bin/python bench/instructions.py format
 """
 
 from __future__ import annotations
@@ -82,7 +83,12 @@ OPERATIONS = [
               operation="tallix_cst.syntax_errors(quarel)"),
     Operation("json.dumps", "`json.dumps(indent=2)`", "json",
               setup="data = json.loads(json_text)", operation="json.dumps(data, indent=2)"),
+    Operation("format", "`Document.format()`", "quarel",
+              setup="doc = tallix_cst.parse_quarel(quarel)", operation="doc.format()"),
 ]
+# What formatting is measured against, at each size of FORMAT_SIZES.
+FORMAT_OPERATIONS = [op for op in OPERATIONS if op.key in ("parse_quarel", "to_string", "format")]
+FORMAT_SIZES = (2_500_000, 5_000_000, 10_000_000)
 
 
 def callgrind(command: list[str]) -> int:
@@ -103,7 +109,7 @@ def count(op: Operation, paths: dict[str, str], times: int) -> int:
     return callgrind([sys.executable, "-c", script, str(times)])
 
 
-def instructions_per_byte(size: int) -> dict[str, float]:
+def instructions_per_byte(size: int, operations: list[Operation] = OPERATIONS) -> dict[str, float]:
     """Each operation's instructions per byte of its input, on the
     configuration document of about `size` bytes and its JSON twin."""
     model = corpus.config_model(size)
@@ -114,14 +120,26 @@ def instructions_per_byte(size: int) -> dict[str, float]:
             paths[kind] = os.path.join(tmp, kind)
             with open(paths[kind], "wb") as f:
                 f.write(text)
-        runs = [(op, times) for op in OPERATIONS for times in (1, 0)]
+        runs = [(op, times) for op in operations for times in (1, 0)]
         with ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
             counts = list(pool.map(lambda run: count(run[0], paths, run[1]), runs))
     return {op.key: (counts[2 * i] - counts[2 * i + 1]) / len(texts[op.reads])
-            for i, op in enumerate(OPERATIONS)}
+            for i, op in enumerate(operations)}
+
+
+def format_growth() -> dict[int, dict[str, float]]:
+    """Instructions per byte of `Document.format()` beside `parse_quarel` and
+    `to_string()`, at each of FORMAT_SIZES: a constant figure is linear growth."""
+    return {size: instructions_per_byte(size, FORMAT_OPERATIONS) for size in FORMAT_SIZES}
 
 
 if __name__ == "__main__":
+    if sys.argv[1:] == ["format"]:
+        for size, figures in format_growth().items():
+            parse_print = figures["parse_quarel"] + figures["to_string"]
+            print(f"{size / 1e6:5.1f} MB  format {figures['format']:7.2f}  parse + print "
+                  f"{parse_print:6.2f}  ratio {figures['format'] / parse_print:.2f}")
+        sys.exit()
     size = int(sys.argv[1]) if len(sys.argv) > 1 else 2_500_000
     figures = instructions_per_byte(size)
     for op in OPERATIONS:

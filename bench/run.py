@@ -31,7 +31,7 @@ import tomlkit  # noqa: E402
 
 import corpus  # noqa: E402
 import tallix_cst  # noqa: E402
-from instructions import OPERATIONS, instructions_per_byte  # noqa: E402
+from instructions import OPERATIONS, format_growth, instructions_per_byte  # noqa: E402
 from memory import memory_ratios  # noqa: E402
 
 CONFIG_BYTES = 10_000_000  # the realistic document; scaling runs it at 1/4, 1/2, 1
@@ -261,7 +261,22 @@ def instructions(results: dict) -> str:
                  [[op.name, f"{counts[op.key]:.2f}"] for op in OPERATIONS])
 
 
+def formatting(results: dict) -> str:
+    growth = results["format"] = format_growth()
+    rows = []
+    for size, counts in growth.items():
+        parse_print = counts["parse_quarel"] + counts["to_string"]
+        rows.append([f"{size / 1e6:.1f} MB", f"{counts['format']:.2f}", f"{parse_print:.2f}",
+                     f"{counts['format'] / parse_print:.2f}×"])
+    return table(["document", "`format()` per byte", "parse + print per byte", "ratio"], rows)
+
+
 # Targets
+
+
+def format_ratio(growth: dict) -> float:
+    counts = growth[max(growth)]
+    return counts["format"] / (counts["parse_quarel"] + counts["to_string"])
 
 
 def targets(results: dict) -> str:
@@ -281,6 +296,8 @@ def targets(results: dict) -> str:
          counts["parse_quarel"] - counts["encode"], 8, "", False),
         ("`to_string()`, instructions per byte beyond `bytes.decode()`",
          counts["to_string"] - counts["decode"], 2, "", False),
+        ("`format()` on 10 MB, instructions / those of parse + print",
+         format_ratio(results["format"]), 3, "×", False),
         ("memory of the parsed document / its source (peak)", results["memory"]["peak"], 3, "×",
          False),
         ("`walk()` per pair", results["walk"], 60, " ns", False),
@@ -307,6 +324,8 @@ def main() -> None:
                            ("Scaling (medians)", scaling),
                            ("Instructions per byte (callgrind, document of "
                             f"{COUNTED_BYTES / 1e6:.1f} MB)", instructions),
+                           ("Formatting, instructions per byte (callgrind), at three sizes",
+                            formatting),
                            ("Targets", targets)]:
         print(f"### {title}\n\n{section(results)}\n", flush=True)
     print(f"(the suite took {time.perf_counter() - start:.0f} s)")

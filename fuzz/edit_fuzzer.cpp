@@ -10,13 +10,16 @@
 // names and values are checked and built by the engine's own rules, and an
 // edit they refuse is skipped. After every edit the document, and every
 // pair taken out of it, must print as text that parses back to the same
-// tree; an edit that fails must change nothing.
+// tree; an edit that fails must change nothing. Once the edits are done,
+// the document is formatted with a few sets of options.
 #include "edit/block_name.hpp"
 #include "edit/checked_value.hpp"
 #include "edit/comment_text.hpp"
 #include "edit/comments.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/find.hpp"
+#include "edit/format.hpp"
+#include "edit/format_check.hpp"
 #include "edit/insert.hpp"
 #include "edit/layout.hpp"
 #include "edit/move.hpp"
@@ -111,6 +114,8 @@ struct Site {
 class Session {
   public:
     explicit Session(Body root) : root_(std::move(root)) {}
+
+    const Body& root() const { return root_; }
 
     // False when the input is used up.
     bool step(Reader& in) {
@@ -477,6 +482,48 @@ class Session {
     std::vector<Site> sites_;
 };
 
+// Formatting the edited document: with each set of options it is not
+// refused, its text reads back as the same document (the engine's own
+// comparison is the oracle) and prints as it reads back, and formatting
+// that again changes nothing (for a range of lines, formatting only what
+// is inside it, that is not asked).
+void check_format(const Body& edited) {
+    std::string text;
+    expect(print_body(edited, text), "printing met a locked pair");
+    const auto source = parse(text);
+    const Body& before = std::get<Body>(source);
+    FormatOptions sets[4];
+    sets[1].indent = "\t";
+    sets[1].newline = "\r\n";
+    sets[1].max_blank_lines = 0;
+    sets[1].column_width = 10;
+    sets[2].indent = "    ";
+    sets[2].newline = "\n";
+    sets[2].max_blank_lines = 2;
+    sets[2].column_width = 1;
+    sets[2].final_newline = false;
+    sets[3].lines = {{2, 5}};
+    for (const FormatOptions& options : sets) {
+        auto copy = parse(text);
+        Body& body = std::get<Body>(copy);
+        expect(std::holds_alternative<bool>(format_document(body, options)),
+               "formatting refused an edited document");
+        std::string once;
+        expect(print_body(body, once), "printing met a locked pair");
+        auto reread = parse(once);
+        expect(std::holds_alternative<Body>(reread), "formatted text does not parse");
+        Body& again = std::get<Body>(reread);
+        expect(!first_difference(before, again), "formatting changed the meaning");
+        std::string reprinted;
+        expect(print_body(again, reprinted) && reprinted == once,
+               "formatted text does not print as it reads back");
+        if (options.lines) continue;
+        auto result = format_document(again, options);
+        expect(std::holds_alternative<bool>(result) && !std::get<bool>(result),
+               "formatting twice changed the text");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -490,5 +537,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Session session(std::move(std::get<Body>(parsed)));
     while (session.step(in)) {
     }
+    check_format(session.root());
     return 0;
 }

@@ -99,6 +99,18 @@ class Document(_Container):
         tuples, offset and length in bytes of to_bytes(). kind is key, name (of a
         block), literal, string (with its quotes), expr (the expression's text),
         comment or punctuation (: { } [ ] , ;;). Whitespace is no token."""
+    def format(
+        self,
+        *,
+        indent: str | None = None,
+        newline: Literal["\n", "\r\n"] | None = None,
+        max_blank_lines: int = 1,
+        column_width: int = 100,
+        final_newline: bool = True,
+        lines: tuple[int, int] | None = None,
+    ) -> bool:
+        """Lays the document out regularly, in place, changing whitespace only, and returns
+        whether its text changed."""
     @property
     def newline(self) -> Literal["\n", "\r\n"]:
         """The line break that edits write: "\\n" or "\\r\\n", as the document shows it."""

@@ -46,10 +46,6 @@ Leading divide(std::string_view text, bool opens_document) {
     return parts;
 }
 
-bool has_comment(std::string_view text) noexcept {
-    return text.find('#') != std::string_view::npos;
-}
-
 std::string_view line_end_comment(std::string_view line_end) noexcept {
     if (!has_comment(line_end)) return {};
     std::size_t lf = line_end.find('\n');
@@ -115,7 +111,7 @@ std::variant<std::string, EditError> compose_end_comment(std::string_view given)
 std::string space_end_comment(std::string_view old, std::string_view text) {
     if (text.empty()) return {};
     std::size_t hash = old.find('#');
-    std::string out(hash == std::string_view::npos ? "  " : old.substr(0, hash));
+    std::string out(hash == std::string_view::npos ? end_comment_spacing : old.substr(0, hash));
     return out + std::string(text);
 }
 

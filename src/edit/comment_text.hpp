@@ -27,6 +27,10 @@
 
 namespace quarel {
 
+// The spaces between what a line holds and the comment that ends it, when
+// they are not the user's: a new end comment's, and every one formatted.
+inline constexpr std::string_view end_comment_spacing = "  ";
+
 struct Leading {
     // The rest of the line before: spaces, perhaps an end-of-line comment,
     // and the line break. Empty when the text opens the document or holds no
@@ -41,8 +45,11 @@ struct Leading {
 // pair, which has no line before it.
 Leading divide(std::string_view text, bool opens_document);
 
-// Whether the text holds a comment.
-bool has_comment(std::string_view text) noexcept;
+// Whether the text holds a comment. (Asked of every trivia text when a
+// document is formatted, so defined here to be inlined.)
+inline bool has_comment(std::string_view text) noexcept {
+    return text.find('#') != std::string_view::npos;
+}
 // The part of a line end before its line break when it holds a comment (the
 // spaces before the comment included); empty otherwise.
 std::string_view line_end_comment(std::string_view line_end) noexcept;

@@ -11,7 +11,7 @@ namespace quarel {
 namespace {
 
 // The wording of each code, in the order of ErrorCode.
-constexpr std::array<std::string_view, 16> wordings = {
+constexpr std::array<std::string_view, 17> wordings = {
     "{} is not a valid Quarel {}",
     "`{}` is an expression key; its value must be an expr",
     "`{}` is not an expression key; only expression keys hold expr values",
@@ -28,8 +28,9 @@ constexpr std::array<std::string_view, 16> wordings = {
     "cannot move `{}` into itself or a block inside it",
     "the pair is no longer where this Pair object found it; find it again",
     "the moved pair would not read back as itself",
+    "formatting would change `{}`; the document is left as it was",
 };
-static_assert(wordings.size() == static_cast<std::size_t>(ErrorCode::unreadable_move) + 1);
+static_assert(wordings.size() == static_cast<std::size_t>(ErrorCode::format_changes_meaning) + 1);
 
 } // namespace
 

@@ -29,6 +29,7 @@ enum class ErrorCode {
     move_into_itself, // a block moved into itself or a block inside it
     moved_away,       // a pair is no longer where its Python object found it
     unreadable_move,  // a moved pair's text would not read back as the pair
+    format_changes_meaning,
 };
 
 struct EditError {

@@ -115,10 +115,15 @@ std::optional<std::string> shown_step(const Body& root) {
     return shown;
 }
 
+std::optional<std::string> shown_newline(const Body& root) {
+    FirstBreak first;
+    first.in(root);
+    return first.found;
+}
+
 Style infer_style(const Body& root) {
     Style style;
-    FirstBreak first;
-    if (first.in(root)) style.newline = *first.found;
+    if (std::optional<std::string> newline = shown_newline(root)) style.newline = *newline;
     if (std::optional<std::string> step = shown_step(root)) style.step = std::move(*step);
     return style;
 }

@@ -24,6 +24,10 @@ struct Style {
 // a failure). The caller holds the root's lock.
 Style infer_style(const Body& root);
 
+// The line break that the layout of `root` shows first (as above), or
+// nullopt when it shows none.
+std::optional<std::string> shown_newline(const Body& root);
+
 // The indentation step that the blocks of `root` show (as above), or nullopt
 // when none shows one.
 std::optional<std::string> shown_step(const Body& root);

@@ -107,7 +107,8 @@ PyObject* raise_error(const EditError& error) {
     case ErrorCode::too_deep:
     case ErrorCode::unknown_kind:
     case ErrorCode::line_break_in_comment:
-    case ErrorCode::move_into_itself: type = PyExc_ValueError; break;
+    case ErrorCode::move_into_itself:
+    case ErrorCode::format_changes_meaning: type = PyExc_ValueError; break;
     case ErrorCode::not_a_block: type = PyExc_TypeError; break;
     case ErrorCode::index_out_of_range: type = PyExc_IndexError; break;
     case ErrorCode::pair_busy:

@@ -5,6 +5,7 @@
 #include "python/container.hpp"
 #include "python/data.hpp"
 #include "python/entry.hpp"
+#include "python/format.hpp"
 #include "python/objects.hpp"
 #include "python/source.hpp"
 #include "python/syntax_error.hpp"
@@ -221,6 +222,17 @@ PyObject* create_document_type() {
                       "tuples, offset and length in bytes of to_bytes(). kind is key, name (of a\n"
                       "block), literal, string (with its quotes), expr (the expression's text),\n"
                       "comment or punctuation (: { } [ ] , ;;). Whitespace is no token."),
+        method<document_format>(
+            "format",
+            "format($self, *, indent=None, newline=None, max_blank_lines=1, column_width=100, "
+            "final_newline=True, lines=None)\n--\n\n"
+            "Lays the document out regularly, in place, changing whitespace only, and returns\n"
+            "whether its text changed. indent (a run of spaces or a tab) and newline (\"\\n\" or\n"
+            "\"\\r\\n\") default to the document's own; runs of blank lines are cut to\n"
+            "max_blank_lines; a one-line list or block wider than column_width is expanded;\n"
+            "final_newline ends the text with one line break. lines=(first, last) formats only\n"
+            "the pairs whose key stands on those lines (from 1, inclusive). Raises ValueError,\n"
+            "the document unchanged, when the result would not mean the same."),
         method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
                                             "as its bytes."),
         {nullptr, nullptr, 0, nullptr},
