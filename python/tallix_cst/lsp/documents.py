@@ -9,7 +9,7 @@ from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 
 from lsprotocol import types
 
-from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError
+from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, syntax_errors
 from tallix_cst.lsp.positions import UTF16, LineIndex
 
 # A token of the engine: offset, length, kind.
@@ -125,13 +125,6 @@ class OpenDocument:
             self.errors = syntax_errors(data)
             if self.last_good is not None and moves:
                 self.last_good.moves.extend(moves)
-
-
-def syntax_errors(data: bytes) -> List[QuarelSyntaxError]:
-    """Every syntax error of a text that does not parse, in order."""
-    from tallix_cst import syntax_errors as every_error
-
-    return every_error(data)
 
 
 def _encoded(text: str) -> bytes:

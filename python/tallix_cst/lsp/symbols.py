@@ -48,7 +48,7 @@ def preview(value: Value, limit: int = PREVIEW) -> str:
     return line
 
 
-def _flat(value: Value) -> str:
+def _flat(value: object) -> str:
     if isinstance(value, list):
         return "[" + ", ".join(_flat(item) for item in value) + "]"
     if isinstance(value, tuple):
