@@ -21,7 +21,8 @@ from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
 from tallix_cst.lsp.positions import LineIndex  # noqa: E402
 
-pytestmark = pytest.mark.asyncio(loop_scope="module")
+# The tests share a server per encoding, and so its event loop.
+in_server = pytest.mark.asyncio(loop_scope="module")
 
 SERVER = [sys.executable, "-m", "tallix_cst", "lsp"]
 ENCODINGS = ["utf-16", "utf-8"]
@@ -131,6 +132,7 @@ POSITIONS = [
 ]
 
 
+@in_server
 @pytest.mark.parametrize("text,index", POSITIONS)
 async def test_error_positions(client, text, index):
     uri = await open_doc(client, text)
@@ -138,14 +140,21 @@ async def test_error_positions(client, text, index):
     assert (line, character) == position(text, index, client.encoding)
 
 
-@given(
-    st.lists(st.sampled_from(["a", "é", "日", "😀", "e\u0301", "\r\n", "\n", "\r", " "]), max_size=30),
-    st.sampled_from(ENCODINGS),
-)
-def test_line_index_against_the_str(pieces, encoding):
-    """Every character boundary converts to the reference position and back."""
-    text = "".join(pieces)
-    index = LineIndex(text.encode(), encoding)
+TEXTS = st.lists(st.sampled_from(["a", "é", "日", "😀", "e\u0301", "\r\n", "\n", "\r", " "]), max_size=30).map("".join)
+
+
+@given(TEXTS, st.sampled_from(ENCODINGS), st.integers(0, 40), st.integers(0, 5), TEXTS)
+def test_line_index_against_the_str(before, encoding, at, length, new):
+    """Every character boundary converts to the reference position and back, in a text
+    indexed anew after an edit as in one indexed whole."""
+    start, end = min(at, len(before)), min(at + length, len(before))
+    text = before[:start] + new + before[end:]
+    data = text.encode()
+    index = LineIndex(before.encode(), encoding).edited(
+        data, len(before[:start].encode()), len(before[:end].encode()), len(new.encode())
+    )
+    whole = LineIndex(data, encoding)
+    assert (index.starts, index.non_ascii, index.engine_lines) == (whole.starts, whole.non_ascii, whole.engine_lines)
     for i in range(len(text) + 1):
         if text[i - 1 : i + 1] == "\r\n":
             continue  # between CR and LF is no place of its own
@@ -162,6 +171,7 @@ RECOVERING = (
 )
 
 
+@in_server
 async def test_diagnostics_recover_clear_and_keep_the_outline(client):
     text, expected = RECOVERING
     uri = await open_doc(client, text)
@@ -195,6 +205,7 @@ SYMBOLS = [
 ]
 
 
+@in_server
 async def test_document_symbols(client):
     assert await outline(client, await open_doc(client, SYMBOLS_TEXT)) == SYMBOLS
     # Away from ASCII the positions are the encoding's.
@@ -212,6 +223,7 @@ FOLDING_TEXT = '# one\n# two\nv: x {\n  l: [a,\n    [b,\n     c]]\n  s: "x\ny"\n
 FOLDING = [(0, 1, "comment"), (2, 9, None), (3, 4, None), (6, 7, None), (8, 9, None)]
 
 
+@in_server
 async def test_folding(client):
     uri = await open_doc(client, FOLDING_TEXT)
     folds = await client.text_document_folding_range_async(types.FoldingRangeParams(text_document=doc_id(uri)))
@@ -227,6 +239,7 @@ SELECTION = [
 ]
 
 
+@in_server
 @pytest.mark.parametrize("at,expected", SELECTION)
 async def test_selection_ranges(client, at, expected):
     uri = await open_doc(client, SELECTION_TEXT)
@@ -249,6 +262,7 @@ HOVER = [
 ]
 
 
+@in_server
 @pytest.mark.parametrize("at,expected", HOVER)
 async def test_hover(client, at, expected):
     uri = await open_doc(client, HOVER_TEXT)
@@ -258,6 +272,7 @@ async def test_hover(client, at, expected):
     assert (found and found.contents.value) == expected
 
 
+@in_server
 async def test_semantic_tokens(client):
     uri = await open_doc(client, 'v: x { # c\n  s: "é" }\n')
     e = client.encoding
@@ -304,6 +319,7 @@ COMPLETION = [
 ]
 
 
+@in_server
 @pytest.mark.parametrize("text,at,labels,detail", COMPLETION)
 async def test_completion(client, text, at, labels, detail):
     await indexed(client)
@@ -316,6 +332,7 @@ async def test_completion(client, text, at, labels, detail):
     assert (items[0].detail if items else None) == detail
 
 
+@in_server
 async def test_completion_in_a_text_that_stopped_parsing(client):
     await indexed(client)
     uri = await open_doc(client, "view: v {\n  dimension: d {\n  }\n}\n")
@@ -341,6 +358,7 @@ RENAME = [
 ]
 
 
+@in_server
 @pytest.mark.parametrize("at,new_name,expected", RENAME)
 async def test_rename(client, at, new_name, expected):
     uri = await open_doc(client, RENAME_TEXT)
@@ -361,6 +379,7 @@ async def test_rename(client, at, new_name, expected):
         assert (span(text_edit.range), text_edit.new_text) == (expected, new_name)
 
 
+@in_server
 async def test_workspace_symbols_follow_the_files(client):
     await indexed(client)
 
@@ -402,6 +421,7 @@ ODD = [
 ]
 
 
+@in_server
 @pytest.mark.parametrize("what,request_,expected", ODD, ids=[case[0] for case in ODD])
 async def test_odd_requests(client, what, request_, expected):
     uri = await open_doc(client, "}{ ]")
@@ -417,6 +437,7 @@ async def test_odd_requests(client, what, request_, expected):
 PIECES = ["a", "b: ", ":", " ", "\n", "\r\n", "{", "}", "[", "]", ",", '"', "é", "😀", "#", ";;", "sql: "]
 
 
+@in_server
 @settings(max_examples=8, deadline=None)
 @given(st.lists(st.tuples(st.integers(0, 200), st.integers(0, 4), st.lists(st.sampled_from(PIECES), max_size=4).map("".join)), min_size=1, max_size=6))
 async def test_incremental_edits_match_a_fresh_open(client, edits):

@@ -89,7 +89,8 @@ class OpenDocument:
         self.version = version
         self.encoding = encoding
         self.last_good: Optional[Parsed] = None
-        self._set(_encoded(text), None)
+        data = _encoded(text)
+        self._set(data, None, LineIndex(data, encoding))
 
     @property
     def parses(self) -> bool:
@@ -111,13 +112,13 @@ class OpenDocument:
                 start, end, new = _changed_span(data, new)
             data = data[:start] + new + data[end:]
             moves.append((start, end, len(new)))
-            index = LineIndex(data, self.encoding)
+            index = index.edited(data, start, end, len(new))
         self.version = version
-        self._set(data, moves)
+        self._set(data, moves, index)
 
-    def _set(self, data: bytes, moves: Optional[List[Move]]) -> None:
+    def _set(self, data: bytes, moves: Optional[List[Move]], index: LineIndex) -> None:
         self.data = data
-        self.index = LineIndex(data, self.encoding)
+        self.index = index
         try:
             self.last_good = Parsed(Document.parse(data), data)
             self.errors: List[QuarelSyntaxError] = []

@@ -11,7 +11,7 @@ from __future__ import annotations
 import bisect
 import itertools
 import re
-from typing import Tuple
+from typing import List, Set, Tuple
 
 from lsprotocol import types
 
@@ -19,7 +19,6 @@ UTF8, UTF16, UTF32 = "utf-8", "utf-16", "utf-32"
 ENCODINGS = (UTF8, UTF16, UTF32)
 
 _BREAK = re.compile(rb"\r\n?|\n")
-_NON_ASCII = re.compile(rb"[\x80-\xff]+")
 _LONE_CR = re.compile(rb"\r(?!\n)")
 
 Position = Tuple[int, int]
@@ -31,14 +30,41 @@ class LineIndex:
     def __init__(self, data: bytes, encoding: str = UTF16) -> None:
         self.data = data
         self.encoding = encoding
-        if b"\r" in data:
-            self.starts = [0] + [m.end() for m in _BREAK.finditer(data)]
-        else:
-            lengths = (len(line) + 1 for line in data.split(b"\n")[:-1])
-            self.starts = [0, *itertools.accumulate(lengths)]
-        self.non_ascii = {self.line_of(m.start()) for m in _NON_ASCII.finditer(data)}
+        self.starts = _starts(data, 0, len(data), True)
+        self.non_ascii = self._non_ascii_lines(0, len(self.starts))
+        self._engine_lines()
+
+    def edited(self, data: bytes, start: int, end: int, length: int) -> LineIndex:
+        """The index of `data`, which is this index's text with the bytes from start to end
+        replaced by `length` others: only the lines around the edit are read again, a
+        keystroke in a large text costs little more than shifting the starts after it."""
+        delta = length - (end - start)
+        first = max(self.line_of(start) - 1, 0)  # a line more on either side: a line
+        last = min(self.line_of(end) + 1, len(self.starts) - 1)  # break may span the edit
+        tail = [line_start + delta for line_start in self.starts[last + 1 :]]
+        middle = _starts(data, self.starts[first], tail[0] if tail else len(data), not tail)
+        index = LineIndex.__new__(LineIndex)
+        index.data, index.encoding = data, self.encoding
+        index.starts = self.starts[:first] + middle + tail
+        shift = first + len(middle) - (last + 1)
+        index.non_ascii = set()
+        if not data.isascii():
+            index.non_ascii = (
+                {line for line in self.non_ascii if line < first}
+                | {line + shift for line in self.non_ascii if line > last}
+                | index._non_ascii_lines(first, first + len(middle))
+            )
+        index._engine_lines()
+        return index
+
+    def _non_ascii_lines(self, first: int, stop: int) -> Set[int]:
+        if self.data.isascii():
+            return set()
+        return {line for line in range(first, stop) if not self.line_text(line).isascii()}
+
+    def _engine_lines(self) -> None:
         # Whether the engine's lines, which only line feeds end, are the editor's.
-        self.engine_lines = _LONE_CR.search(data) is None
+        self.engine_lines = b"\r" not in self.data or _LONE_CR.search(self.data) is None
 
     def line_of(self, offset: int) -> int:
         return bisect.bisect_right(self.starts, offset) - 1
@@ -93,6 +119,19 @@ class LineIndex:
             start=types.Position(line=line, character=character),
             end=types.Position(line=end_line, character=end_character),
         )
+
+
+def _starts(data: bytes, begin: int, stop: int, at_stop: bool) -> List[int]:
+    """`begin` and where each line after it starts up to `stop`, `stop` itself only when
+    `at_stop`."""
+    if data.find(b"\r", begin, stop) == -1:
+        lengths = (len(line) + 1 for line in data[begin:stop].split(b"\n")[:-1])
+        starts = [begin + offset for offset in itertools.accumulate(lengths)]
+    else:
+        starts = [m.end() for m in _BREAK.finditer(data, begin, stop)]
+    if starts and starts[-1] == stop and not at_stop:
+        starts.pop()
+    return [begin, *starts]
 
 
 def units(text: str, encoding: str) -> int:
