@@ -405,6 +405,15 @@ async def test_workspace_symbols_follow_the_files(client):
             changes=[types.FileEvent(uri=from_fs_path(str(new)), type=kind)]))
         assert await names("extra") == expected
         assert await names("other") == expected_other
+    # A folder that leaves the workspace takes its files along; one that comes is indexed.
+    folder = types.WorkspaceFolder(uri=from_fs_path(str(client.root)), name="w")
+    for added, removed in [([], [folder]), ([folder], [])]:
+        client.workspace_did_change_workspace_folders(types.DidChangeWorkspaceFoldersParams(
+            event=types.WorkspaceFoldersChangeEvent(added=added, removed=removed)))
+        if added:
+            await indexed(client)
+        else:
+            assert await names("view") == []
 
 
 # Requests no editor should send, or not yet: each gets an error or an empty answer, and

@@ -5,7 +5,7 @@ outline and folding stay put while the text does not parse."""
 from __future__ import annotations
 
 import bisect
-from typing import Dict, Iterator, List, Optional, Sequence, Tuple
+from typing import Dict, List, Optional, Sequence, Tuple
 
 from lsprotocol import types
 
@@ -172,6 +172,3 @@ class Documents:
 
     def close(self, uri: str) -> None:
         self._open.pop(uri, None)
-
-    def __iter__(self) -> Iterator[OpenDocument]:
-        return iter(list(self._open.values()))

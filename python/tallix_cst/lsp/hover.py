@@ -39,7 +39,7 @@ def hover(parsed: Parsed, index: LineIndex, offset: int) -> Optional[types.Hover
 
 def _value_text(value: object) -> str:
     if not isinstance(value, str):
-        return preview(value, VALUE_CHARS)  # type: ignore[arg-type]
+        return preview(value, VALUE_CHARS)
     shown: List[str] = value.splitlines()[:VALUE_LINES]
     text = "\n".join(shown)[:VALUE_CHARS]
     return text if text == value else text + "\n…"

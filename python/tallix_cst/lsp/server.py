@@ -16,7 +16,7 @@ from pygls.uris import to_fs_path
 
 from tallix_cst import __version__
 from tallix_cst.lsp import completion, diagnostics, folding, hover, rename, selection
-from tallix_cst.lsp.documents import Documents, OpenDocument, Parsed
+from tallix_cst.lsp.documents import Documents, OpenDocument
 from tallix_cst.lsp.protocol import Protocol, RawJson
 from tallix_cst.lsp.symbols import document_symbols
 from tallix_cst.lsp.tokens import LEGEND, semantic_tokens
@@ -41,10 +41,6 @@ class QuarelServer(LanguageServer):
         if document is None:
             raise ValueError(f"{uri}: the document is not open")
         return document
-
-    def parsed(self, uri: str) -> Optional[Parsed]:
-        """The last parse of an open document, or None when it never parsed."""
-        return self.document(uri).last_good
 
     def publish(self, document: OpenDocument) -> None:
         self.text_document_publish_diagnostics(
@@ -199,6 +195,15 @@ def create_server() -> QuarelServer:
                 server.index.remove(path)
             else:
                 server.index.update(path)
+
+    @server.feature(types.WORKSPACE_DID_CHANGE_WORKSPACE_FOLDERS)
+    def folders_changed(params: types.DidChangeWorkspaceFoldersParams) -> None:
+        for folder in params.event.removed:
+            path = to_fs_path(folder.uri)
+            if path is not None:
+                server.index.forget(path)
+        added = [to_fs_path(folder.uri) for folder in params.event.added]
+        server.index.start(path for path in added if path is not None)
 
     return server
 

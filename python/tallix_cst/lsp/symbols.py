@@ -13,15 +13,17 @@ from tallix_cst._native import Location
 from tallix_cst.lsp.documents import Parsed
 from tallix_cst.lsp.positions import LineIndex
 from tallix_cst.lsp.protocol import RawJson
-from tallix_cst.values import Value
 
 PREVIEW = 40
 
+# By kind and whether the pair has a name (only blocks do).
 _KINDS = {
-    "literal": SymbolKind.Constant,
-    "string": SymbolKind.String,
-    "expr": SymbolKind.Function,
-    "list": SymbolKind.Array,
+    ("block", True): SymbolKind.Class.value,
+    ("block", False): SymbolKind.Struct.value,
+    ("literal", False): SymbolKind.Constant.value,
+    ("string", False): SymbolKind.String.value,
+    ("expr", False): SymbolKind.Function.value,
+    ("list", False): SymbolKind.Array.value,
 }
 
 
@@ -29,18 +31,11 @@ def symbol_name(key: str, name: Optional[str]) -> str:
     return key if name is None else f"{key} {name}"
 
 
-_KIND_NUMBERS = {kind: number.value for kind, number in _KINDS.items()}
-_KIND_NUMBERS["block"] = SymbolKind.Struct.value
-_CLASS = SymbolKind.Class.value
+def symbol_kind(kind: str, name: Optional[str]) -> int:
+    return _KINDS[kind, name is not None]
 
 
-def symbol_kind(kind: str, name: Optional[str]) -> SymbolKind:
-    if kind == "block":
-        return SymbolKind.Class if name is not None else SymbolKind.Struct
-    return _KINDS[kind]
-
-
-def preview(value: Value, limit: int = PREVIEW) -> str:
+def preview(value: object, limit: int = PREVIEW) -> str:
     """A value in one short line: its first line, cut with an ellipsis."""
     line, _, rest = _flat(value).strip().partition("\n")
     if len(line) > limit or rest:
@@ -79,7 +74,7 @@ def document_symbols(parsed: Parsed, index: LineIndex) -> RawJson:
             line, column, end_line, end_column, key_end = _moved(parsed, index, location, key)
         out.append(
             f'{"," if not first else ""}{{"name":{quoted(key if name is None else key + " " + name)},'
-            f'"kind":{_KIND_NUMBERS[kind] if kind != "block" or name is None else _CLASS},'
+            f'"kind":{symbol_kind(kind, name)},'
             f'"range":{{"start":{{"line":{line},"character":{column}}},'
             f'"end":{{"line":{end_line},"character":{end_column}}}}},'
             f'"selectionRange":{{"start":{{"line":{line},"character":{column}}},'

@@ -43,19 +43,22 @@ class Workspace:
         self._symbols: Dict[str, List[Row]] = {}
         self._counts: Dict[str, KeyCounts] = {}
         self._totals: KeyCounts = collections.defaultdict(collections.Counter)
-        self.indexed = threading.Event()
 
     def start(self, folders: Iterable[str]) -> None:
-        """Indexes the folders in a background thread; `indexed` is set when it is done."""
+        """Indexes the folders in a background thread."""
         paths = list(folders)
         threading.Thread(target=self._index_all, args=(paths,), daemon=True).start()
 
     def _index_all(self, folders: List[str]) -> None:
-        try:
-            for path in quarel_files(folder for folder in folders if os.path.isdir(folder)):
-                self.update(path)
-        finally:
-            self.indexed.set()
+        for path in quarel_files(folder for folder in folders if os.path.isdir(folder)):
+            self.update(path)
+
+    def forget(self, folder: str) -> None:
+        """Leaves out the files below a folder that is no longer in the workspace."""
+        below = os.path.join(folder, "")
+        with self._lock:
+            for path in [path for path in self._symbols if path.startswith(below)]:
+                self._forget(path)
 
     def update(self, path: str) -> None:
         """Reads a file again; one that cannot be read or parsed leaves the index."""
@@ -111,7 +114,7 @@ def _row(uri: str, index: LineIndex, pair: Pair) -> Row:
     name = symbol_name(pair.key, pair.name)
     symbol = types.WorkspaceSymbol(
         name=name,
-        kind=symbol_kind("block", pair.name),
+        kind=types.SymbolKind(symbol_kind("block", pair.name)),
         location=types.Location(uri=uri, range=index.range(location.offset, location.end_offset)),
         container_name=None if not isinstance(pair.parent, Pair) else _container(pair.parent),
     )
