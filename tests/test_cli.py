@@ -681,6 +681,8 @@ def test_lsp_ends_with_its_client(tmp_path):
     server = subprocess.Popen([sys.executable, "-m", "tallix_cst", "lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     server.stdin.write(rpc(started))
     server.stdin.flush()
+    while server.stdout.readline().strip():  # the headers of the answer
+        pass
     editor.kill()
     editor.wait()
     assert server.wait(timeout=30) == 1

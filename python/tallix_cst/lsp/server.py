@@ -226,21 +226,27 @@ def _can_register_watchers(capabilities: types.ClientCapabilities) -> bool:
 
 def _watch_client(process_id: int) -> None:
     """Ends the server when the editor's process is gone. Only where a signal 0 asks
-    whether a process lives: on Windows it would end the process instead."""
-    if sys.platform == "win32":
+    whether a process lives (on Windows it would end the process instead), and only for a
+    process seen at the start: an editor in another container's process space is not."""
+    if sys.platform == "win32" or not _alive(process_id):
         return
 
     def watch() -> None:
-        while True:
+        while _alive(process_id):
             time.sleep(CLIENT_WATCH_SECONDS)
-            try:
-                os.kill(process_id, 0)
-            except ProcessLookupError:
-                os._exit(1)
-            except PermissionError:  # there, but another user's
-                pass
+        os._exit(1)
 
     threading.Thread(target=watch, daemon=True).start()
+
+
+def _alive(process_id: int) -> bool:
+    try:
+        os.kill(process_id, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:  # there, but another user's
+        pass
+    return True
 
 
 def serve() -> int:
