@@ -6,9 +6,8 @@ Run: .venv/bin/python bench/lsp.py [KEYSTROKES]
 - a keystroke in the 1 MB configuration document: from sending the change to receiving
   its diagnostics, for a keystroke that keeps the text valid (inside a string) and one
   that breaks it (a stray letter at the start of a line), alternating;
-- document symbols of the 10 MB document, from sending the request to the response
-  decoded from JSON by the client (before its protocol objects are built), first and
-  again;
+- document symbols of the 10 MB document, from sending the request until the answer
+  has arrived at the client, and until the client has decoded it, first and again;
 - workspace symbols over 10,000 small files, once they are indexed.
 
 Times are wall clock at the client, medians; the server runs in its own process.
@@ -22,7 +21,7 @@ import statistics
 import sys
 import tempfile
 import time
-from typing import Any, Dict, List
+from typing import Any, Dict, List, Optional, Tuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -40,14 +39,23 @@ URI = "file:///bench/document.quarel"
 
 
 class Arrivals(LanguageServerProtocol):
-    """Notes when each response and notification arrives, decoded but not yet turned into
-    protocol objects."""
+    """Notes when each message has arrived whole: the client decodes its JSON with a hook
+    called for every object in it, the message itself last, and the first call comes as
+    soon as the body is read. Decoding a large result that way takes the client itself
+    many times longer than the server takes to answer."""
 
     arrived: Dict[Any, float] = {}
+    decoded: Dict[Any, float] = {}
+    _first: Optional[float] = None
 
     def structure_message(self, data: Dict[str, Any]) -> Any:
-        key = data.get("id", data.get("method"))
-        self.arrived[key] = time.perf_counter()
+        now = time.perf_counter()
+        if self._first is None:
+            self._first = now
+        if "jsonrpc" in data:
+            key = data.get("id", data.get("method"))
+            self.arrived[key], self.decoded[key] = self._first, now
+            self._first = None
         return super().structure_message(data)
 
 
@@ -115,7 +123,9 @@ async def keystrokes(client: LanguageClient, text: str, count: int) -> Dict[str,
     return {kind: statistics.median(values) for kind, values in times.items()}
 
 
-async def document_symbols(client: LanguageClient, text: str) -> List[float]:
+async def document_symbols(client: LanguageClient, text: str) -> List[Tuple[float, float]]:
+    """Seconds until the answer has arrived, and until the client has decoded it, for the
+    first request and the next."""
     uri = "file:///bench/large.quarel"
     await opened(client, text, uri)
     times = []
@@ -125,9 +135,9 @@ async def document_symbols(client: LanguageClient, text: str) -> List[float]:
             types.TEXT_DOCUMENT_DOCUMENT_SYMBOL,
             types.DocumentSymbolParams(text_document=types.TextDocumentIdentifier(uri=uri)),
         )
-        msg_id = max(client.protocol._request_futures)  # the request just sent
+        msg_id = next(reversed(client.protocol._request_futures))  # the request just sent
         await request
-        times.append(Arrivals.arrived[msg_id] - sent)
+        times.append((Arrivals.arrived[msg_id] - sent, Arrivals.decoded[msg_id] - sent))
     return times
 
 
@@ -163,8 +173,9 @@ async def main(count: int) -> None:
     print("|---|---|---|---|")
     print(f"| keystroke to diagnostics, text stays valid | 1 MB | {strokes['valid']:.1f} ms | ≤ 50 ms |")
     print(f"| keystroke to diagnostics, text breaks | 1 MB | {strokes['breaking']:.1f} ms | ≤ 50 ms |")
-    print(f"| document symbols, first request | 10 MB | {first:.2f} s | ≤ 1 s |")
-    print(f"| document symbols, again | 10 MB | {again:.2f} s | ≤ 1 s |")
+    for label, (arrived, decoded) in (("first request", first), ("again", again)):
+        print(f"| document symbols, {label}: answer arrived | 10 MB | {arrived:.2f} s | ≤ 1 s |")
+        print(f"| document symbols, {label}: decoded by pygls's client | 10 MB | {decoded:.2f} s | |")
     print(f"| workspace symbols, `dimension id` | {FILES:,} files | {query:.1f} ms | ≤ 100 ms |")
 
 
