@@ -235,7 +235,7 @@ SELECTION_TEXT = "v: x {\n  a: [b, cd]\n  e: 1\n}\n"
 SELECTION = [
     ((1, 10), [(1, 9, 1, 11), (1, 2, 1, 12), (0, 0, 3, 1), (0, 0, 4, 0)]),  # token, pair, block, document
     ((2, 2), [(2, 2, 2, 3), (2, 2, 2, 6), (0, 0, 3, 1), (0, 0, 4, 0)]),
-    ((9, 9), [(4, 0, 4, 0), (0, 0, 4, 0)][1:]),  # past the end: the document
+    ((9, 9), [(0, 0, 4, 0)]),  # past the end: the document
 ]
 
 

@@ -10,9 +10,6 @@ from lsprotocol.types import FoldingRangeKind
 from tallix_cst.lsp.documents import Parsed
 from tallix_cst.lsp.positions import LineIndex
 
-_OPENING = {"{": "}", "[": "]"}
-
-
 def folding_ranges(parsed: Parsed, index: LineIndex) -> List[Dict[str, Any]]:
     """A bracketed value folds up to the line before its closing bracket, which stays in
     sight; an expression or a string folds through its last line."""
@@ -30,10 +27,10 @@ def folding_ranges(parsed: Parsed, index: LineIndex) -> List[Dict[str, Any]]:
                 _fold(ranges, comments, FoldingRangeKind.Comment)
                 comments = [line, line]
         elif kind == "punctuation" and length == 1:
-            text = data[offset : offset + 1].decode()
-            if text in _OPENING:
+            bracket = data[offset : offset + 1]
+            if bracket in (b"{", b"["):
                 opened.append(line)
-            elif text in "}]" and opened:
+            elif bracket in (b"}", b"]") and opened:
                 _fold(ranges, [opened.pop(), line - 1])
         elif kind in ("string", "expr") and data.count(b"\n", offset, offset + length):
             _fold(ranges, [line, index.line_of(parsed.current(offset + length))])

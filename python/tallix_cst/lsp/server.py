@@ -57,7 +57,8 @@ def create_server() -> QuarelServer:
 
     @server.feature(types.INITIALIZE)
     def initialize(params: types.InitializeParams) -> None:
-        encoding = str(server.workspace.position_encoding or types.PositionEncodingKind.Utf16)
+        chosen = server.workspace.position_encoding or types.PositionEncodingKind.Utf16
+        encoding = chosen.value if isinstance(chosen, types.PositionEncodingKind) else chosen
         server.documents.encoding = server.index.encoding = encoding
         if params.process_id is not None:
             _watch_client(params.process_id)
