@@ -5,13 +5,14 @@ outline and folding stay put while the text does not parse."""
 from __future__ import annotations
 
 import bisect
-from typing import Dict, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, TypeVar, cast
 
 from lsprotocol import types
 
 from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, syntax_errors
 from tallix_cst.lsp.positions import UTF16, LineIndex
 
+T = TypeVar("T")
 # A token of the engine: offset, length, kind.
 Token = Tuple[int, int, str]
 # A replaced stretch of text: where it started, where it ended, how long the new text is.
@@ -28,6 +29,7 @@ class Parsed:
         self.moves: List[Move] = []
         self._located: Optional[List[Tuple[Pair, Location]]] = None
         self._token_starts: Optional[List[int]] = None
+        self._kept: Dict[str, Tuple[int, Any]] = {}
 
     def located(self) -> List[Tuple[Pair, Location]]:
         """Every pair with its location, depth first in source order; worked out once."""
@@ -39,6 +41,14 @@ class Parsed:
                     located.append((pair, location))
             self._located = located
         return self._located
+
+    def kept(self, name: str, compute: Callable[[], T]) -> T:
+        """What `compute` gives, worked out again only after the text has changed: an
+        editor asks for the outline of a text again and again as it switches views."""
+        kept = self._kept.get(name)
+        if kept is None or kept[0] != len(self.moves):
+            kept = self._kept[name] = (len(self.moves), compute())
+        return cast(T, kept[1])
 
     def token_at(self, offset: int) -> Optional[Token]:
         """The token that holds an offset of the parsed text, or ends at it."""

@@ -112,7 +112,9 @@ def create_server() -> QuarelServer:
     def document_symbol(params: types.DocumentSymbolParams) -> Optional[RawJson]:
         document = server.document(params.text_document.uri)
         parsed = document.last_good
-        return None if parsed is None else document_symbols(parsed, document.index)
+        if parsed is None:
+            return None
+        return parsed.kept("symbols", lambda: document_symbols(parsed, document.index))
 
     @server.feature(types.TEXT_DOCUMENT_FOLDING_RANGE)
     def folding_range(params: types.FoldingRangeParams) -> Optional[List[Any]]:

@@ -62,8 +62,8 @@ def document_symbols(parsed: Parsed, index: LineIndex) -> RawJson:
     engine_lines = index.engine_lines and not parsed.moved
     non_ascii = index.non_ascii
     for pair, location in parsed.located():
-        offset, line, column = location.offset, location.line - 1, location.column - 1
-        end_line, end_column = location.end_line - 1, location.end_column - 1
+        line, column, offset, end_line, end_column, end_offset = location
+        line, column, end_line, end_column = line - 1, column - 1, end_line - 1, end_column - 1
         while ends and ends[-1] <= offset:
             ends.pop()
             out.append("]}")
@@ -72,17 +72,16 @@ def document_symbols(parsed: Parsed, index: LineIndex) -> RawJson:
             key_end = column + len(key)
         else:
             line, column, end_line, end_column, key_end = _moved(parsed, index, location, key)
+        start = f'{{"line":{line},"character":{column}}}'
         out.append(
             f'{"," if not first else ""}{{"name":{quoted(key if name is None else key + " " + name)},'
             f'"kind":{symbol_kind(kind, name)},'
-            f'"range":{{"start":{{"line":{line},"character":{column}}},'
-            f'"end":{{"line":{end_line},"character":{end_column}}}}},'
-            f'"selectionRange":{{"start":{{"line":{line},"character":{column}}},'
-            f'"end":{{"line":{line},"character":{key_end}}}}}'
+            f'"range":{{"start":{start},"end":{{"line":{end_line},"character":{end_column}}}}},'
+            f'"selectionRange":{{"start":{start},"end":{{"line":{line},"character":{key_end}}}}}'
         )
         if kind == "block":
             out.append(',"children":[')
-            ends.append(location.end_offset)
+            ends.append(end_offset)
             first = True
         else:
             value = pair.value
