@@ -56,6 +56,7 @@ bench: install
 	  -DPython_EXECUTABLE=$(CURDIR)/$(BIN)/python >/dev/null
 	$(BIN)/cmake --build build/bench --target engine_bench
 	$(BIN)/python bench/run.py
+	$(BIN)/python bench/lsp.py
 	$(BIN)/python bench/cli_output.py
 
 demo: install

@@ -766,3 +766,49 @@ def test_fmt_refuses_bad_options(quarel, tmp_path, name, text, err):
     assert (status, out, printed.count("\n")) == (2, "", 1)
     assert printed.startswith(err.format(p=tmp_path)), printed
     assert path.read_text() == UGLY
+
+def rpc(*messages):
+    """JSON-RPC messages as an editor writes them to the server's standard input."""
+    bodies = [json.dumps({"jsonrpc": "2.0", **message}).encode() for message in messages]
+    return b"".join(b"Content-Length: %d\r\n\r\n%s" % (len(body), body) for body in bodies)
+
+
+def replies(out):
+    return [json.loads(body) for body in re.split(rb"Content-Length: \d+\r\n(?:[^\r\n]+\r\n)*\r\n", out)[1:]]
+
+
+INITIALIZE = {"id": 1, "method": "initialize", "params": {"processId": None, "capabilities": {}}}
+OPEN = {"method": "textDocument/didOpen", "params": {"textDocument": {
+    "uri": "file:///a.quarel", "languageId": "quarel", "version": 1, "text": "view: users {\n  label: x\n}\n"}}}
+SYMBOLS = {"id": 2, "method": "textDocument/documentSymbol", "params": {"textDocument": {"uri": "file:///a.quarel"}}}
+SHUTDOWN, EXIT = {"id": 3, "method": "shutdown"}, {"method": "exit"}
+
+
+# The language server on stdio, with nothing but the standard library on the client's
+# side: it answers, and exits 0 only on `exit` after `shutdown`.
+@pytest.mark.parametrize("messages,status", [
+    ([INITIALIZE, OPEN, SYMBOLS, SHUTDOWN, EXIT], 0),
+    ([INITIALIZE, OPEN, SYMBOLS, EXIT], 1),
+    ([INITIALIZE, OPEN, SYMBOLS], 1),  # the editor closed the stream
+])
+def test_lsp_over_stdio(messages, status):
+    done = run_quarel("lsp", input=rpc(*messages))
+    assert done.returncode == status, done.stderr
+    (symbols,) = [reply["result"] for reply in replies(done.stdout) if reply.get("id") == 2]
+    assert [(s["name"], [c["name"] for c in s["children"]]) for s in symbols] == [("view users", ["label"])]
+
+
+def test_lsp_ends_with_its_client(tmp_path):
+    """An editor that is gone takes its server with it."""
+    editor = subprocess.Popen([sys.executable, "-c", "import time; time.sleep(60)"])
+    started = {**INITIALIZE, "params": {"processId": editor.pid, "capabilities": {}}}
+    server = subprocess.Popen([sys.executable, "-m", "tallix_cst", "lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    server.stdin.write(rpc(started))
+    server.stdin.flush()
+    while server.stdout.readline().strip():  # the headers of the answer
+        pass
+    editor.kill()
+    editor.wait()
+    assert server.wait(timeout=30) == 1
+    server.stdin.close()
+    server.stdout.close()

@@ -269,6 +269,16 @@ def build_parser() -> argparse.ArgumentParser:
         help="the width past which a one-line list or block is split (default: 100)",
     )
     fmt.set_defaults(run=cmd_fmt)
+
+    lsp = commands.add_parser(
+        "lsp",
+        help="run the language server",
+        description="Run the language server on standard input and output, for editors: "
+        "syntax errors as they are typed, outline, folding, hover, highlighting, completion of "
+        "keys, rename of block names and workspace symbols. Exit status: 0 after the editor's "
+        "shutdown and exit, 1 when it ends otherwise.",
+    )
+    lsp.set_defaults(run=cmd_lsp)
     return parser
 
 
@@ -632,6 +642,12 @@ def report(failure: Failure, status: int) -> int:
     """Says what failed; the exit status with it."""
     say(str(failure))
     return max(status, failure.status)
+
+
+def cmd_lsp(args: argparse.Namespace) -> int:
+    from tallix_cst.lsp.server import serve  # the protocol's libraries load for this alone
+
+    return serve()
 
 
 def cmd_apply(args: argparse.Namespace) -> int:

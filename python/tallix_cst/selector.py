@@ -99,6 +99,23 @@ class Selector:
         return nodes
 
 
+def path_to(pair: Pair) -> str:
+    """The selector that names a pair: its own segment and those of the blocks above it,
+    `key:name` for a named block (which may match its namesakes too)."""
+    segments: List[str] = []
+    node: Optional[Node] = pair
+    while isinstance(node, Pair):
+        name = node.name
+        segments.append(escape(node.key) + ("" if name is None else ":" + escape(name)))
+        node = node.parent
+    return "/".join(reversed(segments))
+
+
+def escape(text: str) -> str:
+    """A key or name as a selector writes it, its wildcards and slashes made literal."""
+    return "".join("\\" + c if c in _ESCAPED else c for c in text)
+
+
 def is_container(node: Node) -> bool:
     return isinstance(node, Document) or node.kind == "block"
 

@@ -1,0 +1,183 @@
+"""The language server as an editor meets it: `quarel lsp` started over stdio and driven
+by pygls's LanguageClient.
+
+Run: .venv/bin/python bench/lsp.py [KEYSTROKES]
+
+- a keystroke in the 1 MB configuration document: from sending the change to receiving
+  its diagnostics, for a keystroke that keeps the text valid (inside a string) and one
+  that breaks it (a stray letter at the start of a line), alternating;
+- document symbols of the 10 MB document, from sending the request until the answer
+  has arrived at the client, and until the client has decoded it, first and again;
+- workspace symbols over 10,000 small files, once they are indexed.
+
+Times are wall clock at the client, medians; the server runs in its own process.
+"""
+
+from __future__ import annotations
+
+import asyncio
+import os
+import statistics
+import sys
+import tempfile
+import time
+from typing import Any, Dict, List, Optional, Tuple
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import corpus  # noqa: E402
+from lsprotocol import types  # noqa: E402
+from pygls.lsp.client import LanguageClient  # noqa: E402
+from pygls.protocol import LanguageServerProtocol  # noqa: E402
+from pygls.uris import from_fs_path  # noqa: E402
+
+KEYSTROKE_BYTES = 1_000_000
+SYMBOL_BYTES = 10_000_000
+FILES = 10_000
+FILE_BYTES = 2_000
+URI = "file:///bench/document.quarel"
+
+
+class Arrivals(LanguageServerProtocol):
+    """Notes when each message has arrived whole: the client decodes its JSON with a hook
+    called for every object in it, the message itself last, and the first call comes as
+    soon as the body is read. Decoding a large result that way takes the client itself
+    many times longer than the server takes to answer."""
+
+    arrived: Dict[Any, float] = {}
+    decoded: Dict[Any, float] = {}
+    _first: Optional[float] = None
+
+    def structure_message(self, data: Dict[str, Any]) -> Any:
+        now = time.perf_counter()
+        if self._first is None:
+            self._first = now
+        if "jsonrpc" in data:
+            key = data.get("id", data.get("method"))
+            self.arrived[key], self.decoded[key] = self._first, now
+            self._first = None
+        return super().structure_message(data)
+
+
+async def start(root: str) -> LanguageClient:
+    client = LanguageClient("bench", "1", protocol_cls=Arrivals)
+    client.diagnosed = asyncio.Event()
+
+    @client.feature(types.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS)
+    def diagnosed(params: types.PublishDiagnosticsParams) -> None:
+        client.diagnosed.set()
+
+    await client.start_io(sys.executable, "-m", "tallix_cst", "lsp")
+    await client.initialize_async(
+        types.InitializeParams(
+            capabilities=types.ClientCapabilities(),
+            workspace_folders=[types.WorkspaceFolder(uri=from_fs_path(root), name="bench")],
+        )
+    )
+    client.initialized(types.InitializedParams())
+    return client
+
+
+async def opened(client: LanguageClient, text: str, uri: str = URI) -> None:
+    client.diagnosed.clear()
+    client.text_document_did_open(
+        types.DidOpenTextDocumentParams(
+            text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=text)
+        )
+    )
+    await client.diagnosed.wait()
+
+
+async def keystrokes(client: LanguageClient, text: str, count: int) -> Dict[str, float]:
+    """Milliseconds from a change to its diagnostics, by the kind of keystroke."""
+    await opened(client, text)
+    lines = text.split("\n")
+    middle = len(lines) // 2
+    string_line = next(i for i in range(middle, len(lines)) if '"' in lines[i])
+    inside = lines[string_line].index('"') + 1
+    times: Dict[str, List[float]] = {"valid": [], "breaking": []}
+    version = 1
+    for _ in range(count):
+        for kind, (line, character) in (("valid", (string_line, inside)), ("breaking", (middle, 0))):
+            for text_, end in (("x", character), ("", character + 1)):  # type, then undo
+                version += 1
+                client.diagnosed.clear()
+                sent = time.perf_counter()
+                client.text_document_did_change(
+                    types.DidChangeTextDocumentParams(
+                        text_document=types.VersionedTextDocumentIdentifier(uri=URI, version=version),
+                        content_changes=[
+                            types.TextDocumentContentChangePartial(
+                                range=types.Range(
+                                    start=types.Position(line=line, character=character),
+                                    end=types.Position(line=line, character=end),
+                                ),
+                                text=text_,
+                            )
+                        ],
+                    )
+                )
+                await client.diagnosed.wait()
+                if text_:
+                    times[kind].append((time.perf_counter() - sent) * 1000)
+    return {kind: statistics.median(values) for kind, values in times.items()}
+
+
+async def document_symbols(client: LanguageClient, text: str) -> List[Tuple[float, float]]:
+    """Seconds until the answer has arrived, and until the client has decoded it, for the
+    first request and the next."""
+    uri = "file:///bench/large.quarel"
+    await opened(client, text, uri)
+    times = []
+    for _ in range(2):
+        sent = time.perf_counter()
+        request = client.protocol.send_request_async(
+            types.TEXT_DOCUMENT_DOCUMENT_SYMBOL,
+            types.DocumentSymbolParams(text_document=types.TextDocumentIdentifier(uri=uri)),
+        )
+        msg_id = next(reversed(client.protocol._request_futures))  # the request just sent
+        await request
+        times.append((Arrivals.arrived[msg_id] - sent, Arrivals.decoded[msg_id] - sent))
+    return times
+
+
+async def workspace_symbols(client: LanguageClient, query: str, repeat: int = 7) -> float:
+    for _ in range(600):  # the index fills in the background
+        found = await client.workspace_symbol_async(types.WorkspaceSymbolParams(query="view"))
+        if found and len(found) >= FILES:
+            break
+        await asyncio.sleep(0.5)
+    times = []
+    for _ in range(repeat):
+        sent = time.perf_counter()
+        await client.workspace_symbol_async(types.WorkspaceSymbolParams(query=query))
+        times.append((time.perf_counter() - sent) * 1000)
+    return statistics.median(times)
+
+
+async def main(count: int) -> None:
+    with tempfile.TemporaryDirectory() as root:
+        for number, model in enumerate(corpus.small_files(FILES, FILE_BYTES)):
+            with open(os.path.join(root, f"f{number:05}.quarel"), "w", encoding="utf-8") as f:
+                f.write(corpus.to_quarel(model))
+        client = await start(root)
+        try:
+            strokes = await keystrokes(client, corpus.config_document(KEYSTROKE_BYTES), count)
+            first, again = await document_symbols(client, corpus.config_document(SYMBOL_BYTES))
+            query = await workspace_symbols(client, "dimension id")
+            await client.shutdown_async(None)
+            client.exit(None)
+        finally:
+            await client.stop()
+    print("| operation | input | median | required |")
+    print("|---|---|---|---|")
+    print(f"| keystroke to diagnostics, text stays valid | 1 MB | {strokes['valid']:.1f} ms | ≤ 50 ms |")
+    print(f"| keystroke to diagnostics, text breaks | 1 MB | {strokes['breaking']:.1f} ms | ≤ 50 ms |")
+    for label, (arrived, decoded) in (("first request", first), ("again", again)):
+        print(f"| document symbols, {label}: answer arrived | 10 MB | {arrived:.2f} s | ≤ 1 s |")
+        print(f"| document symbols, {label}: decoded by pygls's client | 10 MB | {decoded:.2f} s | |")
+    print(f"| workspace symbols, `dimension id` | {FILES:,} files | {query:.1f} ms | ≤ 100 ms |")
+
+
+if __name__ == "__main__":
+    asyncio.run(main(int(sys.argv[1]) if len(sys.argv) > 1 else 20))

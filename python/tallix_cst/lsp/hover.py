@@ -1,0 +1,52 @@
+"""Hover: the pair under the cursor, its selector path, kind and value, and its
+comments."""
+
+from __future__ import annotations
+
+from typing import List, Optional
+
+from lsprotocol import types
+
+from tallix_cst.lsp.documents import Parsed
+from tallix_cst.lsp.positions import LineIndex
+from tallix_cst.lsp.symbols import preview
+from tallix_cst.selector import path_to
+
+# A long value shows as its first lines.
+VALUE_LINES = 12
+VALUE_CHARS = 1000
+
+
+def hover(parsed: Parsed, index: LineIndex, offset: int) -> Optional[types.Hover]:
+    """The innermost pair at an offset of the current text, or None outside every pair."""
+    enclosing = parsed.enclosing(parsed.parsed(offset))
+    if not enclosing:
+        return None
+    pair, location = enclosing[-1]
+    lines = [f"`{path_to(pair)}` ({pair.kind})"]
+    if pair.kind == "block":
+        lines.append(f"{len(pair)} pairs")
+    else:
+        lines.append(_code(_value_text(pair.value)))
+    comments = pair.comments + ([] if pair.end_comment is None else [pair.end_comment])
+    if comments:
+        lines.append(_code("\n".join(comments)))
+    return types.Hover(
+        contents=types.MarkupContent(kind=types.MarkupKind.Markdown, value="\n\n".join(lines)),
+        range=index.range(parsed.current(location.offset), parsed.current(location.end_offset)),
+    )
+
+
+def _value_text(value: object) -> str:
+    if not isinstance(value, str):
+        return preview(value, VALUE_CHARS)
+    shown: List[str] = value.splitlines()[:VALUE_LINES]
+    text = "\n".join(shown)[:VALUE_CHARS]
+    return text if text == value else text + "\n…"
+
+
+def _code(text: str) -> str:
+    fence = "```"
+    while fence in text:
+        fence += "`"
+    return f"{fence}\n{text}\n{fence}"

@@ -1,0 +1,66 @@
+"""Rename of a block name, the one thing in a document that may be renamed; the engine
+decides whether the new name can stand there."""
+
+from __future__ import annotations
+
+from typing import Optional
+
+from lsprotocol import types
+from pygls.exceptions import JsonRpcException
+
+from tallix_cst._native import Document, Location
+from tallix_cst.lsp.documents import OpenDocument, Token
+
+# The protocol's code for a request that is valid but failed.
+REQUEST_FAILED = -32803
+
+
+def prepare_rename(document: OpenDocument, offset: int) -> Optional[types.PrepareRenamePlaceholder]:
+    """The block name at an offset, or None: anything else refuses."""
+    found = _block_name(document, offset)
+    if found is None:
+        return None
+    start, end = found[0], found[0] + found[1]
+    return types.PrepareRenamePlaceholder(
+        range=document.index.range(start, end),
+        placeholder=document.data[start:end].decode(),
+    )
+
+
+def rename(document: OpenDocument, offset: int, new_name: str) -> types.WorkspaceEdit:
+    found = _block_name(document, offset)
+    if found is None:
+        raise JsonRpcException("only a block name can be renamed", REQUEST_FAILED)
+    _check(document, found, new_name)
+    edit = types.TextEdit(
+        range=document.index.range(found[0], found[0] + found[1]), new_text=new_name
+    )
+    return types.WorkspaceEdit(changes={document.uri: [edit]})
+
+
+def _block_name(document: OpenDocument, offset: int) -> Optional[Token]:
+    """The name token at an offset of a document that parses as it stands."""
+    parsed = document.last_good
+    if not document.parses or parsed is None:
+        return None
+    token = parsed.token_at(offset)
+    return token if token is not None and token[2] == "name" else None
+
+
+def _holds(location: Optional[Location], offset: int) -> bool:
+    return location is not None and location.offset < offset < location.end_offset
+
+
+def _check(document: OpenDocument, name: Token, new_name: str) -> None:
+    """Gives the block the new name in a copy of the document, so that the engine's rule
+    for names refuses what cannot be one."""
+    copy = Document.parse(document.data)
+    block = [
+        pair
+        for pair in copy.walk()
+        if pair.kind == "block" and _holds(pair.location, name[0])
+    ][-1]
+    try:
+        block.name = new_name
+    except ValueError as e:
+        raise JsonRpcException(f"`{new_name}`: {e}", REQUEST_FAILED) from None

@@ -1,0 +1,467 @@
+"""The language server end to end, driven over stdio as an editor drives it, in both
+position encodings."""
+
+from __future__ import annotations
+
+import asyncio
+import itertools
+import re
+import sys
+
+import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
+
+pytest_lsp = pytest.importorskip("pytest_lsp")
+
+from lsprotocol import types  # noqa: E402
+from pygls.exceptions import JsonRpcException  # noqa: E402
+from pygls.uris import from_fs_path  # noqa: E402
+from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
+
+from tallix_cst.lsp.positions import LineIndex  # noqa: E402
+
+# The tests share a server per encoding, and so its event loop.
+in_server = pytest.mark.asyncio(loop_scope="module")
+
+SERVER = [sys.executable, "-m", "tallix_cst", "lsp"]
+ENCODINGS = ["utf-16", "utf-8"]
+
+# The workspace the server indexes: `dimension` blocks, whose keys completion ranks.
+WORKSPACE = {
+    "a.quarel": "view: users {\n  dimension: id {\n    type: number\n    sql: ${TABLE}.id ;;\n  }\n"
+    "  dimension: name {\n    type: string\n    label: \"Name\"\n  }\n}\n",
+    "sub/b.quarel": "view: orders {\n  dimension: total {\n    type: number\n    hidden: yes\n  }\n}\n",
+    "broken.quarel": "view: {\n",
+}
+
+_uris = (f"file:///open/doc{n}.quarel" for n in itertools.count())
+
+
+@pytest_lsp.fixture(scope="module", params=ENCODINGS, config=ClientServerConfig(server_command=SERVER))
+async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
+    root = request.getfixturevalue("tmp_path_factory").mktemp("workspace")
+    for name, text in WORKSPACE.items():
+        (root / name).parent.mkdir(exist_ok=True)
+        (root / name).write_text(text)
+    lsp_client.root = root
+    lsp_client.feature(types.CLIENT_REGISTER_CAPABILITY)(lambda params: None)
+    lsp_client.encoding = request.param
+    result = await lsp_client.initialize_session(
+        types.InitializeParams(
+            capabilities=types.ClientCapabilities(
+                general=types.GeneralClientCapabilities(position_encodings=[request.param]),
+                workspace=types.WorkspaceClientCapabilities(
+                    did_change_watched_files=types.DidChangeWatchedFilesClientCapabilities(
+                        dynamic_registration=True
+                    )
+                ),
+            ),
+            workspace_folders=[types.WorkspaceFolder(uri=from_fs_path(str(root)), name="w")],
+        )
+    )
+    lsp_client.legend = result.capabilities.semantic_tokens_provider.legend.token_types
+    yield
+    await lsp_client.shutdown_session()
+
+
+def units(text, encoding):
+    """Length of a text in the encoding's units: the reference the server must match."""
+    return len(text.encode(encoding + ("-le" if encoding == "utf-16" else ""))) // (
+        2 if encoding == "utf-16" else 1
+    )
+
+
+def position(text, index, encoding):
+    """The editor's position of a character index, worked out on the str."""
+    before = text[:index]
+    lines = re.split(r"\r\n|\r|\n", before)
+    return len(lines) - 1, units(lines[-1], encoding)
+
+
+async def open_doc(client, text):
+    uri = next(_uris)
+    client.text_document_did_open(
+        types.DidOpenTextDocumentParams(
+            text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=text)
+        )
+    )
+    await client.wait_for_notification(types.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS)
+    return uri
+
+
+async def change(client, uri, version, changes):
+    client.text_document_did_change(
+        types.DidChangeTextDocumentParams(
+            text_document=types.VersionedTextDocumentIdentifier(uri=uri, version=version),
+            content_changes=changes,
+        )
+    )
+    await client.wait_for_notification(types.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS)
+
+
+def doc_id(uri):
+    return types.TextDocumentIdentifier(uri=uri)
+
+
+def span(r):
+    return (r.start.line, r.start.character, r.end.line, r.end.character)
+
+
+async def outline(client, uri):
+    symbols = await client.text_document_document_symbol_async(types.DocumentSymbolParams(text_document=doc_id(uri)))
+
+    def tree(items):
+        return [(s.name, s.kind, s.detail, span(s.range), span(s.selection_range), tree(s.children or [])) for s in items]
+
+    return tree(symbols or [])
+
+
+def errors(client, uri):
+    return [(d.range.start.line, d.range.start.character, d.message) for d in client.diagnostics[uri]]
+
+
+# Positions: (text, index in the str of where the error stands)
+POSITIONS = [
+    ('a: "😀😀" b', 9),  # non-BMP: two UTF-16 units, four bytes each
+    ("日本: 1 x", 7),  # CJK: one unit, three bytes
+    ("e\u0301\u0302: 1 x", 8),  # combining marks are characters of their own
+    ("a: 1\r\nb: 2\r\n}", 12),  # CR LF ends one line
+    ("a: 1\r\n😀: 2 x", 13),  # a non-BMP key after a CR LF
+    ("\ufeffa: 1\n}", 6),  # a byte-order mark is a character to the editor
+]
+
+
+@in_server
+@pytest.mark.parametrize("text,index", POSITIONS)
+async def test_error_positions(client, text, index):
+    uri = await open_doc(client, text)
+    line, character, _ = errors(client, uri)[0]
+    assert (line, character) == position(text, index, client.encoding)
+
+
+TEXTS = st.lists(st.sampled_from(["a", "é", "日", "😀", "e\u0301", "\r\n", "\n", "\r", " "]), max_size=30).map("".join)
+
+
+@given(TEXTS, st.sampled_from(ENCODINGS), st.integers(0, 40), st.integers(0, 5), TEXTS)
+def test_line_index_against_the_str(before, encoding, at, length, new):
+    """Every character boundary converts to the reference position and back, in a text
+    indexed anew after an edit as in one indexed whole."""
+    start, end = min(at, len(before)), min(at + length, len(before))
+    text = before[:start] + new + before[end:]
+    data = text.encode()
+    index = LineIndex(before.encode(), encoding).edited(
+        data, len(before[:start].encode()), len(before[:end].encode()), len(new.encode())
+    )
+    whole = LineIndex(data, encoding)
+    assert (index.starts, index.non_ascii, index.engine_lines) == (whole.starts, whole.non_ascii, whole.engine_lines)
+    for i in range(len(text) + 1):
+        if text[i - 1 : i + 1] == "\r\n":
+            continue  # between CR and LF is no place of its own
+        offset = len(text[:i].encode())
+        assert index.position(offset) == position(text, i, encoding)
+        assert index.offset(position(text, i, encoding)) == offset
+
+
+# Several errors in one text, each where it is: the parse goes on after each.
+RECOVERING = (
+    'a: 1\nb 2\nc: [x y]\nview: v {\n  d: "ok"\n  e f\n  g: {\n}\nh:\n',
+    [(1, 2, "expected `:` after key"), (2, 6, "expected `,` or `]` in list"),
+     (5, 4, "expected `:` after key"), (9, 0, "expected a value")],
+)
+
+
+@in_server
+async def test_diagnostics_recover_clear_and_keep_the_outline(client):
+    text, expected = RECOVERING
+    uri = await open_doc(client, text)
+    assert errors(client, uri) == expected
+    await change(client, uri, 2, [types.TextDocumentContentChangeWholeDocument(text="v: x {\n  a: 1\n}\n")])
+    assert errors(client, uri) == []
+    before = await outline(client, uri)
+    # Typing a broken line above keeps the outline, moved down a line.
+    edit = types.TextDocumentContentChangePartial(
+        range=types.Range(start=types.Position(line=0, character=0), end=types.Position(line=0, character=0)),
+        text="oops\n",
+    )
+    await change(client, uri, 3, [edit])
+    assert errors(client, uri) == [(0, 4, "expected `:` after key")]
+    after = await outline(client, uri)
+    assert after[0][3] == (1, 0, 3, 1) and after[0][0] == before[0][0] == "v x"
+    folds = await client.text_document_folding_range_async(types.FoldingRangeParams(text_document=doc_id(uri)))
+    assert [(f.start_line, f.end_line) for f in folds] == [(1, 2)]
+
+
+SYMBOLS_TEXT = 'view: users {\n  label: "Users of the shop, with a long description"\n  tags: [a, k: v]\n  x: {\n    sql: a ;;\n  }\n}\n'
+K = types.SymbolKind
+SYMBOLS = [
+    ("view users", K.Class, None, (0, 0, 6, 1), (0, 0, 0, 4), [
+        ("label", K.String, "Users of the shop, with a long descripti…", (1, 2, 1, 53), (1, 2, 1, 7), []),
+        ("tags", K.Array, "[a, k: v]", (2, 2, 2, 17), (2, 2, 2, 6), []),
+        ("x", K.Struct, None, (3, 2, 5, 3), (3, 2, 3, 3), [
+            ("sql", K.Function, "a", (4, 4, 4, 13), (4, 4, 4, 7), []),
+        ]),
+    ]),
+]
+
+
+@in_server
+async def test_document_symbols(client):
+    assert await outline(client, await open_doc(client, SYMBOLS_TEXT)) == SYMBOLS
+    # Away from ASCII the positions are the encoding's.
+    text = "😀é: {\n  日本: 1\n}\n"
+    ((_, _, _, whole, key, ((_, _, _, inner, inner_key, _),)),) = await outline(client, await open_doc(client, text))
+    p = lambda i: position(text, i, client.encoding)  # noqa: E731
+    assert (whole, key, inner, inner_key) == (
+        (*p(0), *p(15)), (*p(0), *p(2)), (*p(8), *p(13)), (*p(8), *p(10))
+    )
+
+
+FOLDING_TEXT = '# one\n# two\nv: x {\n  l: [a,\n    [b,\n     c]]\n  s: "x\ny"\n  sql: a\n    b ;;\n}\n# end\n'
+# (start line, end line, kind): a block and a list up to the line before their closing
+# one; a list closing on the line after it opened folds nothing.
+FOLDING = [(0, 1, "comment"), (2, 9, None), (3, 4, None), (6, 7, None), (8, 9, None)]
+
+
+@in_server
+async def test_folding(client):
+    uri = await open_doc(client, FOLDING_TEXT)
+    folds = await client.text_document_folding_range_async(types.FoldingRangeParams(text_document=doc_id(uri)))
+    assert sorted((f.start_line, f.end_line, f.kind) for f in folds) == FOLDING
+
+
+SELECTION_TEXT = "v: x {\n  a: [b, cd]\n  e: 1\n}\n"
+# (position, the ranges from the innermost out)
+SELECTION = [
+    ((1, 10), [(1, 9, 1, 11), (1, 2, 1, 12), (0, 0, 3, 1), (0, 0, 4, 0)]),  # token, pair, block, document
+    ((2, 2), [(2, 2, 2, 3), (2, 2, 2, 6), (0, 0, 3, 1), (0, 0, 4, 0)]),
+    ((9, 9), [(0, 0, 4, 0)]),  # past the end: the document
+]
+
+
+@in_server
+@pytest.mark.parametrize("at,expected", SELECTION)
+async def test_selection_ranges(client, at, expected):
+    uri = await open_doc(client, SELECTION_TEXT)
+    (chain,) = await client.text_document_selection_range_async(
+        types.SelectionRangeParams(text_document=doc_id(uri), positions=[types.Position(line=at[0], character=at[1])])
+    )
+    spans = []
+    while chain is not None:
+        spans.append(span(chain.range))
+        chain = chain.parent
+    assert spans == expected
+
+
+HOVER_TEXT = "v: x {\n  # note\n  d*: 1  # end\n  s: \"a\n```\nb\"\n}\n"
+HOVER = [
+    ((2, 3), "`v:x/d\\*` (literal)\n\n```\n1\n```\n\n```\n# note\n# end\n```"),
+    ((0, 0), "`v:x` (block)\n\n2 pairs"),
+    ((3, 2), "`v:x/s` (string)\n\n````\na\n```\nb\n````"),  # a fence longer than the value's
+    ((9, 0), None),
+]
+
+
+@in_server
+@pytest.mark.parametrize("at,expected", HOVER)
+async def test_hover(client, at, expected):
+    uri = await open_doc(client, HOVER_TEXT)
+    found = await client.text_document_hover_async(
+        types.HoverParams(text_document=doc_id(uri), position=types.Position(line=at[0], character=at[1]))
+    )
+    assert (found and found.contents.value) == expected
+
+
+@in_server
+async def test_semantic_tokens(client):
+    uri = await open_doc(client, 'v: x { # c\n  s: "é" }\n')
+    e = client.encoding
+    expected = [
+        (0, 0, 1, "property"), (0, 1, 1, "operator"), (0, 3, 1, "class"), (0, 5, 1, "operator"),
+        (0, 7, 3, "comment"), (1, 2, 1, "property"), (1, 3, 1, "operator"),
+        (1, 5, units('"é"', e), "string"), (1, 5 + units('"é" ', e), 1, "operator"),
+    ]
+    full = await client.text_document_semantic_tokens_full_async(types.SemanticTokensParams(text_document=doc_id(uri)))
+    assert decode(client, full.data) == expected
+    ranged = await client.text_document_semantic_tokens_range_async(
+        types.SemanticTokensRangeParams(text_document=doc_id(uri), range=types.Range(
+            start=types.Position(line=1, character=0), end=types.Position(line=2, character=0)))
+    )
+    assert decode(client, ranged.data) == expected[5:]
+
+
+def decode(client, data):
+    names = client.legend
+    tokens, line, start = [], 0, 0
+    for i in range(0, len(data), 5):
+        delta_line, delta_start, length, kind, _ = data[i : i + 5]
+        line, start = line + delta_line, (start + delta_start if delta_line == 0 else delta_start)
+        tokens.append((line, start, length, names[kind]))
+    return tokens
+
+
+async def indexed(client):
+    """Waits for the background index of the workspace."""
+    for _ in range(200):
+        if await client.workspace_symbol_async(types.WorkspaceSymbolParams(query="view users")):
+            return
+        await asyncio.sleep(0.05)
+    raise AssertionError("the workspace was not indexed")
+
+
+# (text, position, labels in order, detail of the first): `dimension` keys across the
+# workspace by how many `dimension` blocks hold them, the open document counting as typed.
+COMPLETION = [
+    ("view: v {\n  dimension: d {\n    \n  }\n}\n", (2, 4), ["type", "hidden", "label", "sql"], "in 3 of `dimension` blocks"),
+    ("view: v {\n  dimension: d {\n    sql: x ;;\n    \n  }\n}\n", (3, 4), ["type", "sql", "hidden", "label"], "in 3 of `dimension` blocks"),
+    ("view: v {}\n\n", (1, 0), ["view"], "at the top of a file"),
+    ("dimension: d {\n  ty\n}\n", (1, 4), [], None),  # never parsed: nothing to go on
+]
+
+
+@in_server
+@pytest.mark.parametrize("text,at,labels,detail", COMPLETION)
+async def test_completion(client, text, at, labels, detail):
+    await indexed(client)
+    uri = await open_doc(client, text)
+    found = await client.text_document_completion_async(
+        types.CompletionParams(text_document=doc_id(uri), position=types.Position(line=at[0], character=at[1]))
+    )
+    items = sorted(found.items, key=lambda item: item.sort_text) if found else []
+    assert [item.label for item in items] == labels
+    assert (items[0].detail if items else None) == detail
+
+
+@in_server
+async def test_completion_in_a_text_that_stopped_parsing(client):
+    await indexed(client)
+    uri = await open_doc(client, "view: v {\n  dimension: d {\n  }\n}\n")
+    await change(client, uri, 2, [types.TextDocumentContentChangePartial(
+        range=types.Range(start=types.Position(line=1, character=16), end=types.Position(line=1, character=16)),
+        text="\n    ty")])
+    assert errors(client, uri)
+    found = await client.text_document_completion_async(
+        types.CompletionParams(text_document=doc_id(uri), position=types.Position(line=2, character=6))
+    )
+    assert found.items[0].label == "type"
+
+
+RENAME_TEXT = "view: users {\n  dimension: id {}\n}\n"
+# (position, new name, the edit's range or the error's start, or None where nothing renames)
+RENAME = [
+    ((0, 7), "people", (0, 6, 0, 11)),
+    ((1, 15), "key", (1, 13, 1, 15)),  # just past the name still names it
+    ((0, 2), "x", None),  # a key
+    ((1, 18), "x", None),  # a brace
+    ((0, 7), "two words", "`two words`: "),
+    ((0, 7), "", "``: "),
+]
+
+
+@in_server
+@pytest.mark.parametrize("at,new_name,expected", RENAME)
+async def test_rename(client, at, new_name, expected):
+    uri = await open_doc(client, RENAME_TEXT)
+    where = types.Position(line=at[0], character=at[1])
+    prepared = await client.text_document_prepare_rename_async(types.PrepareRenameParams(text_document=doc_id(uri), position=where))
+    params = types.RenameParams(text_document=doc_id(uri), position=where, new_name=new_name)
+    if expected is None:
+        assert prepared is None
+        with pytest.raises(JsonRpcException, match="only a block name can be renamed"):
+            await client.text_document_rename_async(params)
+    elif isinstance(expected, str):
+        with pytest.raises(JsonRpcException, match=re.escape(expected)):
+            await client.text_document_rename_async(params)
+    else:
+        assert span(prepared.range) == expected
+        edit = await client.text_document_rename_async(params)
+        ((text_edit,),) = edit.changes.values()
+        assert (span(text_edit.range), text_edit.new_text) == (expected, new_name)
+
+
+@in_server
+async def test_workspace_symbols_follow_the_files(client):
+    await indexed(client)
+
+    async def names(query):
+        found = await client.workspace_symbol_async(types.WorkspaceSymbolParams(query=query))
+        return sorted(symbol.name for symbol in found)
+
+    assert await names("DIM") == ["dimension id", "dimension name", "dimension total"]
+    assert await names("view ") == ["view orders", "view users"]  # broken.quarel does not parse
+    new = client.root / "c.quarel"
+    for text, kind, expected in [
+        ("view: extra {}\n", types.FileChangeType.Created, ["view extra"]),
+        ("view: other {}\n", types.FileChangeType.Changed, []),
+        (None, types.FileChangeType.Deleted, []),
+    ]:
+        if text is None:
+            new.unlink()
+            expected_other = []
+        else:
+            new.write_text(text)
+            expected_other = ["view other"] if kind == types.FileChangeType.Changed else []
+        client.workspace_did_change_watched_files(types.DidChangeWatchedFilesParams(
+            changes=[types.FileEvent(uri=from_fs_path(str(new)), type=kind)]))
+        assert await names("extra") == expected
+        assert await names("other") == expected_other
+    # A folder that leaves the workspace takes its files along; one that comes is indexed.
+    folder = types.WorkspaceFolder(uri=from_fs_path(str(client.root)), name="w")
+    for added, removed in [([], [folder]), ([folder], [])]:
+        client.workspace_did_change_workspace_folders(types.DidChangeWorkspaceFoldersParams(
+            event=types.WorkspaceFoldersChangeEvent(added=added, removed=removed)))
+        if added:
+            await indexed(client)
+        else:
+            assert await names("view") == []
+
+
+# Requests no editor should send, or not yet: each gets an error or an empty answer, and
+# the server goes on.
+ODD = [
+    ("hover at a position far past the end", lambda c, uri: c.text_document_hover_async(
+        types.HoverParams(text_document=doc_id(uri), position=types.Position(line=10**6, character=10**6))), None),
+    ("symbols of a document never opened", lambda c, uri: c.text_document_document_symbol_async(
+        types.DocumentSymbolParams(text_document=doc_id("file:///nowhere.quarel"))), JsonRpcException),
+    ("folding of a text that never parsed", lambda c, uri: c.text_document_folding_range_async(
+        types.FoldingRangeParams(text_document=doc_id(uri))), None),
+    ("selection in a text that never parsed", lambda c, uri: c.text_document_selection_range_async(
+        types.SelectionRangeParams(text_document=doc_id(uri), positions=[types.Position(line=0, character=0)])), ()),
+]
+
+
+@in_server
+@pytest.mark.parametrize("what,request_,expected", ODD, ids=[case[0] for case in ODD])
+async def test_odd_requests(client, what, request_, expected):
+    uri = await open_doc(client, "}{ ]")
+    if isinstance(expected, type):
+        with pytest.raises(expected):
+            await request_(client, uri)
+    else:
+        assert await request_(client, uri) == expected
+    assert await outline(client, await open_doc(client, "a: 1")) != []
+
+
+# Random edits, sent one at a time as ranges, end where opening their result starts.
+PIECES = ["a", "b: ", ":", " ", "\n", "\r\n", "{", "}", "[", "]", ",", '"', "é", "😀", "#", ";;", "sql: "]
+
+
+@in_server
+@settings(max_examples=8, deadline=None)
+@given(st.lists(st.tuples(st.integers(0, 200), st.integers(0, 4), st.lists(st.sampled_from(PIECES), max_size=4).map("".join)), min_size=1, max_size=6))
+async def test_incremental_edits_match_a_fresh_open(client, edits):
+    text = 'v: x {\n  a: [1, 2]\n  s: "é😀"\n}\n'
+    uri = await open_doc(client, text)
+    for version, (at, length, new) in enumerate(edits, 2):
+        start = min(at, len(text))
+        end = min(start + length, len(text))
+        if text[start - 1 : start + 1] == "\r\n" or text[end - 1 : end + 1] == "\r\n":
+            continue
+        rng = types.Range(start=types.Position(*position(text, start, client.encoding)),
+                          end=types.Position(*position(text, end, client.encoding)))
+        await change(client, uri, version, [types.TextDocumentContentChangePartial(range=rng, text=new)])
+        text = text[:start] + new + text[end:]
+    fresh = await open_doc(client, text)
+    assert errors(client, uri) == errors(client, fresh)
+    if not errors(client, fresh):
+        assert await outline(client, uri) == await outline(client, fresh)
