@@ -465,3 +465,45 @@ async def test_incremental_edits_match_a_fresh_open(client, edits):
     assert errors(client, uri) == errors(client, fresh)
     if not errors(client, fresh):
         assert await outline(client, uri) == await outline(client, fresh)
+
+
+def apply_edits(text, edits, encoding):
+    """The text with the edits made, their positions read in the encoding's units."""
+    lines = re.split(r"(?<=\r\n)|(?<=[\n\r])(?!\n)", text)
+    starts = list(itertools.accumulate([0] + [len(line) for line in lines]))
+
+    def index(p):
+        line = lines[p.line] if p.line < len(lines) else ""
+        chars = next(n for n in range(len(line) + 1) if units(line[:n], encoding) >= p.character)
+        return starts[min(p.line, len(lines))] + chars
+
+    for edit in sorted(edits, key=lambda e: (e.range.start.line, e.range.start.character), reverse=True):
+        text = text[: index(edit.range.start)] + edit.new_text + text[index(edit.range.end) :]
+    return text
+
+
+UNTIDY = 'a:1\nv: w {\n      l: "é😀"   # c\n  m : [x ,y]\n}\n'
+# (text, the editor's tab size and spaces, the range's lines (first, last) from 0 or None, expected)
+FORMATTING = [
+    (UNTIDY, (2, True), None, 'a: 1\nv: w {\n  l: "é😀"  # c\n  m: [x, y]\n}\n'),
+    (UNTIDY, (4, False), None, 'a: 1\nv: w {\n\tl: "é😀"  # c\n\tm: [x, y]\n}\n'),
+    (UNTIDY, (2, True), (3, 3), 'a:1\nv: w {\n      l: "é😀"   # c\n  m: [x, y]\n}\n'),
+    (UNTIDY.replace("\n", "\r\n"), (2, True), None, 'a: 1\r\nv: w {\r\n  l: "é😀"  # c\r\n  m: [x, y]\r\n}\r\n'),
+    ("a: [\n", (2, True), None, "a: [\n"),  # does not parse: no edits
+]
+
+
+@in_server
+@pytest.mark.parametrize("text,editor,lines,expected", FORMATTING)
+async def test_formatting(client, text, editor, lines, expected):
+    uri = await open_doc(client, text)
+    options = types.FormattingOptions(tab_size=editor[0], insert_spaces=editor[1])
+    if lines is None:
+        params = types.DocumentFormattingParams(text_document=doc_id(uri), options=options)
+        edits = await client.text_document_formatting_async(params)
+    else:
+        where = types.Range(start=types.Position(line=lines[0], character=0), end=types.Position(line=lines[1] + 1, character=0))
+        params = types.DocumentRangeFormattingParams(text_document=doc_id(uri), range=where, options=options)
+        edits = await client.text_document_range_formatting_async(params)
+    assert apply_edits(text, edits or [], client.encoding) == expected
+    assert all(not edit.new_text.strip(" \t\r\n") for edit in edits or [])  # whitespace alone

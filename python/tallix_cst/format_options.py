@@ -144,10 +144,12 @@ class _Arguments(TypedDict, total=False):
     final_newline: bool
 
 
-def format_document(doc: Document, options: Mapping[str, object]) -> bool:
-    """Formats the document with the options, which the formatter checks; whether its text
-    changed."""
-    return doc.format(**cast(_Arguments, options))
+def format_document(
+    doc: Document, options: Mapping[str, object], lines: Optional[Tuple[int, int]] = None
+) -> bool:
+    """Formats the document with the options, which the formatter checks, or only the pairs
+    whose key stands on `lines`; whether its text changed."""
+    return doc.format(**cast(_Arguments, options), lines=lines)
 
 
 def checked(key: str, value: object) -> object:

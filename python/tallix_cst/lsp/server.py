@@ -15,7 +15,15 @@ from pygls.lsp.server import LanguageServer
 from pygls.uris import to_fs_path
 
 from tallix_cst import __version__
-from tallix_cst.lsp import completion, diagnostics, folding, hover, rename, selection
+from tallix_cst.lsp import (
+    completion,
+    diagnostics,
+    folding,
+    formatting,
+    hover,
+    rename,
+    selection,
+)
 from tallix_cst.lsp.documents import Documents, OpenDocument
 from tallix_cst.lsp.protocol import Protocol, RawJson
 from tallix_cst.lsp.symbols import document_symbols
@@ -208,6 +216,7 @@ def create_server() -> QuarelServer:
         added = [to_fs_path(folder.uri) for folder in params.event.added]
         server.index.start(path for path in added if path is not None)
 
+    formatting.register(server)
     return server
 
 
