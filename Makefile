@@ -65,12 +65,13 @@ demo: install
 	@$(BIN)/python -c "import pathlib, tallix_cst as t; \
 	[print(' ', p, 'ok' if t.load(p).to_bytes() == p.read_bytes() else 'CHANGED') \
 	 for p in sorted(pathlib.Path('examples').rglob('*.quarel'))]"
-	@echo "edits, on a copy of examples/: add a dimension, relabel a view, hide every key dimension"
+	@echo "edits, on a copy of examples/: add a dimension, relabel a view, hide every key dimension, format a file"
 	@demo=$$(mktemp -d) && cp -r examples/* $$demo/ && cd $$demo && \
 	$(CURDIR)/$(BIN)/quarel add 'view:users' --index 2 --in-place --diff \
 	  --source "$$(printf 'dimension: age {\n  type: number\n  sql: $${TABLE}.age ;;\n}')" views/users.quarel && \
 	$(CURDIR)/$(BIN)/quarel set 'view:users/label' Accounts --in-place --diff views/users.quarel && \
 	$(CURDIR)/$(BIN)/quarel apply hide_ids.py views --in-place && \
+	$(CURDIR)/$(BIN)/quarel fmt --diff untidy.quarel; [ $$? -eq 1 ] && $(CURDIR)/$(BIN)/quarel fmt untidy.quarel && \
 	$(CURDIR)/$(BIN)/quarel check views; status=$$?; rm -rf $$demo; exit $$status
 
 format:
