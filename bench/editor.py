@@ -11,34 +11,17 @@ the timed part, as in run.py.
 
 from __future__ import annotations
 
-import gc
 import os
-import statistics
 import sys
-import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import corpus  # noqa: E402
 import tallix_cst  # noqa: E402
+from run import median_time  # noqa: E402
 
 SIZES = (1_000_000, 10_000_000)
 BROKEN_LINES = 100_000
-
-
-def sample(fn, repeat: int = 7) -> float:
-    times = []
-    gc.collect()
-    gc.disable()
-    try:
-        for _ in range(repeat):
-            start = time.process_time()
-            result = fn()
-            times.append(time.process_time() - start)
-            del result
-    finally:
-        gc.enable()
-    return statistics.median(times)
 
 
 def main() -> None:
@@ -46,17 +29,17 @@ def main() -> None:
     for size in SIZES:
         text = corpus.config_document(size)
         doc = tallix_cst.parse_quarel(text)
-        parse = sample(lambda: tallix_cst.parse_quarel(text))
+        parse = median_time(lambda: tallix_cst.parse_quarel(text))
         rows = [("`parse_quarel`", parse),
-                (f"`tokens()` ({len(doc.tokens()):,} tokens)", sample(doc.tokens)),
-                ("`syntax_errors` (none)", sample(lambda: tallix_cst.syntax_errors(text)))]
+                (f"`tokens()` ({len(doc.tokens()):,} tokens)", median_time(doc.tokens)),
+                ("`syntax_errors` (none)", median_time(lambda: tallix_cst.syntax_errors(text)))]
         for name, seconds in rows:
             print(f"| {size / 1e6:g} MB | {name} | {seconds * 1e3:.1f} | {seconds / parse:.2f}× |")
     # Every line broken, so that every line is an error and a recovery.
     broken = "".join(f"key_{i}: [a b]\n" for i in range(BROKEN_LINES))
     valid = broken.replace("[a b]", "[a,b]")
-    parse = sample(lambda: tallix_cst.parse_quarel(valid))
-    errors = sample(lambda: tallix_cst.syntax_errors(broken))
+    parse = median_time(lambda: tallix_cst.parse_quarel(valid))
+    errors = median_time(lambda: tallix_cst.syntax_errors(broken))
     print(f"| {len(broken) / 1e6:.1f} MB, an error on each of {BROKEN_LINES:,} lines | `syntax_errors` "
           f"| {errors * 1e3:.1f} | {errors / parse:.2f}× (of the parse of the text made valid) |")
 
