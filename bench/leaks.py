@@ -3,7 +3,7 @@
 Run: .venv/bin/python bench/leaks.py [ROUNDS]   (default 100000)
 
 Each round parses a document, reads, walks, adds, removes, replaces values,
-detaches pairs and edits comments, makes calls that fail, lists tokens and
+detaches pairs and edits comments, makes calls that fail, lists tokens, the outline and
 every syntax error of a broken text, and keeps a few
 Pair objects until the next round, after their Document is gone. After a
 warm-up the script reports resident memory, the bytes that malloc holds
@@ -81,7 +81,7 @@ def one_round() -> list:
         except (QuarelSyntaxError, ValueError, TypeError, KeyError):
             pass
     doc.to_string()
-    (doc.tokens(), syntax_errors('a: [b c]\nd: ,\ne: {\n  f: "g'))
+    (doc.tokens(), doc.outline(), syntax_errors('a: [b c]\nd: ,\ne: {\n  f: "g'))
     return [gone, dimension.find("tags"), view]
 
 

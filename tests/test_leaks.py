@@ -1,7 +1,7 @@
 """Memory stays flat across rounds of every kind of call.
 
 The rounds (bench/leaks.py) parse, read, walk, add, remove, replace values,
-detach pairs, edit comments, fail on purpose, list tokens and syntax errors,
+detach pairs, edit comments, fail on purpose, list tokens, outlines and syntax errors,
 and keep Pair objects alive past their Document. The tree lives in C++
 allocations, so malloc's own count of bytes in use is watched beside
 Python's count of live blocks.

@@ -1,5 +1,7 @@
 """Reading documents and block pairs: lookups, values, the Pair view."""
 
+import re
+
 import pytest
 from hypothesis import example, given, settings
 from hypothesis import strategies as st
@@ -226,4 +228,83 @@ def test_tokens_cover_all_but_whitespace(source):
             assert set(data[at:offset].decode()) <= UNICODE_WHITESPACE
             at = offset + length
         assert at <= len(data) and set(data[at:].decode()) <= UNICODE_WHITESPACE
+        doc.add("added", ["x", "y"])
+
+
+# (source, the first pair's preview): one line, spaces run together, strings unescaped,
+# lists flattened, cut at 40 code points with an ellipsis wherever text is left out.
+PREVIEWS = {
+    "literal": ("a: 1", "1"),
+    "string unescaped": ('a: "x \\"q\\" \\\\ y"', 'x "q" \\ y'),
+    "list": ('a: [b, k: "v w", [c, d]]', "[b, k: v w, [c, d]]"),
+    "multi-line list": ("a: [\n  b, # c\n  d\n]", "[b, d]"),
+    "empty list and string": ('a: []\nb: ""', "[]"),
+    "expression, spaces and lines": ("sql:   x  \t +\n  y ;;", "x +…"),
+    "leading lines": ('a: "\n  hi  \n"', "hi"),
+    "lone carriage return": ('a: "x\ry"', "x…"),
+    "40 characters": ('a: "' + "é" * 40 + '"', "é" * 40),
+    "41 characters": ('a: "' + "é" * 41 + '"', "é" * 40 + "…"),
+    "cut at a space": ('a: "' + "x" * 39 + ' y"', "x" * 39 + "…"),
+    "block": ("a: b { c: 1 }", None),
+}
+
+
+@pytest.mark.parametrize("source, expected", PREVIEWS.values(), ids=PREVIEWS.keys())
+def test_outline_previews(source, expected):
+    assert parse_quarel(source).outline()[0][3] == expected
+
+
+# (source, outline): key, name, kind, preview, depth, line, column, offset, end_line,
+# end_column, end_offset, key_end_column.
+OUTLINES = {
+    "nested": ("v: x {\n  a: 1\n  w: {}\n}\nz: [a]\n", [
+        ("v", "x", "block", None, 0, 1, 1, 0, 4, 2, 23, 2),
+        ("a", None, "literal", "1", 1, 2, 3, 9, 2, 7, 13, 4),
+        ("w", None, "block", None, 1, 3, 3, 16, 3, 8, 21, 4),
+        ("z", None, "list", "[a]", 0, 5, 1, 24, 5, 7, 30, 2),
+    ]),
+    "byte-order mark, non-ASCII key": (b"\xef\xbb\xbf\xc3\xa9: b", [
+        ("é", None, "literal", "b", 0, 1, 1, 3, 1, 6, 8, 3),
+    ]),
+    "empty": ("# only\n", []),
+}
+
+
+@pytest.mark.parametrize("source, expected", OUTLINES.values(), ids=OUTLINES.keys())
+def test_outline(source, expected):
+    assert parse_quarel(source).outline() == expected
+
+
+def _flat(value):
+    if isinstance(value, list):
+        return "[" + ", ".join(_flat(item) for item in value) + "]"
+    if isinstance(value, tuple):
+        return f"{value[0]}: {_flat(value[1])}"
+    return value
+
+
+SPACE = " \t\n\r\f\v"
+
+
+def _preview(value):
+    first, *rest = re.split("[\r\n]", _flat(value).strip(SPACE), maxsplit=1)
+    line = re.sub("[ \t\f\v]+", " ", first)
+    return line[:40].rstrip(SPACE) + "…" if len(line) > 40 or rest else line
+
+
+def _depth(pair):
+    return 0 if isinstance(pair.parent, Document) else 1 + _depth(pair.parent)
+
+
+# The outline tells what walk(), location, key, name, kind and value tell, also after an edit.
+@given(documents(depth=2, max_pairs=4))
+def test_outline_agrees_with_the_pairs(source):
+    doc = parse_quarel(source)
+    for _ in range(2):
+        expected = [
+            (p.key, p.name, p.kind, None if p.kind == "block" else _preview(p.value), _depth(p),
+             *p.location, p.location.column + len(p.key.encode()))
+            for p in doc.walk()
+        ]
+        assert doc.outline() == expected
         doc.add("added", ["x", "y"])

@@ -2,7 +2,15 @@ import os
 from collections.abc import Callable, Iterator, Sequence
 from typing import IO, Any, ClassVar, Literal, NamedTuple, NoReturn, TypeVar, final, overload
 
-from tallix_cst.values import Kind, NewValue, PairData, TokenKind, Value, ValueKind
+from tallix_cst.values import (
+    Kind,
+    NewValue,
+    OutlineEntry,
+    PairData,
+    TokenKind,
+    Value,
+    ValueKind,
+)
 
 _T = TypeVar("_T")
 
@@ -99,6 +107,14 @@ class Document(_Container):
         tuples, offset and length in bytes of to_bytes(). kind is key, name (of a
         block), literal, string (with its quotes), expr (the expression's text),
         comment or punctuation (: { } [ ] , ;;). Whitespace is no token."""
+    def outline(self) -> list[OutlineEntry]:
+        """Every pair in walk order, for an editor's outline: (key, name, kind, preview,
+        depth, line, column, offset, end_line, end_column, end_offset, key_end_column)
+        tuples. name is a block's name or None; preview is the value in one line (its
+        first, each run of spaces made one, a string unescaped, a list as [a, k: v], cut
+        at 40 characters with … where text is left out), None for a block; depth is 0
+        at the top level and one more inside each block. Positions are a Location's; the
+        key ends at key_end_column on the first line."""
     def format(
         self,
         *,

@@ -30,6 +30,13 @@ NewValue = Union[Scalar, Sequence[NewItem], Mapping[str, NewPairValue]]
 #: What a token of `Document.tokens()` is, for highlighting.
 TokenKind = Literal["key", "name", "literal", "string", "expr", "comment", "punctuation"]
 
+#: A pair of `Document.outline()`: key, name, kind, preview, depth, then its place as a
+#: `Location` gives it (line, column, offset, end_line, end_column, end_offset) and the
+#: column where its key ends.
+OutlineEntry = Tuple[
+    str, Optional[str], Kind, Optional[str], int, int, int, int, int, int, int, int
+]
+
 #: An element of a list value in plain data: a pair is a one-key dict.
 DataItem = Union[str, Dict[str, "DataItem"], List["DataItem"]]
 
@@ -51,6 +58,7 @@ __all__ = [
     "NewItem",
     "NewPairValue",
     "NewValue",
+    "OutlineEntry",
     "PairData",
     "Scalar",
     "TokenKind",

@@ -7,6 +7,7 @@
 #include "python/entry.hpp"
 #include "python/format.hpp"
 #include "python/objects.hpp"
+#include "python/outline.hpp"
 #include "python/source.hpp"
 #include "python/syntax_error.hpp"
 
@@ -222,6 +223,16 @@ PyObject* create_document_type() {
                       "tuples, offset and length in bytes of to_bytes(). kind is key, name (of a\n"
                       "block), literal, string (with its quotes), expr (the expression's text),\n"
                       "comment or punctuation (: { } [ ] , ;;). Whitespace is no token."),
+        method_noargs<document_outline>(
+            "outline",
+            "outline($self)\n--\n\nEvery pair in walk order, for an editor's outline: (key, name, "
+            "kind, preview,\n"
+            "depth, line, column, offset, end_line, end_column, end_offset, key_end_column)\n"
+            "tuples. name is a block's name or None; preview is the value in one line (its\n"
+            "first, each run of spaces made one, a string unescaped, a list as [a, k: v], cut\n"
+            "at 40 characters with \u2026 where text is left out), None for a block; depth is 0\n"
+            "at the top level and one more inside each block. Positions are a Location's; the\n"
+            "key ends at key_end_column on the first line."),
         method<document_format>(
             "format",
             "format($self, *, indent=None, newline=None, max_blank_lines=1, column_width=100, "

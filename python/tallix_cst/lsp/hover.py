@@ -9,7 +9,6 @@ from lsprotocol import types
 
 from tallix_cst.lsp.documents import Parsed
 from tallix_cst.lsp.positions import LineIndex
-from tallix_cst.lsp.symbols import preview
 from tallix_cst.selector import path_to
 
 # A long value shows as its first lines.
@@ -39,10 +38,26 @@ def hover(parsed: Parsed, index: LineIndex, offset: int) -> Optional[types.Hover
 
 def _value_text(value: object) -> str:
     if not isinstance(value, str):
-        return preview(value, VALUE_CHARS)
+        return _one_line(value)
     shown: List[str] = value.splitlines()[:VALUE_LINES]
     text = "\n".join(shown)[:VALUE_CHARS]
     return text if text == value else text + "\n…"
+
+
+def _one_line(value: object) -> str:
+    """A list in one line, as `[a, k: v]`, cut with an ellipsis."""
+    line, _, rest = _flat(value).strip().partition("\n")
+    if len(line) > VALUE_CHARS or rest:
+        return line[:VALUE_CHARS].rstrip() + "…"
+    return line
+
+
+def _flat(value: object) -> str:
+    if isinstance(value, list):
+        return "[" + ", ".join(_flat(item) for item in value) + "]"
+    if isinstance(value, tuple):
+        return f"{value[0]}: {_flat(value[1])}"
+    return "" if value is None else str(value)
 
 
 def _code(text: str) -> str:

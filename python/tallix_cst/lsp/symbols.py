@@ -9,21 +9,16 @@ from typing import List, Optional, Tuple
 
 from lsprotocol.types import SymbolKind
 
-from tallix_cst._native import Location
 from tallix_cst.lsp.documents import Parsed
 from tallix_cst.lsp.positions import LineIndex
 from tallix_cst.lsp.protocol import RawJson
 
-PREVIEW = 40
-
-# By kind and whether the pair has a name (only blocks do).
+_BLOCK, _NAMED_BLOCK = SymbolKind.Struct.value, SymbolKind.Class.value
 _KINDS = {
-    ("block", True): SymbolKind.Class.value,
-    ("block", False): SymbolKind.Struct.value,
-    ("literal", False): SymbolKind.Constant.value,
-    ("string", False): SymbolKind.String.value,
-    ("expr", False): SymbolKind.Function.value,
-    ("list", False): SymbolKind.Array.value,
+    "literal": SymbolKind.Constant.value,
+    "string": SymbolKind.String.value,
+    "expr": SymbolKind.Function.value,
+    "list": SymbolKind.Array.value,
 }
 
 
@@ -32,74 +27,82 @@ def symbol_name(key: str, name: Optional[str]) -> str:
 
 
 def symbol_kind(kind: str, name: Optional[str]) -> int:
-    return _KINDS[kind, name is not None]
-
-
-def preview(value: object, limit: int = PREVIEW) -> str:
-    """A value in one short line: its first line, cut with an ellipsis."""
-    line, _, rest = _flat(value).strip().partition("\n")
-    if len(line) > limit or rest:
-        return line[:limit].rstrip() + "…"
-    return line
-
-
-def _flat(value: object) -> str:
-    if isinstance(value, list):
-        return "[" + ", ".join(_flat(item) for item in value) + "]"
-    if isinstance(value, tuple):
-        return f"{value[0]}: {_flat(value[1])}"
-    return "" if value is None else str(value)
+    if kind == "block":
+        return _BLOCK if name is None else _NAMED_BLOCK
+    return _KINDS[kind]
 
 
 def document_symbols(parsed: Parsed, index: LineIndex) -> RawJson:
-    """The outline as JSON, nested by the pairs' extents in walk order: a block stays open
-    until a pair starts at or past its end. Written out in one loop, as this is the
-    request whose time grows with the document: a pair on a line of ASCII takes its
-    positions from the engine's line and column as they are."""
+    """The outline as JSON, nested by the pairs' depths. Written out in one loop, as this is
+    the request whose time grows with the document: a pair on a line of ASCII takes its
+    positions from the engine's line and column as they are, their texts looked up rather
+    than formatted one by one."""
     out = ["["]
-    ends: List[int] = []  # where each open block ends
-    first = True
+    open_blocks = 0
+    comma = ""
     engine_lines = index.engine_lines and not parsed.moved
     non_ascii = index.non_ascii
-    for pair, location in parsed.located():
-        line, column, offset, end_line, end_column, end_offset = location
-        line, column, end_line, end_column = line - 1, column - 1, end_line - 1, end_column - 1
-        while ends and ends[-1] <= offset:
-            ends.pop()
-            out.append("]}")
-        key, kind, name = pair.key, pair.kind, pair.name
-        if engine_lines and line not in non_ascii and end_line not in non_ascii:
-            key_end = column + len(key)
+    texts = _texts_from_1(len(index.starts) + 256)
+    limit = len(texts)
+    for (
+        key, name, kind, detail, depth, line, column, offset, end_line, end_column, end_offset, key_end
+    ) in parsed.doc.outline():
+        if depth < open_blocks:
+            out.append("]}" * (open_blocks - depth))
+            open_blocks, comma = depth, ","
+        if (
+            engine_lines
+            and key_end < limit
+            and end_column < limit
+            and not (non_ascii and (line - 1 in non_ascii or end_line - 1 in non_ascii))
+        ):
+            at = texts[line]
+            start = f'{{"line":{at},"character":{texts[column]}}}'
+            place = (
+                f'"range":{{"start":{start},"end":{{"line":{texts[end_line]},'
+                f'"character":{texts[end_column]}}}}},"selectionRange":{{"start":{start},'
+                f'"end":{{"line":{at},"character":{texts[key_end]}}}}}'
+            )
         else:
-            line, column, end_line, end_column, key_end = _moved(parsed, index, location, key)
-        start = f'{{"line":{line},"character":{column}}}'
-        out.append(
-            f'{"," if not first else ""}{{"name":{quoted(key if name is None else key + " " + name)},'
-            f'"kind":{symbol_kind(kind, name)},'
-            f'"range":{{"start":{start},"end":{{"line":{end_line},"character":{end_column}}}}},'
-            f'"selectionRange":{{"start":{start},"end":{{"line":{line},"character":{key_end}}}}}'
-        )
-        if kind == "block":
-            out.append(',"children":[')
-            ends.append(end_offset)
-            first = True
+            place = _converted(parsed, index, offset, end_offset, key_end - column)
+        if detail is None:
+            out.append(
+                f'{comma}{{"name":{quoted(key if name is None else key + " " + name)},'
+                f'"kind":{_BLOCK if name is None else _NAMED_BLOCK},{place},"children":['
+            )
+            open_blocks, comma = open_blocks + 1, ""
         else:
-            value = pair.value
-            if type(value) is not str or len(value) > PREVIEW or "\n" in value:
-                value = preview(value)
-            out.append(f',"detail":{quoted(value)}}}')
-            first = False
-    out.append("]}" * len(ends) + "]")
+            out.append(
+                f'{comma}{{"name":{quoted(key)},"kind":{_KINDS[kind]},{place},'
+                f'"detail":{quoted(detail)}}}'
+            )
+            comma = ","
+    out.append("]}" * open_blocks + "]")
     return RawJson("".join(out))
 
 
-def _moved(
-    parsed: Parsed, index: LineIndex, location: Location, key: str
-) -> Tuple[int, int, int, int, int]:
-    """Start line and character, end line and character, and the character where the key
-    ends, from the offsets moved into the current text."""
-    start = parsed.current(location.offset)
+# The text of n - 1 at n: the engine counts lines and columns from 1, the protocol from 0.
+_TEXTS: List[str] = []
+
+
+def _texts_from_1(count: int) -> List[str]:
+    if len(_TEXTS) < count:
+        _TEXTS.extend(map(str, range(len(_TEXTS) - 1, count - 1)))
+    return _TEXTS
+
+
+def _converted(
+    parsed: Parsed, index: LineIndex, offset: int, end_offset: int, key_size: int
+) -> str:
+    """The range and selection range as JSON, from the offsets moved into the current text
+    and converted to the client's encoding."""
+    start = parsed.current(offset)
     line, column = index.position(start)
-    end_line, end_column = index.position(parsed.current(location.end_offset))
-    key_line, key_end = index.position(start + len(key.encode()))
-    return line, column, end_line, end_column, key_end if key_line == line else column
+    end_line, end_column = index.position(parsed.current(end_offset))
+    key_line, key_end = index.position(start + key_size)
+    start_ = f'{{"line":{line},"character":{column}}}'
+    return (
+        f'"range":{{"start":{start_},"end":{{"line":{end_line},"character":{end_column}}}}},'
+        f'"selectionRange":{{"start":{start_},'
+        f'"end":{{"line":{line},"character":{key_end if key_line == line else column}}}}}'
+    )
