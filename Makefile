@@ -23,14 +23,12 @@ install: $(VENV)/.ready
 # and refusals, printing (to_bytes() and round trips, whose word-sized
 # stores must stop at the end of the buffer) and formatting (which moves the
 # texts of a tree it parsed into the document's), with the lean Hypothesis
-# profile (the whole suite under the sanitizers is `make sanitize`). The full
-# suite runs beside the matrix, as each run is one process and the machine has
-# two cores, and its output comes last, so that its summary closes the output.
+# profile (the whole suite under the sanitizers is `make sanitize`); the
+# full suite runs last, so that its summary closes the output.
 test: install check
 	$(MAKE) sanitize SANITIZE_TESTS="tests/test_hostile.py tests/test_leaks.py tests/test_editing_errors.py tests/test_arguments.py tests/test_roundtrip.py tests/test_format.py --hypothesis-profile=lean"
-	@$(BIN)/python -m pytest -q > build/full.log 2>&1 & full=$$!; \
-	$(MAKE) test-matrix MATRIX_SKIP=$$($(BIN)/python -c 'import sys; print("%d.%d" % sys.version_info[:2])'); \
-	matrix=$$?; wait $$full; status=$$?; cat build/full.log; [ $$matrix = 0 ] && exit $$status; exit $$matrix
+	$(MAKE) test-matrix MATRIX_SKIP=$$($(BIN)/python -c 'import sys; print("%d.%d" % sys.version_info[:2])')
+	$(BIN)/python -m pytest -q
 
 # The one abi3 wheel against every CPython from 3.9 on the machine, each in its
 # own venv under build/matrix, with the lean Hypothesis profile (`make test`

@@ -18,7 +18,7 @@ from hypothesis import HealthCheck, settings
 from tallix_cst import cli, parse_quarel
 
 settings.register_profile(
-    "full", max_examples=200, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much]
+    "full", max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow, HealthCheck.filter_too_much]
 )
 settings.register_profile("lean", parent=settings.get_profile("full"), max_examples=10)
 settings.load_profile("full")
