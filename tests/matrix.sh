@@ -27,9 +27,10 @@ run() {
       rm -rf "$venv" && "$python" -m venv "$venv" &&
       "$venv/bin/pip" install -q --disable-pip-version-check "$wheel[test]" &&
       touch "$venv/.ready"
+    else  # the new wheel, and the dependencies added since the venv was made
+      "$venv/bin/pip" install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel" &&
+      "$venv/bin/pip" install -q --disable-pip-version-check "$wheel[test]"
     fi &&
-    "$venv/bin/pip" install -q --disable-pip-version-check --force-reinstall --no-deps "$wheel" &&
-    "$venv/bin/pip" install -q --disable-pip-version-check "$wheel[test]" &&  # dependencies added since
     "$venv/bin/python" -m pytest -p no:cacheprovider "$@"
   } > "build/matrix/$version.log" 2>&1
   echo $? > "build/matrix/$version.status"
