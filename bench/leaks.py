@@ -3,8 +3,8 @@
 Run: .venv/bin/python bench/leaks.py [ROUNDS]   (default 100000)
 
 Each round parses a document, reads, walks, adds, removes, replaces values,
-detaches pairs and edits comments, makes calls that fail, lists tokens, the outline and
-every syntax error of a broken text, and keeps a few
+detaches pairs and edits comments, makes calls that fail, lists tokens, the outline (also
+as symbols' JSON) and every syntax error of a broken text, and keeps a few
 Pair objects until the next round, after their Document is gone. After a
 warm-up the script reports resident memory, the bytes that malloc holds
 (the tree lives in C++ allocations), and the blocks that Python's allocator
@@ -75,13 +75,16 @@ def one_round() -> list:
         lambda: doc["missing"],
         lambda: gone.find("type").find("x"),
         lambda: setattr(gone, "key", "sql"),
+        lambda: doc.symbols_json(b"", "utf-16", [(0, 0, 1), (1, 0, 0)], (1,) * 6),
     ):
         try:
             fail()
         except (QuarelSyntaxError, ValueError, TypeError, KeyError):
             pass
     doc.to_string()
-    (doc.tokens(), doc.outline(), syntax_errors('a: [b c]\nd: ,\ne: {\n  f: "g'))
+    data = doc.to_bytes()
+    (doc.tokens(), doc.outline(), doc.symbols_json(data, "utf-16", [(0, 1, 2)], (1,) * 6))
+    syntax_errors('a: [b c]\nd: ,\ne: {\n  f: "g')
     return [gone, dimension.find("tags"), view]
 
 

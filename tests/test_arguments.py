@@ -95,6 +95,16 @@ ARGUMENTS.update({
     "del int": (lambda d: d.__delitem__(1), TypeError), "item key int": (lambda d: d.__setitem__(1, "1"), TypeError),
     "include_leading int": (lambda d: d.find("a").to_string(include_leading=1), TypeError),
     "include_leading by position": (lambda d: d.find("a").to_string(1), TypeError),
+    **{f"symbols_json {case}": (lambda d, args=args: d.symbols_json(*args), error) for case, args, error in [
+        ("text str", ("a", "utf-8", [], (1,) * 6), TypeError),
+        ("encoding unknown", (b"", "latin-1", [], (1,) * 6), ValueError),
+        ("encoding bytes", (b"", b"utf-8", [], (1,) * 6), TypeError),
+        ("move backwards", (b"", "utf-8", [(2, 1, 0)], (1,) * 6), ValueError),
+        ("move of two", (b"", "utf-8", [(0, 1)], (1,) * 6), TypeError),
+        ("moves not iterable", (b"", "utf-8", 3, (1,) * 6), TypeError),
+        ("five kinds", (b"", "utf-8", [], (1,) * 5), TypeError),
+        ("negative kind", (b"", "utf-8", [], (-1,) * 6), ValueError),
+    ]},
 })
 
 

@@ -1,5 +1,6 @@
 """Reading documents and block pairs: lookups, values, the Pair view."""
 
+import json
 import re
 
 import pytest
@@ -308,3 +309,73 @@ def test_outline_agrees_with_the_pairs(source):
         ]
         assert doc.outline() == expected
         doc.add("added", ["x", "y"])
+
+
+# The symbol kinds a language server gives: literal, string, expr, list, block, named block.
+KINDS = (14, 15, 12, 18, 23, 5)
+KIND_OF = dict(zip(("literal", "string", "expr", "list", "block"), KINDS))
+UNIT_BYTES = {"utf-8": ("utf-8", 1), "utf-16": ("utf-16-le", 2), "utf-32": ("utf-32-le", 4)}
+
+
+def _editor_position(data, offset, encoding):
+    """Where an offset stands for an editor: lines end at LF, CR LF or a lone CR."""
+    *before, line = re.split(rb"\r\n|\r|\n", data[:offset])
+    codec, size = UNIT_BYTES[encoding]
+    return len(before), len(line.decode().encode(codec)) // size
+
+
+def _symbols(doc, data, encoding, shift=lambda offset: offset):
+    """The symbols as a tiny reference writes them, from outline() and the text."""
+    top = []
+    stack = [top]
+    for key, name, kind, preview, depth, _, _, offset, _, _, end_offset, _ in doc.outline():
+        del stack[depth + 1:]
+        at = _editor_position(data, shift(offset), encoding)
+        key_end = _editor_position(data, shift(offset) + len(key.encode()), encoding)
+        symbol = {
+            "name": key if name is None else f"{key} {name}",
+            "kind": KINDS[5] if name is not None else KIND_OF[kind],
+            "range": _range(at, _editor_position(data, shift(end_offset), encoding)),
+            "selectionRange": _range(at, key_end if key_end[0] == at[0] else at),
+        }
+        if kind == "block":
+            symbol["children"] = []
+            stack.append(symbol["children"])
+        else:
+            symbol["detail"] = preview
+        stack[depth].append(symbol)
+    return top
+
+
+def _range(start, end):
+    return {"start": {"line": start[0], "character": start[1]}, "end": {"line": end[0], "character": end[1]}}
+
+
+# Every document's symbols, in every encoding, agree with its outline and text.
+@given(documents(depth=2, max_pairs=4), st.sampled_from(sorted(UNIT_BYTES)))
+@example('k: "\\"\\\\\\u0001\\t" 😀x: v {\r\n  é\u0301: [a,\r  b]\n}', "utf-16")
+@example('k: "\\"\\\\\\u0001\\t" 😀x: v {\r\n  é\u0301: [a,\r  b]\n}', "utf-32")
+def test_symbols_json(source, encoding):
+    doc = parse_quarel(source)
+    data = doc.to_bytes()
+    assert json.loads(doc.symbols_json(data, encoding, [], KINDS)) == _symbols(doc, data, encoding)
+
+
+# Offsets of the parsed text moved through later edits: (start, end, length) in order.
+MOVES = {
+    "inserted before": ([(0, 0, 3)], b"xy\na: 1\nb: 2\n"),
+    "replaced around a key": ([(4, 7, 1)], b"a: 1\n 2\n"),
+    "two in order": ([(0, 1, 0), (0, 0, 2)], b"zz: 1\nb: 2\n"),
+}
+
+
+@pytest.mark.parametrize("moves, text", MOVES.values(), ids=MOVES.keys())
+def test_symbols_json_moves(moves, text):
+    doc = parse_quarel("a: 1\nb: 2\n")
+
+    def shift(offset):
+        for start, end, length in moves:
+            offset = offset + length - (end - start) if offset >= end else min(offset, start)
+        return offset
+
+    assert json.loads(doc.symbols_json(text, "utf-16", moves, KINDS)) == _symbols(doc, text, "utf-16", shift)

@@ -1,6 +1,6 @@
 import os
 from collections.abc import Callable, Iterator, Sequence
-from typing import IO, Any, ClassVar, Literal, NamedTuple, NoReturn, TypeVar, final, overload
+from typing import IO, Any, ClassVar, Iterable, Literal, NamedTuple, NoReturn, TypeVar, final, overload
 
 from tallix_cst.values import (
     Kind,
@@ -115,6 +115,21 @@ class Document(_Container):
         at 40 characters with … where text is left out), None for a block; depth is 0
         at the top level and one more inside each block. Positions are a Location's; the
         key ends at key_end_column on the first line."""
+    def symbols_json(
+        self,
+        text: bytes,
+        encoding: str,
+        moves: Iterable[tuple[int, int, int]],
+        kinds: tuple[int, int, int, int, int, int],
+    ) -> bytes:
+        """The outline as a language server's document symbols: the UTF-8 bytes of a JSON
+        list of DocumentSymbol, a block holding the pairs inside it as children, named
+        `key name` when it has a name, other pairs with their preview as detail. The
+        document's offsets are moved through `moves`, (start, end, length) replacements
+        made in order since it was parsed, into `text` (bytes), where lines end at LF,
+        CR LF or a lone CR and characters count in `encoding` (utf-8, utf-16 or utf-32).
+        `kinds` are the symbol kinds of a literal, string, expr, list, block and named
+        block."""
     def format(
         self,
         *,

@@ -233,6 +233,17 @@ PyObject* create_document_type() {
             "at 40 characters with \u2026 where text is left out), None for a block; depth is 0\n"
             "at the top level and one more inside each block. Positions are a Location's; the\n"
             "key ends at key_end_column on the first line."),
+        method<document_symbols_json>(
+            "symbols_json",
+            "symbols_json($self, text, encoding, moves, kinds)\n--\n\n"
+            "The outline as a language server's document symbols: the UTF-8 bytes of a JSON\n"
+            "list of DocumentSymbol, a block holding the pairs inside it as children, named\n"
+            "`key name` when it has a name, other pairs with their preview as detail. The\n"
+            "document's offsets are moved through `moves`, (start, end, length) replacements\n"
+            "made in order since it was parsed, into `text` (bytes), where lines end at LF,\n"
+            "CR LF or a lone CR and characters count in `encoding` (utf-8, utf-16 or utf-32).\n"
+            "`kinds` are the symbol kinds of a literal, string, expr, list, block and named\n"
+            "block."),
         method<document_format>(
             "format",
             "format($self, *, indent=None, newline=None, max_blank_lines=1, column_width=100, "

@@ -1,11 +1,13 @@
 #include "python/outline.hpp"
 
 #include "edit/outline.hpp"
+#include "edit/symbols.hpp"
 #include "python/boundary.hpp"
 #include "python/objects.hpp"
 
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace quarel::py {
 
@@ -58,18 +60,105 @@ Ref entry_tuple(const Outline& outline, const OutlineEntry& entry, PyObject* kin
     return tuple;
 }
 
-} // namespace
-
-// Worked out under the document lock, made into Python objects once it is
-// let go.
-PyObject* document_outline(PyObject* self) {
+std::optional<Outline> locked_outline(PyObject* self) {
     const DocHandle& document = as_document(self)->root;
     std::optional<Outline> outline;
     {
         ReadGuard guard(document.lock());
         if (guard) outline = outline_of(document->body);
     }
-    if (!outline) return raise_error(ErrorCode::document_busy);
+    if (!outline) raise_error(ErrorCode::document_busy);
+    return outline;
+}
+
+bool encoding_arg(PyObject* obj, PositionEncoding& out) {
+    const std::optional<std::string> name = text_arg("symbols_json", "encoding", obj);
+    if (!name) return false;
+    if (*name == "utf-8")
+        out = PositionEncoding::utf8;
+    else if (*name == "utf-16")
+        out = PositionEncoding::utf16;
+    else if (*name == "utf-32")
+        out = PositionEncoding::utf32;
+    else {
+        PyErr_Format(PyExc_ValueError,
+                     "symbols_json() argument 'encoding' must be utf-8, utf-16 or utf-32, not %R",
+                     obj);
+        return false;
+    }
+    return true;
+}
+
+bool moves_arg(PyObject* obj, std::vector<TextMove>& out) {
+    Ref items(PyObject_GetIter(obj));
+    if (!items) return false;
+    while (Ref item{PyIter_Next(items.get())}) {
+        Py_ssize_t start = 0, end = 0, length = 0;
+        if (!PyArg_ParseTuple(item.get(), "nnn", &start, &end, &length)) return false;
+        if (start < 0 || end < start || length < 0) {
+            PyErr_SetString(PyExc_ValueError, "symbols_json() argument 'moves' must hold "
+                                              "(start, end, length) with 0 <= start <= end "
+                                              "and length >= 0");
+            return false;
+        }
+        out.push_back({static_cast<std::size_t>(start), static_cast<std::size_t>(end),
+                       static_cast<std::size_t>(length)});
+    }
+    return !PyErr_Occurred();
+}
+
+bool kinds_arg(PyObject* obj, SymbolKinds& out) {
+    Py_ssize_t kinds[6];
+    if (!PyArg_ParseTuple(obj, "nnnnnn", &kinds[0], &kinds[1], &kinds[2], &kinds[3], &kinds[4],
+                          &kinds[5]))
+        return false;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (kinds[i] < 0) {
+            PyErr_SetString(PyExc_ValueError, "symbols_json() argument 'kinds' must not be "
+                                              "negative");
+            return false;
+        }
+        out[i] = static_cast<std::size_t>(kinds[i]);
+    }
+    return true;
+}
+
+} // namespace
+
+PyObject* document_symbols_json(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[4];
+    if (!parse_args({"symbols_json", {"text", "encoding", "moves", "kinds"}, 4, 4}, args, kwargs,
+                    arg))
+        return nullptr;
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (!PyBytes_Check(arg[0])) {
+        PyErr_Format(PyExc_TypeError, "symbols_json() argument 'text' must be bytes, not %s",
+                     type_name(arg[0]).c_str());
+        return nullptr;
+    }
+    PositionEncoding encoding{};
+    std::vector<TextMove> moves;
+    SymbolKinds kinds{};
+    if (PyBytes_AsStringAndSize(arg[0], &data, &size) < 0 || !encoding_arg(arg[1], encoding) ||
+        !moves_arg(arg[2], moves) || !kinds_arg(arg[3], kinds))
+        return nullptr;
+    const std::optional<Outline> outline = locked_outline(self);
+    if (!outline) return nullptr;
+    EditorLines lines(std::string_view(data, static_cast<std::size_t>(size)), encoding);
+    SymbolsJson json(*outline, lines, moves, kinds);
+    const std::size_t json_size = json.size();
+    Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(json_size)));
+    if (!bytes) return nullptr;
+    json.write(PyBytes_AsString(bytes.get()));
+    return bytes.release();
+}
+
+// Worked out under the document lock, made into Python objects once it is
+// let go.
+PyObject* document_outline(PyObject* self) {
+    const std::optional<Outline> outline = locked_outline(self);
+    if (!outline) return nullptr;
     PyObject* kinds = kind_names();
     Ref list(kinds ? PyList_New(static_cast<Py_ssize_t>(outline->entries.size())) : nullptr);
     for (std::size_t i = 0; list && i < outline->entries.size(); ++i) {
