@@ -15,9 +15,14 @@ from pygls.protocol.language_server import lsp_method
 Handlers = Generator[Any, Any, None]
 
 
-class RawJson(str):
-    """A result written as JSON text already, sent as it is: 300,000 symbols take seconds
-    through the protocol objects or dicts, and a fraction of that written as text."""
+class RawJson:
+    """A result written as JSON already, in UTF-8, sent as it is: 300,000 symbols take
+    seconds through the protocol objects or dicts, and a fraction of that written as text."""
+
+    __slots__ = ("data",)
+
+    def __init__(self, data: bytes) -> None:
+        self.data = data
 
 
 class Protocol(LanguageServerProtocol):
@@ -27,8 +32,12 @@ class Protocol(LanguageServerProtocol):
             super()._send_data(data)
             return
         if self.writer is not None:
-            body = f'{{"jsonrpc":"2.0","id":{json.dumps(data.id)},"result":{result}}}'.encode()
-            self.writer.write(f"Content-Length: {len(body)}\r\n\r\n".encode() + body)
+            start = f'{{"jsonrpc":"2.0","id":{json.dumps(data.id)},"result":'.encode()
+            size = len(start) + len(result.data) + 1
+            header = f"Content-Length: {size}\r\n\r\n".encode() if self._include_headers else b""
+            # In pieces: joined, the large result would be copied once more.
+            for piece in (header + start, result.data, b"}"):
+                self.writer.write(piece)
 
     # pygls keeps a copy of every open text by default, which would apply each keystroke
     # to a large text a second time: the handlers alone see the changes.
