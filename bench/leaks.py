@@ -4,7 +4,7 @@ Run: .venv/bin/python bench/leaks.py [ROUNDS]   (default 100000)
 
 Each round parses a document, reads, walks, adds, removes, replaces values,
 detaches pairs and edits comments, makes calls that fail, lists tokens, the outline (also
-as symbols' JSON) and every syntax error of a broken text, and keeps a few
+as symbols' and semantic tokens' JSON) and every syntax error of a broken text, and keeps a few
 Pair objects until the next round, after their Document is gone. After a
 warm-up the script reports resident memory, the bytes that malloc holds
 (the tree lives in C++ allocations), and the blocks that Python's allocator
@@ -76,6 +76,7 @@ def one_round() -> list:
         lambda: gone.find("type").find("x"),
         lambda: setattr(gone, "key", "sql"),
         lambda: doc.symbols_json(b"", "utf-16", [(0, 0, 1), (1, 0, 0)], (1,) * 6),
+        lambda: doc.semantic_tokens_json(b"", "utf-8", [], (0, -1)),
     ):
         try:
             fail()
@@ -84,6 +85,7 @@ def one_round() -> list:
     doc.to_string()
     data = doc.to_bytes()
     (doc.tokens(), doc.outline(), doc.symbols_json(data, "utf-16", [(0, 1, 2)], (1,) * 6))
+    doc.semantic_tokens_json(data, "utf-32", [(0, 1, 2)], (0, len(data) // 2))
     syntax_errors('a: [b c]\nd: ,\ne: {\n  f: "g')
     return [gone, dimension.find("tags"), view]
 

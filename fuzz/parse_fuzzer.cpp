@@ -4,9 +4,13 @@
 // in the input and agrees with its line and column. Every input scans into
 // regions that cover it; on one that parses, the strings, expressions and
 // comments of the scan are those the tree holds, and the tree's tokens are
-// the scan's regions less whitespace, each expression trimmed.
+// the scan's regions less whitespace, each expression trimmed. Its
+// symbols' and semantic tokens' JSON, in every encoding and through an
+// edit, fill exactly the size measured for them.
 #include "cst/printer.hpp"
 #include "cst/tokens.hpp"
+#include "edit/semantic_tokens.hpp"
+#include "edit/symbols.hpp"
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
 #include "parser/scanner.hpp"
@@ -18,6 +22,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -288,6 +294,36 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
+// The writer escapes every control character, so a zero byte left in the
+// output is one it did not write.
+template <class Json> void check_measured(Json& json) {
+    std::string out(json.size() + 1, '\0');
+    json.write(out.data());
+    expect(out.find('\0') == out.size() - 1, "editor JSON is not the size measured");
+}
+
+void check_editor_json(const Body& body, std::string_view source) {
+    const std::optional<Outline> outline = outline_of(body);
+    expect(outline.has_value(), "the outline met a locked pair");
+    std::vector<Token> tokens;
+    expect(tokens_of(body, tokens), "tokens met a locked pair");
+    const TextMove moves[] = {{source.size() / 3, source.size() / 2, 1}};
+    for (PositionEncoding encoding :
+         {PositionEncoding::utf8, PositionEncoding::utf16, PositionEncoding::utf32}) {
+        for (std::span<const TextMove> moved :
+             {std::span<const TextMove>{}, std::span<const TextMove>(moves)}) {
+            EditorLines lines(source, encoding);
+            SymbolsJson symbols(*outline, lines, moved, {1, 2, 3, 4, 5, 6});
+            check_measured(symbols);
+            SemanticTokensJson all(tokens, lines, moved, std::nullopt);
+            check_measured(all);
+            SemanticTokensJson within(tokens, lines, moved,
+                                      std::pair{source.size() / 4, source.size() / 2});
+            check_measured(within);
+        }
+    }
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view source(reinterpret_cast<const char*>(data), size);
     std::vector<lex::Region> scanned = scan(source);
@@ -300,6 +336,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check_body(body);
     check_held(body, scanned);
     check_tokens(body, source, scanned);
+    check_editor_json(body, source);
     std::string printed;
     expect(print_body(body, printed), "printing met a locked pair");
     expect(printed == source, "printed text differs from the source");

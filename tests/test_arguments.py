@@ -105,6 +105,13 @@ ARGUMENTS.update({
         ("five kinds", (b"", "utf-8", [], (1,) * 5), TypeError),
         ("negative kind", (b"", "utf-8", [], (-1,) * 6), ValueError),
     ]},
+    **{f"semantic_tokens_json {case}": (lambda d, args=args: d.semantic_tokens_json(*args), error) for case, args, error in [
+        ("text bytearray", (bytearray(), "utf-8", []), TypeError),
+        ("encoding unknown", (b"", "utf-7", []), ValueError),
+        ("move negative", (b"", "utf-8", [(-1, 0, 0)]), ValueError),
+        ("within of one", (b"", "utf-8", [], (1,)), TypeError),
+        ("within negative", (b"", "utf-8", [], (-1, 2)), ValueError),
+    ]},
 })
 
 

@@ -379,3 +379,35 @@ def test_symbols_json_moves(moves, text):
         return offset
 
     assert json.loads(doc.symbols_json(text, "utf-16", moves, KINDS)) == _symbols(doc, text, "utf-16", shift)
+
+
+TOKEN_KINDS = ("key", "name", "literal", "string", "expr", "comment", "punctuation")
+
+
+def _semantic_tokens(doc, data, encoding, within):
+    """The protocol's relative encoding, from tokens() and the text: a piece a line."""
+    codec, unit = UNIT_BYTES[encoding]
+    numbers, last = [], (0, 0)
+    for offset, length, kind in doc.tokens():
+        if within and (offset + length <= within[0] or offset >= within[1]):
+            continue
+        line, character = _editor_position(data, offset, encoding)
+        for number, piece in enumerate(re.split(rb"\r\n|\r|\n", data[offset:offset + length])):
+            if number:
+                line, character = line + 1, 0
+            size = len(piece.decode().encode(codec)) // unit
+            if size:
+                numbers += [line - last[0], character - (last[1] if line == last[0] else 0), size,
+                            TOKEN_KINDS.index(kind), 0]
+                last = (line, character)
+    return {"data": numbers}
+
+
+@given(documents(depth=2, max_pairs=4), st.sampled_from(sorted(UNIT_BYTES)), st.integers(0, 60), st.integers(0, 60))
+@example('k: "a\r\nb😀\rc" # é\r\nsql: x +\n  y ;;', "utf-16", 0, 0)
+def test_semantic_tokens_json(source, encoding, start, size):
+    doc = parse_quarel(source)
+    data = doc.to_bytes()
+    within = (start, start + size) if size else None
+    written = doc.semantic_tokens_json(data, encoding, [], within)
+    assert json.loads(written) == _semantic_tokens(doc, data, encoding, within)

@@ -130,6 +130,20 @@ class Document(_Container):
         CR LF or a lone CR and characters count in `encoding` (utf-8, utf-16 or utf-32).
         `kinds` are the symbol kinds of a literal, string, expr, list, block and named
         block."""
+    def semantic_tokens_json(
+        self,
+        text: bytes,
+        encoding: str,
+        moves: Iterable[tuple[int, int, int]],
+        within: tuple[int, int] | None = None,
+    ) -> bytes:
+        """The tokens as a language server's semantic tokens: the UTF-8 bytes of the JSON
+        {"data": [...]}, five numbers a token in the protocol's relative encoding, a
+        token over several lines cut into one a line, its type the index of its kind in
+        key, name, literal, string, expr, comment, punctuation. Offsets are moved and
+        positions counted as symbols_json() does; `within`, a (start, end) of offsets
+        of `text`, keeps only the tokens that meet it. A token an edit has emptied is
+        left out."""
     def format(
         self,
         *,

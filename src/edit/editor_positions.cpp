@@ -51,13 +51,18 @@ std::size_t EditorLines::line_of(std::size_t offset) noexcept {
     return last_line_;
 }
 
+std::size_t EditorLines::text_end(std::size_t line) const noexcept {
+    const std::size_t start = starts_[line];
+    std::size_t end = line + 1 == starts_.size() ? text_.size() : starts_[line + 1];
+    while (end > start && (text_[end - 1] == '\n' || text_[end - 1] == '\r')) --end;
+    return end;
+}
+
 EditorPosition EditorLines::position(std::size_t offset) noexcept {
     offset = std::min(offset, text_.size());
     const std::size_t line = line_of(offset);
     const std::size_t start = starts_[line];
-    std::size_t end = line + 1 == starts_.size() ? text_.size() : starts_[line + 1];
-    while (end > start && (text_[end - 1] == '\n' || text_[end - 1] == '\r')) --end;
-    std::size_t column = std::min(offset, end) - start;
+    std::size_t column = std::min(offset, text_end(line)) - start;
     if (ascii_[line]) return {line, column};
     while (column > 0 && start + column < text_.size() && continues(text_[start + column]))
         --column;

@@ -25,9 +25,12 @@ class EditorLines {
     // Clamped to the text; an offset inside a character or a line break
     // stands for the start of it.
     EditorPosition position(std::size_t offset) noexcept;
+    // Where the text of a line ends, before its line break.
+    EditorPosition line_end(std::size_t line) noexcept { return position(text_end(line)); }
 
   private:
     std::size_t line_of(std::size_t offset) noexcept;
+    std::size_t text_end(std::size_t line) const noexcept;
 
     std::string_view text_;
     PositionEncoding encoding_;

@@ -39,7 +39,7 @@ class SymbolsJson {
     const Outline& outline_;
     EditorLines& lines_;
     std::span<const TextMove> moves_;
-    const SymbolKinds& kinds_;
+    SymbolKinds kinds_;
 };
 
 } // namespace quarel

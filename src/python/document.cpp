@@ -8,6 +8,7 @@
 #include "python/format.hpp"
 #include "python/objects.hpp"
 #include "python/outline.hpp"
+#include "python/semantic_tokens.hpp"
 #include "python/source.hpp"
 #include "python/syntax_error.hpp"
 
@@ -244,6 +245,16 @@ PyObject* create_document_type() {
             "CR LF or a lone CR and characters count in `encoding` (utf-8, utf-16 or utf-32).\n"
             "`kinds` are the symbol kinds of a literal, string, expr, list, block and named\n"
             "block."),
+        method<document_semantic_tokens_json>(
+            "semantic_tokens_json",
+            "semantic_tokens_json($self, text, encoding, moves, within=None)\n--\n\n"
+            "The tokens as a language server's semantic tokens: the UTF-8 bytes of the JSON\n"
+            "{\"data\": [...]}, five numbers a token in the protocol's relative encoding, a\n"
+            "token over several lines cut into one a line, its type the index of its kind in\n"
+            "key, name, literal, string, expr, comment, punctuation. Offsets are moved and\n"
+            "positions counted as symbols_json() does; `within`, a (start, end) of offsets\n"
+            "of `text`, keeps only the tokens that meet it. A token an edit has emptied is\n"
+            "left out."),
         method<document_format>(
             "format",
             "format($self, *, indent=None, newline=None, max_blank_lines=1, column_width=100, "

@@ -3,6 +3,7 @@
 #include "edit/outline.hpp"
 #include "edit/symbols.hpp"
 #include "python/boundary.hpp"
+#include "python/editor_args.hpp"
 #include "python/objects.hpp"
 
 #include <optional>
@@ -71,42 +72,6 @@ std::optional<Outline> locked_outline(PyObject* self) {
     return outline;
 }
 
-bool encoding_arg(PyObject* obj, PositionEncoding& out) {
-    const std::optional<std::string> name = text_arg("symbols_json", "encoding", obj);
-    if (!name) return false;
-    if (*name == "utf-8")
-        out = PositionEncoding::utf8;
-    else if (*name == "utf-16")
-        out = PositionEncoding::utf16;
-    else if (*name == "utf-32")
-        out = PositionEncoding::utf32;
-    else {
-        PyErr_Format(PyExc_ValueError,
-                     "symbols_json() argument 'encoding' must be utf-8, utf-16 or utf-32, not %R",
-                     obj);
-        return false;
-    }
-    return true;
-}
-
-bool moves_arg(PyObject* obj, std::vector<TextMove>& out) {
-    Ref items(PyObject_GetIter(obj));
-    if (!items) return false;
-    while (Ref item{PyIter_Next(items.get())}) {
-        Py_ssize_t start = 0, end = 0, length = 0;
-        if (!PyArg_ParseTuple(item.get(), "nnn", &start, &end, &length)) return false;
-        if (start < 0 || end < start || length < 0) {
-            PyErr_SetString(PyExc_ValueError, "symbols_json() argument 'moves' must hold "
-                                              "(start, end, length) with 0 <= start <= end "
-                                              "and length >= 0");
-            return false;
-        }
-        out.push_back({static_cast<std::size_t>(start), static_cast<std::size_t>(end),
-                       static_cast<std::size_t>(length)});
-    }
-    return !PyErr_Occurred();
-}
-
 bool kinds_arg(PyObject* obj, SymbolKinds& out) {
     Py_ssize_t kinds[6];
     if (!PyArg_ParseTuple(obj, "nnnnnn", &kinds[0], &kinds[1], &kinds[2], &kinds[3], &kinds[4],
@@ -130,28 +95,18 @@ PyObject* document_symbols_json(PyObject* self, PyObject* args, PyObject* kwargs
     if (!parse_args({"symbols_json", {"text", "encoding", "moves", "kinds"}, 4, 4}, args, kwargs,
                     arg))
         return nullptr;
-    char* data = nullptr;
-    Py_ssize_t size = 0;
-    if (!PyBytes_Check(arg[0])) {
-        PyErr_Format(PyExc_TypeError, "symbols_json() argument 'text' must be bytes, not %s",
-                     type_name(arg[0]).c_str());
-        return nullptr;
-    }
+    const std::optional<std::string_view> text = bytes_arg("symbols_json", "text", arg[0]);
     PositionEncoding encoding{};
     std::vector<TextMove> moves;
     SymbolKinds kinds{};
-    if (PyBytes_AsStringAndSize(arg[0], &data, &size) < 0 || !encoding_arg(arg[1], encoding) ||
-        !moves_arg(arg[2], moves) || !kinds_arg(arg[3], kinds))
+    if (!text || !encoding_arg("symbols_json", arg[1], encoding) ||
+        !moves_arg("symbols_json", arg[2], moves) || !kinds_arg(arg[3], kinds))
         return nullptr;
     const std::optional<Outline> outline = locked_outline(self);
     if (!outline) return nullptr;
-    EditorLines lines(std::string_view(data, static_cast<std::size_t>(size)), encoding);
+    EditorLines lines(*text, encoding);
     SymbolsJson json(*outline, lines, moves, kinds);
-    const std::size_t json_size = json.size();
-    Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(json_size)));
-    if (!bytes) return nullptr;
-    json.write(PyBytes_AsString(bytes.get()));
-    return bytes.release();
+    return json_bytes(json);
 }
 
 // Worked out under the document lock, made into Python objects once it is

@@ -8,7 +8,7 @@ import os
 import sys
 import threading
 import time
-from typing import Any, List, Optional, Sequence
+from typing import Any, List, Optional, Sequence, Union
 
 if sys.platform == "linux":
     import fcntl
@@ -156,14 +156,17 @@ def create_server() -> QuarelServer:
         types.TEXT_DOCUMENT_SEMANTIC_TOKENS_FULL,
         types.SemanticTokensRegistrationOptions(legend=LEGEND, full=True, range=True),
     )
-    def tokens_full(params: types.SemanticTokensParams) -> types.SemanticTokens:
+    def tokens_full(params: types.SemanticTokensParams) -> Union[types.SemanticTokens, RawJson]:
         document = server.document(params.text_document.uri)
         parsed = document.last_good
-        data = [] if parsed is None else semantic_tokens(parsed, document.index)
-        return types.SemanticTokens(data=data)
+        if parsed is None:
+            return types.SemanticTokens(data=[])
+        return semantic_tokens(parsed, document.index)
 
     @server.feature(types.TEXT_DOCUMENT_SEMANTIC_TOKENS_RANGE)
-    def tokens_range(params: types.SemanticTokensRangeParams) -> types.SemanticTokens:
+    def tokens_range(
+        params: types.SemanticTokensRangeParams,
+    ) -> Union[types.SemanticTokens, RawJson]:
         document = server.document(params.text_document.uri)
         parsed = document.last_good
         if parsed is None:
@@ -172,7 +175,7 @@ def create_server() -> QuarelServer:
             _offset(document, params.range.start),
             _offset(document, params.range.end),
         )
-        return types.SemanticTokens(data=semantic_tokens(parsed, document.index, within))
+        return semantic_tokens(parsed, document.index, within)
 
     @server.feature(types.TEXT_DOCUMENT_COMPLETION)
     def complete(params: types.CompletionParams) -> Optional[types.CompletionList]:
