@@ -3,9 +3,10 @@
 Run: .venv/bin/python bench/leaks.py [ROUNDS]   (default 100000)
 
 Each round parses a document, reads, walks, adds, removes, replaces values,
-detaches pairs and edits comments, makes calls that fail, lists tokens, the outline (also
-as symbols' and semantic tokens' JSON) and every syntax error of a broken text, and keeps a few
-Pair objects until the next round, after their Document is gone. After a
+detaches pairs and edits comments, makes calls that fail, lists tokens, the
+outline (also as the JSON of symbols, semantic tokens and folding ranges) and
+every syntax error of a broken text, and keeps a few Pair objects until the
+next round, after their Document is gone. After a
 warm-up the script reports resident memory, the bytes that malloc holds
 (the tree lives in C++ allocations), and the blocks that Python's allocator
 holds (every live Python object); tests/test_leaks.py runs fewer rounds and
@@ -86,6 +87,7 @@ def one_round() -> list:
     data = doc.to_bytes()
     (doc.tokens(), doc.outline(), doc.symbols_json(data, "utf-16", [(0, 1, 2)], (1,) * 6))
     doc.semantic_tokens_json(data, "utf-32", [(0, 1, 2)], (0, len(data) // 2))
+    doc.folding_ranges_json(data, [(0, 1, 2)])
     syntax_errors('a: [b c]\nd: ,\ne: {\n  f: "g')
     return [gone, dimension.find("tags"), view]
 

@@ -5,10 +5,11 @@
 // regions that cover it; on one that parses, the strings, expressions and
 // comments of the scan are those the tree holds, and the tree's tokens are
 // the scan's regions less whitespace, each expression trimmed. Its
-// symbols' and semantic tokens' JSON, in every encoding and through an
-// edit, fill exactly the size measured for them.
+// symbols', semantic tokens' and folding ranges' JSON, in every encoding
+// and through an edit, fill exactly the size measured for them.
 #include "cst/printer.hpp"
 #include "cst/tokens.hpp"
+#include "edit/folding.hpp"
 #include "edit/semantic_tokens.hpp"
 #include "edit/symbols.hpp"
 #include "parser/lexer.hpp"
@@ -320,6 +321,8 @@ void check_editor_json(const Body& body, std::string_view source) {
             SemanticTokensJson within(tokens, lines, moved,
                                       std::pair{source.size() / 4, source.size() / 2});
             check_measured(within);
+            FoldingJson folds(tokens, source, lines, moved);
+            check_measured(folds);
         }
     }
 }

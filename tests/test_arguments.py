@@ -112,6 +112,8 @@ ARGUMENTS.update({
         ("within of one", (b"", "utf-8", [], (1,)), TypeError),
         ("within negative", (b"", "utf-8", [], (-1, 2)), ValueError),
     ]},
+    "folding_ranges_json text str": (lambda d: d.folding_ranges_json("", []), TypeError),
+    "folding_ranges_json moves None": (lambda d: d.folding_ranges_json(b"", None), TypeError),
 })
 
 

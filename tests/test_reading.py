@@ -411,3 +411,25 @@ def test_semantic_tokens_json(source, encoding, start, size):
     within = (start, start + size) if size else None
     written = doc.semantic_tokens_json(data, encoding, [], within)
     assert json.loads(written) == _semantic_tokens(doc, data, encoding, within)
+
+
+# (source, folds as (first line, last line, kind)): brackets fold to the line before the
+# closing one, strings and expressions through their last line, runs of comment lines
+# that stand alone; lines end at LF, CR LF or a lone CR.
+FOLDS = {
+    "nested brackets, in closing order": ("v: {\n  l: [a,\n    [b,\n     c]]\n}\n", [(1, 2, None), (0, 3, None)]),
+    "bracket closing on the next line": ("a: [\n]\nb: {\n}", []),
+    "string and expression": ('s: "x\r\ny\rz"\nsql: a\n  b ;;', [(0, 2, None), (3, 4, None)]),
+    "comment runs": ("# a\n# b\nk: 1 # end\n# c\n\n# d\n# e", [(0, 1, "comment"), (5, 6, "comment")]),
+    "end comment after a lone comment": ("# a\nk: 1 # b\n# c", []),
+}
+
+
+@pytest.mark.parametrize("source, expected", FOLDS.values(), ids=FOLDS.keys())
+def test_folding_ranges_json(source, expected):
+    doc = parse_quarel(source)
+    folds = json.loads(doc.folding_ranges_json(doc.to_bytes(), []))
+    assert [(f["startLine"], f["endLine"], f.get("kind")) for f in folds] == expected
+    # Two lines typed above the parsed text move every fold down by two.
+    moved = json.loads(doc.folding_ranges_json(b"\n\n" + doc.to_bytes(), [(0, 0, 2)]))
+    assert [(f["startLine"] - 2, f["endLine"] - 2, f.get("kind")) for f in moved] == expected

@@ -144,6 +144,12 @@ class Document(_Container):
         positions counted as symbols_json() does; `within`, a (start, end) of offsets
         of `text`, keeps only the tokens that meet it. A token an edit has emptied is
         left out."""
+    def folding_ranges_json(self, text: bytes, moves: Iterable[tuple[int, int, int]]) -> bytes:
+        """Folding ranges as a language server gives them: the UTF-8 bytes of a JSON list
+        of FoldingRange. A block or list folds up to the line before its closing
+        bracket; a string or expression over several lines through its last line; a
+        run of comment lines, as kind "comment". Offsets are moved and lines counted
+        as symbols_json() does."""
     def format(
         self,
         *,

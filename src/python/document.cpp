@@ -4,11 +4,11 @@
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/data.hpp"
+#include "python/editor_json.hpp"
 #include "python/entry.hpp"
 #include "python/format.hpp"
 #include "python/objects.hpp"
 #include "python/outline.hpp"
-#include "python/semantic_tokens.hpp"
 #include "python/source.hpp"
 #include "python/syntax_error.hpp"
 
@@ -255,6 +255,14 @@ PyObject* create_document_type() {
             "positions counted as symbols_json() does; `within`, a (start, end) of offsets\n"
             "of `text`, keeps only the tokens that meet it. A token an edit has emptied is\n"
             "left out."),
+        method<document_folding_ranges_json>(
+            "folding_ranges_json",
+            "folding_ranges_json($self, text, moves)\n--\n\n"
+            "Folding ranges as a language server gives them: the UTF-8 bytes of a JSON list\n"
+            "of FoldingRange. A block or list folds up to the line before its closing\n"
+            "bracket; a string or expression over several lines through its last line; a\n"
+            "run of comment lines, as kind \"comment\". Offsets are moved and lines counted\n"
+            "as symbols_json() does."),
         method<document_format>(
             "format",
             "format($self, *, indent=None, newline=None, max_blank_lines=1, column_width=100, "

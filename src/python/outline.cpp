@@ -1,14 +1,11 @@
 #include "python/outline.hpp"
 
 #include "edit/outline.hpp"
-#include "edit/symbols.hpp"
 #include "python/boundary.hpp"
-#include "python/editor_args.hpp"
 #include "python/objects.hpp"
 
 #include <optional>
 #include <string_view>
-#include <vector>
 
 namespace quarel::py {
 
@@ -61,6 +58,8 @@ Ref entry_tuple(const Outline& outline, const OutlineEntry& entry, PyObject* kin
     return tuple;
 }
 
+} // namespace
+
 std::optional<Outline> locked_outline(PyObject* self) {
     const DocHandle& document = as_document(self)->root;
     std::optional<Outline> outline;
@@ -70,43 +69,6 @@ std::optional<Outline> locked_outline(PyObject* self) {
     }
     if (!outline) raise_error(ErrorCode::document_busy);
     return outline;
-}
-
-bool kinds_arg(PyObject* obj, SymbolKinds& out) {
-    Py_ssize_t kinds[6];
-    if (!PyArg_ParseTuple(obj, "nnnnnn", &kinds[0], &kinds[1], &kinds[2], &kinds[3], &kinds[4],
-                          &kinds[5]))
-        return false;
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        if (kinds[i] < 0) {
-            PyErr_SetString(PyExc_ValueError, "symbols_json() argument 'kinds' must not be "
-                                              "negative");
-            return false;
-        }
-        out[i] = static_cast<std::size_t>(kinds[i]);
-    }
-    return true;
-}
-
-} // namespace
-
-PyObject* document_symbols_json(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* arg[4];
-    if (!parse_args({"symbols_json", {"text", "encoding", "moves", "kinds"}, 4, 4}, args, kwargs,
-                    arg))
-        return nullptr;
-    const std::optional<std::string_view> text = bytes_arg("symbols_json", "text", arg[0]);
-    PositionEncoding encoding{};
-    std::vector<TextMove> moves;
-    SymbolKinds kinds{};
-    if (!text || !encoding_arg("symbols_json", arg[1], encoding) ||
-        !moves_arg("symbols_json", arg[2], moves) || !kinds_arg(arg[3], kinds))
-        return nullptr;
-    const std::optional<Outline> outline = locked_outline(self);
-    if (!outline) return nullptr;
-    EditorLines lines(*text, encoding);
-    SymbolsJson json(*outline, lines, moves, kinds);
-    return json_bytes(json);
 }
 
 // Worked out under the document lock, made into Python objects once it is

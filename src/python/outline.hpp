@@ -1,12 +1,16 @@
-// Document.outline(): the engine's outline as tuples, and
-// Document.symbols_json(): as an editor's document symbols.
+// Document.outline(): the engine's outline as tuples.
 #pragma once
 
+#include "edit/outline.hpp"
 #include "python/ref.hpp"
+
+#include <optional>
 
 namespace quarel::py {
 
 PyObject* document_outline(PyObject* self);
-PyObject* document_symbols_json(PyObject* self, PyObject* args, PyObject* kwargs);
+// The outline, worked out under the document's lock; nullopt with the
+// exception set when a pair is being written.
+std::optional<Outline> locked_outline(PyObject* self);
 
 } // namespace quarel::py

@@ -128,7 +128,7 @@ def create_server() -> QuarelServer:
         return parsed.kept("symbols", lambda: document_symbols(parsed, document.index))
 
     @server.feature(types.TEXT_DOCUMENT_FOLDING_RANGE)
-    def folding_range(params: types.FoldingRangeParams) -> Optional[List[Any]]:
+    def folding_range(params: types.FoldingRangeParams) -> Optional[RawJson]:
         document = server.document(params.text_document.uri)
         parsed = document.last_good
         return None if parsed is None else folding.folding_ranges(parsed, document.index)

@@ -1,0 +1,42 @@
+// Folding ranges as an editor takes them, from the tokens: a bracketed
+// value folds up to the line before its closing bracket, which stays in
+// sight; a string or an expression over several lines folds through its
+// last line; a run of comment lines (comments that stand alone on their
+// lines) folds as kind "comment". Lines are the editor's.
+#pragma once
+
+#include "cst/tokens.hpp"
+#include "edit/editor_positions.hpp"
+
+#include <cstddef>
+#include <span>
+#include <string_view>
+#include <vector>
+
+namespace quarel {
+
+// The JSON list of FoldingRange. `printed` is the text the tokens were
+// made from, which tells the brackets apart; `moves` carries its offsets
+// into the text of `lines`.
+//
+// Measured before it is written, as SymbolsJson is.
+class FoldingJson {
+  public:
+    FoldingJson(const std::vector<Token>& tokens, std::string_view printed, EditorLines& lines,
+                std::span<const TextMove> moves)
+        : tokens_(tokens), printed_(printed), lines_(lines), moves_(moves) {}
+
+    std::size_t size();
+    // Writes size() bytes at `out`.
+    void write(char* out);
+
+  private:
+    template <class Sink> void emit(Sink& sink);
+
+    const std::vector<Token>& tokens_;
+    std::string_view printed_;
+    EditorLines& lines_;
+    std::span<const TextMove> moves_;
+};
+
+} // namespace quarel
