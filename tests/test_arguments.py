@@ -112,6 +112,8 @@ ARGUMENTS.update({
         ("within of one", (b"", "utf-8", [], (1,)), TypeError),
         ("within negative", (b"", "utf-8", [], (-1, 2)), ValueError),
     ]},
+    "pairs_at str": (lambda d: d.pairs_at("1"), TypeError), "token_at bool": (lambda d: d.token_at(True), TypeError),
+    "pairs_at past any text": (lambda d: d.pairs_at(2**70), ...), "token_at negative": (lambda d: d.token_at(-1), ...),
     "folding_ranges_json text str": (lambda d: d.folding_ranges_json("", []), TypeError),
     "folding_ranges_json moves None": (lambda d: d.folding_ranges_json(b"", None), TypeError),
 })

@@ -433,3 +433,24 @@ def test_folding_ranges_json(source, expected):
     # Two lines typed above the parsed text move every fold down by two.
     moved = json.loads(doc.folding_ranges_json(b"\n\n" + doc.to_bytes(), [(0, 0, 2)]))
     assert [(f["startLine"] - 2, f["endLine"] - 2, f.get("kind")) for f in moved] == expected
+
+
+# pairs_at() and token_at() find what a scan of walk() and tokens() finds, at every offset.
+@given(documents(depth=2, max_pairs=4))
+@example("a: {}b: 1\nv: x { y: [1] }")
+def test_pairs_and_token_at_an_offset(source):
+    doc = parse_quarel(source)
+    walked = [(pair, pair.location) for pair in doc.walk()]
+    tokens = doc.tokens()
+    for offset in range(-1, len(doc.to_bytes()) + 2):
+        holding = [pair.key for pair, at in walked if at.offset <= offset <= at.end_offset]
+        assert [pair.key for pair in doc.pairs_at(offset)] == holding
+        touching = [token for token in tokens if token[0] <= offset <= token[0] + token[1]]
+        assert doc.token_at(offset) == (touching[-1] if touching else None)
+
+
+def test_pairs_at_gives_live_pairs():
+    doc = parse_quarel("v: x {\n  a: 1\n}\n")
+    outer, inner = doc.pairs_at(10)
+    inner.value = "2"
+    assert (outer.key, inner.parent.key, doc.to_string()) == ("v", "v", "v: x {\n  a: 2\n}\n")

@@ -107,6 +107,8 @@ class Document(_Container):
         tuples, offset and length in bytes of to_bytes(). kind is key, name (of a
         block), literal, string (with its quotes), expr (the expression's text),
         comment or punctuation (: { } [ ] , ;;). Whitespace is no token."""
+    def token_at(self, offset: int) -> tuple[int, int, TokenKind] | None:
+        """The token of tokens() that holds a byte offset or ends at it, or None."""
     def outline(self) -> list[OutlineEntry]:
         """Every pair in walk order, for an editor's outline: (key, name, kind, preview,
         depth, line, column, offset, end_line, end_column, end_offset, key_end_column)
@@ -115,6 +117,10 @@ class Document(_Container):
         at 40 characters with … where text is left out), None for a block; depth is 0
         at the top level and one more inside each block. Positions are a Location's; the
         key ends at key_end_column on the first line."""
+    def pairs_at(self, offset: int) -> list[Pair]:
+        """The pairs whose location holds a byte offset of to_bytes(), its end included,
+        in walk order: each block's pair before the pairs inside it, so the last is the
+        innermost. Only the blocks that hold the offset are entered."""
     def symbols_json(
         self,
         text: bytes,

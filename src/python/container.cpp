@@ -13,6 +13,7 @@
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
 #include "python/entry.hpp"
+#include "python/location.hpp"
 #include "python/syntax_error.hpp"
 
 #include <limits>
@@ -161,6 +162,25 @@ bool collect_walk(const Body& body, const ParentPtr& parent, std::vector<Visited
         if (const Block* block = block_of(child->value)) {
             auto inner = std::make_shared<const Parent>(Parent{{}, child, parent, i});
             if (!collect_walk(block->body, inner, out)) return false;
+        }
+    }
+    return true;
+}
+
+// The pairs under the body whose span holds the offset, its end included,
+// pre-order: a pair's span holds those of the pairs inside it, so only
+// those blocks are entered.
+bool collect_at(const Body& body, const ParentPtr& parent, const Locations& where,
+                std::size_t offset, std::vector<Visited>& out) {
+    for (std::size_t i = 0; i < body.pairs.size(); ++i) {
+        const PairRef& child = body.pairs[i];
+        if (child.lock().writing()) return false;
+        const PairSpan* span = where.find(&*child);
+        if (!span || offset < span->start.offset || offset > span->end.offset) continue;
+        out.push_back({child, parent, i});
+        if (const Block* block = block_of(child->value)) {
+            auto inner = std::make_shared<const Parent>(Parent{{}, child, parent, i});
+            if (!collect_at(block->body, inner, where, offset, out)) return false;
         }
     }
     return true;
@@ -318,10 +338,7 @@ PyObject* get(PyObject* self, PyObject* args, PyObject* kwargs) {
     return value.release();
 }
 
-PyObject* walk(PyObject* self) {
-    auto walked = walk_pairs(self);
-    if (auto* error = std::get_if<EditError>(&walked)) return raise_error(*error);
-    auto& visited = std::get<0>(walked);
+PyObject* pair_list(std::vector<Visited>& visited) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(visited.size())));
     for (std::size_t i = 0; list && i < visited.size(); ++i) {
         Ref obj =
@@ -330,6 +347,12 @@ PyObject* walk(PyObject* self) {
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), obj.release());
     }
     return list.release();
+}
+
+PyObject* walk(PyObject* self) {
+    auto walked = walk_pairs(self);
+    if (auto* error = std::get_if<EditError>(&walked)) return raise_error(*error);
+    return pair_list(std::get<0>(walked));
 }
 
 PyObject* add(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -404,6 +427,30 @@ int delete_item(PyObject* self, const std::string& key, PyObject* key_obj) {
 }
 
 } // namespace
+
+PyObject* document_pairs_at(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[1];
+    if (!parse_args({"pairs_at", {"offset"}, 1, 1}, args, kwargs, arg)) return nullptr;
+    if (!PyLong_Check(arg[0]) || PyBool_Check(arg[0])) {
+        PyErr_Format(PyExc_TypeError, "pairs_at() argument 'offset' must be int, not %s",
+                     type_name(arg[0]).c_str());
+        return nullptr;
+    }
+    // Past the end, or before the start, no pair holds it.
+    int overflow = 0;
+    const long long offset = PyLong_AsLongLongAndOverflow(arg[0], &overflow);
+    if (offset == -1 && PyErr_Occurred()) return nullptr;
+    std::vector<Visited> visited;
+    if (overflow == 0 && offset >= 0) {
+        const DocHandle& document = as_document(self)->root;
+        ReadGuard guard(document.lock());
+        const Locations* where = guard ? located(*document) : nullptr;
+        if (!where || !collect_at(document->body, as_parent(self), *where,
+                                  static_cast<std::size_t>(offset), visited))
+            return raise_error(ErrorCode::document_busy);
+    }
+    return pair_list(visited);
+}
 
 ContainerRef container_of(PyObject* self) {
     if (is_pair(self)) return {nullptr, &as_pair(self)->pair};

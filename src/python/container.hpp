@@ -66,6 +66,9 @@ std::size_t place_in(const Body& body, const PairRef& pair, std::size_t& place) 
 Style document_style(PyObject* self);
 Style document_style(const Parent* parent);
 
+// Document.pairs_at(offset).
+PyObject* document_pairs_at(PyObject* self, PyObject* args, PyObject* kwargs);
+
 // The parent given to every Pair object the container hands out.
 ParentPtr as_parent(PyObject* self);
 

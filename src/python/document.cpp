@@ -12,6 +12,7 @@
 #include "python/source.hpp"
 #include "python/syntax_error.hpp"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <string>
@@ -157,6 +158,37 @@ PyObject* document_tokens(PyObject* self) {
     return list.release();
 }
 
+// The token that holds the offset or ends at it, the one that starts there
+// when two touch; found among the engine's tokens, which are not made into
+// Python objects.
+PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[1];
+    if (!parse_args({"token_at", {"offset"}, 1, 1}, args, kwargs, arg)) return nullptr;
+    if (!PyLong_Check(arg[0]) || PyBool_Check(arg[0])) {
+        PyErr_Format(PyExc_TypeError, "token_at() argument 'offset' must be int, not %s",
+                     type_name(arg[0]).c_str());
+        return nullptr;
+    }
+    int overflow = 0;
+    const long long offset = PyLong_AsLongLongAndOverflow(arg[0], &overflow);
+    if (offset == -1 && PyErr_Occurred()) return nullptr;
+    if (overflow != 0 || offset < 0) Py_RETURN_NONE;
+    const DocHandle& document = as_document(self)->root;
+    std::vector<Token> tokens;
+    {
+        ReadGuard guard(document.lock());
+        if (!guard || !tokens_of(document->body, tokens))
+            return raise_error(ErrorCode::document_busy);
+    }
+    const auto at = static_cast<std::size_t>(offset);
+    auto after = std::upper_bound(tokens.begin(), tokens.end(), at,
+                                  [](std::size_t at, const Token& t) { return at < t.offset; });
+    if (after == tokens.begin() || at > std::prev(after)->offset + std::prev(after)->length)
+        Py_RETURN_NONE;
+    PyObject* kinds = token_kind_names();
+    return kinds ? token_tuple(*std::prev(after), kinds).release() : nullptr;
+}
+
 PyObject* document_repr(PyObject* self) {
     const DocHandle& root = as_document(self)->root;
     std::optional<std::size_t> size;
@@ -224,6 +256,9 @@ PyObject* create_document_type() {
                       "tuples, offset and length in bytes of to_bytes(). kind is key, name (of a\n"
                       "block), literal, string (with its quotes), expr (the expression's text),\n"
                       "comment or punctuation (: { } [ ] , ;;). Whitespace is no token."),
+        method<document_token_at>(
+            "token_at", "token_at($self, offset)\n--\n\n"
+                        "The token of tokens() that holds a byte offset or ends at it, or None."),
         method_noargs<document_outline>(
             "outline",
             "outline($self)\n--\n\nEvery pair in walk order, for an editor's outline: (key, name, "
@@ -234,6 +269,12 @@ PyObject* create_document_type() {
             "at 40 characters with \u2026 where text is left out), None for a block; depth is 0\n"
             "at the top level and one more inside each block. Positions are a Location's; the\n"
             "key ends at key_end_column on the first line."),
+        method<document_pairs_at>(
+            "pairs_at",
+            "pairs_at($self, offset)\n--\n\n"
+            "The pairs whose location holds a byte offset of to_bytes(), its end included,\n"
+            "in walk order: each block's pair before the pairs inside it, so the last is the\n"
+            "innermost. Only the blocks that hold the offset are entered."),
         method<document_symbols_json>(
             "symbols_json",
             "symbols_json($self, text, encoding, moves, kinds)\n--\n\n"

@@ -14,19 +14,12 @@ PyObject* type_ = nullptr;
 // the Python code of the class's own __new__.
 PyObject* tuple_new_ = nullptr;
 
-// The pair's span in the document, from the document's cache, which is
-// worked out again when a tree has been edited since.
+// The pair's span in the document.
 std::optional<std::optional<PairSpan>> span_of(const PairRef& pair, const DocHandle& document) {
     ReadGuard guard(document.lock());
     if (!guard) return std::nullopt;
-    Root& root = *document;
-    const Locations* locations = root.located.get();
-    if (!locations) {
-        root.located.clear();
-        std::optional<Locations> found = Locations::of(root.body);
-        if (!found) return std::nullopt;
-        locations = &root.located.set(std::move(*found));
-    }
+    const Locations* locations = located(*document);
+    if (!locations) return std::nullopt;
     const PairSpan* span = locations->find(&*pair);
     if (!span) return std::optional<PairSpan>();
     return std::optional<PairSpan>(*span);
@@ -37,6 +30,14 @@ Py_ssize_t ssize(std::size_t n) {
 }
 
 } // namespace
+
+const Locations* located(Root& root) {
+    if (const Locations* locations = root.located.get()) return locations;
+    root.located.clear();
+    std::optional<Locations> found = Locations::of(root.body);
+    if (!found) return nullptr;
+    return &root.located.set(std::move(*found));
+}
 
 PyObject* create_location_type() {
     if (type_) return type_;

@@ -6,6 +6,11 @@
 
 namespace quarel::py {
 
+// Where every pair of the document stands, from the document's cache,
+// which is worked out again when the tree has been edited since; null when
+// a pair is locked for writing. Call it with the document's lock held.
+const Locations* located(Root& root);
+
 // Makes the Location class (a collections.namedtuple), once.
 PyObject* create_location_type();
 

@@ -4,7 +4,6 @@ outline and folding stay put while the text does not parse."""
 
 from __future__ import annotations
 
-import bisect
 from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, TypeVar, cast
 
 from lsprotocol import types
@@ -27,20 +26,7 @@ class Parsed:
         self.doc = doc
         self.data = data
         self.moves: List[Move] = []
-        self._located: Optional[List[Tuple[Pair, Location]]] = None
-        self._token_starts: Optional[List[int]] = None
         self._kept: Dict[str, Tuple[int, Any]] = {}
-
-    def located(self) -> List[Tuple[Pair, Location]]:
-        """Every pair with its location, depth first in source order; worked out once."""
-        if self._located is None:
-            located = []
-            for pair in self.doc.walk():
-                location = pair.location
-                if location is not None:
-                    located.append((pair, location))
-            self._located = located
-        return self._located
 
     def kept(self, name: str, compute: Callable[[], T]) -> T:
         """What `compute` gives, worked out again only after the text has changed: an
@@ -52,22 +38,13 @@ class Parsed:
 
     def token_at(self, offset: int) -> Optional[Token]:
         """The token that holds an offset of the parsed text, or ends at it."""
-        tokens = self.doc.tokens()
-        if self._token_starts is None:
-            self._token_starts = [token[0] for token in tokens]
-        found = bisect.bisect_right(self._token_starts, offset) - 1
-        if found >= 0 and offset <= tokens[found][0] + tokens[found][1]:
-            return tokens[found]
-        return None
+        return self.doc.token_at(offset)
 
     def enclosing(self, offset: int) -> List[Tuple[Pair, Location]]:
         """The pairs that hold an offset of the parsed text, the outermost first; a pair
         holds the offset just past its end too, where the cursor stands after typing it."""
-        return [
-            (pair, location)
-            for pair, location in self.located()
-            if location.offset <= offset <= location.end_offset
-        ]
+        located = [(pair, pair.location) for pair in self.doc.pairs_at(offset)]
+        return [(pair, location) for pair, location in located if location is not None]
 
     @property
     def moved(self) -> bool:
