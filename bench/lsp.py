@@ -10,7 +10,9 @@ Run: .venv/bin/python bench/lsp.py [KEYSTROKES]
   has arrived at the client, and until the client has decoded it, first and again, for
   each of three documents opened with that text;
 - workspace symbols over 10,000 small files;
-- and, in this process, `document_symbols` itself on the 10 MB document, best of 5.
+- and, in this process, the server's own work on each request on the 1 MB and 10 MB
+  documents just parsed, best of 5: document symbols, semantic tokens and folding
+  ranges, and hover, selection range and completion at the middle of the text.
 
 Everything is measured once the workspace is indexed: the index is read in a thread of
 the server's, beside the requests. Times are wall clock at the client, medians; the
@@ -25,7 +27,7 @@ import statistics
 import sys
 import tempfile
 import time
-from typing import Any, Dict, List, Optional, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
@@ -35,8 +37,9 @@ from pygls.lsp.client import LanguageClient  # noqa: E402
 from pygls.protocol import LanguageServerProtocol  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 
-from tallix_cst.lsp import symbols  # noqa: E402
+from tallix_cst.lsp import completion, folding, hover, selection, symbols, tokens  # noqa: E402
 from tallix_cst.lsp.documents import OpenDocument  # noqa: E402
+from tallix_cst.lsp.workspace import Workspace  # noqa: E402
 
 KEYSTROKE_BYTES = 1_000_000
 SYMBOL_BYTES = 10_000_000
@@ -161,16 +164,29 @@ async def document_symbols(
     ]
 
 
-def symbols_in_process(text: str, repeat: int = 5) -> float:
-    """Seconds the server's own work on a document symbols request takes, best of `repeat`."""
-    document = OpenDocument("file:///bench/large.quarel", 1, text)
-    assert document.last_good is not None
-    times = []
-    for _ in range(repeat):
-        started = time.perf_counter()
-        symbols.document_symbols(document.last_good, document.index)
-        times.append(time.perf_counter() - started)
-    return min(times)
+def in_process(text: str, repeat: int = 5) -> Dict[str, float]:
+    """Seconds the server's own work on each request takes on a text just parsed, as after
+    a keystroke, best of `repeat`: the requests for the whole document, and those for the
+    place at the middle of the text."""
+    middle = len(text.encode()) // 2
+    requests: Dict[str, Callable[[OpenDocument], object]] = {
+        "document symbols": lambda d: symbols.document_symbols(d.last_good, d.index),
+        "semantic tokens": lambda d: tokens.semantic_tokens(d.last_good, d.index),
+        "folding ranges": lambda d: folding.folding_ranges(d.last_good, d.index),
+        "hover": lambda d: hover.hover(d.last_good, d.index, middle),
+        "selection range": lambda d: selection.selection_range(d.last_good, d.index, middle),
+        "completion": lambda d: completion.complete_keys(d.last_good, middle, Workspace(), None),
+    }
+    best = {}
+    for name, request in requests.items():
+        times = []
+        for _ in range(repeat):
+            document = OpenDocument("file:///bench/large.quarel", 1, text)
+            started = time.perf_counter()
+            request(document)
+            times.append(time.perf_counter() - started)
+        best[name] = min(times)
+    return best
 
 
 async def indexed(client: LanguageClient) -> None:
@@ -206,7 +222,7 @@ async def main(count: int) -> None:
             client.exit(None)
         finally:
             await client.stop()
-    in_process = symbols_in_process(large)
+    own = {size: in_process(corpus.config_document(size)) for size in (KEYSTROKE_BYTES, SYMBOL_BYTES)}
     print("| operation | input | median | required |")
     print("|---|---|---|---|")
     print(f"| keystroke to diagnostics, text stays valid | 1 MB | {strokes['valid']:.1f} ms | ≤ 50 ms |")
@@ -215,7 +231,9 @@ async def main(count: int) -> None:
         print(f"| document symbols, {label}: answer arrived | 10 MB | {arrived:.2f} s | ≤ 1 s |")
         print(f"| document symbols, {label}: decoded by pygls's client | 10 MB | {decoded:.2f} s | |")
     print(f"| workspace symbols, `dimension id` | {FILES:,} files | {query:.1f} ms | ≤ 100 ms |")
-    print(f"| document symbols in process, best of 5 | 10 MB | {in_process:.2f} s | |")
+    for size, times in own.items():
+        for name, seconds in times.items():
+            print(f"| {name}, in process, best of 5 | {size // 1_000_000} MB | {seconds * 1000:.0f} ms | |")
 
 
 if __name__ == "__main__":
