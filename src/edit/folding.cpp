@@ -1,7 +1,5 @@
 #include "edit/folding.hpp"
 
-#include "edit/json_writer.hpp"
-
 #include <optional>
 
 namespace quarel {
@@ -51,15 +49,7 @@ template <class Sink> void FoldingJson::emit(Sink& sink) {
     json.raw("]");
 }
 
-std::size_t FoldingJson::size() {
-    Measure measure;
-    emit(measure);
-    return measure.size;
-}
-
-void FoldingJson::write(char* out) {
-    Fill fill{out};
-    emit(fill);
-}
+template void FoldingJson::emit(Measure&);
+template void FoldingJson::emit(Fill&);
 
 } // namespace quarel

@@ -7,6 +7,7 @@
 
 #include "cst/tokens.hpp"
 #include "edit/editor_positions.hpp"
+#include "edit/json_writer.hpp"
 
 #include <cstddef>
 #include <span>
@@ -20,17 +21,14 @@ namespace quarel {
 // into the text of `lines`.
 //
 // Measured before it is written, as SymbolsJson is.
-class FoldingJson {
+class FoldingJson : public MeasuredJson<FoldingJson> {
   public:
     FoldingJson(const std::vector<Token>& tokens, std::string_view printed, EditorLines& lines,
                 std::span<const TextMove> moves)
         : tokens_(tokens), printed_(printed), lines_(lines), moves_(moves) {}
 
-    std::size_t size();
-    // Writes size() bytes at `out`.
-    void write(char* out);
-
   private:
+    friend MeasuredJson<FoldingJson>;
     template <class Sink> void emit(Sink& sink);
 
     const std::vector<Token>& tokens_;

@@ -28,6 +28,22 @@ struct Fill {
     }
 };
 
+// Measures and writes the JSON that `Json::emit(sink)` writes to either
+// sink; a class derives from it and lets it call its emit.
+template <class Json> class MeasuredJson {
+  public:
+    std::size_t size() {
+        Measure measure;
+        static_cast<Json&>(*this).emit(measure);
+        return measure.size;
+    }
+    // Writes size() bytes at `out`.
+    void write(char* out) {
+        Fill fill{out};
+        static_cast<Json&>(*this).emit(fill);
+    }
+};
+
 template <class Sink> class JsonWriter {
   public:
     explicit JsonWriter(Sink& sink) : sink_(sink) {}

@@ -1,7 +1,5 @@
 #include "edit/semantic_tokens.hpp"
 
-#include "edit/json_writer.hpp"
-
 namespace quarel {
 
 template <class Sink> void SemanticTokensJson::emit(Sink& sink) {
@@ -38,15 +36,7 @@ template <class Sink> void SemanticTokensJson::emit(Sink& sink) {
     json.raw("]}");
 }
 
-std::size_t SemanticTokensJson::size() {
-    Measure measure;
-    emit(measure);
-    return measure.size;
-}
-
-void SemanticTokensJson::write(char* out) {
-    Fill fill{out};
-    emit(fill);
-}
+template void SemanticTokensJson::emit(Measure&);
+template void SemanticTokensJson::emit(Fill&);
 
 } // namespace quarel

@@ -7,6 +7,7 @@
 
 #include "cst/tokens.hpp"
 #include "edit/editor_positions.hpp"
+#include "edit/json_writer.hpp"
 
 #include <cstddef>
 #include <optional>
@@ -23,18 +24,15 @@ namespace quarel {
 // when it is given. A token that an edit has emptied is left out.
 //
 // Measured before it is written, as SymbolsJson is.
-class SemanticTokensJson {
+class SemanticTokensJson : public MeasuredJson<SemanticTokensJson> {
   public:
     SemanticTokensJson(const std::vector<Token>& tokens, EditorLines& lines,
                        std::span<const TextMove> moves,
                        std::optional<std::pair<std::size_t, std::size_t>> within)
         : tokens_(tokens), lines_(lines), moves_(moves), within_(within) {}
 
-    std::size_t size();
-    // Writes size() bytes at `out`.
-    void write(char* out);
-
   private:
+    friend MeasuredJson<SemanticTokensJson>;
     template <class Sink> void emit(Sink& sink);
 
     const std::vector<Token>& tokens_;

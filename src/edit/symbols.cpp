@@ -1,7 +1,5 @@
 #include "edit/symbols.hpp"
 
-#include "edit/json_writer.hpp"
-
 namespace quarel {
 
 template <class Sink> void SymbolsJson::emit(Sink& sink) {
@@ -45,15 +43,7 @@ template <class Sink> void SymbolsJson::emit(Sink& sink) {
     json.raw("]");
 }
 
-std::size_t SymbolsJson::size() {
-    Measure measure;
-    emit(measure);
-    return measure.size;
-}
-
-void SymbolsJson::write(char* out) {
-    Fill fill{out};
-    emit(fill);
-}
+template void SymbolsJson::emit(Measure&);
+template void SymbolsJson::emit(Fill&);
 
 } // namespace quarel

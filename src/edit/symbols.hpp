@@ -5,6 +5,7 @@
 #pragma once
 
 #include "edit/editor_positions.hpp"
+#include "edit/json_writer.hpp"
 #include "edit/outline.hpp"
 
 #include <array>
@@ -23,17 +24,14 @@ using SymbolKinds = std::array<std::size_t, 6>;
 // The JSON is measured before it is written, so that the caller can make
 // the object that holds it at its size once: tens of megabytes written
 // into a growing buffer and copied out again took longer than the walk.
-class SymbolsJson {
+class SymbolsJson : public MeasuredJson<SymbolsJson> {
   public:
     SymbolsJson(const Outline& outline, EditorLines& lines, std::span<const TextMove> moves,
                 const SymbolKinds& kinds)
         : outline_(outline), lines_(lines), moves_(moves), kinds_(kinds) {}
 
-    std::size_t size();
-    // Writes size() bytes at `out`.
-    void write(char* out);
-
   private:
+    friend MeasuredJson<SymbolsJson>;
     template <class Sink> void emit(Sink& sink);
 
     const Outline& outline_;

@@ -54,6 +54,20 @@ bool index_arg(const char* function, PyObject* obj, std::optional<long long>& ou
     return true;
 }
 
+bool offset_arg(const char* function, PyObject* obj, std::optional<std::size_t>& out) {
+    out.reset();
+    if (!PyLong_Check(obj) || PyBool_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "%s() argument 'offset' must be int, not %s", function,
+                     type_name(obj).c_str());
+        return false;
+    }
+    int overflow = 0;
+    const long long offset = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (offset == -1 && PyErr_Occurred()) return false;
+    if (overflow == 0 && offset >= 0) out = static_cast<std::size_t>(offset);
+    return true;
+}
+
 std::optional<std::size_t> position(std::optional<long long> index, std::size_t n) {
     if (!index) return n;
     if (*index >= 0)
@@ -430,23 +444,16 @@ int delete_item(PyObject* self, const std::string& key, PyObject* key_obj) {
 
 PyObject* document_pairs_at(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* arg[1];
-    if (!parse_args({"pairs_at", {"offset"}, 1, 1}, args, kwargs, arg)) return nullptr;
-    if (!PyLong_Check(arg[0]) || PyBool_Check(arg[0])) {
-        PyErr_Format(PyExc_TypeError, "pairs_at() argument 'offset' must be int, not %s",
-                     type_name(arg[0]).c_str());
+    std::optional<std::size_t> offset;
+    if (!parse_args({"pairs_at", {"offset"}, 1, 1}, args, kwargs, arg) ||
+        !offset_arg("pairs_at", arg[0], offset))
         return nullptr;
-    }
-    // Past the end, or before the start, no pair holds it.
-    int overflow = 0;
-    const long long offset = PyLong_AsLongLongAndOverflow(arg[0], &overflow);
-    if (offset == -1 && PyErr_Occurred()) return nullptr;
     std::vector<Visited> visited;
-    if (overflow == 0 && offset >= 0) {
+    if (offset) {
         const DocHandle& document = as_document(self)->root;
         ReadGuard guard(document.lock());
         const Locations* where = guard ? located(*document) : nullptr;
-        if (!where || !collect_at(document->body, as_parent(self), *where,
-                                  static_cast<std::size_t>(offset), visited))
+        if (!where || !collect_at(document->body, as_parent(self), *where, *offset, visited))
             return raise_error(ErrorCode::document_busy);
     }
     return pair_list(visited);

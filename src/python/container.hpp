@@ -78,6 +78,9 @@ int child_depth(PyObject* self);
 // An `index` argument: None (nullopt) or an int in the signed 64-bit range.
 // False with the error set.
 bool index_arg(const char* function, PyObject* obj, std::optional<long long>& out);
+// An `offset` argument: an int, of bytes of the text; nullopt for one that
+// is negative or past any text. False with the error set.
+bool offset_arg(const char* function, PyObject* obj, std::optional<std::size_t>& out);
 // The insertion position for an index among n children; nullopt for a
 // negative index below -n.
 std::optional<std::size_t> position(std::optional<long long> index, std::size_t n);

@@ -163,16 +163,11 @@ PyObject* document_tokens(PyObject* self) {
 // Python objects.
 PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* arg[1];
-    if (!parse_args({"token_at", {"offset"}, 1, 1}, args, kwargs, arg)) return nullptr;
-    if (!PyLong_Check(arg[0]) || PyBool_Check(arg[0])) {
-        PyErr_Format(PyExc_TypeError, "token_at() argument 'offset' must be int, not %s",
-                     type_name(arg[0]).c_str());
+    std::optional<std::size_t> offset;
+    if (!parse_args({"token_at", {"offset"}, 1, 1}, args, kwargs, arg) ||
+        !offset_arg("token_at", arg[0], offset))
         return nullptr;
-    }
-    int overflow = 0;
-    const long long offset = PyLong_AsLongLongAndOverflow(arg[0], &overflow);
-    if (offset == -1 && PyErr_Occurred()) return nullptr;
-    if (overflow != 0 || offset < 0) Py_RETURN_NONE;
+    if (!offset) Py_RETURN_NONE;
     const DocHandle& document = as_document(self)->root;
     std::vector<Token> tokens;
     {
@@ -180,9 +175,10 @@ PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!guard || !tokens_of(document->body, tokens))
             return raise_error(ErrorCode::document_busy);
     }
-    const auto at = static_cast<std::size_t>(offset);
-    auto after = std::upper_bound(tokens.begin(), tokens.end(), at,
-                                  [](std::size_t at, const Token& t) { return at < t.offset; });
+    const std::size_t at = *offset;
+    auto after = std::upper_bound(
+        tokens.begin(), tokens.end(), at,
+        [](std::size_t wanted, const Token& token) { return wanted < token.offset; });
     if (after == tokens.begin() || at > std::prev(after)->offset + std::prev(after)->length)
         Py_RETURN_NONE;
     PyObject* kinds = token_kind_names();
