@@ -88,7 +88,7 @@ def one_round() -> list:
     (doc.tokens(), doc.outline(), doc.symbols_json(data, "utf-16", [(0, 1, 2)], (1,) * 6))
     doc.semantic_tokens_json(data, "utf-32", [(0, 1, 2)], (0, len(data) // 2))
     doc.folding_ranges_json(data, [(0, 1, 2)])
-    (doc.pairs_at(len(data) // 2), doc.token_at(len(data) // 2))
+    (doc.pairs_at(len(data) // 2), doc.token_at(len(data) // 2), doc.key_counts())
     syntax_errors('a: [b c]\nd: ,\ne: {\n  f: "g')
     return [gone, dimension.find("tags"), view]
 

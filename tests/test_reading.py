@@ -454,3 +454,16 @@ def test_pairs_at_gives_live_pairs():
     outer, inner = doc.pairs_at(10)
     inner.value = "2"
     assert (outer.key, inner.parent.key, doc.to_string()) == ("v", "v", "v: x {\n  a: 2\n}\n")
+
+
+# key_counts() counts what walk() shows: each key once per block of a key that holds it.
+@given(documents(depth=2, max_pairs=4))
+@example("a: 1 a: 2 v: { a: 1 a: 2 } v: x { } w: { v: { b: 1 } }")
+def test_key_counts(source):
+    doc = parse_quarel(source)
+    expected = {None: {}}
+    for holder, children in [(None, doc.children)] + [(p.key, p.children) for p in doc.walk() if p.kind == "block"]:
+        counts = expected.setdefault(holder, {})
+        for key in {child.key for child in children}:
+            counts[key] = counts.get(key, 0) + 1
+    assert doc.key_counts() == expected

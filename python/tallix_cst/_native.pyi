@@ -109,6 +109,10 @@ class Document(_Container):
         comment or punctuation (: { } [ ] , ;;). Whitespace is no token."""
     def token_at(self, offset: int) -> tuple[int, int, TokenKind] | None:
         """The token of tokens() that holds a byte offset or ends at it, or None."""
+    def key_counts(self) -> dict[str | None, dict[str, int]]:
+        """For each block key, and None for the top of the document, how many such blocks
+        hold each key, as {block key: {key: count}}: a key counts once per block however
+        often it repeats there."""
     def outline(self) -> list[OutlineEntry]:
         """Every pair in walk order, for an editor's outline: (key, name, kind, preview,
         depth, line, column, offset, end_line, end_column, end_offset, key_end_column)

@@ -1,6 +1,7 @@
 // The Document class: parsing entry points and whole-document printing.
 #include "cst/printer.hpp"
 #include "cst/tokens.hpp"
+#include "edit/key_counts.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/data.hpp"
@@ -185,6 +186,31 @@ PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
     return kinds ? token_tuple(*std::prev(after), kinds).release() : nullptr;
 }
 
+// Worked out under the document lock, made into dicts once it is let go.
+PyObject* document_key_counts(PyObject* self) {
+    const DocHandle& document = as_document(self)->root;
+    std::optional<KeyCounts> counts;
+    {
+        ReadGuard guard(document.lock());
+        if (guard) counts = key_counts(document->body);
+    }
+    if (!counts) return raise_error(ErrorCode::document_busy);
+    Ref result(PyDict_New());
+    for (const auto& [block_key, keys] : *counts) {
+        Ref inner(PyDict_New());
+        Ref outer_key = block_key ? to_str(*block_key) : Ref::borrow(Py_None);
+        if (!result || !inner || !outer_key) return nullptr;
+        for (const auto& [key, count] : keys) {
+            Ref name = to_str(key);
+            Ref number(PyLong_FromSize_t(count));
+            if (!name || !number || PyDict_SetItem(inner.get(), name.get(), number.get()) < 0)
+                return nullptr;
+        }
+        if (PyDict_SetItem(result.get(), outer_key.get(), inner.get()) < 0) return nullptr;
+    }
+    return result.release();
+}
+
 PyObject* document_repr(PyObject* self) {
     const DocHandle& root = as_document(self)->root;
     std::optional<std::size_t> size;
@@ -255,6 +281,12 @@ PyObject* create_document_type() {
         method<document_token_at>(
             "token_at", "token_at($self, offset)\n--\n\n"
                         "The token of tokens() that holds a byte offset or ends at it, or None."),
+        method_noargs<document_key_counts>(
+            "key_counts",
+            "key_counts($self)\n--\n\n"
+            "For each block key, and None for the top of the document, how many such blocks\n"
+            "hold each key, as {block key: {key: count}}: a key counts once per block however\n"
+            "often it repeats there."),
         method_noargs<document_outline>(
             "outline",
             "outline($self)\n--\n\nEvery pair in walk order, for an editor's outline: (key, name, "

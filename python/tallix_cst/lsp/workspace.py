@@ -29,10 +29,8 @@ Row = Tuple[str, types.WorkspaceSymbol]
 def key_counts(doc: Document) -> KeyCounts:
     """A key counts once per block that holds it, however often it repeats there."""
     counts: KeyCounts = collections.defaultdict(collections.Counter)
-    counts[None].update({pair.key for pair in doc.children})
-    for pair in doc.walk():
-        if pair.kind == "block":
-            counts[pair.key].update({child.key for child in pair.children})
+    for block_key, keys in doc.key_counts().items():
+        counts[block_key].update(keys)
     return counts
 
 
