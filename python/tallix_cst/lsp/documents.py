@@ -22,9 +22,8 @@ class Parsed:
     """The last parse that succeeded, seen from the current text: its offsets are moved
     into the current text by `current` and back by `parsed`."""
 
-    def __init__(self, doc: Document, data: bytes) -> None:
+    def __init__(self, doc: Document) -> None:
         self.doc = doc
-        self.data = data
         self.moves: List[Move] = []
         self._kept: Dict[str, Tuple[int, Any]] = {}
 
@@ -107,7 +106,7 @@ class OpenDocument:
         self.data = data
         self.index = index
         try:
-            self.last_good = Parsed(Document.parse(data), data)
+            self.last_good = Parsed(Document.parse(data))
             self.errors: List[QuarelSyntaxError] = []
         except QuarelSyntaxError:
             self.errors = syntax_errors(data)

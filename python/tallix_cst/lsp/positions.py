@@ -19,7 +19,6 @@ UTF8, UTF16, UTF32 = "utf-8", "utf-16", "utf-32"
 ENCODINGS = (UTF8, UTF16, UTF32)
 
 _BREAK = re.compile(rb"\r\n?|\n")
-_LONE_CR = re.compile(rb"\r(?!\n)")
 
 Position = Tuple[int, int]
 
@@ -32,7 +31,6 @@ class LineIndex:
         self.encoding = encoding
         self.starts = _starts(data, 0, len(data), True)
         self.non_ascii = self._non_ascii_lines(0, len(self.starts))
-        self._engine_lines()
 
     def edited(self, data: bytes, start: int, end: int, length: int) -> LineIndex:
         """The index of `data`, which is this index's text with the bytes from start to end
@@ -54,17 +52,12 @@ class LineIndex:
                 | {line + shift for line in self.non_ascii if line > last}
                 | index._non_ascii_lines(first, first + len(middle))
             )
-        index._engine_lines()
         return index
 
     def _non_ascii_lines(self, first: int, stop: int) -> Set[int]:
         if self.data.isascii():
             return set()
         return {line for line in range(first, stop) if not self.line_text(line).isascii()}
-
-    def _engine_lines(self) -> None:
-        # Whether the engine's lines, which only line feeds end, are the editor's.
-        self.engine_lines = b"\r" not in self.data or _LONE_CR.search(self.data) is None
 
     def line_of(self, offset: int) -> int:
         return bisect.bisect_right(self.starts, offset) - 1
