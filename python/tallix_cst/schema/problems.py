@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import json
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Tuple, Union
+from typing import TYPE_CHECKING, Any, Dict, List, Optional, Sequence, Set, Tuple
 
 from tallix_cst._native import Location
 from tallix_cst.schema import wording
@@ -100,6 +100,7 @@ class _Explainer:
         self._data = data
         self._text: Optional[bytes] = None
         self._located: Dict[Tuple[Tuple[Step, ...], bool], Optional[Place]] = {}
+        self._missing: Set[Tuple[Tuple[Step, ...], str]] = set()
 
     # Where things are.
 
@@ -200,9 +201,9 @@ class _Explainer:
         return chosen
 
     def _misspelt(self, errors: Sequence[Any]) -> Dict[Tuple[Tuple[Step, ...], str], str]:
-        """Required keys that a key not allowed beside them misspells: the key not allowed
-        is the one problem, with its suggestion."""
-        missing = {
+        """Required keys that a key not allowed beside them misspells, and that key: the
+        key not allowed is then the one problem, suggesting the required one."""
+        self._missing = {
             (tuple(e.instance_path), e.kind.property)
             for e in errors
             if kind_of(e) == "Required" and "dependentRequired" not in e.schema_path
@@ -213,18 +214,21 @@ class _Explainer:
                 path = tuple(error.instance_path)
                 for key in error.kind.unexpected:
                     suggestion = self._suggested_key(path, key)
-                    if suggestion is not None and (path, suggestion) in missing:
+                    if suggestion is not None and (path, suggestion) in self._missing:
                         found[path, suggestion] = key
         return found
 
     def _suggested_key(self, path: Tuple[Step, ...], key: str) -> Optional[str]:
+        """The key meant where `key` is not allowed: the closest of the required keys
+        missing there, else of the keys allowed there and not given."""
+        missing = [name for where, name in self._missing if where == path]
         present = _value_at(self._data, path)
         allowed = [
             name
             for name in self._schema.place(path).keys()
             if not isinstance(present, dict) or name not in present
         ]
-        return wording.closest(key, allowed)
+        return wording.closest(key, sorted(missing)) or wording.closest(key, allowed)
 
     def _explain(self, error: Any, kind: str) -> List[Problem]:
         path = list(error.instance_path)
