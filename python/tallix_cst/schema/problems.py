@@ -235,6 +235,12 @@ class _Explainer:
         keyword = _keyword(error)
         if kind in ("AdditionalProperties", "UnevaluatedProperties"):
             return [self._not_allowed(path, key, keyword) for key in error.kind.unexpected]
+        if kind == "FalseSchema" and keyword in ("additionalProperties", "unevaluatedProperties"):
+            # Said of the whole object when the schema names no key: every key it has.
+            present = _value_at(self._data, path)
+            named = self._schema.place(path).keys()
+            unexpected = [key for key in present if key not in named] if isinstance(present, dict) else []
+            return [self._not_allowed(path, key, keyword) for key in unexpected]
         if kind == "PropertyNames":
             return self._bad_name(path, error, keyword)
         place = self.place(path)
