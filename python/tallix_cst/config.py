@@ -64,9 +64,17 @@ class Config:
     path: Optional[str]
     #: The formatter's options as the file writes them.
     format: Mapping[str, object] = field(default_factory=dict)
-    #: How the file names the format table in messages.
-    format_table: str = "[format]"
     schemas: Tuple[SchemaRule, ...] = ()
+    #: Where the settings stand in the file: "" or, in pyproject.toml, "tool.quarel.".
+    prefix: str = ""
+
+    @property
+    def format_table(self) -> str:
+        return f"[{self.prefix}format]"
+
+    @property
+    def schema_table(self) -> str:
+        return f"[[{self.prefix}schema]]"
 
 
 NONE = Config(None)
@@ -126,7 +134,7 @@ def read_config(path: str) -> Config:
     if not isinstance(rules, list) or not all(isinstance(rule, dict) for rule in rules):
         raise ConfigError(f"{path}: error: `{prefix}schema` must be tables, written [[{prefix}schema]]")
     schemas = tuple(_schema_rule(path, folder, f"[[{prefix}schema]]", rule) for rule in rules)
-    return Config(path, format_table, f"[{prefix}format]", schemas)
+    return Config(path, format_table, schemas, prefix)
 
 
 def _schema_rule(path: str, folder: str, where: str, rule: Dict[str, Any]) -> SchemaRule:

@@ -73,7 +73,7 @@ def schema_source(
     config = (configs or Configs()).for_file(file)
     for rule in config.schemas:
         if rule.matches(file):
-            return Source(rule.path, f"{config.path}: [[schema]]")
+            return Source(rule.path, f"{config.path}: {config.schema_table}")
     return None
 
 

@@ -7,8 +7,10 @@ files, as `view:*/dimension:*`):
 - the types seen there: a literal that reads as a number or as yes/no counts as one, so
   that the schema makes it one again (`Document.unwrap`);
 - a key present in every block of a place is `required`;
-- where a value is a list anywhere (a key that repeats, or a list), the place takes a
-  list of all the values seen, one value alone being a list of one;
+- where a key's value is a list anywhere (the key repeats, or its value is a list), the
+  place takes a list of all the values seen (one value alone being a list of one), whose
+  items may also be the items of a list among them: a key given twice with lists reads
+  as a list of lists, but given once, as the one list;
 - `additionalProperties: false` in every block, so that a misspelt key is caught; named
   blocks are any name (`propertyNames` unconstrained);
 - `enum`, the values in the order first seen, where every value is a literal (not a
@@ -59,18 +61,25 @@ def dumps(schema: Dict[str, Any]) -> str:
     return json.dumps(schema, indent=2, ensure_ascii=False) + "\n"
 
 
-def _schema(values: List[Any]) -> Dict[str, Any]:
-    """The schema of the values seen at one place."""
+def _schema(values: List[Any], entry: bool = True) -> Dict[str, Any]:
+    """The schema of the values seen at one place: the value of a key (an entry of a
+    dict), where one value alone is a list of one if the place takes a list, or an item
+    of a list."""
     lists = [value for value in values if isinstance(value, list)]
-    if lists:
-        items = [item for value in lists for item in value]
+    items = [item for value in lists for item in value]
+    if lists and entry:
+        # A key given alone with a list may also be a list of one key's several values:
+        # the items of either, and a lone value of the key too.
         items += [value for value in values if not isinstance(value, list)]
-        return {"type": "array", **({"items": _schema(items)} if items else {})}
+        items += [inner for item in items if isinstance(item, list) for inner in item]
+        return {"type": "array", **({"items": _schema(items, entry=False)} if items else {})}
     types = {_type(value) for value in values}
     if "integer" in types and "number" in types:
         types.discard("integer")
     ordered = [name for name in TYPES if name in types]
     out: Dict[str, Any] = {"type": ordered[0] if len(ordered) == 1 else ordered}
+    if items:
+        out["items"] = _schema(items, entry=False)
     blocks = [value for value in values if isinstance(value, dict) and not isinstance(value, _Names)]
     names = [value for value in values if isinstance(value, _Names)]
     if blocks:
@@ -98,6 +107,8 @@ def _schema(values: List[Any]) -> Dict[str, Any]:
 
 
 def _type(value: Any) -> str:
+    if isinstance(value, list):
+        return "array"
     if isinstance(value, bool):
         return "boolean"
     if isinstance(value, int):
