@@ -19,6 +19,7 @@ import corpus  # noqa: E402
 from run import median_times  # noqa: E402
 
 import tallix_cst  # noqa: E402
+from tallix_cst.schema.check import text_problems  # noqa: E402
 
 FLAG = {"type": "boolean"}
 TEXT = {"type": "string"}
@@ -26,7 +27,6 @@ WORDS = {"type": "array", "items": TEXT}
 FIELD = {
     "type": "object",
     "additionalProperties": False,
-    "required": ["type"],
     "properties": {
         "type": {"enum": corpus.TYPES},
         "sql": TEXT, "label": TEXT, "description": TEXT, "group_label": TEXT, "view_label": TEXT,
@@ -71,6 +71,11 @@ def main(mb: float) -> None:
           f"{unwrap / loads_plain:.2f}x json.loads of its own JSON")
     print(f"unwrap(schema)  {unwrap_schema * 1000:7.1f} ms  {unwrap_schema / loads_cli:.2f}x, {unwrap_schema / loads_plain:.2f}x")
     print(f"json.loads      {loads_cli * 1000:7.1f} ms (`quarel json`), {loads_plain * 1000:.1f} ms (unwrap()'s JSON)")
+
+    data_bytes = source.encode()
+    plain_check, schema_check = median_times([lambda: text_problems(data_bytes), lambda: text_problems(data_bytes, schema)])
+    print(f"what `quarel check` reports of 10 MB: {plain_check * 1000:.0f} ms for syntax alone, "
+          f"{schema_check * 1000:.0f} ms with the schema ({schema_check / plain_check:.2f}x)")
 
     small = tallix_cst.parse_quarel(corpus.config_document(1_000_000))
     assert small.validate(schema) == [], small.validate(schema)[:3]

@@ -17,12 +17,13 @@ from tallix_cst.schema.schema import Schema
 def text_problems(text: Union[bytes, str], schema: Optional[Schema] = None) -> List[Problem]:
     """The problems of Quarel source: its syntax errors, all of them; when it has none,
     its problems against the schema."""
-    errors = syntax_errors(text)
-    if errors:
-        return [syntax_problem(error) for error in errors]
     if schema is None:
-        return []
-    return Document.parse(text.encode() if isinstance(text, str) else text).validate(schema)
+        return [syntax_problem(error) for error in syntax_errors(text)]
+    try:
+        document = Document.parse(text.encode() if isinstance(text, str) else text)
+    except QuarelSyntaxError:
+        return [syntax_problem(error) for error in syntax_errors(text)]
+    return document.validate(schema)
 
 
 def syntax_problem(error: QuarelSyntaxError) -> Problem:

@@ -2,7 +2,8 @@
 
 from __future__ import annotations
 
-from typing import Iterable, List, Optional, Sequence
+import functools
+from typing import Iterable, List, Optional, Sequence, Tuple
 
 # What each JSON type is called, in the language's own terms.
 TYPE_NAMES = {
@@ -85,13 +86,19 @@ def distance(a: str, b: str) -> int:
 def closest(text: str, candidates: Iterable[str]) -> Optional[str]:
     """The candidate nearest to the text when it is close: within a third of the shorter
     one's length in edits (one edit at least), ignoring case; the first of equals."""
+    return _closest(text, tuple(candidates))
+
+
+@functools.lru_cache(maxsize=4096)
+def _closest(text: str, candidates: Tuple[str, ...]) -> Optional[str]:
+    # A document tends to misspell a key the same way in many places.
     best: Optional[str] = None
     best_distance = 0
     for candidate in candidates:
-        if candidate == text:
-            continue
-        edits = distance(text.lower(), candidate.lower()) + (text.lower() == candidate.lower())
         limit = max(1, min(len(text), len(candidate)) // 3)
+        if candidate == text or abs(len(candidate) - len(text)) > limit:
+            continue  # (no fewer edits than the lengths differ)
+        edits = distance(text.lower(), candidate.lower()) + (text.lower() == candidate.lower())
         if edits <= limit and (best is None or edits < best_distance):
             best, best_distance = candidate, edits
     return best
