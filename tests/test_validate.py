@@ -250,3 +250,29 @@ def test_validate_asks_the_schema():
     with pytest.raises(TypeError, match="must be a tallix_cst.Schema, not dict"):
         parse_quarel("").validate({})
     assert isinstance(problems_of := parse_quarel("").validate(VIEWS)[0].location, Location) and problems_of.line == 1
+
+
+@pytest.mark.parametrize("path, accepts, keys, required, enum", [
+    ([], {"object"}, ["view"], {"view"}, None),
+    (["view", "any"], {"object"}, ["sql_table_name", "label", "link", "color", "dimension", "measure"], {"sql_table_name"}, None),
+    (["view", "v", "dimension", "d", "type"], {"string"}, [], set(), ["number", "string", "yesno", "count", "sum"]),
+    (["view", "v", "dimension", "d", "size"], {"integer"}, [], set(), None),
+    (["view", "v", "dimension", "d", "tags", 3], {"string"}, [], set(), None),
+    (["view", "v", "link"], {"string", "object"}, ["url", "icon"], set(), None),  # either branch
+    (["view", "v", "color"], {"string"}, [], set(), ["red", "green"]),
+    (["view", "v", "nothing"], set(), [], set(), None),  # additionalProperties: false
+])
+def test_what_the_schema_says_at_a_place(path, accepts, keys, required, enum):
+    place = VIEWS.place(path)
+    assert (set(place.accepts), list(place.keys()), set(place.required), place.enum) == (accepts, keys, required, enum)
+
+
+def test_annotations_and_other_keys():
+    schema = Schema({"properties": {"a": {"title": "A", "description": "The a.", "default": 1, "$ref": "#/$defs/b"}},
+                     "patternProperties": {"^x": {"type": "integer"}},
+                     "$defs": {"b": {"description": "Not this one.", "examples": [2]}}})
+    a = schema.place(["a"])
+    assert [a.annotation(k) for k in ("title", "description", "default", "examples", "deprecated")] == ["A", "The a.", 1, [2], None]
+    assert schema.place().other_keys and not VIEWS.place(["view", "v"]).other_keys
+    assert schema.place(["x1"]).accepts == {"integer"} and schema.place(["y"]).accepts == {
+        "string", "integer", "number", "boolean", "array", "object"}

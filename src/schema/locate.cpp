@@ -111,7 +111,7 @@ class Finder {
         if (collect(list, entries)) return in_list_pairs(list, entries, span.start, i);
         const std::size_t* index = index_step(path_, i);
         if (!index || *index >= list.items.size()) return std::nullopt;
-        const Span item = item_span(list, span.start, *index);
+        const Span item = item_spans(list, span.start)[*index];
         return in_list_value(list.items[*index].value, item, i + 1);
     }
 
@@ -120,10 +120,11 @@ class Finder {
         const std::string* key = key_step(path_, i);
         const Entry* entry = key ? entries.find(*key) : nullptr;
         if (!entry) return std::nullopt;
+        const std::vector<Span> items = item_spans(list, start);
         auto pair_start = [&](const ListPair* pair) {
             for (std::size_t n = 0; n < list.items.size(); ++n) {
                 const auto* item = std::get_if<Boxed<ListPair>>(&list.items[n].value);
-                if (item && &**item == pair) return item_span(list, start, n).start;
+                if (item && &**item == pair) return items[n].start;
             }
             return start;
         };
@@ -282,39 +283,31 @@ class Descent {
     void in_list(const List& list, TextPosition start, std::vector<PathStep>& path) {
         ListEntries entries;
         const bool pairs = collect(list, entries);
-        Cursor cursor{start};
-        cursor.over('[');
+        const std::vector<Span> spans = item_spans(list, start);
         for (std::size_t i = 0; i < list.items.size(); ++i) {
             const ListItem& item = list.items[i];
-            cursor.over(item.leading);
-            const Span span = element_span(item.value, cursor.at);
-            if (holds(span, offset_)) {
-                const auto* pair = std::get_if<Boxed<ListPair>>(&item.value);
-                if (pairs) {
-                    const Entry* entry = entries.find((*pair)->key.view());
-                    path.emplace_back((*pair)->key.str());
-                    if (entry->count > 1) {
-                        auto begin = entries.begin(*entry);
-                        path.emplace_back(static_cast<std::size_t>(
-                            std::find(begin, entries.end(*entry), &**pair) - begin));
-                    }
-                    return in_pair_value(**pair, span.start, path);
+            const Span& span = spans[i];
+            if (!holds(span, offset_)) continue;
+            const auto* pair = std::get_if<Boxed<ListPair>>(&item.value);
+            if (pairs) {
+                const Entry* entry = entries.find((*pair)->key.view());
+                path.emplace_back((*pair)->key.str());
+                if (entry->count > 1) {
+                    auto begin = entries.begin(*entry);
+                    path.emplace_back(static_cast<std::size_t>(
+                        std::find(begin, entries.end(*entry), &**pair) - begin));
                 }
-                path.emplace_back(i);
-                if (pair) {
-                    path.emplace_back((*pair)->key.str());
-                    return in_pair_value(**pair, span.start, path);
-                }
-                if (const auto* nested = std::get_if<Boxed<List>>(&item.value))
-                    if (offset_ > span.start.offset && offset_ < span.end.offset)
-                        in_list(**nested, span.start, path);
-                return;
+                return in_pair_value(**pair, span.start, path);
             }
-            cursor.at = span.end;
-            if (item.before_comma) {
-                cursor.over(*item.before_comma);
-                cursor.over(',');
+            path.emplace_back(i);
+            if (pair) {
+                path.emplace_back((*pair)->key.str());
+                return in_pair_value(**pair, span.start, path);
             }
+            if (const auto* nested = std::get_if<Boxed<List>>(&item.value))
+                if (offset_ > span.start.offset && offset_ < span.end.offset)
+                    in_list(**nested, span.start, path);
+            return;
         }
     }
 

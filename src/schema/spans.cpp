@@ -60,21 +60,20 @@ Span head_span(const Pair& pair, const PairSpan& where) noexcept {
     return {where.start, name_span(pair, where).end};
 }
 
-Span item_span(const List& list, TextPosition start, std::size_t index) {
+std::vector<Span> item_spans(const List& list, TextPosition start) {
+    std::vector<Span> spans;
     Cursor cursor{start};
     cursor.over('[');
-    for (std::size_t i = 0; i < list.items.size(); ++i) {
-        const ListItem& item = list.items[i];
+    for (const ListItem& item : list.items) {
         cursor.over(item.leading);
-        const Span value = element_span(item.value, cursor.at);
-        if (i == index) return value;
-        cursor.at = value.end;
+        spans.push_back(element_span(item.value, cursor.at));
+        cursor.at = spans.back().end;
         if (item.before_comma) {
             cursor.over(*item.before_comma);
             cursor.over(',');
         }
     }
-    return {start, start};
+    return spans;
 }
 
 Span list_key_span(const ListPair& pair, TextPosition start) noexcept {

@@ -6,6 +6,7 @@
 #include "cst/printer.hpp"
 
 #include <string_view>
+#include <vector>
 
 namespace quarel {
 
@@ -33,8 +34,8 @@ Span name_span(const Pair& pair, const PairSpan& where) noexcept;
 
 // A list element that starts at `start`, and its end.
 Span element_span(const ListValue& value, TextPosition start);
-// The item of a list that starts at `start`.
-Span item_span(const List& list, TextPosition start, std::size_t index);
+// The items of a list that starts at `start`, in order.
+std::vector<Span> item_spans(const List& list, TextPosition start);
 // A list pair's key and value, the pair starting at `start`.
 Span list_key_span(const ListPair& pair, TextPosition start) noexcept;
 Span list_value_span(const ListPair& pair, TextPosition start);
