@@ -21,7 +21,12 @@ import os
 import sys
 import time
 
-from tallix_cst import QuarelSyntaxError, parse_quarel, syntax_errors
+from tallix_cst import QuarelSyntaxError, Schema, parse_quarel, syntax_errors
+
+SCHEMA = Schema({"properties": {"view": {"additionalProperties": {
+    "properties": {"dimension": {"additionalProperties": {"properties": {"type": {"enum": ["string"]}}}},
+                   "filters": {"type": "object", "additionalProperties": {"type": "integer"}}},
+    "additionalProperties": False}}}})
 
 SOURCE = """\
 # header
@@ -47,6 +52,8 @@ def one_round() -> list:
         (repr(pair), str(pair), pair.to_string(include_leading=True), pair == view)
     (view["label"], view.get("missing", 0), "label" in view, len(view), list(view))
     (doc.find_all("top"), doc.children, repr(doc), len(doc))
+    (doc.unwrap(), doc.unwrap(SCHEMA), view.unwrap(), doc.validate(SCHEMA), doc.path_at(30))
+    (doc._locate(["view", "users", "filters", "tier"]), doc._left_out())
 
     dimension = view.add("dimension", name="age", index=1)
     dimension.add("type", "number")

@@ -31,6 +31,19 @@ class Exploding(list):
         raise ZeroDivisionError("from __iter__")
 
 
+class RaisingPlaces:
+    @property
+    def places(self):
+        raise ZeroDivisionError("from places")
+
+
+class Nonsense:
+    class places:
+        @staticmethod
+        def describe(number):
+            return ("object",), {"a": "not a place"}, -1, (), -1
+
+
 # Every place a str goes in, with a text that the call takes.
 STR_PLACES = {
     "parse": (lambda d, s: parse_quarel(s), "a: 1"), "parse by keyword": (lambda d, s: parse_quarel(source=s), "a: 1"),
@@ -116,6 +129,13 @@ ARGUMENTS.update({
     "pairs_at past any text": (lambda d: d.pairs_at(2**70), ...), "token_at negative": (lambda d: d.token_at(-1), ...),
     "folding_ranges_json text str": (lambda d: d.folding_ranges_json("", []), TypeError),
     "folding_ranges_json moves None": (lambda d: d.folding_ranges_json(b"", None), TypeError),
+    "unwrap schema a dict": (lambda d: d.unwrap({}), TypeError),
+    "unwrap schema whose places raise": (lambda d: d.find("v").unwrap(RaisingPlaces()), ZeroDivisionError),
+    "unwrap places that describe nonsense": (lambda d: d.unwrap(Nonsense()), TypeError),
+    "validate without problems()": (lambda d: d.validate(object()), TypeError),
+    "path_at str": (lambda d: d.path_at("0"), TypeError), "path_at past any text": (lambda d: d.path_at(2**70), ...),
+    "_locate path of floats": (lambda d: d._locate([1.0]), TypeError),
+    "_locate negative index": (lambda d: d._locate(["l", -1]), ValueError),
 })
 
 

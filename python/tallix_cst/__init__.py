@@ -1,5 +1,7 @@
 """Read, edit and write Quarel configuration files without losing their layout."""
 
+from typing import TYPE_CHECKING, Any
+
 from tallix_cst import values
 from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, parse_quarel, syntax_errors
 from tallix_cst.files import dump, load, loads
@@ -19,6 +21,24 @@ __all__ = [
     "Selector",
     "Location",
     "format_text",
+    "Schema",
+    "SchemaError",
+    "Problem",
 ]
 __all__ += values.__all__
 __version__ = "0.1.0"
+
+if TYPE_CHECKING:
+    from tallix_cst.schema import Problem, Schema, SchemaError
+
+# The schema classes load with their first use: importing them costs more than the rest of
+# the package, which most programs use without a schema.
+_SCHEMA_NAMES = ("Schema", "SchemaError", "Problem")
+
+
+def __getattr__(name: str) -> Any:
+    if name in _SCHEMA_NAMES:
+        from tallix_cst import schema
+
+        return getattr(schema, name)
+    raise AttributeError(f"module 'tallix_cst' has no attribute '{name}'")

@@ -1,18 +1,51 @@
 import os
 from collections.abc import Callable, Iterator, Sequence
-from typing import IO, Any, ClassVar, Iterable, Literal, NamedTuple, NoReturn, TypeVar, final, overload
+from typing import (
+    IO,
+    Any,
+    ClassVar,
+    Iterable,
+    Literal,
+    NamedTuple,
+    NoReturn,
+    Protocol,
+    TypeVar,
+    final,
+    overload,
+)
 
 from tallix_cst.values import (
     Kind,
     NewValue,
     OutlineEntry,
     PairData,
+    PathStep,
+    PlainData,
     TokenKind,
     Value,
     ValueKind,
 )
 
 _T = TypeVar("_T")
+_P = TypeVar("_P")
+
+class _Places(Protocol):
+    """What unwrap() asks of a schema's places (see tallix_cst.schema.places.Places)."""
+
+    def describe(
+        self, number: int
+    ) -> tuple[Sequence[str], dict[str, int] | None, int, Sequence[int], int]: ...
+    def child(self, number: int, key: str) -> int: ...
+
+class _Schema(Protocol):
+    @property
+    def places(self) -> _Places: ...
+
+class _Checker(Protocol[_P]):
+    def problems(self, document: Document) -> list[_P]: ...
+
+_Span = tuple[int, int, int, int, int, int]
+_Segments = list[tuple[str, str | None]]
 
 __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 
@@ -102,6 +135,27 @@ class Document(_Container):
         """Writes the document to a path or a binary file object; see tallix_cst.dump."""
     def to_data(self) -> list[PairData]:
         """The document as plain data: the list of its pairs' to_data()."""
+    def unwrap(self, schema: _Schema | None = None) -> dict[str, PlainData]:
+        """The document as plain data: a dict of its pairs (see the README for the rules),
+        with lists, str, and, where the schema (a tallix_cst.Schema) accepts no string
+        but accepts them, int, float and bool."""
+    def validate(self, schema: _Checker[_P]) -> list[_P]:
+        """The document's problems against the schema (a tallix_cst.Schema), in
+        position order: schema.problems(document)."""
+    def path_at(self, offset: int) -> list[PathStep]:
+        """The path into unwrap()'s value (keys and indexes) of the innermost value
+        whose text holds a byte offset of to_bytes(): inside a block, the place of its
+        pairs; on a key or a name, its pair's value. Empty for the document."""
+    def _locate(
+        self, path: Sequence[PathStep], as_key: bool = False
+    ) -> tuple[str, _Span, _Span | None, int, str | None, _Segments] | None:
+        """Where the value at a path of unwrap()'s value stands (schema checks)."""
+    def _left_out(self) -> list[tuple[str, _Span, int, _Segments]]:
+        """The pairs unwrap() leaves out (schema checks)."""
+    def _unwrap_marked(
+        self, names: Callable[[], dict[str, Any]], literal: Callable[[str], str]
+    ) -> dict[str, Any]:
+        """unwrap() with named blocks and literals marked (schema inference)."""
     def tokens(self) -> list[tuple[int, int, TokenKind]]:
         """The document's tokens in text order, for highlighting: (offset, length, kind)
         tuples, offset and length in bytes of to_bytes(). kind is key, name (of a
@@ -234,6 +288,9 @@ class Pair(_Container):
     def move_to(self, target: Document | Pair, index: int | None = None) -> None:
         """Moves this pair, with its comments, into target, a Document or block Pair, at
         index (the end by default), re-indented to fit there."""
+    def unwrap(self, schema: _Schema | None = None) -> PlainData:
+        """The pair's value as plain data, as Document.unwrap() gives it, the schema
+        (a tallix_cst.Schema) standing for the value."""
     def to_data(self) -> PairData:
         """The pair as plain data: a dict of key, name, kind, value (a pair inside a list
         as {key: value}) and children (for a block, its pairs' to_data())."""

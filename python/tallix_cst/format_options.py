@@ -1,7 +1,8 @@
 """Where a file's formatting options come from.
 
-The command line wins, then the `[tool.quarel.format]` table of the nearest pyproject.toml
-above the file, then what .editorconfig sets for it; an option none of them sets is the
+The command line wins, then the `[format]` table of the project's configuration (the
+nearest quarel.toml, .quarel.toml or pyproject.toml above the file, see `config`; in
+pyproject.toml `[tool.quarel.format]`), then what .editorconfig sets for it; an option none of them sets is the
 file's own (what `Document.format` does with it left out). Each option is named as
 `Document.format` names it, and every value is checked by the formatter itself before a
 file is touched, so that a bad one names the place it came from.
@@ -10,7 +11,6 @@ file is touched, so that a bad one names the place it came from.
 from __future__ import annotations
 
 import os
-import sys
 from pathlib import Path
 from typing import (
     Callable,
@@ -29,11 +29,7 @@ import editorconfig
 from editorconfig.ini import EditorConfigParser
 
 from tallix_cst._native import Document, parse_quarel
-
-if sys.version_info >= (3, 11):
-    import tomllib
-else:
-    import tomli as tomllib
+from tallix_cst.config import Config, Configs
 
 OPTIONS = ("indent", "newline", "max_blank_lines", "column_width", "final_newline")
 NEWLINES = {"lf": "\n", "crlf": "\r\n"}
@@ -45,20 +41,21 @@ Sections = Tuple[Tuple[str, Tuple[str, ...]], ...]
 
 
 def project_options(path: Path) -> Options:
-    """The options the project's configuration sets for the file at `path`: pyproject.toml
-    over .editorconfig. ValueError, naming the file and the key, for a value that is not
+    """The options the project's configuration sets for the file at `path`: its
+    configuration file over .editorconfig. ValueError, naming the file and the key, for a value that is not
     valid. The files are read afresh on each call."""
     return Configuration().project_options(path)
 
 
 class Configuration:
     """The configuration files of a run over many files, each read once: the options of
-    every folder's nearest pyproject.toml, and the sections of the .editorconfig files
-    above it. The editorconfig library looks its files up again for every file, so it is
+    every folder's configuration file, and the sections of the .editorconfig files above
+    it. The editorconfig library looks its files up again for every file, so it is
     asked once for all the files that its sections match alike."""
 
     def __init__(self) -> None:
-        self._pyproject: Dict[str, Options] = {}  # by folder
+        self._configs = Configs()
+        self._project: Dict[Optional[str], Options] = {}  # by configuration file
         self._sections: Dict[str, Sections] = {}  # by folder
         self._editorconfig: Dict[Tuple[Sections, Tuple[bool, ...]], Options] = {}
 
@@ -71,17 +68,14 @@ class Configuration:
         """See `project_options`."""
         absolute = os.path.abspath(path)
         folder = os.path.dirname(absolute)
-        return {**self._editorconfig_options(absolute, folder), **self._pyproject_options(folder)}
+        return {**self._editorconfig_options(absolute, folder), **self._config_options(folder)}
 
-    def _pyproject_options(self, folder: str) -> Options:
-        """The options of the nearest pyproject.toml in the folder or above it."""
-        if folder not in self._pyproject:
-            found, parent = os.path.join(folder, "pyproject.toml"), os.path.dirname(folder)
-            if os.path.isfile(found):
-                self._pyproject[folder] = _read_pyproject(found)
-            else:
-                self._pyproject[folder] = {} if parent == folder else self._pyproject_options(parent)
-        return self._pyproject[folder]
+    def _config_options(self, folder: str) -> Options:
+        """The options of the configuration file of the folder, or of the nearest above."""
+        config = self._configs.for_folder(folder)
+        if config.path not in self._project:
+            self._project[config.path] = _config_options(config)
+        return self._project[config.path]
 
     def _editorconfig_options(self, path: str, folder: str) -> Options:
         sections = self._sections_above(folder)
@@ -162,33 +156,23 @@ def checked(key: str, value: object) -> object:
     return value
 
 
-# pyproject.toml
+# The configuration file
 
 
-def _read_pyproject(path: str) -> Options:
-    try:
-        with open(path, "rb") as f:
-            table: object = tomllib.load(f)
-    except (OSError, UnicodeDecodeError, tomllib.TOMLDecodeError) as e:
-        raise ValueError(f"{path}: error: {getattr(e, 'strerror', None) or e}") from None
-    for name in ("tool", "quarel", "format"):
-        table = table.get(name, {}) if isinstance(table, dict) else None
-    where = "[tool.quarel.format]"
-    if not isinstance(table, dict):
-        raise ValueError(f"{path}: error: {where} is not a table")
+def _config_options(config: Config) -> Options:
     found: Options = {}
-    for key, value in table.items():
+    for key, value in config.format.items():
         if key not in OPTIONS:
-            raise ValueError(f"{path}: error: {where} has no option `{key}`")
+            raise ValueError(f"{config.path}: error: {config.format_table} has no option `{key}`")
         try:
             found[key] = checked(key, _api_value(key, value))
         except ValueError as e:
-            raise ValueError(f"{path}: error: {where} {key} = {value!r}: {e}") from None
+            raise ValueError(f"{config.path}: error: {config.format_table} {key} = {value!r}: {e}") from None
     return found
 
 
 def _api_value(key: str, value: object) -> object:
-    """A pyproject value as `Document.format` takes it."""
+    """A configured value as `Document.format` takes it."""
     if key == "indent" and isinstance(value, (int, str)):
         return indent_string(value)
     if key == "newline":

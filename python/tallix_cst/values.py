@@ -41,6 +41,12 @@ OutlineEntry = Tuple[
 DataItem = Union[str, Dict[str, "DataItem"], List["DataItem"]]
 
 
+#: A document's plain value, as `Document.unwrap()` gives it.
+PlainData = Union[Dict[str, "PlainData"], List["PlainData"], str, int, float, bool]
+#: A step of a path into plain data: a dict's key or a list's index.
+PathStep = Union[str, int]
+
+
 class PairData(TypedDict):
     """A pair as plain data, as `Pair.to_data()` returns it."""
 
@@ -60,6 +66,8 @@ __all__ = [
     "NewValue",
     "OutlineEntry",
     "PairData",
+    "PathStep",
+    "PlainData",
     "Scalar",
     "TokenKind",
     "Value",

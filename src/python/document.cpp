@@ -10,8 +10,10 @@
 #include "python/format.hpp"
 #include "python/objects.hpp"
 #include "python/outline.hpp"
+#include "python/schema.hpp"
 #include "python/source.hpp"
 #include "python/syntax_error.hpp"
+#include "python/unwrap.hpp"
 
 #include <algorithm>
 #include <memory>
@@ -343,6 +345,30 @@ PyObject* create_document_type() {
             "final_newline ends the text with one line break. lines=(first, last) formats only\n"
             "the pairs whose key stands on those lines (from 1, inclusive). Raises ValueError,\n"
             "the document unchanged, when the result would not mean the same."),
+        method<document_unwrap>(
+            "unwrap",
+            "unwrap($self, schema=None)\n--\n\nThe document as plain data: a dict of its pairs "
+            "(see "
+            "the README for the rules),\nwith lists, str, and, where the schema (a "
+            "tallix_cst.Schema) accepts no string\nbut accepts them, int, float and bool."),
+        method<document_validate>(
+            "validate",
+            "validate($self, schema)\n--\n\nThe document's problems against the schema (a "
+            "tallix_cst.Schema), in\nposition order: schema.problems(document)."),
+        method<document_path_at>(
+            "path_at",
+            "path_at($self, offset)\n--\n\nThe path into unwrap()'s value (keys and indexes) of "
+            "the innermost value\nwhose text holds a byte offset of to_bytes(): inside a block, "
+            "the place of its\npairs; on a key or a name, its pair's value. Empty for the "
+            "document."),
+        method<document_locate>("_locate",
+                                "_locate($self, path, as_key=False)\n--\n\nWhere the value at a "
+                                "path of unwrap()'s value stands (schema checks)."),
+        method_noargs<document_left_out>(
+            "_left_out", "_left_out($self)\n--\n\nThe pairs unwrap() leaves out (schema checks)."),
+        method<document_unwrap_marked>(
+            "_unwrap_marked", "_unwrap_marked($self, names, literal)\n--\n\nunwrap() with named "
+                              "blocks and literals marked (schema inference)."),
         method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
                                             "as its bytes."),
         {nullptr, nullptr, 0, nullptr},

@@ -20,6 +20,7 @@
 #include "python/move.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
+#include "python/unwrap.hpp"
 
 #include <optional>
 #include <string>
@@ -407,6 +408,11 @@ PyObject* create_pair_type() {
             "to_data($self)\n--\n\nThe pair as plain data: a dict of key, name, kind, value (a "
             "pair inside a list\nas {key: value}) and children (for a block, its pairs' "
             "to_data())."),
+        method<pair_unwrap>(
+            "unwrap",
+            "unwrap($self, schema=None)\n--\n\nThe pair's value as plain data, as "
+            "Document.unwrap() gives it, the schema\n(a tallix_cst.Schema) standing for the "
+            "value."),
         method_noargs<deep_copy>("__copy__", "__copy__($self)\n--\n\nA detached copy of the "
                                              "pair, as __deepcopy__."),
         method<deep_copy_memo>("__deepcopy__",
