@@ -39,7 +39,7 @@ from tallix_cst.failures import (
     label,
     read,
 )
-from tallix_cst.files import loads
+from tallix_cst.files import loads, quarel_files
 from tallix_cst.json_stream import JsonStream
 from tallix_cst.lock import FileLock
 from tallix_cst.selector import Node, Selector, is_container
@@ -552,19 +552,6 @@ def pairs_of(chosen: Selector, doc: Document) -> List[Pair]:
 
 
 # Running commands over files
-
-
-def quarel_files(paths: Iterable[str]) -> Iterator[str]:
-    """The paths given, with folders replaced by the *.quarel files below them."""
-    for path in paths:
-        if not os.path.isdir(path):
-            yield path
-            continue
-        for folder, subfolders, files in os.walk(path):
-            subfolders.sort()
-            for name in sorted(files):
-                if name.endswith(".quarel"):
-                    yield os.path.join(folder, name)
 
 
 def for_each_file(paths: Sequence[str], chosen: Optional[Selector], act: Edit) -> int:

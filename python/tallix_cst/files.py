@@ -17,7 +17,7 @@ import secrets
 import stat
 import threading
 from concurrent.futures import Future, ThreadPoolExecutor
-from typing import IO, Callable, Dict, Iterator, List, Optional, Tuple, Union
+from typing import IO, Callable, Dict, Iterable, Iterator, List, Optional, Tuple, Union
 
 from tallix_cst import interrupts
 from tallix_cst._native import Document, parse_quarel
@@ -42,6 +42,19 @@ _LEFTOVER = re.compile(r"\.(?P<name>.+)\.[0-9a-f]{16}(?P<kind>\.tmp|\.recovery)"
 # Per folder, what `_leftovers` found: the recovery copies by the name of their file.
 _found: Dict[str, Dict[str, List[str]]] = {}
 _found_lock = threading.Lock()
+
+
+def quarel_files(paths: Iterable[str]) -> Iterator[str]:
+    """The paths given, with folders replaced by the *.quarel files below them."""
+    for path in paths:
+        if not os.path.isdir(path):
+            yield path
+            continue
+        for folder, subfolders, files in os.walk(path):
+            subfolders.sort()
+            for name in sorted(files):
+                if name.endswith(".quarel"):
+                    yield os.path.join(folder, name)
 
 
 def read_file(path: Path) -> bytes:

@@ -13,7 +13,7 @@ from lsprotocol import types
 from pygls.uris import from_fs_path
 
 from tallix_cst._native import Document, Pair
-from tallix_cst.cli import quarel_files
+from tallix_cst.files import quarel_files
 from tallix_cst.lsp.positions import UTF16, LineIndex
 from tallix_cst.lsp.symbols import symbol_kind, symbol_name
 
