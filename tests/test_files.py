@@ -200,8 +200,9 @@ tallix_cst.loads("a: 2\\n").dump(sys.argv[1])
 
 @pytest.mark.parametrize("links", [1, 2])
 @pytest.mark.parametrize("stop,returncode", [("raise KeyboardInterrupt", -signal.SIGINT),
-                                             ("os.kill(os.getpid(), signal.SIGTERM)", -signal.SIGTERM)],
-                         ids=["ctrl-c", "sigterm"])
+                                             ("os.kill(os.getpid(), signal.SIGTERM)", -signal.SIGTERM),
+                                             ("os.kill(os.getpid(), signal.SIGHUP)", -signal.SIGHUP)],
+                         ids=["ctrl-c", "sigterm", "sighup"])
 def test_an_interrupted_write_leaves_the_old_file_and_no_temporary(tmp_path, links, stop, returncode):
     path = write(tmp_path / "f.quarel", "a: 1\n")
     if links == 2:

@@ -592,7 +592,7 @@ def edit_files(args: argparse.Namespace, edit: Edit) -> int:
     options = edits.Options(write=args.in_place, diff=args.diff, printed=printed)
     status, matched, unwritten = EXIT_OK, 0, []
     unprinted: List[Tuple[str, bytes]] = []  # documents, until anything matches
-    with interrupts.sigterm_unwinds(), edits.Writes() as writes:
+    with interrupts.stops_unwind(), edits.Writes() as writes:
         for path in paths:
             name = label(path)
 
@@ -673,7 +673,7 @@ def cmd_apply(args: argparse.Namespace) -> int:
     ready = batch.run(
         codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options)
     )
-    with interrupts.sigterm_unwinds(), edits.Writes() as writes, contextlib.closing(ready), bar:
+    with interrupts.stops_unwind(), edits.Writes() as writes, contextlib.closing(ready), bar:
         try:
             for outcomes in ready:
                 bar.advance(len(outcomes))
@@ -734,7 +734,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
             if outcome.state == edits.FAILED:
                 status = report(outcome.failure(), status)
 
-    with interrupts.sigterm_unwinds(), edits.Writes() as writes:
+    with interrupts.stops_unwind(), edits.Writes() as writes:
         for path, options in zip(paths, chosen):
             printed = write and path == STDIN  # standard input is formatted to standard output
             mode = edits.Options(write=write and not printed, diff=args.diff, printed=printed)

@@ -116,7 +116,7 @@ def write_file(path: Path, data: bytes) -> None:
     old = existing_file(path)
     check_leftovers(target)
     folder, name = os.path.split(target)
-    with interrupts.sigterm_unwinds():
+    with interrupts.stops_unwind():
         fd, temporary = _create(folder, name)
         try:
             kept = _fill(fd, data, old)
