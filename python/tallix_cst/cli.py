@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import functools
 import itertools
 import json
 import os
@@ -39,7 +40,7 @@ from tallix_cst.failures import (
     label,
     read,
 )
-from tallix_cst.files import loads, quarel_files
+from tallix_cst.files import MAX_SIZE, loads, quarel_files, size_text
 from tallix_cst.json_stream import JsonStream
 from tallix_cst.lock import FileLock
 from tallix_cst.selector import Node, Selector, is_container
@@ -288,6 +289,14 @@ def add_selector(command: argparse.ArgumentParser) -> None:
 
 def add_paths(command: argparse.ArgumentParser) -> None:
     command.add_argument("paths", nargs="+", metavar="PATH", help="files and folders")
+    command.add_argument(
+        "--max-file-size",
+        type=size,
+        default=MAX_SIZE,
+        metavar="SIZE",
+        help="refuse a file larger than this, such as 500M or 2G "
+        f"(default: {size_text(MAX_SIZE)})",
+    )
 
 
 def add_jobs(command: argparse.ArgumentParser, default: str) -> None:
@@ -313,6 +322,14 @@ def selector(text: str) -> Selector:
         return Selector(text)
     except ValueError as e:
         raise argparse.ArgumentTypeError(str(e)) from None
+
+
+def size(text: str) -> int:
+    """A size in bytes, given as a whole number with K, M or G (powers of 1024) or none."""
+    digits, unit = (text[:-1], text[-1].upper()) if text[-1:].isalpha() else (text, "")
+    if not digits.isdigit() or unit not in ("", "K", "M", "G"):
+        raise argparse.ArgumentTypeError(f"`{text}` is not a size: write N, NK, NM or NG")
+    return int(digits) << {"": 0, "K": 10, "M": 20, "G": 30}[unit]
 
 
 def number(text: str) -> Union[int, str]:
@@ -349,10 +366,11 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
     jobs = args.jobs or max(1, min(os.cpu_count() or 1, len(paths) // FILES_PER_JOB))
     status = EXIT_OK
+    check = functools.partial(check_file, max_size=args.max_file_size)
     checked = (
-        map(check_file, paths)
+        map(check, paths)
         if jobs <= 1
-        else itertools.chain.from_iterable(batch.run(check_file, paths, jobs, unread))
+        else itertools.chain.from_iterable(batch.run(check, paths, jobs, unread))
     )
     for code, line in checked:
         if line:
@@ -361,10 +379,10 @@ def cmd_check(args: argparse.Namespace) -> int:
     return status
 
 
-def check_file(path: str) -> Tuple[int, str]:
+def check_file(path: str, max_size: int) -> Tuple[int, str]:
     """The exit status, and the line to report."""
     try:
-        read(path)
+        read(path, max_size)
     except Failure as e:
         return e.status, str(e)
     return EXIT_OK, ""
@@ -383,7 +401,7 @@ def cmd_get(args: argparse.Namespace) -> int:
             out(sys.stdout, prefixed(name, printed_value(node), len(paths) > 1))
         return len(matches)
 
-    return for_each_file(paths, args.selector, show)
+    return for_each_file(paths, args.selector, show, args.max_file_size)
 
 
 def printed_value(node: Node) -> str:
@@ -407,7 +425,7 @@ def cmd_json(args: argparse.Namespace) -> int:
         stream.file(name, (node.to_data() for node in nodes))
         return 1 if args.select is None else len(nodes)
 
-    status = for_each_file(paths, args.select, show)
+    status = for_each_file(paths, args.select, show, args.max_file_size)
     stream.close()
     return status
 
@@ -430,7 +448,7 @@ def cmd_comment(args: argparse.Namespace) -> int:
                 )
             return len(pairs)
 
-        return for_each_file(paths, args.selector, show)
+        return for_each_file(paths, args.selector, show, args.max_file_size)
 
     def replace(name: str, doc: Document) -> int:
         pairs = pairs_of(chosen, doc)
@@ -554,13 +572,15 @@ def pairs_of(chosen: Selector, doc: Document) -> List[Pair]:
 # Running commands over files
 
 
-def for_each_file(paths: Sequence[str], chosen: Optional[Selector], act: Edit) -> int:
+def for_each_file(
+    paths: Sequence[str], chosen: Optional[Selector], act: Edit, max_size: int
+) -> int:
     """Runs `act` on each file's document; a file that fails is reported and the others go
     on. Status 1 when the selector matched nothing at all."""
     status, matched = EXIT_OK, 0
     for path in paths:
         try:
-            matched += act(label(path), read(path)[1])
+            matched += act(label(path), read(path, max_size)[1])
         except Failure as e:
             status = report(e, status)
     return nothing_matched(paths, chosen, matched, status)
@@ -589,7 +609,7 @@ def edit_files(args: argparse.Namespace, edit: Edit) -> int:
     document."""
     paths = list(quarel_files(args.paths))
     printed = not (args.in_place or args.diff)
-    options = edits.Options(write=args.in_place, diff=args.diff, printed=printed)
+    options = edits.Options(args.in_place, args.diff, printed, args.max_file_size)
     status, matched, unwritten = EXIT_OK, 0, []
     unprinted: List[Tuple[str, bytes]] = []  # documents, until anything matches
     with interrupts.stops_unwind(), edits.Writes() as writes:
@@ -646,7 +666,7 @@ def cmd_apply(args: argparse.Namespace) -> int:
         )
     paths = distinct_files(quarel_files(args.paths))
     keep = args.all_or_nothing  # the changes, written once every file has succeeded
-    options = edits.Options(write=args.in_place, diff=args.diff)
+    options = edits.Options(args.in_place, args.diff, max_size=args.max_file_size)
     counts = {edits.CHANGED: 0, edits.UNCHANGED: 0, edits.FAILED: 0}
     status, kept, would, interrupted = EXIT_OK, [], not args.in_place, False
     bar = Progress(len(paths))
@@ -737,7 +757,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
     with interrupts.stops_unwind(), edits.Writes() as writes:
         for path, options in zip(paths, chosen):
             printed = write and path == STDIN  # standard input is formatted to standard output
-            mode = edits.Options(write=write and not printed, diff=args.diff, printed=printed)
+            mode = edits.Options(write and not printed, args.diff, printed, args.max_file_size)
             lock = FileLock(path) if mode.write else None
             outcome = edits.edit_file(path, formatter(label(path), options), mode, lock)
             if outcome.state == edits.CHANGED and args.check:

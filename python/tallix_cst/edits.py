@@ -18,7 +18,7 @@ from typing import Callable, Deque, Iterator, Optional, Tuple
 from tallix_cst import interrupts
 from tallix_cst._native import Document
 from tallix_cst.failures import EXIT_FAILED, Failure, check_writable, described, read, read_bytes
-from tallix_cst.files import WriteQueue
+from tallix_cst.files import MAX_SIZE, WriteQueue
 from tallix_cst.lock import FileLock
 
 CHANGED, UNCHANGED, FAILED = "changed", "unchanged", "failed"
@@ -29,6 +29,7 @@ class Options:
     write: bool  # refuse a file that cannot be written; hand back a change's bytes and a digest
     diff: bool  # hand back the texts of a change, for a diff
     printed: bool = False  # hand back the new bytes of every file, to print them
+    max_size: Optional[int] = MAX_SIZE  # the largest file read
 
 
 @dataclass
@@ -58,13 +59,13 @@ def edit_file(
             check_writable(path)
         if lock is not None:
             lock.acquire()
-        before, doc = read(path)
+        before, doc = read(path, options.max_size)
         edit(doc)
         after = doc.to_bytes()
     except BaseException as e:
         if lock is not None:
             lock.release()
-        if not isinstance(e, (Failure, OSError)):
+        if not isinstance(e, (Failure, OSError, MemoryError)):
             raise
         return failed(path, e)
     changed = after != before

@@ -5,10 +5,18 @@ from __future__ import annotations
 
 import os
 import sys
-from typing import Tuple
+from typing import Optional, Tuple
 
 from tallix_cst._native import Document, QuarelSyntaxError
-from tallix_cst.files import check_leftovers, existing_file, loads, read_file
+from tallix_cst.files import (
+    MAX_SIZE,
+    TooLarge,
+    check_leftovers,
+    existing_file,
+    loads,
+    read_capped,
+    read_file,
+)
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 STDIN = "-"
@@ -27,21 +35,26 @@ def label(path: str) -> str:
     return "<stdin>" if path == STDIN else path
 
 
-def read(path: str) -> Tuple[bytes, Document]:
+def read(path: str, max_size: Optional[int] = MAX_SIZE) -> Tuple[bytes, Document]:
     """The file's bytes and its document."""
-    data = read_bytes(path)
+    data = read_bytes(path, max_size)
+    return data, parsed(path, data)
+
+
+def parsed(path: str, data: bytes) -> Document:
     try:
-        return data, loads(data)
+        return loads(data)
     except Exception as e:
         raise described(path, e) from None
 
 
-def read_bytes(path: str) -> bytes:
+def read_bytes(path: str, max_size: Optional[int] = MAX_SIZE) -> bytes:
+    """The bytes of the file, or of standard input (-)."""
     try:
         if path == STDIN:
-            return sys.stdin.buffer.read()
+            return read_capped(sys.stdin.buffer.read, max_size, label(path))
         check_leftovers(path)
-        return read_file(path)
+        return read_file(path, max_size)
     except OSError as e:
         raise described(path, e) from None
 
@@ -74,6 +87,10 @@ def described(path: str, error: Exception) -> Failure:
         return Failure(f"{name}:{error.line}:{error.column}: {error.message}", EXIT_FAILED)
     if isinstance(error, UnicodeDecodeError):
         return Failure(f"{name}: error: not valid UTF-8 (byte {error.start})", EXIT_USAGE)
+    if isinstance(error, TooLarge):
+        return Failure(f"{name}: error: {error.strerror} (--max-file-size raises it)", EXIT_USAGE)
+    if isinstance(error, MemoryError):
+        return Failure(f"{name}: error: out of memory", EXIT_USAGE)
     if isinstance(error, OSError):
         return Failure(f"{name}: error: {error.strerror or error}", EXIT_USAGE)
     return Failure(f"{name}: error: {error}", EXIT_USAGE)

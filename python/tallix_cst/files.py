@@ -1,4 +1,11 @@
-"""Documents from and to files: `load`, `loads` and `dump`, bytes exactly as they are.
+"""Documents from and to files: `load`, `loads` and `dump`, bytes exactly as they are; and
+the rules by which every reader of Quarel files reads them.
+
+A reader reads regular files only: anything else (a directory, a FIFO, a device, a socket, or
+a symbolic link to one) is refused with a one-line OSError when named, before it is opened,
+and passed over when found in a folder. Files are opened without blocking, and read up to a
+cap (`MAX_SIZE`, which a caller may raise), so that no file can hang a reader or exhaust its
+memory.
 
 A path is written atomically: the new text goes to a temporary file beside the old one,
 which is synced and then renamed over it, so a reader, a crash or an interrupt sees the old
@@ -44,8 +51,40 @@ _found: Dict[str, Dict[str, List[str]]] = {}
 _found_lock = threading.Lock()
 
 
+def regular(status: os.stat_result, path: Path) -> os.stat_result:
+    """The status of a regular file; OSError, with one line saying what it is, for anything
+    else."""
+    if not stat.S_ISREG(status.st_mode):
+        what = _SPECIAL.get(stat.S_IFMT(status.st_mode), "not a regular file")
+        raise OSError(errno.EINVAL, f"{what}, not a regular file", os.fspath(path))
+    return status
+
+
+# The most a reader reads of one file: a document takes about seven times its size in memory.
+MAX_SIZE = 64 << 20
+
+
+class TooLarge(OSError):
+    """A file larger than a reader reads."""
+
+    def __init__(self, path: Path, size: Optional[int], limit: int) -> None:
+        message = f"larger than the limit of {size_text(limit)}"
+        if size is not None:
+            message = f"{size_text(size)}, {message}"
+        super().__init__(errno.EFBIG, message, os.fspath(path))
+
+
+def size_text(size: int) -> str:
+    for unit, shift in (("GiB", 30), ("MiB", 20), ("KiB", 10)):
+        if size >= 1 << shift:
+            value = size / (1 << shift)
+            return f"{value:.0f} {unit}" if value == int(value) else f"{value:.1f} {unit}"
+    return f"{size} bytes"
+
+
 def quarel_files(paths: Iterable[str]) -> Iterator[str]:
-    """The paths given, with folders replaced by the *.quarel files below them."""
+    """The paths given, with folders replaced by the *.quarel files below them. Of those, what
+    is there but is not a regular file (a FIFO, a device, a link to one) is passed over."""
     for path in paths:
         if not os.path.isdir(path):
             yield path
@@ -53,28 +92,71 @@ def quarel_files(paths: Iterable[str]) -> Iterator[str]:
         for folder, subfolders, files in os.walk(path):
             subfolders.sort()
             for name in sorted(files):
-                if name.endswith(".quarel"):
+                if name.endswith(".quarel") and not _special(os.path.join(folder, name)):
                     yield os.path.join(folder, name)
 
 
-def read_file(path: Path) -> bytes:
-    """The file's bytes, in one read."""
-    with open(path, "rb", buffering=0) as f:  # unbuffered: no copy through a buffer
-        return f.readall()
+def _special(path: str) -> bool:
+    try:
+        return not stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
+        return False  # gone, or a dangling link: the reader says so
 
 
-def load(source: Union[Path, IO[bytes]]) -> Document:
+def read_file(path: Path, max_size: Optional[int] = MAX_SIZE) -> bytes:
+    """The bytes of the regular file at `path`. Anything else is refused before it is opened,
+    and a file of more than `max_size` bytes (None: no cap) is refused with TooLarge; each
+    with an OSError whose message is one line."""
+    return _read(path, max_size)[0]
+
+
+def _read(path: Path, max_size: Optional[int]) -> Tuple[bytes, os.stat_result]:
+    regular(os.stat(path), path)
+    # Without blocking and without a terminal: should the path be swapped for a FIFO or a
+    # device meanwhile, the open neither waits nor acts, and fstat tells.
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    try:
+        status = regular(os.fstat(fd), path)
+        data = read_capped(lambda size: os.read(fd, size), max_size, path, status.st_size)
+        return data, status
+    finally:
+        os.close(fd)
+
+
+def read_capped(
+    read: Callable[[int], bytes], max_size: Optional[int], path: Path, expected: int = 0
+) -> bytes:
+    """Reads to the end through `read`, refusing more than `max_size` bytes (None: no cap);
+    `expected` is the size the file tells, read at once as a rule."""
+    if max_size is not None and expected > max_size:
+        raise TooLarge(path, expected, max_size)
+    parts: List[bytes] = []
+    total = 0
+    while True:
+        # One more byte than told: a file may grow, or tell no size (as in /proc).
+        want = max(expected + 1 - total, 1 << 16)
+        chunk = read(want if max_size is None else min(want, max_size + 1 - total))
+        if not isinstance(chunk, bytes):
+            raise TypeError("load() needs a file opened in binary mode ('rb')")
+        if not chunk:
+            return b"".join(parts)
+        parts.append(chunk)
+        total += len(chunk)
+        if max_size is not None and total > max_size:
+            raise TooLarge(path, None, max_size)
+
+
+def load(source: Union[Path, IO[bytes]], max_size: Optional[int] = MAX_SIZE) -> Document:
     """Parses a file, given as a path or a binary file object. Its bytes are parsed as they
     are, carriage returns included; bytes that are not UTF-8 raise UnicodeDecodeError
-    naming the file."""
+    naming the file. A path is read as `read_file` reads it: anything but a regular file,
+    and a file of more than `max_size` bytes (None: no cap), raise OSError."""
     if isinstance(source, (str, os.PathLike)):
-        data = read_file(source)
+        data = read_file(source, max_size)
         name = os.fspath(source)
     else:
-        data = source.read()
-        if not isinstance(data, bytes):
-            raise TypeError("load() needs a file opened in binary mode ('rb')")
         name = str(getattr(source, "name", "<file>"))
+        data = read_capped(source.read, max_size, name)
     try:
         return Document.parse(data)
     except UnicodeDecodeError as e:
@@ -184,13 +266,9 @@ def existing_file(path: Path) -> Optional[os.stat_result]:
     """The status of the regular file at `path` (links followed), or None when there is
     none. Raises OSError for anything else there: `write_file` would not replace it."""
     try:
-        status = os.stat(path)
+        return regular(os.stat(path), path)
     except FileNotFoundError:
         return None
-    if not stat.S_ISREG(status.st_mode):
-        what = _SPECIAL.get(stat.S_IFMT(status.st_mode), "not a regular file")
-        raise OSError(errno.EINVAL, f"{what}, not a regular file", os.fspath(path))
-    return status
 
 
 def _rewrite_in_place(target: str, data: bytes, temporary: str) -> None:
@@ -337,7 +415,7 @@ def _abandoned(path: str) -> Iterator[Optional[bool]]:
 def _redundant(copy: str, target: str) -> bool:
     """Whether the recovery copy is gone or holds what the file holds, and is then removed."""
     try:
-        if read_file(copy) != read_file(target):
+        if read_file(copy, None) != read_file(target, None):
             return False
         os.unlink(copy)
     except OSError as e:
