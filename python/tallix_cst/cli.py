@@ -704,10 +704,12 @@ def cmd_apply(args: argparse.Namespace) -> int:
                         writes.add(outcome, args.in_place)
                 show(writes.settled())
             bar.close()
-            would = would or (keep and counts[edits.FAILED] > 0)
-            for outcome in kept:
-                writes.add(outcome, not would)
-                show(writes.settled())
+            if keep:
+                would = counts[edits.FAILED] > 0
+                if kept and not would:
+                    kept, written = writes.all_or_nothing(kept)
+                    would = not written
+                show(kept)
         except KeyboardInterrupt:
             interrupted = True
         finally:

@@ -7,16 +7,10 @@ import os
 import sys
 from typing import Optional, Tuple
 
+from tallix_cst import leftovers
 from tallix_cst._native import Document, QuarelSyntaxError
-from tallix_cst.files import (
-    MAX_SIZE,
-    TooLarge,
-    check_leftovers,
-    existing_file,
-    loads,
-    read_capped,
-    read_file,
-)
+from tallix_cst.files import MAX_SIZE, TooLarge, loads, read_capped, read_file, read_source
+from tallix_cst.writing import Changed, Snapshot, existing_file
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 STDIN = "-"
@@ -49,12 +43,22 @@ def parsed(path: str, data: bytes) -> Document:
 
 
 def read_bytes(path: str, max_size: Optional[int] = MAX_SIZE) -> bytes:
-    """The bytes of the file, or of standard input (-)."""
+    """The bytes of the file, or of standard input (-); refused, as a Failure, where an
+    earlier write left the file half-written."""
     try:
         if path == STDIN:
             return read_capped(sys.stdin.buffer.read, max_size, label(path))
-        check_leftovers(path)
+        leftovers.check(path, clean=False)
         return read_file(path, max_size)
+    except OSError as e:
+        raise described(path, e) from None
+
+
+def read_for_writing(path: str, max_size: Optional[int] = MAX_SIZE) -> Tuple[bytes, Snapshot]:
+    """The bytes of the file, as `read_bytes` reads them, and what its writer is to check."""
+    try:
+        leftovers.check(path, clean=False)
+        return read_source(path, max_size)
     except OSError as e:
         raise described(path, e) from None
 
@@ -89,6 +93,8 @@ def described(path: str, error: Exception) -> Failure:
         return Failure(f"{name}: error: not valid UTF-8 (byte {error.start})", EXIT_USAGE)
     if isinstance(error, TooLarge):
         return Failure(f"{name}: error: {error.strerror} (--max-file-size raises it)", EXIT_USAGE)
+    if isinstance(error, Changed):
+        return Failure(f"{name}: error: {error.strerror}", EXIT_FAILED)
     if isinstance(error, MemoryError):
         return Failure(f"{name}: error: out of memory", EXIT_USAGE)
     if isinstance(error, OSError):
