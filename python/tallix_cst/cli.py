@@ -38,6 +38,7 @@ from tallix_cst.failures import (
     Failure,
     described,
     label,
+    quoted,
     read,
 )
 from tallix_cst.files import MAX_SIZE, loads, quarel_files, size_text
@@ -683,9 +684,9 @@ def cmd_apply(args: argparse.Namespace) -> int:
                 if outcome.state == edits.FAILED:
                     status = report(outcome.failure(), status)
                 elif outcome.state == edits.CHANGED and args.diff:
-                    listed.append(unified_diff(outcome.before, outcome.after, outcome.path))
+                    listed.append(unified_diff(outcome.before, outcome.after, label(outcome.path)))
                 elif outcome.state == edits.CHANGED:
-                    listed.append(outcome.path + "\n")
+                    listed.append(label(outcome.path) + "\n")
             if listed:
                 out(sys.stdout, "".join(listed))
 
@@ -763,9 +764,9 @@ def cmd_fmt(args: argparse.Namespace) -> int:
             lock = FileLock(path) if mode.write else None
             outcome = edits.edit_file(path, formatter(label(path), options), mode, lock)
             if outcome.state == edits.CHANGED and args.check:
-                out(sys.stdout, f"would reformat {path}\n")
+                out(sys.stdout, f"would reformat {quoted(path)}\n")
             elif outcome.state == edits.CHANGED and args.diff:
-                out(sys.stdout, unified_diff(outcome.before, outcome.after, path))
+                out(sys.stdout, unified_diff(outcome.before, outcome.after, quoted(path)))
             elif printed and outcome.data is not None:
                 out(sys.stdout, "", raw=outcome.data)
             writes.add(outcome, mode.write, lock)

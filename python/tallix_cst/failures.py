@@ -3,8 +3,10 @@ naming the file, and an exit status."""
 
 from __future__ import annotations
 
+import itertools
 import os
 import sys
+import unicodedata
 from typing import Optional, Tuple
 
 from tallix_cst import leftovers
@@ -26,7 +28,35 @@ class Failure(Exception):
 
 
 def label(path: str) -> str:
-    return "<stdin>" if path == STDIN else path
+    """The file's name in messages."""
+    return "<stdin>" if path == STDIN else quoted(path)
+
+
+def quoted(path: str) -> str:
+    """The path as shown: a name with a line break, a terminal escape or another control
+    character (or bytes that are not UTF-8) is quoted as `ls` quotes it, so that a listing
+    keeps one file a line and prints nothing a terminal would act on."""
+    if not any(map(_control, path)):
+        return path
+    parts = []
+    for control, run in itertools.groupby(path, _control):
+        text = "".join(run)
+        parts.append(f"'$'{_escaped(text)}''" if control else text.replace("'", "'\\''"))
+    quoted = f"'{''.join(parts)}'"
+    quoted = quoted[2:] if quoted.startswith("''") else quoted
+    return quoted[:-2] if quoted.endswith("''") else quoted
+
+
+def _control(c: str) -> bool:
+    return unicodedata.category(c) in ("Cc", "Cs")  # surrogates: bytes that are not UTF-8
+
+
+def _escaped(text: str) -> str:
+    named = {"\a": "a", "\b": "b", "\t": "t", "\n": "n", "\v": "v", "\f": "f", "\r": "r"}
+    return "".join(
+        "\\" + named[c] if c in named else "".join(f"\\{byte:03o}" for byte in os.fsencode(c))
+        for c in text
+    )
 
 
 def read(path: str, max_size: Optional[int] = MAX_SIZE) -> Tuple[bytes, Document]:
@@ -73,12 +103,15 @@ def check_writable(path: str) -> None:
     except OSError as e:
         raise described(path, e) from None
     if not os.access(path, os.W_OK):
-        raise Failure(f"{path}: error: permission denied: the file is not writable", EXIT_USAGE)
+        raise Failure(
+            f"{label(path)}: error: permission denied: the file is not writable", EXIT_USAGE
+        )
     # The new content goes to a file beside it first.
     folder = os.path.dirname(os.path.realpath(path))
     if not os.access(folder, os.W_OK | os.X_OK):
         raise Failure(
-            f"{path}: error: permission denied: its folder {folder} is not writable", EXIT_USAGE
+            f"{label(path)}: error: permission denied: its folder {label(folder)} is not writable",
+            EXIT_USAGE,
         )
 
 
@@ -93,6 +126,8 @@ def described(path: str, error: Exception) -> Failure:
         return Failure(f"{name}: error: not valid UTF-8 (byte {error.start})", EXIT_USAGE)
     if isinstance(error, TooLarge):
         return Failure(f"{name}: error: {error.strerror} (--max-file-size raises it)", EXIT_USAGE)
+    if isinstance(error, leftovers.HalfWritten):
+        return Failure(f"{name}: error: {error.explained(quoted(error.copy))}", EXIT_USAGE)
     if isinstance(error, Changed):
         return Failure(f"{name}: error: {error.strerror}", EXIT_FAILED)
     if isinstance(error, MemoryError):
