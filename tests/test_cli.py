@@ -28,6 +28,8 @@ from strategies import documents
 
 from tallix_cst import Selector, cli, diff, format_options, json_stream, loads, parse_quarel
 
+# Locks, worker processes and reads that could wait forever fail the test instead.
+pytestmark = pytest.mark.timeout(300)
 USERS = """\
 # The users view.
 view: users {
@@ -391,6 +393,7 @@ def test_apply_goes_on_after_many_lost_workers(quarel, tmp_path, jobs):
 @pytest.mark.parametrize("script,options,err", [
     ("import os\nos._exit(3)", [], "quarel: error: a worker process ended while starting (exit status 3)"),
     ("import sys\nsys.exit(0)", [], "script.py: error: SystemExit: 0"),
+    ("edit = 3", [], "script.py: error: `edit` is a int, not a function edit(doc, path)"),
     ("def edit(doc, path): pass", ["--all-or-nothing"], "quarel apply: error: --all-or-nothing needs --in-place"),
     ("def edit(doc, path): pass", ["-"], "quarel apply: error: the script runs over files, not standard input"),
 ])

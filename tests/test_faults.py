@@ -1,6 +1,6 @@
 """Faults injected into the commands' reads and writes: paths swapped and files changed under a
 writer, writers killed or hung up on mid-write, full disks, ACLs and extended attributes,
-special and oversized files, and leftovers of other programs.
+special and oversized files, leftovers of other programs, and edit scripts that misbehave.
 
 Each test runs under a time limit (pytest-timeout): a read or a lock that never returns fails
 its test with a message instead of hanging the run."""
@@ -408,6 +408,28 @@ def test_all_or_nothing_writes_all_or_none(quarel, tmp_path, monkeypatch, fault)
 def no_file_beyond_64k():
     signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
     resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
+
+
+# Scripts that fork, leave threads, hang, or take too much memory: the file they were on
+# fails, with one line, and the others are edited; there is never a traceback.
+@pytest.mark.parametrize("jobs", ["1", "2"])
+@pytest.mark.parametrize("misbehaves,options,message", [
+    ("os.fork()", [], None),
+    ("threading.Thread(target=time.sleep, args=(600,)).start()", [], None),
+    ("time.sleep(600)", ["--timeout", "1"], "error: the process editing it ended (stopped after 1 s on one file: the --timeout)"),
+    ("x = bytearray(300 << 20)", ["--max-memory", "100M"], "error: the edit ran out of memory (--max-memory is 100 MiB)"),
+    ("kept.append(bytearray(30 << 20))", ["--max-memory", "100M"], None),  # slow leaks: workers are replaced
+])
+def test_apply_scripts_that_misbehave(tmp_path, jobs, misbehaves, options, message):
+    code = f"import os, threading, time\nkept = []\ndef edit(doc, path):\n    if 'bad' in path or {'kept' in misbehaves}:\n        {misbehaves}\n    doc['b'] = '2'\n"
+    write(tmp_path / "script.py", code)
+    paths = [write(tmp_path / "d" / f"{'bad' if i == 5 else 'f'}{i:02}.quarel", "a: 1\n") for i in range(12)]
+    result = run_quarel("apply", "script.py", "d", "-i", "-j", jobs, *options, cwd=tmp_path)
+    err = result.stderr.decode()
+    assert "Traceback" not in err and result.returncode == (1 if message else 0), err
+    failed = [paths[5]] if message else []
+    assert [p.read_text() for p in paths] == ["a: 1\n" if p in failed else "a: 1\nb: 2\n" for p in paths]
+    assert err.splitlines() == [f"d/bad05.quarel: {message}"] * bool(message) + [f"{12 - len(failed)} changed, 0 unchanged, {len(failed)} failed"]
 
 
 # A lock left held by a failed edit would hang the next edit of the file in this process.

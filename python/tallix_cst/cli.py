@@ -226,6 +226,21 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="with --in-place, write nothing unless every file succeeded",
     )
+    apply.add_argument(
+        "--timeout",
+        type=float,
+        default=codemod.TIMEOUT,
+        metavar="SECONDS",
+        help=f"fail a file whose edit takes longer (0: no limit; default: {codemod.TIMEOUT})",
+    )
+    apply.add_argument(
+        "--max-memory",
+        type=size,
+        default=codemod.MAX_MEMORY,
+        metavar="SIZE",
+        help="the memory each process may take beyond what it starts with; a file whose edit "
+        f"needs more fails (0: no limit; default: {size_text(codemod.MAX_MEMORY)})",
+    )
     apply.set_defaults(run=cmd_apply)
 
     fmt = commands.add_parser(
@@ -691,9 +706,9 @@ def cmd_apply(args: argparse.Namespace) -> int:
                 out(sys.stdout, "".join(listed))
 
     jobs = args.jobs or os.cpu_count() or 1
-    ready = batch.run(
-        codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options)
-    )
+    limits = batch.Limits(args.timeout or None, args.max_memory or None)
+    start = (args.script, options, limits.memory)
+    ready = batch.run(codemod.apply, paths, jobs, codemod.lost, codemod.start, start, limits)
     with interrupts.stops_unwind(), edits.Writes() as writes, contextlib.closing(ready), bar:
         try:
             for outcomes in ready:
