@@ -9,8 +9,8 @@ back go to the others.
 
 Its limits (`Limits`): a file that takes longer than the time limit has its worker killed;
 a worker's address space may grow by the memory limit beyond what it started with (more
-fails the work with MemoryError), and a worker that has grown by half of it is replaced
-between two files, so that work that leaks memory slowly never reaches the limit.
+fails the work with MemoryError), and a worker whose peak memory has grown by half of it is
+replaced between two files, so that work that leaks memory slowly never reaches the limit.
 """
 
 from __future__ import annotations
@@ -368,24 +368,20 @@ def _own(worker: int) -> None:
 
 def _growth(memory: Optional[int]) -> Callable[[], bool]:
     """Caps the worker's address space at `memory` bytes more than it has now, and tells
-    whether its resident memory has grown by half of that since."""
+    whether its peak resident memory has grown by half of that since."""
     if memory is None:
         return lambda: False
-    start = _resident()
+    start = _peak()
     with contextlib.suppress(OSError, ValueError):  # where the system has no such limit
         hard = resource.getrlimit(resource.RLIMIT_AS)[1]
         cap = _address_space() + memory
         unlimited = hard == resource.RLIM_INFINITY
         resource.setrlimit(resource.RLIMIT_AS, (cap if unlimited else min(cap, hard), hard))
-    return lambda: _resident() - start > memory // 2
+    return lambda: _peak() - start > memory // 2
 
 
-def _resident() -> int:
-    """The resident memory of this process, in bytes (its peak where no current figure is
-    to be had)."""
-    with contextlib.suppress(OSError):
-        with open("/proc/self/statm") as f:
-            return int(f.read().split()[1]) * resource.getpagesize()
+def _peak() -> int:
+    """The most resident memory this process has held, in bytes (one system call)."""
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     return peak if sys.platform == "darwin" else peak * 1024
 
