@@ -58,6 +58,7 @@ bench: install
 	$(BIN)/python bench/run.py
 	$(BIN)/python bench/lsp.py
 	$(BIN)/python bench/cli_output.py
+	$(BIN)/python bench/writes.py
 
 demo: install
 	$(BIN)/quarel check examples/

@@ -28,6 +28,8 @@ from strategies import documents
 
 from tallix_cst import Selector, cli, diff, format_options, json_stream, loads, parse_quarel
 
+# Locks, worker processes and reads that could wait forever fail the test instead.
+pytestmark = pytest.mark.timeout(300)
 USERS = """\
 # The users view.
 view: users {
@@ -391,6 +393,7 @@ def test_apply_goes_on_after_many_lost_workers(quarel, tmp_path, jobs):
 @pytest.mark.parametrize("script,options,err", [
     ("import os\nos._exit(3)", [], "quarel: error: a worker process ended while starting (exit status 3)"),
     ("import sys\nsys.exit(0)", [], "script.py: error: SystemExit: 0"),
+    ("edit = 3", [], "script.py: error: `edit` is a int, not a function edit(doc, path)"),
     ("def edit(doc, path): pass", ["--all-or-nothing"], "quarel apply: error: --all-or-nothing needs --in-place"),
     ("def edit(doc, path): pass", ["-"], "quarel apply: error: the script runs over files, not standard input"),
 ])
@@ -398,6 +401,22 @@ def test_apply_refusals(quarel, tmp_path, script, options, err):
     (tmp_path / "script.py").write_text(script)
     write(tmp_path / "f.quarel", "a: 1\n")
     assert quarel("apply", "script.py", "f.quarel", *options) == (2, "", err + "\n")
+
+
+# Names as `ls` shows them: a listing keeps one file a line, and prints no terminal escape.
+@pytest.mark.parametrize("name,shown", [
+    ("plain name.quarel", "plain name.quarel"), ("it's.quarel", "it's.quarel"),
+    ("new\nline\x1b[31m.quarel", "'new'$'\\n''line'$'\\033''[31m.quarel'"), ("\r\tx.quarel", "$'\\r\\t''x.quarel'"),
+    ("it's\n.quarel", "'it'\\''s'$'\\n''.quarel'"), (os.fsdecode(b"x\xff.quarel"), "'x'$'\\377''.quarel'"),
+    ("\u009b.quarel", "$'\\302\\233''.quarel'"),
+])
+def test_names_are_quoted_as_ls_quotes_them(quarel, tmp_path, name, shown):
+    assert cli.quoted(name) == shown
+    (tmp_path / "script.py").write_text("def edit(doc, path):\n    doc['b'] = '2'\n")
+    path = write(tmp_path / name, "a: 1\n")
+    assert quarel("apply", "script.py", ".") == (0, cli.quoted(f"./{name}") + "\n", "1 would change, 0 unchanged, 0 failed\n")
+    path.write_text("a: [")
+    assert quarel("check", name) == (1, f"{shown}:1:5: expected a list element\n", "")
 
 
 def test_apply_never_writes_over_a_change_made_since_the_read(quarel, tmp_path):

@@ -18,6 +18,8 @@ from hypothesis import strategies as st
 
 from tallix_cst import parse_quarel, Document, QuarelSyntaxError, dump, load, loads
 
+# Locks, worker processes and reads that could wait forever fail the test instead.
+pytestmark = pytest.mark.timeout(300)
 BOM = "\ufeff"
 
 
@@ -188,30 +190,6 @@ def test_links_mode_and_owner_survive(tmp_path, link, same_inode):
     assert sorted(p.name for p in tmp_path.iterdir()) == sorted({"real.quarel", other.name})
 
 
-INTERRUPTED = """
-import os, signal, sys
-import tallix_cst
-def stop(fd):
-    {stop}
-os.fsync = stop
-tallix_cst.loads("a: 2\\n").dump(sys.argv[1])
-"""
-
-
-@pytest.mark.parametrize("links", [1, 2])
-@pytest.mark.parametrize("stop,returncode", [("raise KeyboardInterrupt", -signal.SIGINT),
-                                             ("os.kill(os.getpid(), signal.SIGTERM)", -signal.SIGTERM)],
-                         ids=["ctrl-c", "sigterm"])
-def test_an_interrupted_write_leaves_the_old_file_and_no_temporary(tmp_path, links, stop, returncode):
-    path = write(tmp_path / "f.quarel", "a: 1\n")
-    if links == 2:
-        os.link(path, tmp_path / "link.quarel")
-    result = subprocess.run([sys.executable, "-c", INTERRUPTED.format(stop=stop), str(path)], capture_output=True, timeout=60)
-    assert result.returncode == returncode, result.stderr
-    assert path.read_text() == "a: 1\n"
-    assert len(list(tmp_path.iterdir())) == links
-
-
 def test_concurrent_in_place_edits_keep_every_change(tmp_path):
     path = write(tmp_path / "f.quarel", "a: 1\n")
     runs = [subprocess.Popen([sys.executable, "-m", "tallix_cst", "set", f"k{i}", str(i), str(path), "-i"]) for i in range(20)]
@@ -255,7 +233,7 @@ def test_another_users_file(shared_folder, file_mode, folder_mode, status, error
 KILLED = """
 import os, signal, sys
 import tallix_cst
-setattr(os, sys.argv[2], lambda *args: os.kill(os.getpid(), signal.SIGKILL))
+setattr(os, sys.argv[2], lambda *args, **kwargs: os.kill(os.getpid(), signal.SIGKILL))
 tallix_cst.loads("a: 12\\n").dump(sys.argv[1])
 """
 
@@ -286,18 +264,3 @@ def test_the_next_run_cleans_up_after_a_killed_writer(tmp_path, links, step, dur
     else:
         assert (result.returncode, result.stderr, path.read_text()) == (0, b"", after)
         assert not left.exists()
-
-
-def test_files_of_a_running_writer_are_left_alone(tmp_path):
-    path = write(tmp_path / "f.quarel", "a: 1\n")
-    names = [".f.quarel.0123456789abcdef.tmp", ".f.quarel.0123456789abcdef.recovery", ".f.quarel.x.tmp", "f.quarel.tmp"]
-    files = [write(tmp_path / name, "a: 2\n") for name in names]
-    held = [os.open(file, os.O_RDONLY) for file in files[:2]]
-    for fd in held:
-        fcntl.flock(fd, fcntl.LOCK_EX)
-    assert run_quarel("set", "a", "3", path, "-i").returncode == 0
-    assert all(file.exists() for file in files)
-    for fd in held:
-        os.close(fd)
-    assert run_quarel("set", "a", "4", path, "-i").returncode == 2  # the copy differs from the file
-    assert sorted(p.name for p in tmp_path.iterdir()) == sorted(["f.quarel", *names[1:]])

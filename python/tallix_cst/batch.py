@@ -2,20 +2,28 @@
 batch at a time.
 
 A worker only computes: whatever it does to files is for the caller to do with its
-results. So a worker may be ended at any moment, by Ctrl-C in the parent or by the work
-itself (a crash, `os._exit`), without harm. One that ends on its own is replaced; the file
-it was working on gets the result of `lost`, and the files it held but had not sent back
-go to the others.
+results. So a worker may be ended at any moment, by Ctrl-C in the parent, by the work
+itself (a crash, `os._exit`) or by its limits, without harm. One that ends is replaced; the
+file it was working on gets the result of `lost`, and the files it held but had not sent
+back go to the others.
+
+Its limits (`Limits`): a file that takes longer than the time limit has its worker killed;
+a worker's address space may grow by the memory limit beyond what it started with (more
+fails the work with MemoryError), and a worker whose peak memory has grown by half of it is
+replaced between two files, so that work that leaks memory slowly never reaches the limit.
 """
 
 from __future__ import annotations
 
+import contextlib
 import multiprocessing
 import os
+import resource
 import signal
 import sys
 import time
 from collections import deque
+from dataclasses import dataclass
 from multiprocessing.connection import Connection, wait
 from typing import (
     Any,
@@ -50,6 +58,15 @@ SEND_SECONDS = 0.05
 WINDOW = 4096
 
 READY, RESULTS, REFUSED = "ready", "results", "refused"
+# What a worker's `current` holds when it is on no file: while starting, and once it has
+# sent back every result and ends to be replaced.
+STARTING, RETIRED = -1, -2
+
+
+@dataclass(frozen=True)
+class Limits:
+    seconds: Optional[float] = None  # per file, and for starting
+    memory: Optional[int] = None  # bytes a worker may grow by
 
 
 def run(
@@ -59,13 +76,14 @@ def run(
     lost: Callable[[str, str], Result],
     start: Optional[Callable[..., None]] = None,
     start_args: Tuple[Any, ...] = (),
+    limits: Limits = Limits(),
 ) -> Generator[List[Result], None, None]:
     """work(path) for each path, in the order of the paths, as many at a time as are
     ready. `jobs` worker processes compute them, each calling start(*start_args) first.
     A Failure raised by `start` ends the run; lost(path, why) is the result for a file
     whose worker ended while on it. Closing the iterator ends the workers at once.
     `work` and `start` must be functions of a module, so that the workers find them."""
-    pool = _Pool(work, paths, lost, start, start_args)
+    pool = _Pool(work, paths, lost, start, start_args, limits)
     try:
         pool.begin(max(1, min(jobs, len(paths))))
         while True:
@@ -83,11 +101,14 @@ def run(
 class _Worker:
     def __init__(self, context: Any, target: Callable[..., None], args: Tuple[Any, ...]) -> None:
         self.conn, theirs = context.Pipe()
-        # The index of the file it is on, shared: the only word left when it ends.
-        self.current = context.RawValue("q", -1)
+        # The index of the file it is on, and since when, shared: the only word left when
+        # it ends.
+        self.current = context.RawValue("q", STARTING)
+        self.since = context.RawValue("d", time.monotonic())
         self.batches: Deque[Batch] = deque()  # handed over, not all sent back
+        self.stopped = ""  # why the parent ended it, if it did
         self.process = context.Process(
-            target=target, args=(theirs, self.conn, self.current, *args), daemon=True
+            target=target, args=(theirs, self.conn, self.current, self.since, *args), daemon=True
         )
         self._theirs = theirs
 
@@ -109,11 +130,13 @@ class _Pool:
         lost: Callable[[str, str], Any],
         start: Optional[Callable[..., None]],
         start_args: Tuple[Any, ...],
+        limits: Limits,
     ) -> None:
         # Forked workers start in milliseconds, with every module already imported.
         methods = multiprocessing.get_all_start_methods()
         self.context = multiprocessing.get_context("fork" if "fork" in methods else None)
-        self.args = (work, start, start_args)
+        self.args = (work, start, start_args, limits.memory)
+        self.seconds = limits.seconds
         self.paths, self.lost = paths, lost
         self.workers: Dict[Connection, _Worker] = {}
         self.results: Dict[int, Any] = {}
@@ -171,8 +194,18 @@ class _Pool:
         return first, batch
 
     def receive(self) -> None:
-        for conn in wait(list(self.workers)):
-            worker = self.workers[cast(Connection, conn)]
+        # A process that ended is known by its sentinel too: a process its work forked may
+        # hold its end of the connection open.
+        ends = {worker.process.sentinel: worker for worker in self.workers.values()}
+        for ready in wait([*self.workers, *ends], timeout=self.stop_overdue()):
+            if ready in ends:
+                worker = ends[ready]
+                if worker.conn in self.workers and not worker.conn.poll():  # nothing left to read
+                    self.replace(worker)
+                continue
+            if ready not in self.workers:
+                continue  # ended meanwhile
+            worker = self.workers[ready]
             try:
                 message = worker.conn.recv()
             except (EOFError, OSError):
@@ -186,6 +219,24 @@ class _Pool:
             first, results = message[1], message[2]
             self.results.update(zip(range(first, first + len(results)), results))
             self.settle(worker, len(results))
+
+    def stop_overdue(self) -> Optional[float]:
+        """Kills the workers that have been on one file (or starting) past the time limit;
+        how long until the next may be, None when there is no limit."""
+        if self.seconds is None:
+            return None
+        now, wake = time.monotonic(), self.seconds
+        for worker in self.workers.values():
+            current, since = worker.current.value, worker.since.value
+            if current == RETIRED or worker.stopped:
+                continue
+            if now - since < self.seconds or worker.current.value != current:
+                wake = min(wake, self.seconds - (now - since))
+                continue
+            doing = "starting" if current == STARTING else "on one file"
+            worker.stopped = f"stopped after {self.seconds:g} s {doing}: the --timeout"
+            worker.process.kill()
+        return max(wake, 0.01)
 
     def settle(self, worker: _Worker, count: int) -> None:
         """Drops the first `count` files of the worker's first batch, which are back. (A
@@ -202,15 +253,15 @@ class _Pool:
         del self.workers[worker.conn]
         worker.conn.close()
         worker.process.join()
-        why = ended(worker.process.exitcode)
+        why = worker.stopped or ended(worker.process.exitcode)
         culprit = worker.current.value
-        if culprit < 0:
+        if culprit == STARTING:
             raise Failure(
                 f"quarel: error: a worker process ended while starting ({why})", EXIT_USAGE
             )
         taken: List[Batch] = []
         for first, paths in worker.batches:
-            if first <= culprit < first + len(paths):
+            if first <= culprit < first + len(paths) and culprit not in self.results:
                 self.results[culprit] = self.lost(paths[culprit - first], why)
                 at = culprit - first
                 taken += [(first, paths[:at]), (culprit + 1, paths[at + 1 :])]
@@ -244,33 +295,97 @@ def _serve(
     conn: Connection,
     parents: Connection,
     current: Any,
+    since: Any,
     work: Callable[[str], Any],
     start: Optional[Callable[..., None]],
     start_args: Tuple[Any, ...],
+    memory: Optional[int],
 ) -> None:
     """A worker: starts, then works through the batches it is sent until the parent
-    closes the connection."""
+    closes the connection, or until it has grown too large."""
     parents.close()  # a copy that came with the fork: the parent's going must read as the end
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.pthread_sigmask(signal.SIG_UNBLOCK, {signal.SIGINT})
     # Whatever the work prints is not the command's output.
     os.dup2(2, 1)
     sys.stdout = sys.stderr
+    worker = os.getpid()
     try:
         if start:
             start(*start_args)
+        _own(worker)
+        grown = _growth(memory)
         conn.send((READY,))
-        while True:
+        more = True
+        while more:
             first, paths = conn.recv()
-            done: List[Any] = []
-            sent = time.monotonic()
-            for index, path in enumerate(paths, first):
-                current.value = index
-                done.append(work(path))
-                if time.monotonic() - sent > SEND_SECONDS or index == first + len(paths) - 1:
-                    conn.send((RESULTS, index + 1 - len(done), done))
-                    done, sent = [], time.monotonic()
+            more = _work_through(conn, first, paths, work, current, since, worker, grown)
     except Failure as e:
+        _own(worker)
         conn.send((REFUSED, str(e), e.status))
-    except (EOFError, OSError):
-        pass  # the parent is done, or gone
+    except (EOFError, OSError, MemoryError):
+        pass  # the parent is done, or gone; or nothing more can be sent
+    # Now, without waiting for threads the work may have left running.
+    sys.stdout.flush()
+    sys.stderr.flush()
+    os._exit(0)
+
+
+def _work_through(
+    conn: Connection,
+    first: int,
+    paths: List[str],
+    work: Callable[[str], Any],
+    current: Any,
+    since: Any,
+    worker: int,
+    grown: Callable[[], bool],
+) -> bool:
+    """Works through a batch, sending results back as they come; False once the worker has
+    grown too large and is to be replaced."""
+    done: List[Any] = []
+    sent = time.monotonic()
+    for index, path in enumerate(paths, first):
+        since.value, current.value = time.monotonic(), index
+        done.append(work(path))
+        _own(worker)
+        retire = grown()
+        if retire or index == first + len(paths) - 1 or time.monotonic() - sent > SEND_SECONDS:
+            conn.send((RESULTS, index + 1 - len(done), done))
+            done, sent = [], time.monotonic()
+        if retire:
+            current.value = RETIRED  # its other files are handed on
+            return False
+    return True
+
+
+def _own(worker: int) -> None:
+    """Ends a process the work forked from the worker, as soon as it is back here: only the
+    worker answers the parent."""
+    if os.getpid() != worker:
+        os._exit(0)
+
+
+def _growth(memory: Optional[int]) -> Callable[[], bool]:
+    """Caps the worker's address space at `memory` bytes more than it has now, and tells
+    whether its peak resident memory has grown by half of that since."""
+    if memory is None:
+        return lambda: False
+    start = _peak()
+    with contextlib.suppress(OSError, ValueError):  # where the system has no such limit
+        hard = resource.getrlimit(resource.RLIMIT_AS)[1]
+        cap = _address_space() + memory
+        unlimited = hard == resource.RLIM_INFINITY
+        resource.setrlimit(resource.RLIMIT_AS, (cap if unlimited else min(cap, hard), hard))
+    return lambda: _peak() - start > memory // 2
+
+
+def _peak() -> int:
+    """The most resident memory this process has held, in bytes (one system call)."""
+    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+    return peak if sys.platform == "darwin" else peak * 1024
+
+
+def _address_space() -> int:
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[0]) * resource.getpagesize()

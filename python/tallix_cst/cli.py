@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import functools
 import itertools
 import json
 import os
@@ -37,9 +38,10 @@ from tallix_cst.failures import (
     Failure,
     described,
     label,
+    quoted,
     read,
 )
-from tallix_cst.files import loads
+from tallix_cst.files import MAX_SIZE, loads, quarel_files, size_text
 from tallix_cst.json_stream import JsonStream
 from tallix_cst.lock import FileLock
 from tallix_cst.selector import Node, Selector, is_container
@@ -224,6 +226,21 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="with --in-place, write nothing unless every file succeeded",
     )
+    apply.add_argument(
+        "--timeout",
+        type=float,
+        default=codemod.TIMEOUT,
+        metavar="SECONDS",
+        help=f"fail a file whose edit takes longer (0: no limit; default: {codemod.TIMEOUT})",
+    )
+    apply.add_argument(
+        "--max-memory",
+        type=size,
+        default=codemod.MAX_MEMORY,
+        metavar="SIZE",
+        help="the memory each process may take beyond what it starts with; a file whose edit "
+        f"needs more fails (0: no limit; default: {size_text(codemod.MAX_MEMORY)})",
+    )
     apply.set_defaults(run=cmd_apply)
 
     fmt = commands.add_parser(
@@ -288,6 +305,14 @@ def add_selector(command: argparse.ArgumentParser) -> None:
 
 def add_paths(command: argparse.ArgumentParser) -> None:
     command.add_argument("paths", nargs="+", metavar="PATH", help="files and folders")
+    command.add_argument(
+        "--max-file-size",
+        type=size,
+        default=MAX_SIZE,
+        metavar="SIZE",
+        help="refuse a file larger than this, such as 500M or 2G "
+        f"(default: {size_text(MAX_SIZE)})",
+    )
 
 
 def add_jobs(command: argparse.ArgumentParser, default: str) -> None:
@@ -313,6 +338,14 @@ def selector(text: str) -> Selector:
         return Selector(text)
     except ValueError as e:
         raise argparse.ArgumentTypeError(str(e)) from None
+
+
+def size(text: str) -> int:
+    """A size in bytes, given as a whole number with K, M or G (powers of 1024) or none."""
+    digits, unit = (text[:-1], text[-1].upper()) if text[-1:].isalpha() else (text, "")
+    if not digits.isdigit() or unit not in ("", "K", "M", "G"):
+        raise argparse.ArgumentTypeError(f"`{text}` is not a size: write N, NK, NM or NG")
+    return int(digits) << {"": 0, "K": 10, "M": 20, "G": 30}[unit]
 
 
 def number(text: str) -> Union[int, str]:
@@ -349,10 +382,11 @@ def cmd_check(args: argparse.Namespace) -> int:
     paths = list(quarel_files(args.paths))
     jobs = args.jobs or max(1, min(os.cpu_count() or 1, len(paths) // FILES_PER_JOB))
     status = EXIT_OK
+    check = functools.partial(check_file, max_size=args.max_file_size)
     checked = (
-        map(check_file, paths)
+        map(check, paths)
         if jobs <= 1
-        else itertools.chain.from_iterable(batch.run(check_file, paths, jobs, unread))
+        else itertools.chain.from_iterable(batch.run(check, paths, jobs, unread))
     )
     for code, line in checked:
         if line:
@@ -361,10 +395,10 @@ def cmd_check(args: argparse.Namespace) -> int:
     return status
 
 
-def check_file(path: str) -> Tuple[int, str]:
+def check_file(path: str, max_size: int) -> Tuple[int, str]:
     """The exit status, and the line to report."""
     try:
-        read(path)
+        read(path, max_size)
     except Failure as e:
         return e.status, str(e)
     return EXIT_OK, ""
@@ -383,7 +417,7 @@ def cmd_get(args: argparse.Namespace) -> int:
             out(sys.stdout, prefixed(name, printed_value(node), len(paths) > 1))
         return len(matches)
 
-    return for_each_file(paths, args.selector, show)
+    return for_each_file(paths, args.selector, show, args.max_file_size)
 
 
 def printed_value(node: Node) -> str:
@@ -407,7 +441,7 @@ def cmd_json(args: argparse.Namespace) -> int:
         stream.file(name, (node.to_data() for node in nodes))
         return 1 if args.select is None else len(nodes)
 
-    status = for_each_file(paths, args.select, show)
+    status = for_each_file(paths, args.select, show, args.max_file_size)
     stream.close()
     return status
 
@@ -430,7 +464,7 @@ def cmd_comment(args: argparse.Namespace) -> int:
                 )
             return len(pairs)
 
-        return for_each_file(paths, args.selector, show)
+        return for_each_file(paths, args.selector, show, args.max_file_size)
 
     def replace(name: str, doc: Document) -> int:
         pairs = pairs_of(chosen, doc)
@@ -554,26 +588,15 @@ def pairs_of(chosen: Selector, doc: Document) -> List[Pair]:
 # Running commands over files
 
 
-def quarel_files(paths: Iterable[str]) -> Iterator[str]:
-    """The paths given, with folders replaced by the *.quarel files below them."""
-    for path in paths:
-        if not os.path.isdir(path):
-            yield path
-            continue
-        for folder, subfolders, files in os.walk(path):
-            subfolders.sort()
-            for name in sorted(files):
-                if name.endswith(".quarel"):
-                    yield os.path.join(folder, name)
-
-
-def for_each_file(paths: Sequence[str], chosen: Optional[Selector], act: Edit) -> int:
+def for_each_file(
+    paths: Sequence[str], chosen: Optional[Selector], act: Edit, max_size: int
+) -> int:
     """Runs `act` on each file's document; a file that fails is reported and the others go
     on. Status 1 when the selector matched nothing at all."""
     status, matched = EXIT_OK, 0
     for path in paths:
         try:
-            matched += act(label(path), read(path)[1])
+            matched += act(label(path), read(path, max_size)[1])
         except Failure as e:
             status = report(e, status)
     return nothing_matched(paths, chosen, matched, status)
@@ -602,10 +625,10 @@ def edit_files(args: argparse.Namespace, edit: Edit) -> int:
     document."""
     paths = list(quarel_files(args.paths))
     printed = not (args.in_place or args.diff)
-    options = edits.Options(write=args.in_place, diff=args.diff, printed=printed)
+    options = edits.Options(args.in_place, args.diff, printed, args.max_file_size)
     status, matched, unwritten = EXIT_OK, 0, []
     unprinted: List[Tuple[str, bytes]] = []  # documents, until anything matches
-    with interrupts.sigterm_unwinds(), edits.Writes() as writes:
+    with interrupts.stops_unwind(), edits.Writes() as writes:
         for path in paths:
             name = label(path)
 
@@ -659,7 +682,7 @@ def cmd_apply(args: argparse.Namespace) -> int:
         )
     paths = distinct_files(quarel_files(args.paths))
     keep = args.all_or_nothing  # the changes, written once every file has succeeded
-    options = edits.Options(write=args.in_place, diff=args.diff)
+    options = edits.Options(args.in_place, args.diff, max_size=args.max_file_size)
     counts = {edits.CHANGED: 0, edits.UNCHANGED: 0, edits.FAILED: 0}
     status, kept, would, interrupted = EXIT_OK, [], not args.in_place, False
     bar = Progress(len(paths))
@@ -676,17 +699,17 @@ def cmd_apply(args: argparse.Namespace) -> int:
                 if outcome.state == edits.FAILED:
                     status = report(outcome.failure(), status)
                 elif outcome.state == edits.CHANGED and args.diff:
-                    listed.append(unified_diff(outcome.before, outcome.after, outcome.path))
+                    listed.append(unified_diff(outcome.before, outcome.after, label(outcome.path)))
                 elif outcome.state == edits.CHANGED:
-                    listed.append(outcome.path + "\n")
+                    listed.append(label(outcome.path) + "\n")
             if listed:
                 out(sys.stdout, "".join(listed))
 
     jobs = args.jobs or os.cpu_count() or 1
-    ready = batch.run(
-        codemod.apply, paths, jobs, codemod.lost, codemod.start, (args.script, options)
-    )
-    with interrupts.sigterm_unwinds(), edits.Writes() as writes, contextlib.closing(ready), bar:
+    limits = batch.Limits(args.timeout or None, args.max_memory or None)
+    start = (args.script, options, limits.memory)
+    ready = batch.run(codemod.apply, paths, jobs, codemod.lost, codemod.start, start, limits)
+    with interrupts.stops_unwind(), edits.Writes() as writes, contextlib.closing(ready), bar:
         try:
             for outcomes in ready:
                 bar.advance(len(outcomes))
@@ -697,10 +720,12 @@ def cmd_apply(args: argparse.Namespace) -> int:
                         writes.add(outcome, args.in_place)
                 show(writes.settled())
             bar.close()
-            would = would or (keep and counts[edits.FAILED] > 0)
-            for outcome in kept:
-                writes.add(outcome, not would)
-                show(writes.settled())
+            if keep:
+                would = counts[edits.FAILED] > 0
+                if kept and not would:
+                    kept, written = writes.all_or_nothing(kept)
+                    would = not written
+                show(kept)
         except KeyboardInterrupt:
             interrupted = True
         finally:
@@ -747,16 +772,16 @@ def cmd_fmt(args: argparse.Namespace) -> int:
             if outcome.state == edits.FAILED:
                 status = report(outcome.failure(), status)
 
-    with interrupts.sigterm_unwinds(), edits.Writes() as writes:
+    with interrupts.stops_unwind(), edits.Writes() as writes:
         for path, options in zip(paths, chosen):
             printed = write and path == STDIN  # standard input is formatted to standard output
-            mode = edits.Options(write=write and not printed, diff=args.diff, printed=printed)
+            mode = edits.Options(write and not printed, args.diff, printed, args.max_file_size)
             lock = FileLock(path) if mode.write else None
             outcome = edits.edit_file(path, formatter(label(path), options), mode, lock)
             if outcome.state == edits.CHANGED and args.check:
-                out(sys.stdout, f"would reformat {path}\n")
+                out(sys.stdout, f"would reformat {quoted(path)}\n")
             elif outcome.state == edits.CHANGED and args.diff:
-                out(sys.stdout, unified_diff(outcome.before, outcome.after, path))
+                out(sys.stdout, unified_diff(outcome.before, outcome.after, quoted(path)))
             elif printed and outcome.data is not None:
                 out(sys.stdout, "", raw=outcome.data)
             writes.add(outcome, mode.write, lock)

@@ -4,7 +4,8 @@ The script is a Python file that defines `edit(doc, path)`, which changes the do
 place. Each worker loads the script from its path once, then takes files one by one: it
 parses a file, calls `edit`, and compares the printed result with the bytes it read. A
 worker writes nothing: the new bytes come back to the command, which writes them with
-`edits.Writes`. So a script that ends its process, or a Ctrl-C, never cuts a write short.
+`edits.Writes`. So a script that ends its process, or a Ctrl-C, never cuts a write short;
+nor does one that hangs or grows without end, which `batch`'s limits stop.
 """
 
 from __future__ import annotations
@@ -15,8 +16,14 @@ from typing import Callable, Optional
 from tallix_cst._native import Document
 from tallix_cst.edits import FAILED, Options, Outcome, edit_file
 from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure
+from tallix_cst.files import size_text
 
 Edit = Callable[[Document, str], object]
+
+# The limits of `quarel apply` unless given: seconds per file, and the memory a worker process
+# may take beyond what it starts with.
+TIMEOUT = 60
+MAX_MEMORY = 2 << 30
 
 
 def load_script(path: str) -> Edit:
@@ -26,19 +33,24 @@ def load_script(path: str) -> Edit:
     except BaseException as e:  # sys.exit() too: the script is not to end the run
         raise Failure(f"{path}: error: {type(e).__name__}: {e}", EXIT_USAGE) from None
     edit = namespace.get("edit")
-    if not callable(edit):
+    if edit is None:
         raise Failure(f"{path}: error: the script defines no edit(doc, path) function", EXIT_USAGE)
+    if not callable(edit):
+        what = type(edit).__name__
+        message = f"{path}: error: `edit` is a {what}, not a function edit(doc, path)"
+        raise Failure(message, EXIT_USAGE)
     return edit  # type: ignore[no-any-return]
 
 
-# The worker's script and options, set once per process by `start`.
+# The worker's script, options and memory limit, set once per process by `start`.
 _edit: Optional[Edit] = None
 _options = Options(write=False, diff=False)
+_memory: Optional[int] = None
 
 
-def start(script: str, options: Options) -> None:
-    global _edit, _options
-    _edit, _options = load_script(script), options
+def start(script: str, options: Options, memory: Optional[int] = None) -> None:
+    global _edit, _options, _memory
+    _edit, _options, _memory = load_script(script), options, memory
 
 
 def apply(path: str) -> Outcome:
@@ -54,6 +66,9 @@ def run_script(edit: Edit, doc: Document, path: str) -> None:
     except SystemExit as e:
         message = f"{path}: SystemExit: {e.code} (edit() may not end the run)"
         raise Failure(message, EXIT_FAILED) from None
+    except MemoryError:
+        limit = "" if _memory is None else f" (--max-memory is {size_text(_memory)})"
+        raise Failure(f"{path}: error: the edit ran out of memory{limit}", EXIT_FAILED) from None
     except BaseException as e:  # KeyboardInterrupt too: Ctrl-C never reaches a worker
         raise Failure(f"{path}: {type(e).__name__}: {e}", EXIT_FAILED) from None
 

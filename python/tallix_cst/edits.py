@@ -3,23 +3,32 @@ written back, several files at once.
 
 `edit_file` reads and edits a file and tells what came of it, writing nothing; `Writes`
 writes the changes and hands the outcomes back in order. Between the two a file stays
-locked, where the same process edits and writes it, or else is found as it was read
-before it is written.
+locked, where the same process edits and writes it, or else is locked again before it is
+written; either way its writer checks, as the last step, that it is still the file read.
 """
 
 from __future__ import annotations
 
-import hashlib
+import errno
+import os
 from collections import deque
 from concurrent.futures import Future
 from dataclasses import dataclass
-from typing import Callable, Deque, Iterator, Optional, Tuple
+from typing import Callable, Deque, Iterator, List, Optional, Tuple
 
 from tallix_cst import interrupts
 from tallix_cst._native import Document
-from tallix_cst.failures import EXIT_FAILED, Failure, check_writable, described, read, read_bytes
-from tallix_cst.files import WriteQueue
+from tallix_cst.failures import (
+    Failure,
+    check_writable,
+    described,
+    parsed,
+    read_bytes,
+    read_for_writing,
+)
+from tallix_cst.files import MAX_SIZE
 from tallix_cst.lock import FileLock
+from tallix_cst.writing import Changed, Snapshot, WriteQueue, write_all
 
 CHANGED, UNCHANGED, FAILED = "changed", "unchanged", "failed"
 
@@ -29,6 +38,7 @@ class Options:
     write: bool  # refuse a file that cannot be written; hand back a change's bytes and a digest
     diff: bool  # hand back the texts of a change, for a diff
     printed: bool = False  # hand back the new bytes of every file, to print them
+    max_size: Optional[int] = MAX_SIZE  # the largest file read
 
 
 @dataclass
@@ -40,7 +50,7 @@ class Outcome:
     before: str = ""  # with Options.diff, the texts to compare
     after: str = ""
     data: Optional[bytes] = None  # with Options.write or printed, the new bytes ...
-    digest: bytes = b""  # ... and with Options.write a digest of the bytes they replace
+    source: Optional[Snapshot] = None  # ... and with Options.write what they replace
 
     def failure(self) -> Failure:
         """What a failed outcome reports."""
@@ -58,13 +68,17 @@ def edit_file(
             check_writable(path)
         if lock is not None:
             lock.acquire()
-        before, doc = read(path)
+        if options.write:
+            before, source = read_for_writing(path, options.max_size)
+        else:
+            before, source = read_bytes(path, options.max_size), None
+        doc = parsed(path, before)
         edit(doc)
         after = doc.to_bytes()
     except BaseException as e:
         if lock is not None:
             lock.release()
-        if not isinstance(e, (Failure, OSError)):
+        if not isinstance(e, (Failure, OSError, MemoryError)):
             raise
         return failed(path, e)
     changed = after != before
@@ -72,14 +86,10 @@ def edit_file(
     if changed and options.diff:
         outcome.before, outcome.after = before.decode(), after.decode()
     if changed and options.write:
-        outcome.data, outcome.digest = after, digest(before)
+        outcome.data, outcome.source = after, source
     elif options.printed:
         outcome.data = after
     return outcome
-
-
-def digest(data: bytes) -> bytes:
-    return hashlib.blake2b(data, digest_size=16).digest()
 
 
 def failed(path: str, error: BaseException) -> Outcome:
@@ -97,8 +107,7 @@ class Writes:
 
     def add(self, outcome: Outcome, write: bool, lock: Optional[FileLock] = None) -> None:
         """Queues the outcome, and with `write` the writing of its change: under `lock`,
-        held since before the file was read, or else under one taken now, once the file
-        is found as it was read (a file that changed since is a failure). An unwritten
+        held since before the file was read, or else under one taken now. An unwritten
         file's `lock` is released."""
         if not write or outcome.state != CHANGED:
             if lock is not None:
@@ -113,8 +122,29 @@ class Writes:
                 self._pending.append((failed(outcome.path, e), None))
                 return
         with interrupts.deferred():  # a write under way is always in the list
-            queued = self._queue.write(outcome.path, outcome.data, lock.release)
+            queued = self._queue.write(outcome.path, outcome.data, lock.release, outcome.source)
             self._pending.append((outcome, queued))
+
+    def all_or_nothing(self, outcomes: List[Outcome]) -> Tuple[List[Outcome], bool]:
+        """Writes every change, or none where any fails before the first file is replaced
+        (see `writing.write_all`): the outcomes, a failure for each file that failed (or,
+        once files were replaced, was not written), and whether any was written."""
+        locks: List[FileLock] = []
+        try:
+            for outcome in sorted(outcomes, key=lambda o: o.path):  # one order: no deadlock
+                try:
+                    locks.append(relocked(outcome))
+                except Exception as e:
+                    return [failed(o.path, e) if o is outcome else o for o in outcomes], False
+            errors = write_all([(o.path, o.data or b"", o.source) for o in outcomes])
+        finally:
+            for lock in locks:
+                lock.release()
+        written = None in errors
+        return [
+            o if e is None or (not written and e.errno == errno.ECANCELED) else failed(o.path, e)
+            for o, e in zip(outcomes, errors)
+        ], written
 
     def settled(self, wait: bool = False) -> Iterator[Outcome]:
         """The outcomes whose turn has come: a write that failed is a failure. With
@@ -135,14 +165,10 @@ class Writes:
 
 
 def relocked(outcome: Outcome) -> FileLock:
-    """The file's lock, taken once the file is found as it was read."""
+    """The file's lock, taken once the file is found still writable."""
+    if not os.path.lexists(outcome.path):
+        raise Changed(errno.ENOENT, "removed or renamed since it was read", outcome.path)
+    check_writable(outcome.path)
     lock = FileLock(outcome.path)
-    try:
-        check_writable(outcome.path)
-        lock.acquire()
-        if digest(read_bytes(outcome.path)) != outcome.digest:
-            raise Failure(f"{outcome.path}: error: changed since it was read", EXIT_FAILED)
-    except BaseException:
-        lock.release()
-        raise
+    lock.acquire()
     return lock

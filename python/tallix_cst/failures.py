@@ -3,12 +3,16 @@ naming the file, and an exit status."""
 
 from __future__ import annotations
 
+import itertools
 import os
 import sys
-from typing import Tuple
+import unicodedata
+from typing import Optional, Tuple
 
+from tallix_cst import leftovers
 from tallix_cst._native import Document, QuarelSyntaxError
-from tallix_cst.files import check_leftovers, existing_file, loads, read_file
+from tallix_cst.files import MAX_SIZE, TooLarge, loads, read_capped, read_file, read_source
+from tallix_cst.writing import Changed, Snapshot, existing_file
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
 STDIN = "-"
@@ -24,24 +28,67 @@ class Failure(Exception):
 
 
 def label(path: str) -> str:
-    return "<stdin>" if path == STDIN else path
+    """The file's name in messages."""
+    return "<stdin>" if path == STDIN else quoted(path)
 
 
-def read(path: str) -> Tuple[bytes, Document]:
+def quoted(path: str) -> str:
+    """The path as shown: a name with a line break, a terminal escape or another control
+    character (or bytes that are not UTF-8) is quoted as `ls` quotes it, so that a listing
+    keeps one file a line and prints nothing a terminal would act on."""
+    if not any(map(_control, path)):
+        return path
+    parts = []
+    for control, run in itertools.groupby(path, _control):
+        text = "".join(run)
+        parts.append(f"'$'{_escaped(text)}''" if control else text.replace("'", "'\\''"))
+    quoted = f"'{''.join(parts)}'"
+    quoted = quoted[2:] if quoted.startswith("''") else quoted
+    return quoted[:-2] if quoted.endswith("''") else quoted
+
+
+def _control(c: str) -> bool:
+    return unicodedata.category(c) in ("Cc", "Cs")  # surrogates: bytes that are not UTF-8
+
+
+def _escaped(text: str) -> str:
+    named = {"\a": "a", "\b": "b", "\t": "t", "\n": "n", "\v": "v", "\f": "f", "\r": "r"}
+    return "".join(
+        "\\" + named[c] if c in named else "".join(f"\\{byte:03o}" for byte in os.fsencode(c))
+        for c in text
+    )
+
+
+def read(path: str, max_size: Optional[int] = MAX_SIZE) -> Tuple[bytes, Document]:
     """The file's bytes and its document."""
-    data = read_bytes(path)
+    data = read_bytes(path, max_size)
+    return data, parsed(path, data)
+
+
+def parsed(path: str, data: bytes) -> Document:
     try:
-        return data, loads(data)
+        return loads(data)
     except Exception as e:
         raise described(path, e) from None
 
 
-def read_bytes(path: str) -> bytes:
+def read_bytes(path: str, max_size: Optional[int] = MAX_SIZE) -> bytes:
+    """The bytes of the file, or of standard input (-); refused, as a Failure, where an
+    earlier write left the file half-written."""
     try:
         if path == STDIN:
-            return sys.stdin.buffer.read()
-        check_leftovers(path)
-        return read_file(path)
+            return read_capped(sys.stdin.buffer.read, max_size, label(path))
+        leftovers.check(path, clean=False)
+        return read_file(path, max_size)
+    except OSError as e:
+        raise described(path, e) from None
+
+
+def read_for_writing(path: str, max_size: Optional[int] = MAX_SIZE) -> Tuple[bytes, Snapshot]:
+    """The bytes of the file, as `read_bytes` reads them, and what its writer is to check."""
+    try:
+        leftovers.check(path, clean=False)
+        return read_source(path, max_size)
     except OSError as e:
         raise described(path, e) from None
 
@@ -56,12 +103,15 @@ def check_writable(path: str) -> None:
     except OSError as e:
         raise described(path, e) from None
     if not os.access(path, os.W_OK):
-        raise Failure(f"{path}: error: permission denied: the file is not writable", EXIT_USAGE)
+        raise Failure(
+            f"{label(path)}: error: permission denied: the file is not writable", EXIT_USAGE
+        )
     # The new content goes to a file beside it first.
     folder = os.path.dirname(os.path.realpath(path))
     if not os.access(folder, os.W_OK | os.X_OK):
         raise Failure(
-            f"{path}: error: permission denied: its folder {folder} is not writable", EXIT_USAGE
+            f"{label(path)}: error: permission denied: its folder {label(folder)} is not writable",
+            EXIT_USAGE,
         )
 
 
@@ -74,6 +124,14 @@ def described(path: str, error: Exception) -> Failure:
         return Failure(f"{name}:{error.line}:{error.column}: {error.message}", EXIT_FAILED)
     if isinstance(error, UnicodeDecodeError):
         return Failure(f"{name}: error: not valid UTF-8 (byte {error.start})", EXIT_USAGE)
+    if isinstance(error, TooLarge):
+        return Failure(f"{name}: error: {error.strerror} (--max-file-size raises it)", EXIT_USAGE)
+    if isinstance(error, leftovers.HalfWritten):
+        return Failure(f"{name}: error: {error.explained(quoted(error.copy))}", EXIT_USAGE)
+    if isinstance(error, Changed):
+        return Failure(f"{name}: error: {error.strerror}", EXIT_FAILED)
+    if isinstance(error, MemoryError):
+        return Failure(f"{name}: error: out of memory", EXIT_USAGE)
     if isinstance(error, OSError):
         return Failure(f"{name}: error: {error.strerror or error}", EXIT_USAGE)
     return Failure(f"{name}: error: {error}", EXIT_USAGE)

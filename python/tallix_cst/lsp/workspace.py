@@ -13,7 +13,7 @@ from lsprotocol import types
 from pygls.uris import from_fs_path
 
 from tallix_cst._native import Document, Pair
-from tallix_cst.cli import quarel_files
+from tallix_cst.files import quarel_files, read_file
 from tallix_cst.lsp.positions import UTF16, LineIndex
 from tallix_cst.lsp.symbols import symbol_kind, symbol_name
 
@@ -61,8 +61,7 @@ class Workspace:
     def update(self, path: str) -> None:
         """Reads a file again; one that cannot be read or parsed leaves the index."""
         try:
-            with open(path, "rb") as f:
-                data = f.read()
+            data = read_file(path)  # refuses special and oversized files
             doc = Document.parse(data)
         except (OSError, ValueError):
             self.remove(path)
