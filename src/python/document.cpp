@@ -1,7 +1,7 @@
 // The Document class: parsing entry points and whole-document printing.
 #include "cst/printer.hpp"
-#include "cst/tokens.hpp"
-#include "edit/key_counts.hpp"
+#include "editor/key_counts.hpp"
+#include "editor/tokens.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/data.hpp"

@@ -1,9 +1,9 @@
 #include "python/editor_json.hpp"
 
 #include "cst/printer.hpp"
-#include "edit/folding.hpp"
-#include "edit/semantic_tokens.hpp"
-#include "edit/symbols.hpp"
+#include "editor/folding.hpp"
+#include "editor/semantic_tokens.hpp"
+#include "editor/symbols.hpp"
 #include "python/boundary.hpp"
 #include "python/objects.hpp"
 #include "python/outline.hpp"

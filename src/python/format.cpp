@@ -1,6 +1,6 @@
 #include "python/format.hpp"
 
-#include "edit/format.hpp"
+#include "format/format.hpp"
 #include "python/boundary.hpp"
 #include "python/objects.hpp"
 

@@ -1,6 +1,6 @@
 #include "python/outline.hpp"
 
-#include "edit/outline.hpp"
+#include "editor/outline.hpp"
 #include "python/boundary.hpp"
 #include "python/objects.hpp"
 

@@ -1,10 +1,10 @@
-#include "edit/format.hpp"
+#include "format/format.hpp"
 
 #include "cst/printer.hpp"
 #include "edit/comment_text.hpp"
-#include "edit/format_check.hpp"
 #include "edit/layout.hpp"
 #include "edit/style.hpp"
+#include "format/check.hpp"
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
 

@@ -1,4 +1,4 @@
-#include "edit/format_check.hpp"
+#include "format/check.hpp"
 
 #include "edit/comment_text.hpp"
 #include "parser/lexer.hpp"
