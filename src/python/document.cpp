@@ -1,7 +1,7 @@
 // The Document class: parsing entry points and whole-document printing.
 #include "cst/printer.hpp"
+#include "editor/at_offset.hpp"
 #include "editor/key_counts.hpp"
-#include "editor/tokens.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/data.hpp"
@@ -176,14 +176,10 @@ PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!guard || !tokens_of(document->body, tokens))
             return raise_error(ErrorCode::document_busy);
     }
-    const std::size_t at = *offset;
-    auto after = std::upper_bound(
-        tokens.begin(), tokens.end(), at,
-        [](std::size_t wanted, const Token& token) { return wanted < token.offset; });
-    if (after == tokens.begin() || at > std::prev(after)->offset + std::prev(after)->length)
-        Py_RETURN_NONE;
+    const std::optional<Token> token = quarel::token_at(tokens, *offset);
+    if (!token) Py_RETURN_NONE;
     PyObject* kinds = token_kind_names();
-    return kinds ? token_tuple(*std::prev(after), kinds).release() : nullptr;
+    return kinds ? token_tuple(*token, kinds).release() : nullptr;
 }
 
 // Worked out under the document lock, made into dicts once it is let go.
