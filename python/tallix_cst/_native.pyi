@@ -16,6 +16,12 @@ _T = TypeVar("_T")
 
 __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 
+# The engine's tables of names: kinds and token kinds in its order, and the formatter's
+# options with their defaults.
+KINDS: tuple[Kind, ...]
+TOKEN_KINDS: tuple[TokenKind, ...]
+FORMAT_OPTIONS: tuple[tuple[str, object], ...]
+
 def parse_quarel(source: str | bytes | bytearray) -> Document:
     """Parses Quarel source into a Document: text (str), or the UTF-8 bytes of a
     file (bytes or bytearray), whose byte-order mark stays apart from the first key."""
@@ -130,7 +136,7 @@ class Document(_Container):
         text: bytes,
         encoding: str,
         moves: Iterable[tuple[int, int, int]],
-        kinds: tuple[int, int, int, int, int, int],
+        kinds: tuple[int, ...],
     ) -> bytes:
         """The outline as a language server's document symbols: the UTF-8 bytes of a JSON
         list of DocumentSymbol, a block holding the pairs inside it as children, named
@@ -163,12 +169,12 @@ class Document(_Container):
     def format(
         self,
         *,
-        indent: str | None = None,
-        newline: Literal["\n", "\r\n"] | None = None,
-        max_blank_lines: int = 1,
-        column_width: int = 100,
-        final_newline: bool = True,
-        lines: tuple[int, int] | None = None,
+        indent: str | None = ...,
+        newline: Literal["\n", "\r\n"] | None = ...,
+        max_blank_lines: int = ...,
+        column_width: int = ...,
+        final_newline: bool = ...,
+        lines: tuple[int, int] | None = ...,
     ) -> bool:
         """Lays the document out regularly, in place, changing whitespace only, and returns
         whether its text changed."""

@@ -8,25 +8,11 @@
 
 #include "cst/tree.hpp"
 #include "edit/error.hpp"
+#include "format/options.hpp"
 
-#include <cstddef>
-#include <optional>
-#include <string>
-#include <utility>
 #include <variant>
 
 namespace quarel {
-
-struct FormatOptions {
-    std::optional<std::string> indent;  // the document's own step when absent
-    std::optional<std::string> newline; // the document's own line break when absent
-    std::size_t max_blank_lines = 1;
-    std::size_t column_width = 100;
-    bool final_newline = true;
-    // Only the pairs whose key stands on these lines (from 1, both
-    // included) are formatted, with everything inside them.
-    std::optional<std::pair<std::size_t, std::size_t>> lines;
-};
 
 // Formats the document in place: whether its text changed. Refused, the
 // tree unchanged, when the formatted text would mean something else or a

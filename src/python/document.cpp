@@ -8,6 +8,7 @@
 #include "python/editor_json.hpp"
 #include "python/entry.hpp"
 #include "python/format.hpp"
+#include "python/names.hpp"
 #include "python/objects.hpp"
 #include "python/outline.hpp"
 #include "python/source.hpp"
@@ -114,15 +115,6 @@ PyObject* document_dump(PyObject* self, PyObject* args, PyObject* kwargs) {
     return PyObject_CallMethod(files.get(), "dump", "OO", self, arg[0]);
 }
 
-// The kinds' names, in the order of TokenKind, made once.
-PyObject* token_kind_names() {
-    static PyObject* names = nullptr;
-    if (!names)
-        names = Py_BuildValue("(sssssss)", "key", "name", "literal", "string", "expr", "comment",
-                              "punctuation");
-    return names;
-}
-
 Ref token_tuple(const Token& token, PyObject* kinds) {
     Ref tuple(PyTuple_New(3));
     PyObject* kind = PyTuple_GetItem(kinds, static_cast<Py_ssize_t>(token.kind));
@@ -149,7 +141,7 @@ PyObject* document_tokens(PyObject* self) {
         if (!guard || !tokens_of(document->body, tokens))
             return raise_error(ErrorCode::document_busy);
     }
-    PyObject* kinds = token_kind_names();
+    PyObject* kinds = token_kind_names_tuple();
     Ref list(kinds ? PyList_New(static_cast<Py_ssize_t>(tokens.size())) : nullptr);
     for (std::size_t i = 0; list && i < tokens.size(); ++i) {
         Ref tuple = token_tuple(tokens[i], kinds);
@@ -178,7 +170,7 @@ PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
     }
     const std::optional<Token> token = quarel::token_at(tokens, *offset);
     if (!token) Py_RETURN_NONE;
-    PyObject* kinds = token_kind_names();
+    PyObject* kinds = token_kind_names_tuple();
     return kinds ? token_tuple(*token, kinds).release() : nullptr;
 }
 
@@ -252,6 +244,8 @@ PyTypeObject* document_type() {
 
 PyObject* create_document_type() {
     if (type_) return reinterpret_cast<PyObject*>(type_);
+    const char* const format_doc = py::format_doc();
+    if (!format_doc) return nullptr;
     const PyMethodDef methods[] = {
         method<document_parse>(
             "parse",
@@ -328,17 +322,7 @@ PyObject* create_document_type() {
             "bracket; a string or expression over several lines through its last line; a\n"
             "run of comment lines, as kind \"comment\". Offsets are moved and lines counted\n"
             "as symbols_json() does."),
-        method<document_format>(
-            "format",
-            "format($self, *, indent=None, newline=None, max_blank_lines=1, column_width=100, "
-            "final_newline=True, lines=None)\n--\n\n"
-            "Lays the document out regularly, in place, changing whitespace only, and returns\n"
-            "whether its text changed. indent (a run of spaces or a tab) and newline (\"\\n\" or\n"
-            "\"\\r\\n\") default to the document's own; runs of blank lines are cut to\n"
-            "max_blank_lines; a one-line list or block wider than column_width is expanded;\n"
-            "final_newline ends the text with one line break. lines=(first, last) formats only\n"
-            "the pairs whose key stands on those lines (from 1, inclusive). Raises ValueError,\n"
-            "the document unchanged, when the result would not mean the same."),
+        method<document_format>("format", format_doc),
         method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
                                             "as its bytes."),
         {nullptr, nullptr, 0, nullptr},

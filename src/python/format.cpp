@@ -5,6 +5,7 @@
 #include "python/objects.hpp"
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -78,13 +79,10 @@ bool lines_option(PyObject* obj, FormatOptions& options) {
 }
 
 bool parse_options(PyObject* args, PyObject* kwargs, FormatOptions& options) {
-    PyObject* arg[6];
-    if (!parse_args(
-            {"format",
-             {"indent", "newline", "max_blank_lines", "column_width", "final_newline", "lines"},
-             0,
-             0},
-            args, kwargs, arg))
+    const auto& name = format_option_names;
+    PyObject* arg[name.size()];
+    if (!parse_args({"format", {name[0], name[1], name[2], name[3], name[4], name[5]}, 0, 0}, args,
+                    kwargs, arg))
         return false;
     if (!text_option("indent", arg[0], valid_indent,
                      "indent must be a run of spaces or a single tab", options.indent) ||
@@ -105,7 +103,61 @@ bool parse_options(PyObject* args, PyObject* kwargs, FormatOptions& options) {
     return true;
 }
 
+// The default of an option as Python has it.
+PyObject* default_value(FormatOption option) {
+    const FormatOptions defaults;
+    switch (option) {
+    case FormatOption::max_blank_lines: return PyLong_FromSize_t(defaults.max_blank_lines);
+    case FormatOption::column_width: return PyLong_FromSize_t(defaults.column_width);
+    case FormatOption::final_newline: return PyBool_FromLong(defaults.final_newline);
+    case FormatOption::indent:
+    case FormatOption::newline:
+    case FormatOption::lines: break;
+    }
+    Py_RETURN_NONE;
+}
+
 } // namespace
+
+PyObject* format_option_defaults() {
+    static PyObject* table = nullptr;
+    if (table) return table;
+    Ref made(PyTuple_New(static_cast<Py_ssize_t>(format_option_names.size())));
+    for (std::size_t i = 0; made && i < format_option_names.size(); ++i) {
+        Ref value(default_value(static_cast<FormatOption>(i)));
+        PyObject* entry =
+            value ? Py_BuildValue("(sO)", format_option_names[i], value.get()) : nullptr;
+        if (!entry) return nullptr;
+        PyTuple_SetItem(made.get(), static_cast<Py_ssize_t>(i), entry);
+    }
+    table = made.release();
+    return table;
+}
+
+const char* format_doc() {
+    static std::string doc;
+    if (!doc.empty()) return doc.c_str();
+    PyObject* table = format_option_defaults();
+    if (!table) return nullptr;
+    std::string signature = "format($self, *";
+    for (Py_ssize_t i = 0; i < PyTuple_Size(table); ++i) {
+        PyObject* entry = PyTuple_GetItem(table, i);
+        Ref shown(PyObject_Repr(PyTuple_GetItem(entry, 1)));
+        const std::optional<std::string> text = shown ? utf8(shown.get()) : std::nullopt;
+        if (!text) return nullptr;
+        signature +=
+            std::string(", ") + format_option_names[static_cast<std::size_t>(i)] + "=" + *text;
+    }
+    doc = signature + ")\n--\n\n" +
+          R"(Lays the document out regularly, in place, changing whitespace only, and returns
+whether its text changed. indent (a run of spaces or a tab) and newline ("\n" or
+"\r\n") default to the document's own; runs of blank lines are cut to
+max_blank_lines; a one-line list or block wider than column_width is expanded;
+final_newline ends the text with one line break. lines=(first, last) formats only
+the pairs whose key stands on those lines (from 1, inclusive). Raises ValueError,
+the document unchanged, when the result would not mean the same.)";
+    return doc.c_str();
+}
 
 PyObject* document_format(PyObject* self, PyObject* args, PyObject* kwargs) {
     FormatOptions options;
