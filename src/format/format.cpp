@@ -566,39 +566,15 @@ class Adopt {
     }
 };
 
-// The line break of the first expression that holds one.
-std::optional<std::string> expression_newline(const Body& body) {
-    for (const PairRef& pair : body.pairs) {
-        if (const Block* block = block_of(pair->value))
-            if (auto found = expression_newline(block->body)) return found;
-        const Expr* expr = expr_of(pair->value);
-        if (!expr) continue;
-        for (std::string_view text :
-             {pair->after_colon.view(), expr->text.view(), expr->trailing.view()}) {
-            const std::size_t lf = text.find('\n');
-            if (lf != std::string_view::npos)
-                return lex::break_start(text, lf) < lf ? "\r\n" : "\n";
-        }
-    }
-    return std::nullopt;
-}
-
-// The document's own line break: its layout's, else that of its
-// expressions, whose line breaks formatting writes too (a document laid out
-// on one line keeps the line break of its expressions when formatted again).
-std::string own_newline(const Body& root) {
-    if (auto shown = shown_newline(root)) return *shown;
-    return expression_newline(root).value_or("\n");
-}
-
 } // namespace
 
 std::variant<bool, EditError> format_document(Body& root, const FormatOptions& options) {
-    const std::string step = options.indent ? *options.indent : infer_style(root).step;
-    const std::string newline = options.newline ? *options.newline : own_newline(root);
+    const ShownStyle shown = shown_style(root);
+    const std::string step = options.indent.value_or(shown.step.value_or("  "));
+    const std::string newline = options.newline.value_or(shown.newline.value_or("\n"));
     // Without a step of its own, the document's expressions are taken as
     // indented in the new one, so that formatting twice changes nothing.
-    const std::string old_step = shown_step(root).value_or(step);
+    const std::string old_step = shown.step.value_or(step);
     Formatter formatter(options, old_step, step, newline);
     if (!formatter.document(root)) return make_error(ErrorCode::pair_busy);
     auto parsed = parse(formatter.out);

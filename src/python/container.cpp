@@ -519,9 +519,14 @@ std::string ContainerLock::base_indent() const {
 
 namespace {
 
+// Worked out once for the document: its edits write in that style, so they
+// keep it; formatting, which may change it, forgets it.
 Style style_under(const DocHandle& document) {
     ReadGuard guard(document.lock());
-    return guard ? infer_style(document->body) : Style{};
+    if (!guard) return Style{};
+    Root& root = *document;
+    if (!root.style) root.style = infer_style(root.body);
+    return *root.style;
 }
 
 } // namespace

@@ -166,7 +166,10 @@ PyObject* document_format(PyObject* self, PyObject* args, PyObject* kwargs) {
     {
         const DocHandle& document = as_document(self)->root;
         WriteGuard guard(document.lock());
-        if (guard) result = format_document(document->body, options);
+        if (guard) {
+            result = format_document(document->body, options);
+            document->style.reset();
+        }
     }
     if (auto* error = std::get_if<EditError>(&result)) return raise_error(*error);
     return PyBool_FromLong(std::get<bool>(result));
