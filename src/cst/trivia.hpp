@@ -25,23 +25,18 @@
 namespace quarel {
 
 enum class Slot : std::uint8_t {
-    leading,      // a pair's: from what precedes it to its key
-    before_colon, // of a pair, or of a pair in a list
-    after_colon,  // of a pair, or of a pair in a list; before an expression's text
-    expression,   // an expression's text: no trivia, but its lines are laid out
-    before_end,   // between an expression's text and its `;;`
-    before_brace, // between a block's name and its `{`
-    body_end,     // a body's trailing
-    item_leading, // in front of a list element
-    before_comma, // between a list element and its comma
-    list_end,     // a list's trailing
+    leading,           // a pair's: from what precedes it to its key
+    before_colon,      // of a pair, or of a pair in a list
+    after_colon,       // of a pair (but an expression's), or of a pair in a list
+    before_expression, // after the colon of a pair whose value is an expression
+    expression,        // an expression's text: no trivia, but its lines are laid out
+    before_end,        // between an expression's text and its `;;`
+    before_brace,      // between a block's name and its `{`
+    body_end,          // a body's trailing
+    item_leading,      // in front of a list element
+    before_comma,      // between a list element and its comma
+    list_end,          // a list's trailing
 };
-
-// Whether the slot is whitespace of an expression, which is the user's
-// text rather than the layout of the file.
-inline bool in_expression(Slot slot) noexcept {
-    return slot == Slot::expression || slot == Slot::before_end;
-}
 
 namespace trivia_detail {
 
@@ -141,7 +136,8 @@ void body(Visit& visit, First& first, Rest&... rest) {
         token(visit, pair.key.view());
         visit.slot(Slot::before_colon, pair.before_colon, rest.pairs[i]->before_colon...);
         token(visit, ":");
-        visit.slot(Slot::after_colon, pair.after_colon, rest.pairs[i]->after_colon...);
+        visit.slot(expr_of(pair.value) ? Slot::before_expression : Slot::after_colon,
+                   pair.after_colon, rest.pairs[i]->after_colon...);
         value(visit, pair.value, rest.pairs[i]->value...);
     }
     visit.slot(Slot::body_end, first.trailing, rest.trailing...);

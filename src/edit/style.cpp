@@ -38,7 +38,7 @@ struct BreakVotes {
     Votes layout, expressions;
 
     void slot(Slot slot, const Text& text) {
-        Votes& votes = in_expression(slot) ? expressions : layout;
+        Votes& votes = slot == Slot::expression ? expressions : layout;
         const std::string_view view = text.view();
         for (std::size_t lf = view.find('\n'); lf != std::string_view::npos;
              lf = view.find('\n', lf + 1))

@@ -1,0 +1,36 @@
+#include "format/spans.hpp"
+
+#include "cst/trivia.hpp"
+
+#include <vector>
+
+namespace quarel {
+
+namespace {
+
+struct Finder {
+    std::unordered_set<const void*>& spanning;
+    std::vector<bool> entered; // for each structure entered: whether it spans lines so far
+
+    void open(const void*) { entered.push_back(false); }
+    void slot(Slot slot, const Text& text) {
+        if (slot == Slot::before_expression || slot == Slot::expression || slot == Slot::before_end)
+            return;
+        if (text.view().find_first_of("\r\n") != std::string_view::npos) entered.back() = true;
+    }
+    void close(const void* node) {
+        const bool spans = entered.back();
+        entered.pop_back();
+        if (!spans) return;
+        spanning.insert(node);
+        if (!entered.empty()) entered.back() = true;
+    }
+};
+
+} // namespace
+
+Spanning::Spanning(const Body& root) {
+    visit_trivia(Finder{spanning_, {}}, root);
+}
+
+} // namespace quarel
