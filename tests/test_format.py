@@ -63,9 +63,14 @@ RULES = [
 @pytest.mark.parametrize("nl, step", STYLES, ids=STYLE_IDS)
 @pytest.mark.parametrize("source, expected", RULES)
 def test_rules(source, expected, nl, step):
-    doc = parse_quarel(restyle(source, nl, step))
-    assert doc.format(indent=step, newline=nl) == (source != expected)
-    assert doc.to_string() == restyle(expected, nl, step)
+    """Each rule, for the whole document and for a range of lines that holds all of it (a
+    range formats as that part of the whole file would); a second run changes nothing."""
+    text = restyle(source, nl, step)
+    for lines in (None, (1, text.count("\n") + 1)):
+        doc = parse_quarel(text)
+        assert doc.format(indent=step, newline=nl, lines=lines) == (source != expected)
+        assert doc.to_string() == restyle(expected, nl, step)
+        assert not doc.format(indent=step, newline=nl, lines=lines)
 
 
 WIDTHS = [
@@ -85,7 +90,11 @@ WIDTHS = [
 @pytest.mark.parametrize("nl", ["\n", "\r\n"], ids=["lf", "crlf"])
 @pytest.mark.parametrize("source, width, expected", WIDTHS)
 def test_column_width(source, width, expected, nl):
-    assert format_text(source.replace("\n", nl), column_width=width) == expected.replace("\n", nl)
+    text = source.replace("\n", nl)
+    for lines in (None, (1, text.count("\n") + 1)):
+        formatted = format_text(text, column_width=width, lines=lines)
+        assert formatted == expected.replace("\n", nl)
+        assert format_text(formatted, column_width=width, lines=lines) == formatted
 
 
 def test_tabs_count_four_columns():
@@ -117,6 +126,8 @@ OPTIONS = [
 @pytest.mark.parametrize("source, options, expected", OPTIONS)
 def test_options(source, options, expected):
     assert format_text(source, **options) == expected
+    assert format_text(expected, **options) == expected
+    assert format_text(source, **options, lines=(1, source.count("\n") + 1)) == expected
 
 
 RANGE_SOURCE = "a:   1 # one\n  b:    2\nv: {\n      x:    [1,2]\n   y:   3\n}\nc:   4\n\n\n"

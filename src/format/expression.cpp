@@ -3,9 +3,9 @@
 // of four), whole old steps become new ones and what is left over, less
 // than a step, aligns in spaces; so no tab is left among spaces, nor a
 // whole step of spaces among tabs. A line indented less than the key's
-// keeps its indentation (in columns of spaces in a file of spaces). The whitespace around the text keeps its line breaks, and is
-// a space on the line of the colon or of the text's end. Lines that start
-// inside a literal keep their bytes (expression_lines.hpp).
+// keeps its indentation (in columns of spaces in a file of spaces). The whitespace around the text
+// keeps its line breaks, and is a space on the line of the colon or of the text's end. Lines that
+// start inside a literal keep their bytes (expression_lines.hpp).
 #include "format/expression_lines.hpp"
 #include "format/trivia_text.hpp"
 #include "format/width.hpp"

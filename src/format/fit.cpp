@@ -1,5 +1,6 @@
 // What stays on one line: a one-line list or block when it fits in the
 // column width, and pairs sharing a line when they all fit there.
+#include "format/trivia_text.hpp"
 #include "format/width.hpp"
 #include "format/writer.hpp"
 
@@ -105,7 +106,8 @@ bool Formatter::fit(const List* list, const Body* body, std::size_t depth) {
 // A run is tried on one line, every structure in it flat; when its line is
 // too wide, or a structure in it stands on lines of its own, each pair goes
 // on a line of its own (and the run's structures are fitted there).
-bool Formatter::run(const Body& body, std::size_t& first, std::size_t depth, bool root) {
+bool Formatter::run(const Body& body, std::size_t& first, std::size_t depth, bool root,
+                    bool starts_line) {
     const std::size_t from = first;
     std::size_t end = from + 1;
     bool one_line = true;
@@ -125,12 +127,15 @@ bool Formatter::run(const Body& body, std::size_t& first, std::size_t depth, boo
             Gap lead{depth, depth, " "};
             lead.opens = i == 0;
             lead.file_start = root && i == 0;
-            lead.line = (i == from && !root) || (i > from && own_lines);
+            lead.line = (i == from && starts_line) || (i > from && own_lines);
             if (!pair(body.pairs[i], depth, lead)) return false;
         }
         return true;
     };
-    if (end - from == 1 || !one_line || flat_) return write_run(false);
+    // In a range, pairs sharing a line are all in it or all out of it.
+    const bool selected =
+        whole_ || in_range(old_line_ + count_line_feeds(body.pairs[from]->leading));
+    if (end - from == 1 || !one_line || flat_ || !selected) return write_run(false);
     const Mark before = mark();
     std::size_t key_line = 0;
     key_line_ = &key_line;

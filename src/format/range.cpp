@@ -39,9 +39,12 @@ std::size_t Formatter::range_start(std::string_view text, Gap& gap) const {
     return from;
 }
 
+bool Formatter::in_range(std::size_t line) const {
+    return options_.lines->first <= line && line <= options_.lines->second;
+}
+
 bool Formatter::range_pair(const Pair& pair, std::size_t depth, const Gap& lead) {
-    const std::size_t key_line = old_line_ + count_line_feeds(pair.leading);
-    if (key_line < options_.lines->first || key_line > options_.lines->second) {
+    if (!in_range(old_line_ + count_line_feeds(pair.leading))) {
         const bool done = kept(pair, depth);
         previous_formatted_ = false;
         return done;
@@ -76,11 +79,8 @@ bool Formatter::kept(const Pair& pair, std::size_t depth) {
     verbatim(block->before_brace);
     put("{");
     previous_formatted_ = false;
-    for (std::size_t i = 0; i < block->body.pairs.size(); ++i) {
-        Gap lead{depth + 1, depth + 1, " "};
-        lead.opens = i == 0;
-        if (!this->pair(block->body.pairs[i], depth + 1, lead)) return false;
-    }
+    for (std::size_t i = 0; i < block->body.pairs.size();)
+        if (!run(block->body, i, depth + 1, false, false)) return false;
     verbatim(block->body.trailing);
     put("}");
     return true;
@@ -89,8 +89,7 @@ bool Formatter::kept(const Pair& pair, std::size_t depth) {
 void Formatter::range_end(std::string_view trailing, Gap& end) {
     std::string_view shown = trailing.substr(0, trailing.size() - trailing.ends_with('\n'));
     const std::size_t last_line = old_line_ + count_line_feeds(shown);
-    if (options_.lines->first > last_line || options_.lines->second < last_line)
-        return verbatim(trailing);
+    if (!in_range(last_line)) return verbatim(trailing);
     const std::size_t from = range_start(trailing, end);
     verbatim(trailing.substr(0, from));
     trivia(trailing.substr(from), end);

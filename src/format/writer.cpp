@@ -101,15 +101,8 @@ void Formatter::trivia(std::string_view text, const Gap& gap) {
 }
 
 bool Formatter::document(const Body& root) {
-    for (std::size_t i = 0; i < root.pairs.size();) {
-        if (whole_) {
-            if (!run(root, i, 0, true)) return false;
-            continue;
-        }
-        Gap lead{0, 0, " "};
-        lead.opens = lead.file_start = i == 0;
-        if (!pair(root.pairs[i++], 0, lead)) return false;
-    }
+    for (std::size_t i = 0; i < root.pairs.size();)
+        if (!run(root, i, 0, true, false)) return false;
     Gap end{0, 0, ""};
     end.opens = end.file_start = root.pairs.empty();
     end.file_end = true;
@@ -179,7 +172,7 @@ bool Formatter::block(const Block& block, std::size_t depth) {
 bool Formatter::body(const Body& body, std::size_t depth, Layout layout) {
     for (std::size_t i = 0; i < body.pairs.size();) {
         if (layout == Layout::lines) {
-            if (!run(body, i, depth, false)) return false;
+            if (!run(body, i, depth, false, true)) return false;
             continue;
         }
         Gap lead{depth, depth, " "};

@@ -94,10 +94,10 @@ class Formatter {
     // once.
     bool fit(const List* list, const Body* body, std::size_t depth);
     bool write(const List* list, const Body* body, std::size_t depth, bool flat);
-    // The pairs from `first` that share its line, in a body laid out in
-    // lines: on one line when they fit there, else each on a line of its
-    // own. Moves `first` past them.
-    bool run(const Body& body, std::size_t& first, std::size_t depth, bool opens);
+    // The pairs from `first` that share its line: on one line when they fit
+    // there, else each on a line of its own. Moves `first` past them.
+    // `starts_line`: the first starts a line (in a body laid out in lines).
+    bool run(const Body& body, std::size_t& first, std::size_t depth, bool root, bool starts_line);
     // Whether a line of `out` from `from` on is wider than the column width.
     bool too_wide(std::size_t from);
 
@@ -108,6 +108,7 @@ class Formatter {
               std::string_view key_new);
 
     // range.cpp: a range of lines
+    bool in_range(std::size_t line) const;
     bool range_pair(const Pair& pair, std::size_t depth, const Gap& lead);
     bool kept(const Pair& pair, std::size_t depth);
     std::size_t range_start(std::string_view text, Gap& gap) const;
