@@ -3,9 +3,14 @@ whole file shows, each pinned against text written out by hand."""
 
 from __future__ import annotations
 
+import itertools
 import json
+import re
 
 import pytest
+from hypothesis import given, strategies as st
+
+from strategies import documents
 
 from tallix_cst import format_text, parse_quarel, syntax_errors
 from tallix_cst.format_options import project_options
@@ -154,3 +159,51 @@ def test_editorconfig_search_stops_at_root(tmp_path):
     assert project_options(inner / "f.quarel") == {"column_width": 50}
     (inner / ".editorconfig").write_text("[*]\nmax_line_length = 50\n")
     assert project_options(inner / "f.quarel") == {"column_width": 50, "indent": "   "}
+
+
+def applied(text, edits, encoding):
+    """The text with the edits made, as an editor makes them: lines end at LF, CR LF or a
+    lone CR, characters count in the encoding's units."""
+    lines = re.split(r"(?<=\r\n)|(?<=\n)|(?<=\r)(?!\n)", text)
+    starts = list(itertools.accumulate([0] + [len(line) for line in lines]))
+    width = {"utf-8": lambda c: len(c.encode()), "utf-16": lambda c: 2 if ord(c) > 0xFFFF else 1,
+             "utf-32": lambda c: 1}[encoding]
+
+    def offset(position):
+        line, units = lines[position["line"]], 0
+        for n, char in enumerate(line):
+            if units >= position["character"]:
+                return starts[position["line"]] + n
+            units += width(char)
+        return starts[position["line"]] + len(line)
+
+    for edit in reversed(edits):
+        start, end = offset(edit["range"]["start"]), offset(edit["range"]["end"])
+        text = text[:start] + edit["newText"] + text[end:]
+    return text
+
+
+@given(documents(), st.sampled_from(["utf-8", "utf-16", "utf-32"]), st.fixed_dictionaries({}, optional={
+    "indent": st.sampled_from(["\t", "  "]), "newline": st.sampled_from(["\n", "\r\n"]),
+    "column_width": st.integers(1, 30), "lines": st.tuples(st.integers(1, 4), st.integers(4, 9)),
+}))
+def test_format_edits_turn_the_text_into_the_formatted_one(source, encoding, options):
+    doc = parse_quarel(source)
+    edits = json.loads(doc.format_edits_json(encoding, **options))
+    assert applied(source, edits, encoding) == doc.to_string()
+    assert all(not edit["newText"].strip(" \t\r\n") for edit in edits)  # whitespace alone
+    if "lines" not in options:  # (the lines of a range move as it is formatted)
+        assert json.loads(doc.format_edits_json(encoding, **options)) == []
+
+
+@pytest.mark.parametrize("source, encoding, edits", [
+    ("a:1\r\n", "utf-16", [((0, 2), (0, 2), " ")]),
+    ('é😀: "x"    # c\n', "utf-16", [((0, 10), (0, 12), "")]),
+    ('é😀: "x"    # c\n', "utf-8", [((0, 13), (0, 15), "")]),
+    ("v: {\r\n      a: 1\r\n  b: 2\r\n  c: 3\r\n}\r\n", "utf-32", [((1, 2), (1, 6), "")]),
+    ("a: 1\rb: 2", "utf-16", [((0, 4), (1, 0), "\n"), ((1, 4), (1, 4), "\n")]),
+])
+def test_format_edits_by_hand(source, encoding, edits):
+    written = json.loads(parse_quarel(source).format_edits_json(encoding))
+    assert [((e["range"]["start"]["line"], e["range"]["start"]["character"]),
+             (e["range"]["end"]["line"], e["range"]["end"]["character"]), e["newText"]) for e in written] == edits

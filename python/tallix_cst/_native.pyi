@@ -178,6 +178,22 @@ class Document(_Container):
     ) -> bool:
         """Lays the document out regularly, in place, changing whitespace only, and returns
         whether its text changed."""
+    def format_edits_json(
+        self,
+        encoding: str,
+        *,
+        indent: str | None = ...,
+        newline: Literal["\n", "\r\n"] | None = ...,
+        max_blank_lines: int = ...,
+        column_width: int = ...,
+        final_newline: bool = ...,
+        lines: tuple[int, int] | None = ...,
+    ) -> bytes:
+        """Formats the document as format() does, and returns what changed as a language
+        server's edits: the UTF-8 bytes of a JSON list of TextEdit, in text order, each the
+        smallest stretch of the text as printed before that changed and its new text.
+        Positions are counted in that text as symbols_json() counts them, in `encoding`
+        (utf-8, utf-16 or utf-32). An empty list when nothing changed."""
     @property
     def newline(self) -> Literal["\n", "\r\n"]:
         """The line break that edits write: "\\n" or "\\r\\n", as the document shows it."""

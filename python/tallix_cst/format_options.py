@@ -143,6 +143,17 @@ def format_document(
     return doc.format(**cast(FormatOptions, {**options, "lines": lines}))
 
 
+def format_edits(
+    doc: Document,
+    encoding: str,
+    options: Mapping[str, object],
+    lines: Optional[Tuple[int, int]] = None,
+) -> bytes:
+    """Formats the document as `format_document` does; what changed as the JSON of a
+    language server's TextEdit list, positions in `encoding`."""
+    return doc.format_edits_json(encoding, **cast(FormatOptions, {**options, "lines": lines}))
+
+
 def checked(key: str, value: object) -> object:
     """The value, once the formatter accepts it for the option; else ValueError with the
     formatter's reason."""

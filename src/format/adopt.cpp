@@ -33,6 +33,43 @@ TextChange smallest(std::size_t offset, std::string_view old, std::string_view n
             std::string(now.substr(head, now.size() - head - tail))};
 }
 
+bool is_space(char c) noexcept {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// The length of the run at `at` of spaces (or, with `space` false, of
+// anything else).
+std::size_t run(std::string_view text, std::size_t at, bool space) noexcept {
+    std::size_t end = at;
+    while (end < text.size() && is_space(text[end]) == space) ++end;
+    return end - at;
+}
+
+// The changes from `old` to `now` at `offset`: each run of whitespace
+// between the same words (formatting moves only the whitespace around the
+// words of comments and expressions, which editors then keep in place), or
+// the whole when the words differ.
+void record(std::size_t offset, std::string_view old, std::string_view now,
+            std::vector<TextChange>& changes) {
+    const std::size_t before = changes.size();
+    for (std::size_t i = 0, j = 0;;) {
+        const std::size_t old_space = run(old, i, true), new_space = run(now, j, true);
+        const std::string_view a = old.substr(i, old_space), b = now.substr(j, new_space);
+        if (a != b) changes.push_back(smallest(offset + i, a, b));
+        i += old_space;
+        j += new_space;
+        const std::size_t old_word = run(old, i, false), new_word = run(now, j, false);
+        if (old.substr(i, old_word) != now.substr(j, new_word)) {
+            changes.resize(before);
+            changes.push_back(smallest(offset, old, now));
+            return;
+        }
+        if (old_word == 0) return;
+        i += old_word;
+        j += new_word;
+    }
+}
+
 // Walks both trees in step, counting the document's offsets as it goes.
 struct Adopt {
     std::vector<TextChange>* changes;
@@ -44,7 +81,7 @@ struct Adopt {
         const std::size_t size = into.size();
         if (into != from) {
             changed = true;
-            if (changes) changes->push_back(smallest(offset, into.view(), from.view()));
+            if (changes) record(offset, into.view(), from.view(), *changes);
             into = std::move(from);
         }
         offset += size;

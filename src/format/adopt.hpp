@@ -20,9 +20,10 @@ struct TextChange {
 };
 
 // Moves the texts of `formatted` into `document` where they differ:
-// whether any did. With `changes`, each text that changed is listed there
-// too, in text order, as the smallest stretch that differs (never cutting a
-// character or a CR LF in two).
+// whether any did. With `changes`, what changed is listed there too, in
+// text order: each run of whitespace that differs between the same words,
+// as the smallest stretch that differs (never cutting a character or a CR
+// LF in two).
 bool adopt_layout(Body& document, Body& formatted, std::vector<TextChange>* changes);
 
 } // namespace quarel

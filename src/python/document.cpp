@@ -245,7 +245,8 @@ PyTypeObject* document_type() {
 PyObject* create_document_type() {
     if (type_) return reinterpret_cast<PyObject*>(type_);
     const char* const format_doc = py::format_doc();
-    if (!format_doc) return nullptr;
+    const char* const format_edits_doc = py::format_edits_doc();
+    if (!format_doc || !format_edits_doc) return nullptr;
     const PyMethodDef methods[] = {
         method<document_parse>(
             "parse",
@@ -323,6 +324,7 @@ PyObject* create_document_type() {
             "run of comment lines, as kind \"comment\". Offsets are moved and lines counted\n"
             "as symbols_json() does."),
         method<document_format>("format", format_doc),
+        method<document_format_edits_json>("format_edits_json", format_edits_doc),
         method_noargs<reduce>("__reduce__", "__reduce__($self)\n--\n\nPickles the document "
                                             "as its bytes."),
         {nullptr, nullptr, 0, nullptr},
