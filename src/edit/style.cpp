@@ -33,16 +33,31 @@ class Votes {
     std::vector<std::pair<std::string, std::size_t>> counts_;
 };
 
-// The LF and CR LF line breaks of the layout, and of the expressions.
-struct BreakVotes {
-    Votes layout, expressions;
+// Counts of LF and of CR LF line breaks, and which came first.
+struct Breaks {
+    std::size_t lf = 0, crlf = 0;
+    bool crlf_first = false;
 
+    void count(std::string_view text) {
+        for (std::size_t at = text.find('\n'); at != std::string_view::npos;
+             at = text.find('\n', at + 1)) {
+            const bool cr = at > 0 && text[at - 1] == '\r';
+            if (lf + crlf == 0) crlf_first = cr;
+            ++(cr ? crlf : lf);
+        }
+    }
+    // The most frequent; the first seen among equals.
+    std::optional<std::string> winner() const {
+        if (lf + crlf == 0) return std::nullopt;
+        return crlf > lf || (crlf == lf && crlf_first) ? "\r\n" : "\n";
+    }
+};
+
+// The line breaks of the layout, and of the expressions.
+struct BreakVotes {
+    Breaks layout, expressions;
     void slot(Slot slot, const Text& text) {
-        Votes& votes = slot == Slot::expression ? expressions : layout;
-        const std::string_view view = text.view();
-        for (std::size_t lf = view.find('\n'); lf != std::string_view::npos;
-             lf = view.find('\n', lf + 1))
-            votes.add(lf > 0 && view[lf - 1] == '\r' ? "\r\n" : "\n");
+        (slot == Slot::expression ? expressions : layout).count(text.view());
     }
 };
 

@@ -18,10 +18,6 @@ bool any_too_wide(std::string_view text, std::size_t limit) noexcept {
     }
 }
 
-bool has_line_break(std::string_view text) noexcept {
-    return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
 // A pair that shares the line of the pair before it: nothing but spaces in
 // front of it.
 bool shares_line(const Pair& pair) noexcept {
@@ -79,15 +75,14 @@ bool Formatter::write(const List* list, const Body* body, std::size_t depth, boo
         width.columns = columns(text.substr(0, lf));
         width.rest_too_wide = any_too_wide(text.substr(lf + 1), options_.column_width);
     }
-    flat_widths_[list ? static_cast<const void*>(list) : body] = width;
+    flat_widths_.set(list ? static_cast<const void*>(list) : body, width);
     return true;
 }
 
 bool Formatter::fit(const List* list, const Body* body, std::size_t depth) {
     if (flat_) return write(list, body, depth, true);
-    const auto known = flat_widths_.find(list ? static_cast<const void*>(list) : body);
-    if (known != flat_widths_.end()) {
-        const FlatWidth width = known->second;
+    if (const FlatWidth* known = flat_widths_.find(list ? static_cast<const void*>(list) : body)) {
+        const FlatWidth width = *known;
         const bool fits = !width.rest_too_wide && column() + width.columns <= options_.column_width;
         return write(list, body, depth, fits);
     }
@@ -97,7 +92,7 @@ bool Formatter::fit(const List* list, const Body* body, std::size_t depth) {
     const bool done = write(list, body, depth, true);
     flat_ = false;
     if (!done) return false;
-    const FlatWidth width = flat_widths_[list ? static_cast<const void*>(list) : body];
+    const FlatWidth width = *flat_widths_.find(list ? static_cast<const void*>(list) : body);
     if (!width.rest_too_wide && start_column + width.columns <= options_.column_width) return true;
     back_to(before);
     return write(list, body, depth, false);
@@ -110,16 +105,18 @@ bool Formatter::run(const Body& body, std::size_t& first, std::size_t depth, boo
                     bool starts_line) {
     const std::size_t from = first;
     std::size_t end = from + 1;
-    bool one_line = true;
-    for (std::size_t i = from; i < body.pairs.size(); ++i) {
+    while (end < body.pairs.size() && !body.pairs[end].lock().writing() &&
+           shares_line(*body.pairs[end]))
+        ++end;
+    // Only runs of pairs whose values stand on one line are tried on one.
+    bool one_line = end - from > 1;
+    for (std::size_t i = from; one_line && i < end; ++i) {
         const PairRef& ref = body.pairs[i];
         if (ref.lock().writing()) return false;
-        if (i > from && !shares_line(*ref)) break;
-        end = i + 1;
         if (const Block* block = block_of(ref->value))
-            one_line = one_line && !has_line_break(block->before_brace) && !spanning_(block->body);
+            one_line = !has_line_break(block->before_brace) && !spanning_(block->body);
         else if (const List* list = list_of(ref->value))
-            one_line = one_line && !spanning_(*list);
+            one_line = !spanning_(*list);
     }
     first = end;
     auto write_run = [&](bool own_lines) {
@@ -135,7 +132,7 @@ bool Formatter::run(const Body& body, std::size_t& first, std::size_t depth, boo
     // In a range, pairs sharing a line are all in it or all out of it.
     const bool selected =
         whole_ || in_range(old_line_ + count_line_feeds(body.pairs[from]->leading));
-    if (end - from == 1 || !one_line || flat_ || !selected) return write_run(false);
+    if (!one_line || flat_ || !selected) return write_run(false);
     const Mark before = mark();
     std::size_t key_line = 0;
     key_line_ = &key_line;

@@ -1,6 +1,7 @@
 #include "format/spans.hpp"
 
 #include "cst/trivia.hpp"
+#include "format/trivia_text.hpp"
 
 #include <vector>
 
@@ -9,20 +10,20 @@ namespace quarel {
 namespace {
 
 struct Finder {
-    std::unordered_set<const void*>& spanning;
-    std::vector<bool> entered; // for each structure entered: whether it spans lines so far
+    PointerTable<bool>& spanning;
+    std::vector<char> entered; // for each structure entered: whether it spans lines so far
 
     void open(const void*) { entered.push_back(false); }
     void slot(Slot slot, const Text& text) {
         if (slot == Slot::before_expression || slot == Slot::expression || slot == Slot::before_end)
             return;
-        if (text.view().find_first_of("\r\n") != std::string_view::npos) entered.back() = true;
+        if (has_line_break(text.view())) entered.back() = true;
     }
     void close(const void* node) {
         const bool spans = entered.back();
         entered.pop_back();
         if (!spans) return;
-        spanning.insert(node);
+        spanning.set(node, true);
         if (!entered.empty()) entered.back() = true;
     }
 };

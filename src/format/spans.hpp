@@ -6,19 +6,18 @@
 #pragma once
 
 #include "cst/tree.hpp"
-
-#include <unordered_set>
+#include "format/pointer_table.hpp"
 
 namespace quarel {
 
 class Spanning {
   public:
     explicit Spanning(const Body& root);
-    bool operator()(const List& list) const { return spanning_.contains(&list); }
-    bool operator()(const Body& body) const { return spanning_.contains(&body); }
+    bool operator()(const List& list) const { return spanning_.find(&list) != nullptr; }
+    bool operator()(const Body& body) const { return spanning_.find(&body) != nullptr; }
 
   private:
-    std::unordered_set<const void*> spanning_;
+    PointerTable<bool> spanning_;
 };
 
 } // namespace quarel

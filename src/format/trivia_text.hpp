@@ -22,6 +22,14 @@ inline std::size_t count_line_breaks(std::string_view text) noexcept {
     return count;
 }
 
+// Whether the text holds a line break. (Asked of most trivia texts, which
+// are a few bytes long: a loop costs less than a call.)
+inline bool has_line_break(std::string_view text) noexcept {
+    for (char c : text)
+        if (c == '\n' || c == '\r') return true;
+    return false;
+}
+
 // The line feeds of the text: the lines that a range of lines counts.
 inline std::size_t count_line_feeds(std::string_view text) noexcept {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
@@ -29,8 +37,9 @@ inline std::size_t count_line_feeds(std::string_view text) noexcept {
 
 // Where the last line of the text starts: after its last line break, or 0.
 inline std::size_t last_line_start(std::string_view text) noexcept {
-    const std::size_t last = text.find_last_of("\r\n");
-    return last == std::string_view::npos ? 0 : last + 1;
+    for (std::size_t at = text.size(); at > 0; --at)
+        if (text[at - 1] == '\n' || text[at - 1] == '\r') return at;
+    return 0;
 }
 
 // The spaces and tabs a line starts with.

@@ -8,12 +8,12 @@
 
 #include "cst/tree.hpp"
 #include "format/options.hpp"
+#include "format/pointer_table.hpp"
 #include "format/spans.hpp"
 
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 namespace quarel {
 
@@ -135,7 +135,7 @@ class Formatter {
         std::size_t columns;
         bool rest_too_wide;
     };
-    std::unordered_map<const void*, FlatWidth> flat_widths_;
+    PointerTable<FlatWidth> flat_widths_;
 };
 
 } // namespace quarel
