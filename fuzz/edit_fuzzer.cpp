@@ -507,11 +507,26 @@ class Session {
     std::vector<Site> sites_;
 };
 
+// The text with the changes made, in order; each must lie after the last.
+std::string applied(std::string_view text, const std::vector<TextChange>& changes) {
+    std::string out;
+    std::size_t done = 0;
+    for (const TextChange& change : changes) {
+        expect(change.start >= done && change.start <= change.end && change.end <= text.size(),
+               "a listed change is out of order or out of the text");
+        out += text.substr(done, change.start - done);
+        out += change.text;
+        done = change.end;
+    }
+    return out + std::string(text.substr(done));
+}
+
 // Formatting the edited document: with each set of options it is not
 // refused, its text reads back as the same document (the engine's own
 // comparison is the oracle) and prints as it reads back, and formatting
 // that again changes nothing (for a range of lines, formatting only what
-// is inside it, that is not asked).
+// is inside it, that is not asked), and the changes it lists make the
+// formatted text of the old one.
 void check_format(const Body& edited) {
     std::string text;
     expect(print_body(edited, text), "printing met a locked pair");
@@ -531,10 +546,12 @@ void check_format(const Body& edited) {
     for (const FormatOptions& options : sets) {
         auto copy = parse(text);
         Body& body = std::get<Body>(copy);
-        expect(std::holds_alternative<bool>(format_document(body, options)),
+        std::vector<TextChange> changes;
+        expect(std::holds_alternative<bool>(format_document(body, options, &changes)),
                "formatting refused an edited document");
         std::string once;
         expect(print_body(body, once), "printing met a locked pair");
+        expect(applied(text, changes) == once, "the changes listed do not make the formatted text");
         auto reread = parse(once);
         expect(std::holds_alternative<Body>(reread), "formatted text does not parse");
         Body& again = std::get<Body>(reread);

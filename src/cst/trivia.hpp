@@ -57,17 +57,27 @@ template <class Visit> void token(Visit& visit, std::string_view text) {
     if constexpr (counts<Visit>) visit.token(text);
 }
 
+// A literal or a string, of a pair or of a list: tokens alone. False for
+// anything else.
+template <class Visit, class V> bool scalar(Visit& visit, const V& value) {
+    if (auto* literal = std::get_if<Literal>(&value)) {
+        token(visit, literal->text.view());
+        return true;
+    }
+    auto* string = std::get_if<String>(&value);
+    if (!string) return false;
+    token(visit, "\"");
+    token(visit, string->content.view());
+    token(visit, "\"");
+    return true;
+}
+
 template <class Visit, class First, class... Rest>
 void list(Visit& visit, First& first, Rest&... rest);
 
 template <class Visit, class First, class... Rest>
 void list_value(Visit& visit, First& first, Rest&... rest) {
-    if (auto* literal = std::get_if<Literal>(&first)) return token(visit, literal->text.view());
-    if (auto* string = std::get_if<String>(&first)) {
-        token(visit, "\"");
-        token(visit, string->content.view());
-        return token(visit, "\"");
-    }
+    if (scalar(visit, first)) return;
     if (auto* nested = std::get_if<Boxed<List>>(&first))
         return list(visit, static_cast<like<First, List>&>(**nested),
                     *std::get<Boxed<List>>(rest)...);
@@ -103,12 +113,7 @@ void body(Visit& visit, First& first, Rest&... rest);
 
 template <class Visit, class First, class... Rest>
 void value(Visit& visit, First& first, Rest&... rest) {
-    if (auto* literal = std::get_if<Literal>(&first)) return token(visit, literal->text.view());
-    if (auto* string = std::get_if<String>(&first)) {
-        token(visit, "\"");
-        token(visit, string->content.view());
-        return token(visit, "\"");
-    }
+    if (scalar(visit, first)) return;
     if (auto* expr = std::get_if<Boxed<Expr>>(&first)) {
         like<First, Expr>& e = **expr;
         visit.slot(Slot::expression, e.text, std::get<Boxed<Expr>>(rest)->text...);
