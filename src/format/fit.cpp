@@ -24,6 +24,11 @@ bool shares_line(const Pair& pair) noexcept {
     return !has_line_break(pair.leading) && pair.leading.view().find('#') == std::string_view::npos;
 }
 
+// A body or list with nothing in it, not even a comment.
+template <class Children> bool empty(const Children& children, const Text& trailing) noexcept {
+    return children.empty() && trailing.view().find('#') == std::string_view::npos;
+}
+
 } // namespace
 
 // Measured from where it was measured last on the same line: every byte of
@@ -113,10 +118,14 @@ bool Formatter::run(const Body& body, std::size_t& first, std::size_t depth, boo
     for (std::size_t i = from; one_line && i < end; ++i) {
         const PairRef& ref = body.pairs[i];
         if (ref.lock().writing()) return false;
+        // (An empty block or list is written `{}` or `[]` whatever it spans,
+        // and a brace joins the line of its name unless a comment comes
+        // between.)
         if (const Block* block = block_of(ref->value))
-            one_line = !has_line_break(block->before_brace) && !spanning_(block->body);
+            one_line = block->before_brace.view().find('#') == std::string_view::npos &&
+                       (!spanning_(block->body) || empty(block->body.pairs, block->body.trailing));
         else if (const List* list = list_of(ref->value))
-            one_line = !spanning_(*list);
+            one_line = !spanning_(*list) || empty(list->items, list->trailing);
     }
     first = end;
     auto write_run = [&](bool own_lines) {
