@@ -76,7 +76,7 @@ demo: install
 	$(CURDIR)/$(BIN)/quarel check views; status=$$?; rm -rf $$demo; exit $$status
 
 format:
-	clang-format -i src/*/*.cpp src/*/*.hpp
+	clang-format -i src/*/*.cpp src/*/*.hpp fuzz/*.cpp fuzz/*.hpp bench/*.cpp
 
 clean:
 	rm -rf build $(VENV)

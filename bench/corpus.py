@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import json
 import random
+import re
 from dataclasses import dataclass
 from typing import Union
 
@@ -113,6 +114,29 @@ def config_document(size: int, seed: int = 1) -> str:
 
 
 # Quarel
+
+
+def untidy_document(size: int, seed: int = 1) -> str:
+    """The configuration document of about `size` bytes with its layout disordered as
+    hands and pastes leave it: every line indented off its depth (in spaces or a tab), and
+    spaces around colons and commas and at line ends, runs of blank lines. It means the
+    same but for the spaces in strings, and formatting undoes it."""
+    rng = random.Random(seed)
+    lines = []
+    for line in config_document(size, seed).split("\n"):
+        stripped = line.lstrip(" ")
+        indent = line[: len(line) - len(stripped)]
+        if re.match(r"[A-Za-z_][\w.]*: ", stripped):
+            stripped = stripped.replace(": ", rng.choice([":", " :  ", ":   "]), 1)
+            stripped = re.sub(", ", lambda _: rng.choice([",", " , ", ",  "]), stripped)
+        if stripped:
+            shift = rng.choice([" ", "   ", "\t", "    "])
+            line = (indent if rng.random() < 0.5 else "") + shift + stripped
+            line += rng.choice(["", "", " ", "  \t"])
+        lines.append(line)
+        if rng.random() < 0.05:
+            lines.extend([""] * rng.randint(1, 3))
+    return "\n".join(lines)
 
 
 def _quarel_element(e: Element) -> str:

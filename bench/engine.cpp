@@ -12,7 +12,7 @@
 // bench/instructions.py runs each operation TIMES = 1 and TIMES = 0 under
 // callgrind and takes the difference.
 #include "cst/printer.hpp"
-#include "cst/tokens.hpp"
+#include "editor/tokens.hpp"
 #include "parser/parser.hpp"
 #include "parser/utf8.hpp"
 

@@ -2,6 +2,8 @@
 by pygls's LanguageClient.
 
 Run: .venv/bin/python bench/lsp.py [KEYSTROKES]
+     .venv/bin/python bench/lsp.py formatting   (formatting alone; with PYTHONPATH=DIR,
+     the server and client of the tallix_cst in DIR, say an earlier commit's build)
 
 - a keystroke in the 1 MB configuration document: from sending the change to receiving
   its diagnostics, for a keystroke that keeps the text valid (inside a string) and one
@@ -9,6 +11,9 @@ Run: .venv/bin/python bench/lsp.py [KEYSTROKES]
 - document symbols of the 10 MB document, from sending the request until the answer
   has arrived at the client, and until the client has decoded it, first and again, for
   each of three documents opened with that text;
+- formatting the 1 MB document made untidy (corpus.untidy_document), from sending the
+  request until the answer has arrived at the client, and until the client has decoded
+  its edits, median of 3;
 - workspace symbols over 10,000 small files;
 - and, in this process, the server's own work on each request on the 1 MB and 10 MB
   documents just parsed, best of 5: document symbols, semantic tokens and folding
@@ -44,6 +49,7 @@ from tallix_cst.lsp.workspace import Workspace  # noqa: E402
 KEYSTROKE_BYTES = 1_000_000
 SYMBOL_BYTES = 10_000_000
 SYMBOL_ROUNDS = 3
+UNTIDY_BYTES = 1_000_000
 FILES = 10_000
 FILE_BYTES = 2_000
 URI = "file:///bench/document.quarel"
@@ -164,6 +170,44 @@ async def document_symbols(
     ]
 
 
+async def formatting(client: LanguageClient, text: str, rounds: int = 3) -> Tuple[float, float]:
+    """Medians of the seconds until the answer to formatting the whole text has arrived,
+    and until the client has decoded it. The text is opened afresh for each round."""
+    times: List[Tuple[float, float]] = []
+    for round_ in range(rounds):
+        uri = f"file:///bench/untidy{round_}.quarel"
+        await opened(client, text, uri)
+        sent = time.perf_counter()
+        request = client.protocol.send_request_async(
+            types.TEXT_DOCUMENT_FORMATTING,
+            types.DocumentFormattingParams(
+                text_document=types.TextDocumentIdentifier(uri=uri),
+                options=types.FormattingOptions(tab_size=2, insert_spaces=True),
+            ),
+        )
+        msg_id = next(reversed(client.protocol._request_futures))
+        edits = await request
+        times.append((Arrivals.arrived[msg_id] - sent, Arrivals.decoded[msg_id] - sent))
+        assert edits, "formatting the untidy document changed nothing"
+        client.text_document_did_close(
+            types.DidCloseTextDocumentParams(text_document=types.TextDocumentIdentifier(uri=uri))
+        )
+    return statistics.median(a for a, _ in times), statistics.median(d for _, d in times)
+
+
+async def formatting_only() -> None:
+    with tempfile.TemporaryDirectory() as root:
+        client = await start(root)
+        try:
+            arrived, decoded = await formatting(client, corpus.untidy_document(UNTIDY_BYTES))
+            await client.shutdown_async(None)
+            client.exit(None)
+        finally:
+            await client.stop()
+    print(f"| formatting: answer arrived | 1 MB untidy | {arrived:.2f} s | ≤ 0.5 s |")
+    print(f"| formatting: decoded by pygls's client | 1 MB untidy | {decoded:.2f} s | |")
+
+
 def in_process(text: str, repeat: int = 5) -> Dict[str, float]:
     """Seconds the server's own work on each request takes on a text just parsed, as after
     a keystroke, best of `repeat`: the requests for the whole document, and those for the
@@ -217,6 +261,7 @@ async def main(count: int) -> None:
             strokes = await keystrokes(client, corpus.config_document(KEYSTROKE_BYTES), count)
             large = corpus.config_document(SYMBOL_BYTES)
             first, again = await document_symbols(client, large, SYMBOL_ROUNDS)
+            formatted, formatted_decoded = await formatting(client, corpus.untidy_document(UNTIDY_BYTES))
             query = await workspace_symbols(client, "dimension id")
             await client.shutdown_async(None)
             client.exit(None)
@@ -230,6 +275,8 @@ async def main(count: int) -> None:
     for label, (arrived, decoded) in (("first request", first), ("again", again)):
         print(f"| document symbols, {label}: answer arrived | 10 MB | {arrived:.2f} s | ≤ 1 s |")
         print(f"| document symbols, {label}: decoded by pygls's client | 10 MB | {decoded:.2f} s | |")
+    print(f"| formatting: answer arrived | 1 MB untidy | {formatted:.2f} s | ≤ 0.5 s |")
+    print(f"| formatting: decoded by pygls's client | 1 MB untidy | {formatted_decoded:.2f} s | |")
     print(f"| workspace symbols, `dimension id` | {FILES:,} files | {query:.1f} ms | ≤ 100 ms |")
     for size, times in own.items():
         for name, seconds in times.items():
@@ -237,4 +284,7 @@ async def main(count: int) -> None:
 
 
 if __name__ == "__main__":
-    asyncio.run(main(int(sys.argv[1]) if len(sys.argv) > 1 else 20))
+    if sys.argv[1:] == ["formatting"]:
+        asyncio.run(formatting_only())
+    else:
+        asyncio.run(main(int(sys.argv[1]) if len(sys.argv) > 1 else 20))

@@ -7,8 +7,9 @@
 //
 // where a pair or a container is chosen by a byte modulo the number of
 // candidates. The edits are made the way the Python layer makes them: keys,
-// names and values are checked and built by the engine's own rules, and an
-// edit they refuse is skipped. After every edit the document, and every
+// names and values are checked and built by the engine's own rules (values
+// by new_value, from what a Python object converts to), and an edit they
+// refuse is skipped. After every edit the document, and every
 // pair taken out of it, must print as text that parses back to the same
 // tree; an edit that fails must change nothing. Once the edits are done,
 // the document is formatted with a few sets of options.
@@ -18,17 +19,17 @@
 #include "edit/comments.hpp"
 #include "edit/end_comment.hpp"
 #include "edit/find.hpp"
-#include "edit/format.hpp"
-#include "edit/format_check.hpp"
+#include "edit/given_value.hpp"
 #include "edit/insert.hpp"
 #include "edit/layout.hpp"
 #include "edit/move.hpp"
-#include "edit/new_list.hpp"
 #include "edit/remove.hpp"
 #include "edit/rename.hpp"
 #include "edit/scalars.hpp"
 #include "edit/token.hpp"
 #include "expect.hpp"
+#include "format/check.hpp"
+#include "format/format.hpp"
 #include "same_tree.hpp"
 #include "style_invariants.hpp"
 
@@ -191,70 +192,91 @@ class Session {
         return std::nullopt;
     }
 
-    // A list as the Python layer builds one. `level` only bounds the
-    // recursion: the depth is checked once the value is whole.
-    std::optional<List> list(Reader& in, int level) {
-        if (level > max_depth) return std::nullopt;
-        std::vector<ListValue> elements(in.pick(5));
-        const Quoting quoting =
-            in.byte() & 1 ? Quoting::always_quoted : Quoting::bare_when_possible;
-        for (ListValue& element : elements) {
-            auto made = list_value(in, level, quoting, true);
-            if (!made) return std::nullopt;
-            element = std::move(*made);
-        }
-        return new_list(std::move(elements));
+    // A value as the Python layer hands it to the engine: text, a number's
+    // str(), a bool, or a list of them, of pairs and of lists. `level` only
+    // bounds the recursion: the depth is checked once the value is made.
+    std::optional<GivenScalar> given_scalar(Reader& in) {
+        const std::size_t choice = in.pick(3);
+        if (choice == 2) return GivenScalar(static_cast<bool>(in.byte() & 1));
+        auto text = in.text();
+        if (!text) return std::nullopt;
+        if (choice == 1) return GivenScalar(GivenNumber{std::move(*text)});
+        return GivenScalar(std::move(*text));
     }
-    std::optional<ListValue> list_value(Reader& in, int level, Quoting quoting,
-                                        bool pairs_allowed) {
-        switch (in.pick(pairs_allowed ? 4 : 3)) {
-        case 0: {
-            auto text = in.text();
-            if (!text) return std::nullopt;
-            return list_text(*text, quoting);
+    std::optional<GivenList> given_list(Reader& in, int level) {
+        if (level > max_depth) return std::nullopt;
+        GivenList list;
+        for (std::size_t n = in.pick(5); n > 0; --n) {
+            const std::size_t choice = in.pick(3);
+            if (choice == 0) {
+                auto scalar = given_scalar(in);
+                if (!scalar) return std::nullopt;
+                list.elements.push_back({std::move(*scalar)});
+                continue;
+            }
+            if (choice == 1) {
+                auto nested = given_list(in, level + 1);
+                if (!nested) return std::nullopt;
+                list.elements.push_back({std::move(*nested)});
+                continue;
+            }
+            auto key = in.text(); // the engine refuses one that is no bare token
+            if (!key) return std::nullopt;
+            GivenPair pair{std::move(*key), GivenScalar()};
+            if (in.byte() & 1) {
+                auto nested = given_list(in, level + 2);
+                if (!nested) return std::nullopt;
+                pair.value = std::move(*nested);
+            } else {
+                auto scalar = given_scalar(in);
+                if (!scalar) return std::nullopt;
+                pair.value = std::move(*scalar);
+            }
+            list.elements.push_back({std::move(pair)});
         }
-        case 1: {
-            auto text = in.text(); // a number's str()
-            if (!text) return std::nullopt;
-            auto literal = literal_value(*text);
-            if (!std::holds_alternative<Literal>(literal)) return std::nullopt;
-            return std::get<Literal>(std::move(literal));
+        return list;
+    }
+    std::optional<GivenValue> given(Reader& in) {
+        if (in.byte() & 1) {
+            auto list = given_list(in, 1);
+            if (list) return GivenValue(std::move(*list));
+            return std::nullopt;
         }
-        case 2: {
-            auto nested = list(in, level + 1);
-            if (!nested) return std::nullopt;
-            return Boxed<List>(std::move(*nested));
-        }
-        default: {
-            auto key = token(in, TokenRole::key);
-            auto value = key ? list_value(in, level, quoting, false) : std::nullopt;
-            if (!value) return std::nullopt;
-            return list_pair(*key, std::move(*value));
-        }
-        }
+        auto scalar = given_scalar(in);
+        if (scalar) return GivenValue(std::move(*scalar));
+        return std::nullopt;
     }
 
-    // A value for `key` as add() or set_value() converts one; nullopt where
-    // the conversion refuses it.
-    std::optional<Value> value(Reader& in, std::string_view key, bool block_allowed) {
-        std::optional<Value> out;
-        const std::size_t choice = in.pick(block_allowed ? 6 : 5);
-        if (choice < 4) {
-            auto text = in.text();
-            if (!text) return std::nullopt;
-            out = value_or_none(choice == 0 ? infer_scalar(key, *text)
-                                            : scalar_value(choice == 1   ? Kind::string
-                                                           : choice == 2 ? Kind::literal
-                                                                         : Kind::expr,
-                                                           *text));
-        } else if (choice == 4) {
-            if (auto l = list(in, 1)) out = Boxed<List>(std::move(*l));
-        } else if (in.byte() & 1) {
-            if (auto name = token(in, TokenRole::block_name)) out = block_value(*name);
-        } else {
-            out = block_value(std::nullopt);
+    // A value for `key` as add() or set_value() makes one, its kind inferred
+    // or forced, replacing `existing` when it is a list; nullopt where the
+    // engine refuses it.
+    std::optional<Value> value(Reader& in, std::string_view key, bool block_allowed,
+                               const List* existing = nullptr) {
+        if (block_allowed && in.pick(6) == 0) {
+            if (!(in.byte() & 1)) return block_value(std::nullopt);
+            auto name = token(in, TokenRole::block_name);
+            if (!name) return std::nullopt;
+            return block_value(*name);
         }
-        return out;
+        constexpr std::optional<Kind> kinds[] = {std::nullopt, Kind::literal, Kind::string,
+                                                 Kind::expr};
+        const std::optional<Kind> kind = kinds[in.pick(4)];
+        auto made = given(in);
+        // The binding refuses a kind that does not fit a list.
+        if (!made || (kind && std::holds_alternative<GivenList>(*made))) return std::nullopt;
+        return value_or_none(new_value(key, *made, kind, existing));
+    }
+
+    // A value as the setter makes one: the pair's kind kept, a list for a
+    // list, a literal given text that cannot stand bare made a string.
+    std::optional<Value> assigned(Reader& in, const Pair& pair) {
+        const Kind held = kind_of(pair.value);
+        auto made = given(in);
+        if (!made || held == Kind::block ||
+            std::holds_alternative<GivenList>(*made) != (held == Kind::list))
+            return std::nullopt;
+        return value_or_none(
+            new_value(pair.key.view(), *made, assigned_kind(held, *made), list_of(pair.value)));
     }
 
     // The value checked for `key` inside `blocks` blocks; nullopt where the
@@ -320,7 +342,10 @@ class Session {
         const Site* s = site(in);
         if (!s) return;
         const std::string key = s->pair->key.str();
-        auto v = checked(key, value(in, key, false), s->blocks);
+        auto v = checked(key,
+                         in.byte() & 1 ? assigned(in, *s->pair)
+                                       : value(in, key, false, list_of(s->pair->value)),
+                         s->blocks);
         if (!v) return;
         Body* body = s->container ? containers_[*s->container].body : nullptr;
         changed_.push_back(&*s->pair);
@@ -482,11 +507,26 @@ class Session {
     std::vector<Site> sites_;
 };
 
+// The text with the changes made, in order; each must lie after the last.
+std::string applied(std::string_view text, const std::vector<TextChange>& changes) {
+    std::string out;
+    std::size_t done = 0;
+    for (const TextChange& change : changes) {
+        expect(change.start >= done && change.start <= change.end && change.end <= text.size(),
+               "a listed change is out of order or out of the text");
+        out += text.substr(done, change.start - done);
+        out += change.text;
+        done = change.end;
+    }
+    return out + std::string(text.substr(done));
+}
+
 // Formatting the edited document: with each set of options it is not
 // refused, its text reads back as the same document (the engine's own
 // comparison is the oracle) and prints as it reads back, and formatting
 // that again changes nothing (for a range of lines, formatting only what
-// is inside it, that is not asked).
+// is inside it, that is not asked), and the changes it lists make the
+// formatted text of the old one.
 void check_format(const Body& edited) {
     std::string text;
     expect(print_body(edited, text), "printing met a locked pair");
@@ -506,10 +546,12 @@ void check_format(const Body& edited) {
     for (const FormatOptions& options : sets) {
         auto copy = parse(text);
         Body& body = std::get<Body>(copy);
-        expect(std::holds_alternative<bool>(format_document(body, options)),
+        std::vector<TextChange> changes;
+        expect(std::holds_alternative<bool>(format_document(body, options, &changes)),
                "formatting refused an edited document");
         std::string once;
         expect(print_body(body, once), "printing met a locked pair");
+        expect(applied(text, changes) == once, "the changes listed do not make the formatted text");
         auto reread = parse(once);
         expect(std::holds_alternative<Body>(reread), "formatted text does not parse");
         Body& again = std::get<Body>(reread);

@@ -8,10 +8,10 @@
 // symbols', semantic tokens' and folding ranges' JSON, in every encoding
 // and through an edit, fill exactly the size measured for them.
 #include "cst/printer.hpp"
-#include "cst/tokens.hpp"
-#include "edit/folding.hpp"
-#include "edit/semantic_tokens.hpp"
-#include "edit/symbols.hpp"
+#include "editor/folding.hpp"
+#include "editor/semantic_tokens.hpp"
+#include "editor/symbols.hpp"
+#include "editor/tokens.hpp"
 #include "parser/lexer.hpp"
 #include "parser/parser.hpp"
 #include "parser/scanner.hpp"

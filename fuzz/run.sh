@@ -30,6 +30,7 @@ mkdir -p "$out/obj" "$out/findings"
 # One object per source, rebuilt when the source or any header is newer.
 objects=""
 for src in "$src_root"/cst/*.cpp "$src_root"/parser/*.cpp "$src_root"/edit/*.cpp \
+    "$src_root"/format/*.cpp "$src_root"/editor/*.cpp \
     $(printf 'fuzz/%s_fuzzer.cpp ' $targets); do
     obj="$out/obj/$(basename "$(dirname "$src")")_$(basename "$src").o"
     if [ ! -f "$obj" ] || [ -n "$(find "$src" "$src_root" fuzz -name '*.?pp' -newer "$obj" | head -n 1)" ]; then

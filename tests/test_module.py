@@ -48,3 +48,19 @@ with open({str(outcome)!r}, "w") as f:
     assert testcapi.run_in_subinterp(code) == 0
     assert outcome.read_text() == SUBINTERPRETER_REFUSAL
     assert parse_quarel("a: b").to_string() == "a: b"
+
+
+def test_name_tables_are_the_engines():
+    """The package's typed names follow the engine's tables, which set their order."""
+    from typing import get_args
+
+    from tallix_cst import _native, values
+
+    assert _native.KINDS == ("literal", "string", "expr", "list", "block")
+    assert get_args(values.Kind) == _native.KINDS
+    assert get_args(values.TokenKind) == _native.TOKEN_KINDS
+    assert [name for name, _ in _native.FORMAT_OPTIONS] == list(values.FormatOptions.__annotations__)
+    assert dict(_native.FORMAT_OPTIONS) == {
+        "indent": None, "newline": None, "max_blank_lines": 1, "column_width": 100,
+        "final_newline": True, "lines": None,
+    }

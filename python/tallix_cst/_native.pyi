@@ -49,6 +49,12 @@ _Segments = list[tuple[str, str | None]]
 
 __all__ = ["Document", "Pair", "parse_quarel", "QuarelSyntaxError"]
 
+# The engine's tables of names: kinds and token kinds in its order, and the formatter's
+# options with their defaults.
+KINDS: tuple[Kind, ...]
+TOKEN_KINDS: tuple[TokenKind, ...]
+FORMAT_OPTIONS: tuple[tuple[str, object], ...]
+
 def parse_quarel(source: str | bytes | bytearray) -> Document:
     """Parses Quarel source into a Document: text (str), or the UTF-8 bytes of a
     file (bytes or bytearray), whose byte-order mark stays apart from the first key."""
@@ -184,7 +190,7 @@ class Document(_Container):
         text: bytes,
         encoding: str,
         moves: Iterable[tuple[int, int, int]],
-        kinds: tuple[int, int, int, int, int, int],
+        kinds: tuple[int, ...],
     ) -> bytes:
         """The outline as a language server's document symbols: the UTF-8 bytes of a JSON
         list of DocumentSymbol, a block holding the pairs inside it as children, named
@@ -217,15 +223,31 @@ class Document(_Container):
     def format(
         self,
         *,
-        indent: str | None = None,
-        newline: Literal["\n", "\r\n"] | None = None,
-        max_blank_lines: int = 1,
-        column_width: int = 100,
-        final_newline: bool = True,
-        lines: tuple[int, int] | None = None,
+        indent: str | None = ...,
+        newline: Literal["\n", "\r\n"] | None = ...,
+        max_blank_lines: int = ...,
+        column_width: int = ...,
+        final_newline: bool = ...,
+        lines: tuple[int, int] | None = ...,
     ) -> bool:
         """Lays the document out regularly, in place, changing whitespace only, and returns
         whether its text changed."""
+    def format_edits_json(
+        self,
+        encoding: str,
+        *,
+        indent: str | None = ...,
+        newline: Literal["\n", "\r\n"] | None = ...,
+        max_blank_lines: int = ...,
+        column_width: int = ...,
+        final_newline: bool = ...,
+        lines: tuple[int, int] | None = ...,
+    ) -> bytes:
+        """Formats the document as format() does, and returns what changed as a language
+        server's edits: the UTF-8 bytes of a JSON list of TextEdit, in text order, each the
+        smallest stretch of the text as printed before that changed and its new text.
+        Positions are counted in that text as symbols_json() counts them, in `encoding`
+        (utf-8, utf-16 or utf-32). An empty list when nothing changed."""
     @property
     def newline(self) -> Literal["\n", "\r\n"]:
         """The line break that edits write: "\\n" or "\\r\\n", as the document shows it."""

@@ -249,7 +249,7 @@ def build_parser() -> argparse.ArgumentParser:
         description="Lay every file out regularly, changing whitespace only, and write the "
         "files that change (- formats standard input to standard output). Each option comes "
         "from the command line, else from the [tool.quarel.format] table of the nearest "
-        "pyproject.toml (indent, newline, max_blank_lines, column_width, final_newline), "
+        f"pyproject.toml ({', '.join(format_options.OPTIONS)}), "
         "else from .editorconfig (indent_style, indent_size, end_of_line, max_line_length, "
         "insert_final_newline), else it is the default given below; final_newline defaults "
         "to true. Trailing spaces and tabs are always trimmed, outside strings and "
@@ -277,13 +277,15 @@ def build_parser() -> argparse.ArgumentParser:
         "--max-blank-lines",
         type=checked_option("max_blank_lines", number),
         metavar="N",
-        help="the blank lines allowed in a row (default: 1)",
+        help="the blank lines allowed in a row (default: "
+        f"{format_options.DEFAULTS['max_blank_lines']})",
     )
     fmt.add_argument(
         "--column-width",
         type=checked_option("column_width", number),
         metavar="N",
-        help="the width past which a one-line list or block is split (default: 100)",
+        help="the width past which a one-line list or block is split (default: "
+        f"{format_options.DEFAULTS['column_width']})",
     )
     fmt.set_defaults(run=cmd_fmt)
 

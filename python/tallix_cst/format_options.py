@@ -16,11 +16,9 @@ from typing import (
     Callable,
     Dict,
     List,
-    Literal,
     Mapping,
     Optional,
     Tuple,
-    TypedDict,
     Union,
     cast,
 )
@@ -28,10 +26,13 @@ from typing import (
 import editorconfig
 from editorconfig.ini import EditorConfigParser
 
-from tallix_cst._native import Document, parse_quarel
+from tallix_cst._native import FORMAT_OPTIONS, Document, parse_quarel
 from tallix_cst.config import Config, Configs
+from tallix_cst.values import FormatOptions
 
-OPTIONS = ("indent", "newline", "max_blank_lines", "column_width", "final_newline")
+# The engine's options and their defaults; a range of lines is no option of a file.
+DEFAULTS: Dict[str, object] = dict(FORMAT_OPTIONS)
+OPTIONS = tuple(name for name in DEFAULTS if name != "lines")
 NEWLINES = {"lf": "\n", "crlf": "\r\n"}
 TAB = "tab"
 
@@ -128,22 +129,23 @@ def indent_string(value: Union[int, str]) -> str:
     return " " * value
 
 
-class _Arguments(TypedDict, total=False):
-    """The options as `Document.format` takes them."""
-
-    indent: Optional[str]
-    newline: Optional[Literal["\n", "\r\n"]]
-    max_blank_lines: int
-    column_width: int
-    final_newline: bool
-
-
 def format_document(
     doc: Document, options: Mapping[str, object], lines: Optional[Tuple[int, int]] = None
 ) -> bool:
     """Formats the document with the options, which the formatter checks, or only the pairs
     whose key stands on `lines`; whether its text changed."""
-    return doc.format(**cast(_Arguments, options), lines=lines)
+    return doc.format(**cast(FormatOptions, {**options, "lines": lines}))
+
+
+def format_edits(
+    doc: Document,
+    encoding: str,
+    options: Mapping[str, object],
+    lines: Optional[Tuple[int, int]] = None,
+) -> bytes:
+    """Formats the document as `format_document` does; what changed as the JSON of a
+    language server's TextEdit list, positions in `encoding`."""
+    return doc.format_edits_json(encoding, **cast(FormatOptions, {**options, "lines": lines}))
 
 
 def checked(key: str, value: object) -> object:

@@ -27,7 +27,8 @@ NewPairValue = Union[Scalar, Sequence[NewItem]]
 #: list of pairs.
 NewValue = Union[Scalar, Sequence[NewItem], Mapping[str, NewPairValue]]
 
-#: What a token of `Document.tokens()` is, for highlighting.
+#: What a token of `Document.tokens()` is, for highlighting. (The engine's order is
+#: `tallix_cst._native.TOKEN_KINDS`, that of kinds `tallix_cst._native.KINDS`.)
 TokenKind = Literal["key", "name", "literal", "string", "expr", "comment", "punctuation"]
 
 #: A pair of `Document.outline()`: key, name, kind, preview, depth, then its place as a
@@ -36,6 +37,18 @@ TokenKind = Literal["key", "name", "literal", "string", "expr", "comment", "punc
 OutlineEntry = Tuple[
     str, Optional[str], Kind, Optional[str], int, int, int, int, int, int, int, int
 ]
+
+class FormatOptions(TypedDict, total=False):
+    """The options of `Document.format` and `format_text`, each optional: the engine
+    holds their defaults (`tallix_cst._native.FORMAT_OPTIONS`)."""
+
+    indent: Optional[str]
+    newline: Optional[Literal["\n", "\r\n"]]
+    max_blank_lines: int
+    column_width: int
+    final_newline: bool
+    lines: Optional[Tuple[int, int]]
+
 
 #: An element of a list value in plain data: a pair is a one-key dict.
 DataItem = Union[str, Dict[str, "DataItem"], List["DataItem"]]
@@ -59,6 +72,7 @@ class PairData(TypedDict):
 
 __all__ = [
     "DataItem",
+    "FormatOptions",
     "Kind",
     "ListItem",
     "NewItem",

@@ -11,6 +11,8 @@
 #include "cst/shared.hpp"
 #include "cst/text.hpp"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 #include <string_view>
@@ -116,7 +118,14 @@ enum class Kind { literal, string, expr, list, block };
 inline Kind kind_of(const Value& v) noexcept {
     return static_cast<Kind>(v.index());
 }
-std::string_view kind_name(Kind kind) noexcept;
+// The kinds' names, in the order of Kind: what Pair.kind reports and `kind`
+// arguments take. The binding hands this table to the Python package.
+inline constexpr std::array<std::string_view, 5> kind_names = {"literal", "string", "expr", "list",
+                                                               "block"};
+static_assert(kind_names.size() == std::variant_size_v<Value>);
+inline std::string_view kind_name(Kind kind) noexcept {
+    return kind_names[static_cast<std::size_t>(kind)];
+}
 
 struct Pair {
     Text leading;

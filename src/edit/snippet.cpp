@@ -166,7 +166,7 @@ std::string own_step(const std::vector<Line>& lines, std::string_view dedent, bo
     if (braced) {
         std::variant<Body, ParseError> parsed = parse(dedented(lines, dedent));
         if (auto* body = std::get_if<Body>(&parsed))
-            if (std::optional<std::string> step = shown_step(*body)) return std::move(*step);
+            if (std::optional<std::string> step = shown_style(*body).step) return std::move(*step);
     }
     if (fallback) return std::string(*fallback);
     std::string_view smallest;

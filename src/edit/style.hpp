@@ -1,35 +1,38 @@
-// The document's own style, for the text that edits compose: its line break
-// and the indentation one level of nesting adds.
+// The document's own style, for the text that edits compose and for the
+// formatter: its line break and the indentation one level of nesting adds,
+// each the one most of the file shows.
 #pragma once
 
 #include "cst/tree.hpp"
 
 #include <optional>
 #include <string>
-#include <string_view>
 
 namespace quarel {
+
+// What the whole document shows, each by majority, ties going to the one
+// seen first:
+// - `newline`: LF or CR LF, of the line breaks of its layout (outside
+//   strings and expressions, whose text is the user's); when the layout
+//   has none, of the line breaks inside its expressions. Lone CRs do not
+//   vote: no tool keeps writing them, and a file of them gets LF.
+// - `step`: the indentation that a pair on a line of its own adds to the
+//   line of the block that holds it, over every such pair.
+// Nullopt for what the document does not show. Pairs that are busy are
+// passed over (the answer is a preference, never a failure). The caller
+// holds the root's lock.
+struct ShownStyle {
+    std::optional<std::string> newline;
+    std::optional<std::string> step;
+};
+ShownStyle shown_style(const Body& root);
 
 struct Style {
     std::string newline = "\n"; // LF, or CR LF
     std::string step = "  ";    // what a nested line adds to its block's line
 };
 
-// The style a document shows: the newline of its first line break (outside
-// strings and expressions, whose text is the user's), and the
-// indentation that the first child of a block, on a line of its own, adds to
-// the block's line (the most frequent among the first few blocks). Without
-// either, LF and two spaces. It reads only as far as
-// it must, and skips pairs that are busy (the answer is a preference, never
-// a failure). The caller holds the root's lock.
+// The shown style, LF and two spaces where the document shows none.
 Style infer_style(const Body& root);
-
-// The line break that the layout of `root` shows first (as above), or
-// nullopt when it shows none.
-std::optional<std::string> shown_newline(const Body& root);
-
-// The indentation step that the blocks of `root` show (as above), or nullopt
-// when none shows one.
-std::optional<std::string> shown_step(const Body& root);
 
 } // namespace quarel

@@ -1,7 +1,6 @@
 #include "python/assign.hpp"
 
 #include "edit/checked_value.hpp"
-#include "parser/lexer.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/convert.hpp"
@@ -80,13 +79,12 @@ bool assign_value(const PairRef& pair, const ParentPtr& parent, std::size_t& pla
             PyErr_SetString(PyExc_TypeError, message.c_str());
             return false;
         }
-        // A literal pair given text that cannot stand bare becomes a string.
-        if (kind == Kind::literal && PyUnicode_Check(obj)) {
-            auto text = utf8(obj);
-            if (!text) return false;
-            if (!lex::is_bare_token(*text)) kind = Kind::string;
-        }
-        value = value_from_py(key, obj, kind, nullptr);
+        // A literal given text that cannot stand bare becomes a string.
+        auto given = given_from_py(obj, kind);
+        if (!given) return false;
+        auto made = new_value(key, *given, assigned_kind(kind, *given), nullptr);
+        if (auto* error = std::get_if<EditError>(&made)) return raise_error(*error), false;
+        value = std::get<Value>(std::move(made));
     }
     return value && check_and_store(pair, parent, place, std::move(*value), *before, before->kind);
 }

@@ -9,6 +9,7 @@
 #include "edit/remove.hpp"
 #include "edit/scalars.hpp"
 #include "edit/token.hpp"
+#include "editor/at_offset.hpp"
 #include "python/assign.hpp"
 #include "python/boundary.hpp"
 #include "python/convert.hpp"
@@ -176,25 +177,6 @@ bool collect_walk(const Body& body, const ParentPtr& parent, std::vector<Visited
         if (const Block* block = block_of(child->value)) {
             auto inner = std::make_shared<const Parent>(Parent{{}, child, parent, i});
             if (!collect_walk(block->body, inner, out)) return false;
-        }
-    }
-    return true;
-}
-
-// The pairs under the body whose span holds the offset, its end included,
-// pre-order: a pair's span holds those of the pairs inside it, so only
-// those blocks are entered.
-bool collect_at(const Body& body, const ParentPtr& parent, const Locations& where,
-                std::size_t offset, std::vector<Visited>& out) {
-    for (std::size_t i = 0; i < body.pairs.size(); ++i) {
-        const PairRef& child = body.pairs[i];
-        if (child.lock().writing()) return false;
-        const PairSpan* span = where.find(&*child);
-        if (!span || offset < span->start.offset || offset > span->end.offset) continue;
-        out.push_back({child, parent, i});
-        if (const Block* block = block_of(child->value)) {
-            auto inner = std::make_shared<const Parent>(Parent{{}, child, parent, i});
-            if (!collect_at(block->body, inner, where, offset, out)) return false;
         }
     }
     return true;
@@ -448,13 +430,25 @@ PyObject* document_pairs_at(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (!parse_args({"pairs_at", {"offset"}, 1, 1}, args, kwargs, arg) ||
         !offset_arg("pairs_at", arg[0], offset))
         return nullptr;
-    std::vector<Visited> visited;
+    std::vector<PairAt> found;
     if (offset) {
         const DocHandle& document = as_document(self)->root;
         ReadGuard guard(document.lock());
         const Locations* where = guard ? located(*document) : nullptr;
-        if (!where || !collect_at(document->body, as_parent(self), *where, *offset, visited))
+        if (!where || !pairs_at(document->body, *where, *offset, found))
             return raise_error(ErrorCode::document_busy);
+    }
+    // Each block pair found is the parent of the pairs found inside it.
+    std::vector<Visited> visited;
+    visited.reserve(found.size());
+    for (PairAt& at : found) {
+        ParentPtr parent = as_parent(self);
+        if (at.block) {
+            const Visited& block = visited[*at.block];
+            parent =
+                std::make_shared<const Parent>(Parent{{}, block.pair, block.parent, block.place});
+        }
+        visited.push_back({std::move(at.pair), std::move(parent), at.place});
     }
     return pair_list(visited);
 }
@@ -525,9 +519,14 @@ std::string ContainerLock::base_indent() const {
 
 namespace {
 
+// Worked out once for the document: its edits write in that style, so they
+// keep it; formatting, which may change it, forgets it.
 Style style_under(const DocHandle& document) {
     ReadGuard guard(document.lock());
-    return guard ? infer_style(document->body) : Style{};
+    if (!guard) return Style{};
+    Root& root = *document;
+    if (!root.style) root.style = infer_style(root.body);
+    return *root.style;
 }
 
 } // namespace

@@ -2,9 +2,7 @@
 
 #include "edit/depth.hpp"
 #include "edit/kind_check.hpp"
-#include "edit/new_list.hpp"
 #include "edit/scalars.hpp"
-#include "edit/token.hpp"
 #include "python/boundary.hpp"
 
 #include <vector>
@@ -17,26 +15,30 @@ bool is_sequence(PyObject* obj) {
     return PyList_Check(obj) || PyTuple_Check(obj) || PyDict_Check(obj);
 }
 
-// The literal text of a bool or number: true with `text` set; true with
-// `text` empty for any other object; false when the object's str() raised.
-bool literal_scalar(PyObject* obj, std::optional<std::string>& text) {
-    text.reset();
+// A bool or number as the engine takes it: true with `scalar` set; true
+// with it empty for any other object; false when the object's str() raised.
+bool bare_scalar(PyObject* obj, std::optional<GivenScalar>& scalar) {
+    scalar.reset();
     if (PyBool_Check(obj)) {
-        text = obj == Py_True ? "yes" : "no";
+        scalar = obj == Py_True;
         return true;
     }
     if (!PyLong_Check(obj) && !PyFloat_Check(obj)) return true;
     Ref str(PyObject_Str(obj));
     if (!str) return false;
-    text = utf8(str.get());
+    auto text = utf8(str.get());
+    if (text) scalar = GivenNumber{std::move(*text)};
     return text.has_value();
 }
 
-// A bool or number written bare: its str() must read back as one token.
-std::optional<Literal> number_literal(const std::string& text) {
-    auto literal = literal_value(text);
-    if (auto* error = std::get_if<EditError>(&literal)) return raise_error(*error), std::nullopt;
-    return std::move(std::get<Literal>(literal));
+// A str, bool or number; nullopt with the error set, and with none set for
+// any other object.
+std::optional<GivenScalar> scalar_from_py(PyObject* obj) {
+    std::optional<GivenScalar> scalar;
+    if (!bare_scalar(obj, scalar) || scalar || !PyUnicode_Check(obj)) return scalar;
+    auto text = utf8(obj);
+    if (text) scalar = std::move(*text);
+    return scalar;
 }
 
 Ref item(PyObject* seq, Py_ssize_t i) {
@@ -47,15 +49,14 @@ Ref item(PyObject* seq, Py_ssize_t i) {
 // list pairs from the outermost list. It only keeps the conversion from
 // recursing without end: the value's depth in the document is checked once
 // it is built.
-std::optional<List> list_from_py(PyObject* seq, const List* existing, int level);
+std::optional<GivenList> list_from_py(PyObject* seq, int level);
 
 bool within_depth(int level) {
     if (auto error = check_depth(level)) return raise_error(*error), false;
     return true;
 }
 
-std::optional<ListValue> list_pair_from_py(PyObject* key_obj, PyObject* value_obj, Quoting quoting,
-                                           int level) {
+std::optional<GivenElement> list_pair_from_py(PyObject* key_obj, PyObject* value_obj, int level) {
     if (!within_depth(level + 1)) return std::nullopt;
     if (!PyUnicode_Check(key_obj)) {
         PyErr_Format(PyExc_TypeError, "list pair keys must be str, not %s",
@@ -64,33 +65,23 @@ std::optional<ListValue> list_pair_from_py(PyObject* key_obj, PyObject* value_ob
     }
     auto key = utf8(key_obj);
     if (!key) return std::nullopt;
-    if (auto error = check_token(*key, TokenRole::key)) return raise_error(*error), std::nullopt;
-    ListValue value;
-    std::optional<std::string> number;
     if (PyList_Check(value_obj)) {
-        auto nested = list_from_py(value_obj, nullptr, level + 2);
+        auto nested = list_from_py(value_obj, level + 2);
         if (!nested) return std::nullopt;
-        value = Boxed<List>(std::move(*nested));
-    } else if (!literal_scalar(value_obj, number)) {
-        return std::nullopt;
-    } else if (number) {
-        auto literal = number_literal(*number);
-        if (!literal) return std::nullopt;
-        value = std::move(*literal);
-    } else if (PyUnicode_Check(value_obj)) {
-        auto text = utf8(value_obj);
-        if (!text) return std::nullopt;
-        value = list_text(*text, quoting);
-    } else {
-        PyErr_Format(PyExc_TypeError, "list pair values must be str, bool, number or list, not %s",
-                     type_name(value_obj).c_str());
+        return GivenElement{GivenPair{std::move(*key), std::move(*nested)}};
+    }
+    auto scalar = scalar_from_py(value_obj);
+    if (!scalar) {
+        if (!PyErr_Occurred())
+            PyErr_Format(PyExc_TypeError,
+                         "list pair values must be str, bool, number or list, not %s",
+                         type_name(value_obj).c_str());
         return std::nullopt;
     }
-    return list_pair(*key, std::move(value));
+    return GivenElement{GivenPair{std::move(*key), std::move(*scalar)}};
 }
 
-std::optional<ListValue> list_element(PyObject* obj, Quoting element, Quoting pair_value,
-                                      int level) {
+std::optional<GivenElement> list_element(PyObject* obj, int level) {
     if (PyTuple_Check(obj)) {
         if (PyTuple_Size(obj) != 2) {
             PyErr_SetString(PyExc_ValueError, "list pairs must be (key, value) tuples");
@@ -98,78 +89,51 @@ std::optional<ListValue> list_element(PyObject* obj, Quoting element, Quoting pa
         }
         Ref key = item(obj, 0), value = item(obj, 1);
         if (!key || !value) return std::nullopt;
-        return list_pair_from_py(key.get(), value.get(), pair_value, level);
+        return list_pair_from_py(key.get(), value.get(), level);
     }
     if (PyList_Check(obj)) {
-        auto nested = list_from_py(obj, nullptr, level + 1);
+        auto nested = list_from_py(obj, level + 1);
         if (!nested) return std::nullopt;
-        return ListValue(Boxed<List>(std::move(*nested)));
+        return GivenElement{std::move(*nested)};
     }
-    std::optional<std::string> number;
-    if (!literal_scalar(obj, number)) return std::nullopt;
-    if (number) {
-        auto literal = number_literal(*number);
-        if (!literal) return std::nullopt;
-        return ListValue(std::move(*literal));
+    auto scalar = scalar_from_py(obj);
+    if (!scalar) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_TypeError,
+                            "list elements must be str, bool, number, (key, value) or list");
+        return std::nullopt;
     }
-    if (PyUnicode_Check(obj)) {
-        auto text = utf8(obj);
-        if (!text) return std::nullopt;
-        return list_text(*text, element);
-    }
-    PyErr_SetString(PyExc_TypeError,
-                    "list elements must be str, bool, number, (key, value) or list");
-    return std::nullopt;
+    return GivenElement{std::move(*scalar)};
 }
 
-std::optional<List> list_from_py(PyObject* seq, const List* existing, int level) {
+std::optional<GivenList> list_from_py(PyObject* seq, int level) {
     if (!within_depth(level)) return std::nullopt;
-    Quoting element = element_quoting(existing), pair_value = pair_value_quoting(existing);
-    std::vector<ListValue> values;
+    GivenList list;
     if (PyDict_Check(seq)) {
         Py_ssize_t size = PyDict_Size(seq), pos = 0;
         PyObject *k, *v;
         while (PyDict_Next(seq, &pos, &k, &v)) {
             // The conversion may run Python code: hold the entry meanwhile.
             Ref key = Ref::borrow(k), value = Ref::borrow(v);
-            auto converted = list_pair_from_py(key.get(), value.get(), pair_value, level);
+            auto converted = list_pair_from_py(key.get(), value.get(), level);
             if (!converted) return std::nullopt;
-            values.push_back(std::move(*converted));
+            list.elements.push_back(std::move(*converted));
             if (PyDict_Size(seq) != size) {
                 PyErr_SetString(PyExc_RuntimeError, "dictionary changed size during conversion");
                 return std::nullopt;
             }
         }
-        return new_list(std::move(values));
+        return list;
     }
     Ref iterator(PyObject_GetIter(seq));
     if (!iterator) return std::nullopt;
     while (Ref next{PyIter_Next(iterator.get())}) {
-        auto converted = list_element(next.get(), element, pair_value, level);
+        auto converted = list_element(next.get(), level);
         if (!converted) return std::nullopt;
-        values.push_back(std::move(*converted));
+        list.elements.push_back(std::move(*converted));
     }
     if (PyErr_Occurred()) return std::nullopt;
-    return new_list(std::move(values));
-}
-
-std::optional<Value> scalar_from_py(std::string_view key, PyObject* obj, std::optional<Kind> kind) {
-    std::optional<std::string> text;
-    if (!literal_scalar(obj, text)) return std::nullopt;
-    bool number = text.has_value();
-    if (!number) {
-        if (!PyUnicode_Check(obj)) {
-            PyErr_SetString(PyExc_TypeError, "value must be a str, bool, number, list or dict");
-            return std::nullopt;
-        }
-        text = utf8(obj);
-        if (!text) return std::nullopt;
-    }
-    std::variant<Value, EditError> value = !kind && !number
-                                               ? infer_scalar(key, *text)
-                                               : scalar_value(kind.value_or(Kind::literal), *text);
-    if (auto* error = std::get_if<EditError>(&value)) return raise_error(*error), std::nullopt;
-    return std::move(std::get<Value>(value));
+    return list;
 }
 
 Ref list_value_to_py(const ListValue& value, ListPairs pairs);
@@ -218,12 +182,11 @@ Ref value_to_py(const ValueCopy& value, ListPairs pairs) {
     return Ref::borrow(Py_None);
 }
 
-std::optional<Value> value_from_py(std::string_view key, PyObject* obj, std::optional<Kind> kind,
-                                   const List* existing) {
+std::optional<GivenValue> given_from_py(PyObject* obj, std::optional<Kind> kind) {
     if ((!kind || *kind == Kind::list) && is_sequence(obj)) {
-        auto list = list_from_py(obj, existing, 1);
+        auto list = list_from_py(obj, 1);
         if (!list) return std::nullopt;
-        return Value(Boxed<List>(std::move(*list)));
+        return GivenValue(std::move(*list));
     }
     if (kind == Kind::list) {
         PyErr_SetString(PyExc_TypeError, "a list value must be a list, tuple or dict");
@@ -233,7 +196,22 @@ std::optional<Value> value_from_py(std::string_view key, PyObject* obj, std::opt
         PyErr_SetString(PyExc_ValueError, "block values are created with add(key, name=...)");
         return std::nullopt;
     }
-    return scalar_from_py(key, obj, kind);
+    auto scalar = scalar_from_py(obj);
+    if (!scalar) {
+        if (!PyErr_Occurred())
+            PyErr_SetString(PyExc_TypeError, "value must be a str, bool, number, list or dict");
+        return std::nullopt;
+    }
+    return GivenValue(std::move(*scalar));
+}
+
+std::optional<Value> value_from_py(std::string_view key, PyObject* obj, std::optional<Kind> kind,
+                                   const List* existing) {
+    auto given = given_from_py(obj, kind);
+    if (!given) return std::nullopt;
+    auto value = new_value(key, *given, kind, existing);
+    if (auto* error = std::get_if<EditError>(&value)) return raise_error(*error), std::nullopt;
+    return std::get<Value>(std::move(value));
 }
 
 bool kind_arg(const char* function, PyObject* obj, std::optional<Kind>& kind) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cst/tree.hpp"
+#include "edit/given_value.hpp"
 #include "python/ref.hpp"
 
 #include <optional>
@@ -25,11 +26,17 @@ enum class ListPairs { tuples, dicts };
 // as `pairs` says), None for blocks.
 Ref value_to_py(const ValueCopy& value, ListPairs pairs = ListPairs::tuples);
 
-// A new value from a Python object for the pair with key `key`. Without a
-// kind the kind is inferred; `existing` is the list being replaced, whose
-// quoting new elements follow. The value is not checked against its key or
-// its depth in the document (see kind_check.hpp and depth.hpp). nullopt with
-// the Python error set.
+// A Python object as the engine takes a value: a str, bool or number, or a
+// list, tuple or dict (of pairs) of them. `kind`, when given, must fit the
+// object: a list for a sequence, no block. nullopt with the Python error set.
+std::optional<GivenValue> given_from_py(PyObject* obj, std::optional<Kind> kind);
+
+// A new value from a Python object for the pair with key `key`, made by
+// the engine's new_value (edit/given_value.hpp). Without a kind the kind is
+// inferred; `existing` is the list being replaced, whose quoting new
+// elements follow. The value is not checked against its key or its depth in
+// the document (see kind_check.hpp and depth.hpp). nullopt with the Python
+// error set.
 std::optional<Value> value_from_py(std::string_view key, PyObject* obj, std::optional<Kind> kind,
                                    const List* existing);
 

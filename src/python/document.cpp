@@ -1,13 +1,14 @@
 // The Document class: parsing entry points and whole-document printing.
 #include "cst/printer.hpp"
-#include "cst/tokens.hpp"
-#include "edit/key_counts.hpp"
+#include "editor/at_offset.hpp"
+#include "editor/key_counts.hpp"
 #include "python/boundary.hpp"
 #include "python/container.hpp"
 #include "python/data.hpp"
 #include "python/editor_json.hpp"
 #include "python/entry.hpp"
 #include "python/format.hpp"
+#include "python/names.hpp"
 #include "python/objects.hpp"
 #include "python/outline.hpp"
 #include "python/schema.hpp"
@@ -116,15 +117,6 @@ PyObject* document_dump(PyObject* self, PyObject* args, PyObject* kwargs) {
     return PyObject_CallMethod(files.get(), "dump", "OO", self, arg[0]);
 }
 
-// The kinds' names, in the order of TokenKind, made once.
-PyObject* token_kind_names() {
-    static PyObject* names = nullptr;
-    if (!names)
-        names = Py_BuildValue("(sssssss)", "key", "name", "literal", "string", "expr", "comment",
-                              "punctuation");
-    return names;
-}
-
 Ref token_tuple(const Token& token, PyObject* kinds) {
     Ref tuple(PyTuple_New(3));
     PyObject* kind = PyTuple_GetItem(kinds, static_cast<Py_ssize_t>(token.kind));
@@ -151,7 +143,7 @@ PyObject* document_tokens(PyObject* self) {
         if (!guard || !tokens_of(document->body, tokens))
             return raise_error(ErrorCode::document_busy);
     }
-    PyObject* kinds = token_kind_names();
+    PyObject* kinds = token_kind_names_tuple();
     Ref list(kinds ? PyList_New(static_cast<Py_ssize_t>(tokens.size())) : nullptr);
     for (std::size_t i = 0; list && i < tokens.size(); ++i) {
         Ref tuple = token_tuple(tokens[i], kinds);
@@ -178,14 +170,10 @@ PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
         if (!guard || !tokens_of(document->body, tokens))
             return raise_error(ErrorCode::document_busy);
     }
-    const std::size_t at = *offset;
-    auto after = std::upper_bound(
-        tokens.begin(), tokens.end(), at,
-        [](std::size_t wanted, const Token& token) { return wanted < token.offset; });
-    if (after == tokens.begin() || at > std::prev(after)->offset + std::prev(after)->length)
-        Py_RETURN_NONE;
-    PyObject* kinds = token_kind_names();
-    return kinds ? token_tuple(*std::prev(after), kinds).release() : nullptr;
+    const std::optional<Token> token = quarel::token_at(tokens, *offset);
+    if (!token) Py_RETURN_NONE;
+    PyObject* kinds = token_kind_names_tuple();
+    return kinds ? token_tuple(*token, kinds).release() : nullptr;
 }
 
 // Worked out under the document lock, made into dicts once it is let go.
@@ -258,6 +246,9 @@ PyTypeObject* document_type() {
 
 PyObject* create_document_type() {
     if (type_) return reinterpret_cast<PyObject*>(type_);
+    const char* const format_doc = py::format_doc();
+    const char* const format_edits_doc = py::format_edits_doc();
+    if (!format_doc || !format_edits_doc) return nullptr;
     const PyMethodDef methods[] = {
         method<document_parse>(
             "parse",
@@ -334,17 +325,8 @@ PyObject* create_document_type() {
             "bracket; a string or expression over several lines through its last line; a\n"
             "run of comment lines, as kind \"comment\". Offsets are moved and lines counted\n"
             "as symbols_json() does."),
-        method<document_format>(
-            "format",
-            "format($self, *, indent=None, newline=None, max_blank_lines=1, column_width=100, "
-            "final_newline=True, lines=None)\n--\n\n"
-            "Lays the document out regularly, in place, changing whitespace only, and returns\n"
-            "whether its text changed. indent (a run of spaces or a tab) and newline (\"\\n\" or\n"
-            "\"\\r\\n\") default to the document's own; runs of blank lines are cut to\n"
-            "max_blank_lines; a one-line list or block wider than column_width is expanded;\n"
-            "final_newline ends the text with one line break. lines=(first, last) formats only\n"
-            "the pairs whose key stands on those lines (from 1, inclusive). Raises ValueError,\n"
-            "the document unchanged, when the result would not mean the same."),
+        method<document_format>("format", format_doc),
+        method<document_format_edits_json>("format_edits_json", format_edits_doc),
         method<document_unwrap>(
             "unwrap",
             "unwrap($self, schema=None)\n--\n\nThe document as plain data: a dict of its pairs "

@@ -1,9 +1,9 @@
 #include "python/editor_json.hpp"
 
 #include "cst/printer.hpp"
-#include "edit/folding.hpp"
-#include "edit/semantic_tokens.hpp"
-#include "edit/symbols.hpp"
+#include "editor/folding.hpp"
+#include "editor/semantic_tokens.hpp"
+#include "editor/symbols.hpp"
 #include "python/boundary.hpp"
 #include "python/objects.hpp"
 #include "python/outline.hpp"
@@ -30,6 +30,8 @@ std::optional<std::string_view> bytes_arg(const char* function, const char* para
     return std::string_view(data, static_cast<std::size_t>(size));
 }
 
+} // namespace
+
 bool encoding_arg(const char* function, PyObject* obj, PositionEncoding& out) {
     const std::optional<std::string> name = text_arg(function, "encoding", obj);
     if (!name) return false;
@@ -47,6 +49,8 @@ bool encoding_arg(const char* function, PyObject* obj, PositionEncoding& out) {
     }
     return true;
 }
+
+namespace {
 
 bool moves_arg(const char* function, PyObject* obj, std::vector<TextMove>& out) {
     Ref items(PyObject_GetIter(obj));
@@ -109,14 +113,6 @@ bool locked_tokens(PyObject* self, std::vector<Token>& tokens, std::string* prin
         return false;
     }
     return true;
-}
-
-// The bytes of what `json` writes: it is measured, and written into the
-// new object in place.
-template <class Json> PyObject* json_bytes(Json& json) {
-    Ref bytes(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(json.size())));
-    if (bytes) json.write(PyBytes_AsString(bytes.get()));
-    return bytes.release();
 }
 
 } // namespace

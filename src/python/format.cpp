@@ -1,12 +1,17 @@
 #include "python/format.hpp"
 
-#include "edit/format.hpp"
+#include "cst/printer.hpp"
+#include "editor/text_edits.hpp"
+#include "format/format.hpp"
 #include "python/boundary.hpp"
+#include "python/editor_json.hpp"
 #include "python/objects.hpp"
 
 #include <limits>
+#include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 namespace quarel::py {
 
@@ -77,15 +82,7 @@ bool lines_option(PyObject* obj, FormatOptions& options) {
     return true;
 }
 
-bool parse_options(PyObject* args, PyObject* kwargs, FormatOptions& options) {
-    PyObject* arg[6];
-    if (!parse_args(
-            {"format",
-             {"indent", "newline", "max_blank_lines", "column_width", "final_newline", "lines"},
-             0,
-             0},
-            args, kwargs, arg))
-        return false;
+bool options_from(PyObject* const* arg, FormatOptions& options) {
     if (!text_option("indent", arg[0], valid_indent,
                      "indent must be a run of spaces or a single tab", options.indent) ||
         !text_option("newline", arg[1], valid_newline, "newline must be \"\\n\" or \"\\r\\n\"",
@@ -105,19 +102,145 @@ bool parse_options(PyObject* args, PyObject* kwargs, FormatOptions& options) {
     return true;
 }
 
+// The options by the engine's names, keyword-only; `leading`, when given,
+// takes the one positional argument before them.
+bool parse_options(const char* function, PyObject* args, PyObject* kwargs, FormatOptions& options,
+                   PyObject** leading = nullptr) {
+    const auto& name = format_option_names;
+    PyObject* arg[name.size() + 1] = {};
+    const bool parsed =
+        leading
+            ? parse_args({function,
+                          {"encoding", name[0], name[1], name[2], name[3], name[4], name[5]},
+                          1,
+                          1},
+                         args, kwargs, arg)
+            : parse_args({function, {name[0], name[1], name[2], name[3], name[4], name[5]}, 0, 0},
+                         args, kwargs, arg + 1);
+    if (!parsed) return false;
+    if (leading) *leading = arg[0];
+    return options_from(arg + 1, options);
+}
+
+// The default of an option as Python has it.
+PyObject* default_value(FormatOption option) {
+    const FormatOptions defaults;
+    switch (option) {
+    case FormatOption::max_blank_lines: return PyLong_FromSize_t(defaults.max_blank_lines);
+    case FormatOption::column_width: return PyLong_FromSize_t(defaults.column_width);
+    case FormatOption::final_newline: return PyBool_FromLong(defaults.final_newline);
+    case FormatOption::indent:
+    case FormatOption::newline:
+    case FormatOption::lines: break;
+    }
+    Py_RETURN_NONE;
+}
+
 } // namespace
+
+PyObject* format_option_defaults() {
+    static PyObject* table = nullptr;
+    if (table) return table;
+    Ref made(PyTuple_New(static_cast<Py_ssize_t>(format_option_names.size())));
+    for (std::size_t i = 0; made && i < format_option_names.size(); ++i) {
+        Ref value(default_value(static_cast<FormatOption>(i)));
+        PyObject* entry =
+            value ? Py_BuildValue("(sO)", format_option_names[i], value.get()) : nullptr;
+        if (!entry) return nullptr;
+        PyTuple_SetItem(made.get(), static_cast<Py_ssize_t>(i), entry);
+    }
+    table = made.release();
+    return table;
+}
+
+namespace {
+
+// ", indent=None, ...": the options with their defaults, as a signature
+// lists them; nullopt with the error set when one could not be shown.
+std::optional<std::string> option_signature() {
+    PyObject* table = format_option_defaults();
+    if (!table) return std::nullopt;
+    std::string signature;
+    for (Py_ssize_t i = 0; i < PyTuple_Size(table); ++i) {
+        PyObject* entry = PyTuple_GetItem(table, i);
+        Ref shown(PyObject_Repr(PyTuple_GetItem(entry, 1)));
+        const std::optional<std::string> text = shown ? utf8(shown.get()) : std::nullopt;
+        if (!text) return std::nullopt;
+        signature +=
+            std::string(", ") + format_option_names[static_cast<std::size_t>(i)] + "=" + *text;
+    }
+    return signature;
+}
+
+// The docstring `name(head, *, options)` followed by `text`, made once.
+const char* documented(std::string& doc, const char* head, const char* text) {
+    if (!doc.empty()) return doc.c_str();
+    const std::optional<std::string> options = option_signature();
+    if (!options) return nullptr;
+    doc = std::string(head) + ", *" + *options + ")\n--\n\n" + text;
+    return doc.c_str();
+}
+
+// Formats the document under its write lock, listing the changes when asked;
+// the style kept for its edits is forgotten.
+std::variant<bool, EditError> format_locked(PyObject* self, const FormatOptions& options,
+                                            std::string* before, std::vector<TextChange>* changes) {
+    const DocHandle& document = as_document(self)->root;
+    WriteGuard guard(document.lock());
+    if (!guard || (before && !print_body(document->body, *before)))
+        return make_error(ErrorCode::document_busy);
+    document->style.reset();
+    return format_document(document->body, options, changes);
+}
+
+} // namespace
+
+const char* format_doc() {
+    static std::string doc;
+    return documented(
+        doc, "format($self",
+        R"(Lays the document out regularly, in place, changing whitespace only, and returns
+whether its text changed. indent (a run of spaces or a tab) and newline ("\n" or
+"\r\n") default to the document's own; runs of blank lines are cut to
+max_blank_lines; a one-line list or block wider than column_width is expanded;
+final_newline ends the text with one line break. lines=(first, last) formats only
+the pairs whose key stands on those lines (from 1, inclusive). Raises ValueError,
+the document unchanged, when the result would not mean the same.)");
+}
+
+const char* format_edits_doc() {
+    static std::string doc;
+    return documented(
+        doc, "format_edits_json($self, encoding",
+        R"(Formats the document as format() does, and returns what changed as a language
+server's edits: the UTF-8 bytes of a JSON list of TextEdit, in text order, each the
+smallest stretch of the text as printed before that changed and its new text.
+Positions are counted in that text as symbols_json() counts them, in `encoding`
+(utf-8, utf-16 or utf-32). An empty list when nothing changed.)");
+}
 
 PyObject* document_format(PyObject* self, PyObject* args, PyObject* kwargs) {
     FormatOptions options;
-    if (!parse_options(args, kwargs, options)) return nullptr;
-    std::variant<bool, EditError> result = make_error(ErrorCode::document_busy);
-    {
-        const DocHandle& document = as_document(self)->root;
-        WriteGuard guard(document.lock());
-        if (guard) result = format_document(document->body, options);
-    }
+    if (!parse_options("format", args, kwargs, options)) return nullptr;
+    std::variant<bool, EditError> result = format_locked(self, options, nullptr, nullptr);
     if (auto* error = std::get_if<EditError>(&result)) return raise_error(*error);
     return PyBool_FromLong(std::get<bool>(result));
+}
+
+PyObject* document_format_edits_json(PyObject* self, PyObject* args, PyObject* kwargs) {
+    FormatOptions options;
+    PyObject* encoding_obj = nullptr;
+    PositionEncoding encoding{};
+    if (!parse_options("format_edits_json", args, kwargs, options, &encoding_obj) ||
+        !encoding_arg("format_edits_json", encoding_obj, encoding))
+        return nullptr;
+    std::string before;
+    std::vector<TextChange> changes;
+    std::variant<bool, EditError> result = format_locked(self, options, &before, &changes);
+    if (auto* error = std::get_if<EditError>(&result)) return raise_error(*error);
+    EditorLines lines(before, encoding);
+    TextEditsJson json(changes, lines);
+    return json_bytes(json);
 }
 
 } // namespace quarel::py

@@ -1,7 +1,9 @@
 // The extension module `_native`: registers the public names in order.
 #include "python/boundary.hpp"
 #include "python/entry.hpp"
+#include "python/format.hpp"
 #include "python/location.hpp"
+#include "python/names.hpp"
 #include "python/objects.hpp"
 #include "python/syntax_error.hpp"
 
@@ -78,8 +80,13 @@ int exec_module(PyObject* module) {
         "reading goes on at the next line that starts a `key:` no deeper than the\n"
         "failing one, or that closes the block with `}`. Takes what parse_quarel takes.");
     Ref errors_function(PyCFunction_NewEx(&syntax_errors_def, module, module_name.get()));
+    // The engine's tables of names, which the package reads rather than
+    // repeats.
     return add_attribute(module, "Location", create_location_type()) &&
-                   add_attribute(module, "syntax_errors", errors_function.get())
+                   add_attribute(module, "syntax_errors", errors_function.get()) &&
+                   add_attribute(module, "KINDS", kind_names_tuple()) &&
+                   add_attribute(module, "TOKEN_KINDS", token_kind_names_tuple()) &&
+                   add_attribute(module, "FORMAT_OPTIONS", format_option_defaults())
                ? 0
                : -1;
 }

@@ -3,6 +3,7 @@
 
 #include "cst/locations.hpp"
 #include "cst/tree.hpp"
+#include "edit/style.hpp"
 #include "python/ref.hpp"
 
 #include <cstdint>
@@ -45,6 +46,8 @@ struct Root {
     Body body;
     Kept<Locations> located;
     Kept<std::size_t> printed_size;
+    // The document's style, kept across its edits (see document_style).
+    std::optional<Style> style;
 };
 using DocHandle = Shared<Root>;
 

@@ -1,7 +1,8 @@
 #include "python/outline.hpp"
 
-#include "edit/outline.hpp"
+#include "editor/outline.hpp"
 #include "python/boundary.hpp"
+#include "python/names.hpp"
 #include "python/objects.hpp"
 
 #include <optional>
@@ -10,13 +11,6 @@
 namespace quarel::py {
 
 namespace {
-
-// The kinds' names, in the order of Kind, made once.
-PyObject* kind_names() {
-    static PyObject* names = nullptr;
-    if (!names) names = Py_BuildValue("(sssss)", "literal", "string", "expr", "list", "block");
-    return names;
-}
 
 PyObject* text(std::string_view s) {
     return PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
@@ -76,7 +70,7 @@ std::optional<Outline> locked_outline(PyObject* self) {
 PyObject* document_outline(PyObject* self) {
     const std::optional<Outline> outline = locked_outline(self);
     if (!outline) return nullptr;
-    PyObject* kinds = kind_names();
+    PyObject* kinds = kind_names_tuple();
     Ref list(kinds ? PyList_New(static_cast<Py_ssize_t>(outline->entries.size())) : nullptr);
     for (std::size_t i = 0; list && i < outline->entries.size(); ++i) {
         Ref tuple = entry_tuple(*outline, outline->entries[i], kinds);

@@ -1,7 +1,7 @@
 // Document.outline(): the engine's outline as tuples.
 #pragma once
 
-#include "edit/outline.hpp"
+#include "editor/outline.hpp"
 #include "python/ref.hpp"
 
 #include <optional>

@@ -8,6 +8,7 @@ from typing import Optional
 
 from lsprotocol.types import SymbolKind
 
+from tallix_cst._native import KINDS
 from tallix_cst.lsp.documents import Parsed
 from tallix_cst.lsp.positions import LineIndex
 from tallix_cst.lsp.protocol import RawJson
@@ -21,9 +22,7 @@ _KINDS = {
 }
 _NAMED_BLOCK = SymbolKind.Class.value
 # In the order the engine takes them: its kinds, then a named block.
-_ENGINE_KINDS = (
-    _KINDS["literal"], _KINDS["string"], _KINDS["expr"], _KINDS["list"], _KINDS["block"], _NAMED_BLOCK
-)
+_ENGINE_KINDS = (*(_KINDS[kind] for kind in KINDS), _NAMED_BLOCK)
 
 
 def symbol_name(key: str, name: Optional[str]) -> str:

@@ -7,11 +7,12 @@ from typing import Dict, Optional, Tuple
 
 from lsprotocol.types import SemanticTokenTypes, SemanticTokensLegend
 
+from tallix_cst._native import TOKEN_KINDS
 from tallix_cst.lsp.documents import Parsed
 from tallix_cst.lsp.positions import LineIndex
 from tallix_cst.lsp.protocol import RawJson
 
-# The engine's token kinds, in its order, and the standard token types editors colour them as.
+# The standard token types editors colour the engine's token kinds as.
 TYPES: Dict[str, SemanticTokenTypes] = {
     "key": SemanticTokenTypes.Property,
     "name": SemanticTokenTypes.Class,
@@ -21,7 +22,10 @@ TYPES: Dict[str, SemanticTokenTypes] = {
     "comment": SemanticTokenTypes.Comment,
     "punctuation": SemanticTokenTypes.Operator,
 }
-LEGEND = SemanticTokensLegend(token_types=[kind.value for kind in TYPES.values()], token_modifiers=[])
+# In the engine's order of its kinds, whose index is each token's type.
+LEGEND = SemanticTokensLegend(
+    token_types=[TYPES[kind].value for kind in TOKEN_KINDS], token_modifiers=[]
+)
 
 
 def semantic_tokens(
@@ -30,7 +34,7 @@ def semantic_tokens(
     """The protocol's relative encoding of the tokens, each cut into one per line (editors
     take no token across lines); only those that meet `within`, offsets of the current
     text, when given. The engine writes it, each token's type the index of its kind in
-    `TYPES`, which follows the engine's order."""
+    the engine's `TOKEN_KINDS`, as `LEGEND` lists them."""
     return RawJson(
         parsed.doc.semantic_tokens_json(index.data, index.encoding, parsed.moves, within)
     )

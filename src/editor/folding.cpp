@@ -1,4 +1,4 @@
-#include "edit/folding.hpp"
+#include "editor/folding.hpp"
 
 #include <optional>
 

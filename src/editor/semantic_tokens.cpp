@@ -1,4 +1,4 @@
-#include "edit/semantic_tokens.hpp"
+#include "editor/semantic_tokens.hpp"
 
 namespace quarel {
 

@@ -4,8 +4,10 @@
 
 #include "cst/tree.hpp"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 namespace quarel {
@@ -19,6 +21,12 @@ enum class TokenKind : std::uint8_t {
     comment,     // from `#` to the end of its line
     punctuation, // `:` `{` `}` `[` `]` `,` `;;`
 };
+
+// The token kinds' names, in the order of TokenKind: what Document.tokens()
+// reports, and the order of the semantic token types an editor is told.
+inline constexpr std::array<std::string_view, 7> token_kind_names = {
+    "key", "name", "literal", "string", "expr", "comment", "punctuation"};
+static_assert(token_kind_names.size() == static_cast<std::size_t>(TokenKind::punctuation) + 1);
 
 // Offsets count bytes of the printed text, a byte-order mark included.
 struct Token {

@@ -1,30 +1,14 @@
-#include "edit/format_check.hpp"
+#include "format/check.hpp"
 
 #include "edit/comment_text.hpp"
+#include "format/expression_lines.hpp"
+#include "format/trivia_text.hpp"
 #include "parser/lexer.hpp"
 
 #include <algorithm>
 #include <vector>
 
 namespace quarel {
-
-std::optional<TriviaComment> TriviaComments::next() noexcept {
-    const std::size_t hash = text_.find('#');
-    const std::string_view before = text_.substr(0, hash);
-    const auto breaks = static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-    if (hash == std::string_view::npos) {
-        breaks_ = breaks;
-        text_ = {};
-        return std::nullopt;
-    }
-    const char* end = text_.data() + text_.size();
-    const char* after = lex::skip_comment(text_.data() + hash, end);
-    std::string_view comment(text_.data() + hash,
-                             static_cast<std::size_t>(after - text_.data()) - hash);
-    while (lex::is_inline_space(comment.back())) comment.remove_suffix(1);
-    text_ = std::string_view(after, static_cast<std::size_t>(end - after));
-    return TriviaComment{comment, breaks};
-}
 
 namespace {
 
@@ -44,24 +28,20 @@ bool same_comments(std::string_view a, std::string_view b, bool opens_file = fal
     }
 }
 
-// A line of an expression as its meaning: without its indentation and
-// without the carriage returns in front of its line feed, which show as
-// nothing.
-std::string_view expression_line(std::string_view text, std::size_t lf) {
-    std::string_view line = text.substr(0, lf);
-    if (lf != std::string_view::npos) line = without_returns(line);
-    while (!line.empty() && lex::is_inline_space(line.front())) line.remove_prefix(1);
-    return line;
-}
-
-bool same_expression(std::string_view a, std::string_view b) {
+// The same expression lines, each without its indentation but those that
+// start inside a literal, which must stay as they are with the line break in
+// front of them.
+bool same_expression(std::string_view key, std::string_view a, std::string_view b) {
+    ExpressionLines left(key, a), right(key, b);
     for (;;) {
-        const std::size_t i = a.find('\n');
-        const std::size_t j = b.find('\n');
-        if (expression_line(a, i) != expression_line(b, j)) return false;
-        if (i == std::string_view::npos || j == std::string_view::npos) return i == j;
-        a.remove_prefix(i + 1);
-        b.remove_prefix(j + 1);
+        auto l = left.next();
+        auto r = right.next();
+        if (!l || !r) return !l && !r;
+        if (l->verbatim != r->verbatim) return false;
+        const bool same = l->verbatim ? l->text == r->text && l->line_break == r->line_break
+                                      : l->text.substr(indentation(l->text).size()) ==
+                                            r->text.substr(indentation(r->text).size());
+        if (!same) return false;
     }
 }
 
@@ -97,7 +77,8 @@ bool same_pair(const Pair& a, const Pair& b, bool opens_file) {
     if (a.key != b.key || kind_of(a.value) != kind_of(b.value) ||
         !same_comments(a.leading, b.leading, opens_file))
         return false;
-    if (const Expr* e = expr_of(a.value)) return same_expression(e->text, expr_of(b.value)->text);
+    if (const Expr* e = expr_of(a.value))
+        return same_expression(a.key, e->text, expr_of(b.value)->text);
     if (!same_comments(a.after_colon, b.after_colon)) return false;
     if (auto* l = std::get_if<Literal>(&a.value)) return l->text == std::get<Literal>(b.value).text;
     if (auto* s = std::get_if<String>(&a.value))

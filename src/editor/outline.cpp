@@ -1,4 +1,4 @@
-#include "edit/outline.hpp"
+#include "editor/outline.hpp"
 
 #include "edit/scalars.hpp"
 

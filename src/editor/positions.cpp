@@ -1,4 +1,4 @@
-#include "edit/editor_positions.hpp"
+#include "editor/positions.hpp"
 
 #include <algorithm>
 

@@ -5,9 +5,9 @@
 // lines) folds as kind "comment". Lines are the editor's.
 #pragma once
 
-#include "cst/tokens.hpp"
-#include "edit/editor_positions.hpp"
-#include "edit/json_writer.hpp"
+#include "editor/json_writer.hpp"
+#include "editor/positions.hpp"
+#include "editor/tokens.hpp"
 
 #include <cstddef>
 #include <span>

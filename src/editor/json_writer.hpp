@@ -4,7 +4,7 @@
 // nor copied.
 #pragma once
 
-#include "edit/editor_positions.hpp"
+#include "editor/positions.hpp"
 
 #include <charconv>
 #include <cstddef>

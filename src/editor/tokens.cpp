@@ -1,4 +1,4 @@
-#include "cst/tokens.hpp"
+#include "editor/tokens.hpp"
 
 #include "parser/lexer.hpp"
 

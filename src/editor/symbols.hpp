@@ -4,9 +4,9 @@
 // large one has hundreds of thousands of symbols.
 #pragma once
 
-#include "edit/editor_positions.hpp"
-#include "edit/json_writer.hpp"
-#include "edit/outline.hpp"
+#include "editor/json_writer.hpp"
+#include "editor/outline.hpp"
+#include "editor/positions.hpp"
 
 #include <array>
 #include <cstddef>

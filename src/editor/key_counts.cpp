@@ -1,4 +1,4 @@
-#include "edit/key_counts.hpp"
+#include "editor/key_counts.hpp"
 
 #include <set>
 #include <string_view>

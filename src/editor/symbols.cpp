@@ -1,4 +1,4 @@
-#include "edit/symbols.hpp"
+#include "editor/symbols.hpp"
 
 namespace quarel {
 
