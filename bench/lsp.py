@@ -168,20 +168,25 @@ def in_process(text: str, repeat: int = 5) -> Dict[str, float]:
     """Seconds the server's own work on each request takes on a text just parsed, as after
     a keystroke, best of `repeat`: the requests for the whole document, and those for the
     place at the middle of the text."""
-    middle = len(text.encode()) // 2
+    doc = types.TextDocumentIdentifier(uri=URI)
+    middle = OpenDocument(URI, 1, text, Workspace()).index.position(len(text.encode()) // 2)
+    at = types.Position(line=middle[0], character=middle[1])
     requests: Dict[str, Callable[[OpenDocument], object]] = {
-        "document symbols": lambda d: symbols.document_symbols(d.last_good, d.index),
-        "semantic tokens": lambda d: tokens.semantic_tokens(d.last_good, d.index),
-        "folding ranges": lambda d: folding.folding_ranges(d.last_good, d.index),
-        "hover": lambda d: hover.hover(d.last_good, d.index, middle),
-        "selection range": lambda d: selection.selection_range(d.last_good, d.index, middle),
-        "completion": lambda d: completion.complete_keys(d.last_good, middle, Workspace(), None),
+        "document symbols": lambda d: symbols.document_symbols(d, types.DocumentSymbolParams(text_document=doc)),
+        "semantic tokens": lambda d: tokens.full(d, types.SemanticTokensParams(text_document=doc)),
+        "folding ranges": lambda d: folding.folding_ranges(d, types.FoldingRangeParams(text_document=doc)),
+        "hover": lambda d: hover.hover(d, types.HoverParams(text_document=doc, position=at)),
+        "selection range": lambda d: selection.selection_ranges(
+            d, types.SelectionRangeParams(text_document=doc, positions=[at])
+        ),
+        "completion": lambda d: completion.complete(d, types.CompletionParams(text_document=doc, position=at)),
     }
     best = {}
     for name, request in requests.items():
         times = []
         for _ in range(repeat):
-            document = OpenDocument("file:///bench/large.quarel", 1, text)
+            document = OpenDocument(URI, 1, text, Workspace())
+            document.settle()
             started = time.perf_counter()
             request(document)
             times.append(time.perf_counter() - started)

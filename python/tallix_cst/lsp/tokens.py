@@ -1,15 +1,15 @@
-"""Semantic tokens: the engine's tokens of the last text that parsed, in the editor's
-positions, so that editors highlight the language without a grammar of their own."""
+"""Semantic tokens: the engine's tokens in the editor's positions, so that editors
+highlight the language without a grammar of their own."""
 
 from __future__ import annotations
 
-from typing import Dict, Optional, Tuple
+from typing import Dict, Optional, Tuple, Union
 
+from lsprotocol import types
 from lsprotocol.types import SemanticTokenTypes, SemanticTokensLegend
 
-from tallix_cst.lsp.documents import Parsed
-from tallix_cst.lsp.positions import LineIndex
-from tallix_cst.lsp.protocol import RawJson
+from tallix_cst.lsp.documents import OpenDocument
+from tallix_cst.lsp.protocol import RawJson, invalid_range
 
 # The engine's token kinds, in its order, and the standard token types editors colour them as.
 TYPES: Dict[str, SemanticTokenTypes] = {
@@ -22,15 +22,28 @@ TYPES: Dict[str, SemanticTokenTypes] = {
     "punctuation": SemanticTokenTypes.Operator,
 }
 LEGEND = SemanticTokensLegend(token_types=[kind.value for kind in TYPES.values()], token_modifiers=[])
+OPTIONS = types.SemanticTokensRegistrationOptions(legend=LEGEND, full=True, range=True)
+
+Tokens = Union[types.SemanticTokens, RawJson]
 
 
-def semantic_tokens(
-    parsed: Parsed, index: LineIndex, within: Optional[Tuple[int, int]] = None
-) -> RawJson:
+def full(document: OpenDocument, params: types.SemanticTokensParams) -> Tokens:
+    return _tokens(document)
+
+
+def in_range(document: OpenDocument, params: types.SemanticTokensRangeParams) -> Tokens:
+    invalid_range(params.range)
+    start, end = document.offset(params.range.start), document.offset(params.range.end)
+    return _tokens(document, (start, end))
+
+
+def _tokens(document: OpenDocument, within: Optional[Tuple[int, int]] = None) -> Tokens:
     """The protocol's relative encoding of the tokens, each cut into one per line (editors
     take no token across lines); only those that meet `within`, offsets of the current
     text, when given. The engine writes it, each token's type the index of its kind in
     `TYPES`, which follows the engine's order."""
-    return RawJson(
-        parsed.doc.semantic_tokens_json(index.data, index.encoding, parsed.moves, within)
-    )
+    parsed = document.view
+    if parsed is None:
+        return types.SemanticTokens(data=[])
+    index = document.index
+    return RawJson(parsed.doc.semantic_tokens_json(index.data, index.encoding, parsed.moves, within))
