@@ -19,7 +19,6 @@ from pygls.exceptions import JsonRpcException  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
-from tallix_cst.lsp.positions import LineIndex  # noqa: E402
 
 # The tests share a server per encoding, and so its event loop.
 in_server = pytest.mark.asyncio(loop_scope="module")
@@ -138,29 +137,6 @@ async def test_error_positions(client, text, index):
     uri = await open_doc(client, text)
     line, character, _ = errors(client, uri)[0]
     assert (line, character) == position(text, index, client.encoding)
-
-
-TEXTS = st.lists(st.sampled_from(["a", "é", "日", "😀", "e\u0301", "\r\n", "\n", "\r", " "]), max_size=30).map("".join)
-
-
-@given(TEXTS, st.sampled_from(ENCODINGS), st.integers(0, 40), st.integers(0, 5), TEXTS)
-def test_line_index_against_the_str(before, encoding, at, length, new):
-    """Every character boundary converts to the reference position and back, in a text
-    indexed anew after an edit as in one indexed whole."""
-    start, end = min(at, len(before)), min(at + length, len(before))
-    text = before[:start] + new + before[end:]
-    data = text.encode()
-    index = LineIndex(before.encode(), encoding).edited(
-        data, len(before[:start].encode()), len(before[:end].encode()), len(new.encode())
-    )
-    whole = LineIndex(data, encoding)
-    assert (index.starts, index.non_ascii) == (whole.starts, whole.non_ascii)
-    for i in range(len(text) + 1):
-        if text[i - 1 : i + 1] == "\r\n":
-            continue  # between CR and LF is no place of its own
-        offset = len(text[:i].encode())
-        assert index.position(offset) == position(text, i, encoding)
-        assert index.offset(position(text, i, encoding)) == offset
 
 
 # Several errors in one text, each where it is: the parse goes on after each.
@@ -591,3 +567,36 @@ async def test_enter_in_mid_line(client):
     found = await client.text_document_hover_async(
         types.HoverParams(text_document=doc_id(uri), position=types.Position(line=1, character=0)))
     assert found.contents.value.startswith("`b`")
+
+
+@in_server
+async def test_a_text_that_never_parsed_shows_what_recovery_keeps(client):
+    uri = await open_doc(client, "view: v {\n  dimension: d {\n    ty\n  }\n}\n")
+    assert [(name, where, [child[0] for child in children]) for name, _, _, where, _, children in await outline(client, uri)] == [
+        ("view v", (0, 0, 4, 1), ["dimension d"])]
+    full = await client.text_document_semantic_tokens_full_async(types.SemanticTokensParams(text_document=doc_id(uri)))
+    assert decode(client, full.data)[:3] == [(0, 0, 4, "property"), (0, 4, 1, "operator"), (0, 6, 1, "class")]
+
+
+@in_server
+async def test_saved_and_unsaved_changes_reach_the_index(client):
+    await indexed(client)
+    path = client.root / "saved.quarel"
+    path.write_text("view: before_save {}\n")
+    uri = from_fs_path(str(path))
+
+    async def names(query):
+        return [symbol.name for symbol in await client.workspace_symbol_async(types.WorkspaceSymbolParams(query=query))]
+
+    client.text_document_did_open(types.DidOpenTextDocumentParams(
+        text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=path.read_text())))
+    await change(client, uri, 2, [types.TextDocumentContentChangeWholeDocument(text="view: typed_unsaved {}\n")])
+    await eventually(lambda: names("typed_unsaved"), ["view typed_unsaved"])
+    path.write_text("view: after_save {}\n")  # saved otherwise than typed, as a format-on-save might
+    client.text_document_did_save(types.DidSaveTextDocumentParams(text_document=doc_id(uri)))
+    client.text_document_did_close(types.DidCloseTextDocumentParams(text_document=doc_id(uri)))
+    await eventually(lambda: names("after_save"), ["view after_save"])
+    assert await names("typed_unsaved") == [] and await names("before_save") == []
+    path.unlink()
+    client.workspace_did_change_watched_files(types.DidChangeWatchedFilesParams(
+        changes=[types.FileEvent(uri=uri, type=types.FileChangeType.Deleted)]))
