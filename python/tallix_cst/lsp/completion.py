@@ -41,7 +41,7 @@ def complete(document: OpenDocument, params: types.CompletionParams) -> types.Co
     if found is None:
         return NOTHING
     block_key, present = found
-    used, repeated = document.workspace.keys(block_key, document.path or document.uri, parsed)
+    used, repeated = document.workspace.keys(block_key, (document.path or document.uri, parsed))
     ranked = sorted(
         ((key, count) for key, count in used.items() if key not in present or repeated[key]),
         key=lambda item: (-item[1], item[0]),

@@ -37,6 +37,7 @@ class OpenDocument:
         self.last_good: Optional[Parsed] = None
         self.recovered: Optional[Parsed] = None
         self.published = False  # whether the editor has the errors of this version
+        self.indexed: Optional[Parsed] = None  # the parse the workspace index was shown
         self.closed = False
         self._moves: List[Move] = []  # the changes not yet parsed
         self._unparsed = True

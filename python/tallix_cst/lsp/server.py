@@ -178,10 +178,12 @@ class QuarelServer(LanguageServer):
         sent, and its file in the index as the editor has it."""
         if document.closed:
             return
-        parsed_now = document.settle()
-        if parsed_now and document.parses and document.path is not None:
-            assert document.last_good is not None
-            self.index.show(document.path, document.uri, document.last_good, document.index)
+        document.settle()
+        last_good = document.last_good
+        if document.parses and document.path is not None and last_good is not document.indexed:
+            assert last_good is not None
+            self.index.show(document.path, document.uri, last_good, document.index)
+            document.indexed = last_good
         if not document.published:
             document.published = True
             self.text_document_publish_diagnostics(

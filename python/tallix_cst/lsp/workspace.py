@@ -195,15 +195,16 @@ class Workspace:
                 break
         return found[:MAX_SYMBOLS]
 
-    def keys(self, block_key: Optional[str], path: str, current: Parsed) -> Keys:
+    def keys(self, block_key: Optional[str], current: Optional[Tuple[str, Parsed]] = None) -> Keys:
         """What blocks of a key hold across the workspace, the open documents counted as
-        they were last parsed rather than as saved, and the one at `path` (being
-        completed, in the workspace or not) as `current` shows it."""
+        they were last parsed rather than as saved, and `current` (path, parse), the
+        document being completed, in the workspace or not, as it stands."""
         with self._lock:
             used = collections.Counter(self._totals.counts.get(block_key, {}))
             repeated = collections.Counter(self._totals.repeats.get(block_key, {}))
             shown = {shown_path: parsed for shown_path, (_, parsed, _) in self._open.items()}
-            shown[path] = current
+            if current is not None:
+                shown[current[0]] = current[1]
             on_disk = [self._files.get(shown_path) for shown_path in shown]
         for read in on_disk:
             if read is not None:
