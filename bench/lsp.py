@@ -124,20 +124,7 @@ async def keystrokes(client: LanguageClient, text: str, count: int) -> Dict[str,
                 version += 1
                 client.diagnosed.clear()
                 sent = time.perf_counter()
-                client.text_document_did_change(
-                    types.DidChangeTextDocumentParams(
-                        text_document=types.VersionedTextDocumentIdentifier(uri=URI, version=version),
-                        content_changes=[
-                            types.TextDocumentContentChangePartial(
-                                range=types.Range(
-                                    start=types.Position(line=line, character=character),
-                                    end=types.Position(line=line, character=end),
-                                ),
-                                text=text_,
-                            )
-                        ],
-                    )
-                )
+                client.text_document_did_change(keystroke(URI, version, line, character, text_, end))
                 await client.diagnosed.wait()
                 if text_:
                     times[kind].append((time.perf_counter() - sent) * 1000)
@@ -172,14 +159,17 @@ async def document_symbols(
     ]
 
 
-def keystroke(uri: str, version: int, line: int, character: int, text: str = "x") -> types.DidChangeTextDocumentParams:
+def keystroke(
+    uri: str, version: int, line: int, character: int, text: str = "x", end: Optional[int] = None
+) -> types.DidChangeTextDocumentParams:
+    """The change of a keystroke: `text` typed over the line's characters up to `end`."""
     return types.DidChangeTextDocumentParams(
         text_document=types.VersionedTextDocumentIdentifier(uri=uri, version=version),
         content_changes=[
             types.TextDocumentContentChangePartial(
                 range=types.Range(
                     start=types.Position(line=line, character=character),
-                    end=types.Position(line=line, character=character),
+                    end=types.Position(line=line, character=character if end is None else end),
                 ),
                 text=text,
             )
