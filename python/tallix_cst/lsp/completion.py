@@ -62,11 +62,9 @@ def complete(document: OpenDocument, params: types.CompletionParams) -> types.Co
 def _block(parsed: Parsed, at: int) -> Optional[Tuple[Optional[str], Set[str]]]:
     """The key of the block whose body holds an offset of the parsed text where a pair
     may start (None at the top of the document), with the keys it holds but for one being
-    typed there; None where no pair may start: inside a token other than a key, in a
-    value that is not a block, or between a block's key and its brace."""
-    token = parsed.token_at(at)
-    if token is not None and token[0] < at < token[0] + token[1] and token[2] != "key":
-        return None
+    typed there; None where no pair may start: in a value that is not a block (a string
+    or an expression over lines among them), or between a block's key and its brace. A
+    comment is told by the line."""
     holder: Optional[Pair] = None
     for pair, location in parsed.enclosing(at):
         key_end = location.offset + len(pair.key.encode())
