@@ -15,9 +15,14 @@ Run: .venv/bin/python bench/lsp.py [KEYSTROKES]
   request until the answer has arrived at the client, and until the client has decoded
   its edits, median of 3;
 - workspace symbols over 10,000 small files;
+- in the 10 MB document: ten keystrokes sent at once (how often its diagnostics are sent,
+  and until those of the last arrive); semantic tokens cancelled as soon as asked, against
+  the same answered; and a hover on a small document sent just behind a keystroke, and
+  behind the whole 10 MB text sent again, against one on its own;
 - and, in this process, the server's own work on each request on the 1 MB and 10 MB
   documents just parsed, best of 5: document symbols, semantic tokens and folding
-  ranges, and hover, selection range and completion at the middle of the text.
+  ranges, hover and selection range at the middle of the text, and completion at the
+  start of the middle line.
 
 Everything is measured once the workspace is indexed: the index is read in a thread of
 the server's, beside the requests. Times are wall clock at the client, medians; the
@@ -82,8 +87,11 @@ async def start(root: str) -> LanguageClient:
     client = LanguageClient("bench", "1", protocol_cls=Arrivals)
     client.diagnosed = asyncio.Event()
 
+    client.published = []  # (uri, version) of every diagnostics sent
+
     @client.feature(types.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS)
     def diagnosed(params: types.PublishDiagnosticsParams) -> None:
+        client.published.append((params.uri, params.version))
         client.diagnosed.set()
 
     await client.start_io(sys.executable, "-m", "tallix_cst", "lsp")
@@ -122,20 +130,7 @@ async def keystrokes(client: LanguageClient, text: str, count: int) -> Dict[str,
                 version += 1
                 client.diagnosed.clear()
                 sent = time.perf_counter()
-                client.text_document_did_change(
-                    types.DidChangeTextDocumentParams(
-                        text_document=types.VersionedTextDocumentIdentifier(uri=URI, version=version),
-                        content_changes=[
-                            types.TextDocumentContentChangePartial(
-                                range=types.Range(
-                                    start=types.Position(line=line, character=character),
-                                    end=types.Position(line=line, character=end),
-                                ),
-                                text=text_,
-                            )
-                        ],
-                    )
-                )
+                client.text_document_did_change(keystroke(URI, version, line, character, text_, end))
                 await client.diagnosed.wait()
                 if text_:
                     times[kind].append((time.perf_counter() - sent) * 1000)
@@ -208,24 +203,107 @@ async def formatting_only() -> None:
     print(f"| formatting: decoded by pygls's client | 1 MB untidy | {decoded:.2f} s | |")
 
 
+def keystroke(
+    uri: str, version: int, line: int, character: int, text: str = "x", end: Optional[int] = None
+) -> types.DidChangeTextDocumentParams:
+    """The change of a keystroke: `text` typed over the line's characters up to `end`."""
+    return types.DidChangeTextDocumentParams(
+        text_document=types.VersionedTextDocumentIdentifier(uri=uri, version=version),
+        content_changes=[
+            types.TextDocumentContentChangePartial(
+                range=types.Range(
+                    start=types.Position(line=line, character=character),
+                    end=types.Position(line=line, character=character if end is None else end),
+                ),
+                text=text,
+            )
+        ],
+    )
+
+
+async def burst(client: LanguageClient, uri: str, line: int, count: int = 10) -> Tuple[int, float]:
+    """Keystrokes sent one right after another: how many times the document's
+    diagnostics were sent for them, and milliseconds until those of the last arrived."""
+    before = len(client.published)
+    sent = time.perf_counter()
+    for n in range(count):
+        client.text_document_did_change(keystroke(uri, 100 + n, line, n))
+    while (uri, 100 + count - 1) not in client.published[before:]:
+        await asyncio.sleep(0.001)
+    took = (time.perf_counter() - sent) * 1000
+    return sum(1 for published, _ in client.published[before:] if published == uri), took
+
+
+async def timed(request: Any) -> Tuple[float, str]:
+    sent = time.perf_counter()
+    try:
+        await request
+        outcome = "answered"
+    except Exception as e:  # the cancel's error
+        outcome = type(e).__name__
+    return (time.perf_counter() - sent) * 1000, outcome
+
+
+async def cancelled_tokens(client: LanguageClient, uri: str) -> Dict[str, Tuple[float, str]]:
+    """Semantic tokens of the document, answered, and cancelled just after asking."""
+    params = types.SemanticTokensParams(text_document=types.TextDocumentIdentifier(uri=uri))
+    answered = await timed(client.text_document_semantic_tokens_full_async(params))
+    request = client.protocol.send_request_async(types.TEXT_DOCUMENT_SEMANTIC_TOKENS_FULL, params)
+    msg_id = next(reversed(client.protocol._request_futures))
+    client.protocol.notify(types.CANCEL_REQUEST, types.CancelParams(id=msg_id))
+    return {"answered": answered, "cancelled": await timed(request)}
+
+
+async def hover_behind(client: LanguageClient, large: str, text: str, line: int) -> Dict[str, float]:
+    """Milliseconds a hover on a small document takes on its own, just behind a
+    keystroke in the large one, and just behind the large one's whole text sent again."""
+    small = "file:///bench/small.quarel"
+    await opened(client, "view: small {\n  label: x\n}\n", small)
+    params = types.HoverParams(
+        text_document=types.TextDocumentIdentifier(uri=small), position=types.Position(line=1, character=3)
+    )
+    times: Dict[str, List[float]] = {"alone": [], "behind a keystroke": [], "behind the whole text": []}
+    for round_ in range(5):
+        times["alone"].append((await timed(client.text_document_hover_async(params)))[0])
+        client.text_document_did_change(keystroke(large, 200 + 2 * round_, line, 0))
+        times["behind a keystroke"].append((await timed(client.text_document_hover_async(params)))[0])
+        client.text_document_did_change(
+            types.DidChangeTextDocumentParams(
+                text_document=types.VersionedTextDocumentIdentifier(uri=large, version=201 + 2 * round_),
+                content_changes=[types.TextDocumentContentChangeWholeDocument(text=text + "#\n" * round_)],
+            )
+        )
+        times["behind the whole text"].append((await timed(client.text_document_hover_async(params)))[0])
+        await asyncio.sleep(0.5)
+    return {name: statistics.median(values) for name, values in times.items()}
+
+
 def in_process(text: str, repeat: int = 5) -> Dict[str, float]:
     """Seconds the server's own work on each request takes on a text just parsed, as after
     a keystroke, best of `repeat`: the requests for the whole document, and those for the
     place at the middle of the text."""
-    middle = len(text.encode()) // 2
+    doc = types.TextDocumentIdentifier(uri=URI)
+    middle = OpenDocument(URI, 1, text, Workspace()).index.position(len(text.encode()) // 2)
+    at = types.Position(line=middle[0], character=middle[1])
+    # Completion where a key can stand: after the indentation of the middle line.
+    line = text.split("\n")[middle[0]]
+    key_at = types.Position(line=middle[0], character=len(line) - len(line.lstrip()))
     requests: Dict[str, Callable[[OpenDocument], object]] = {
-        "document symbols": lambda d: symbols.document_symbols(d.last_good, d.index),
-        "semantic tokens": lambda d: tokens.semantic_tokens(d.last_good, d.index),
-        "folding ranges": lambda d: folding.folding_ranges(d.last_good, d.index),
-        "hover": lambda d: hover.hover(d.last_good, d.index, middle),
-        "selection range": lambda d: selection.selection_range(d.last_good, d.index, middle),
-        "completion": lambda d: completion.complete_keys(d.last_good, middle, Workspace(), None),
+        "document symbols": lambda d: symbols.document_symbols(d, types.DocumentSymbolParams(text_document=doc)),
+        "semantic tokens": lambda d: tokens.full(d, types.SemanticTokensParams(text_document=doc)),
+        "folding ranges": lambda d: folding.folding_ranges(d, types.FoldingRangeParams(text_document=doc)),
+        "hover": lambda d: hover.hover(d, types.HoverParams(text_document=doc, position=at)),
+        "selection range": lambda d: selection.selection_ranges(
+            d, types.SelectionRangeParams(text_document=doc, positions=[at])
+        ),
+        "completion": lambda d: completion.complete(d, types.CompletionParams(text_document=doc, position=key_at)),
     }
     best = {}
     for name, request in requests.items():
         times = []
         for _ in range(repeat):
-            document = OpenDocument("file:///bench/large.quarel", 1, text)
+            document = OpenDocument(URI, 1, text, Workspace())
+            document.settle()
             started = time.perf_counter()
             request(document)
             times.append(time.perf_counter() - started)
@@ -263,6 +341,12 @@ async def main(count: int) -> None:
             first, again = await document_symbols(client, large, SYMBOL_ROUNDS)
             formatted, formatted_decoded = await formatting(client, corpus.untidy_document(UNTIDY_BYTES))
             query = await workspace_symbols(client, "dimension id")
+            large_uri = "file:///bench/large_keystrokes.quarel"
+            await opened(client, large, large_uri)
+            middle = large.count("\n") // 2
+            published, burst_ms = await burst(client, large_uri, middle)
+            cancel = await cancelled_tokens(client, large_uri)
+            behind = await hover_behind(client, large_uri, large, middle)
             await client.shutdown_async(None)
             client.exit(None)
         finally:
@@ -278,6 +362,11 @@ async def main(count: int) -> None:
     print(f"| formatting: answer arrived | 1 MB untidy | {formatted:.2f} s | ≤ 0.5 s |")
     print(f"| formatting: decoded by pygls's client | 1 MB untidy | {formatted_decoded:.2f} s | |")
     print(f"| workspace symbols, `dimension id` | {FILES:,} files | {query:.1f} ms | ≤ 100 ms |")
+    print(f"| 10 keystrokes sent at once: diagnostics sent {published} times, the last after | 10 MB | {burst_ms:.0f} ms | |")
+    for name, (ms, outcome) in cancel.items():
+        print(f"| semantic tokens, {name}: {outcome} after | 10 MB | {ms:.0f} ms | |")
+    for name, ms in behind.items():
+        print(f"| hover on a small document, {name} | 10 MB | {ms:.1f} ms | |")
     for size, times in own.items():
         for name, seconds in times.items():
             print(f"| {name}, in process, best of 5 | {size // 1_000_000} MB | {seconds * 1000:.0f} ms | |")

@@ -314,14 +314,16 @@ void check_editor_json(const Body& body, std::string_view source) {
         for (std::span<const TextMove> moved :
              {std::span<const TextMove>{}, std::span<const TextMove>(moves)}) {
             EditorLines lines(source, encoding);
-            SymbolsJson symbols(*outline, lines, moved, {1, 2, 3, 4, 5, 6});
+            // Cut to a few symbols and folds with the edit, as a large document's are.
+            const std::size_t limit = moved.empty() ? SIZE_MAX : 3;
+            SymbolsJson symbols(*outline, lines, moved, {1, 2, 3, 4, 5, 6}, limit);
             check_measured(symbols);
             SemanticTokensJson all(tokens, lines, moved, std::nullopt);
             check_measured(all);
             SemanticTokensJson within(tokens, lines, moved,
                                       std::pair{source.size() / 4, source.size() / 2});
             check_measured(within);
-            FoldingJson folds(tokens, source, lines, moved);
+            FoldingJson folds(tokens, source, lines, moved, limit);
             check_measured(folds);
         }
     }

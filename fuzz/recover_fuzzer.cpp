@@ -1,7 +1,8 @@
 // The recovering parse under arbitrary bytes, as text and as a file: it
 // ends; its first error is the one the ordinary parse reports, and there is
 // none when that parse succeeds; the errors stand in strictly increasing
-// order inside the input, each with the line and column of its offset.
+// order inside the input, each with the line and column of its offset; the
+// text it mends parses.
 #include "parser/parser.hpp"
 
 #include "expect.hpp"
@@ -44,6 +45,15 @@ void check(std::string_view source, bool file) {
             last == std::string_view::npos ? error.offset - line_one + 1 : error.offset - last;
         expect(error.column == column, "error column disagrees with its offset");
     }
+    const MendedText mended = mended_text(source, file);
+    auto reparsed = file ? parse_file(mended.text) : parse(mended.text);
+    expect(std::holds_alternative<Body>(reparsed), "the mended text does not parse");
+    std::size_t put_in = 0;
+    for (const auto& [at, length] : mended.inserted) {
+        expect(at >= put_in && at + length <= mended.text.size(), "insertions out of order");
+        put_in += length;
+    }
+    expect(mended.text.size() == source.size() + put_in, "the mended text changed in length");
 }
 
 } // namespace

@@ -4,7 +4,7 @@ subclasses of the right types are taken for what they hold."""
 import pytest
 
 from conftest import SOURCE, assert_consistent
-from tallix_cst import Document, parse_quarel, syntax_errors
+from tallix_cst import Document, parse_quarel, recovered_text, syntax_errors
 
 
 class Str(str):
@@ -48,6 +48,7 @@ class Nonsense:
 STR_PLACES = {
     "parse": (lambda d, s: parse_quarel(s), "a: 1"), "parse by keyword": (lambda d, s: parse_quarel(source=s), "a: 1"),
     "syntax_errors": (lambda d, s: syntax_errors(s), "a:"), "syntax_errors by keyword": (lambda d, s: syntax_errors(text=s), "a:"),
+    "recovered_text": (lambda d, s: recovered_text(s), "a:"), "recovered_text by keyword": (lambda d, s: recovered_text(text=s), "a:"),
     "key": (lambda d, s: d.add(s, "1"), "k"), "value": (lambda d, s: d.add("k", s), "v"),
     "name": (lambda d, s: d.add("k", name=s), "n"), "kind": (lambda d, s: d.add("k", "1", kind=s), "string"),
     "list element": (lambda d, s: d.add("k", ["a", s]), "b"),
@@ -72,7 +73,7 @@ ARGUMENTS = {
     for form, (make, expected) in STR_FORMS.items()
 }
 # The parse functions take the bytes of a file as well (test_files.py).
-for place in ("parse", "parse by keyword", "syntax_errors", "syntax_errors by keyword"):
+for place in ("parse", "parse by keyword", "syntax_errors", "syntax_errors by keyword", "recovered_text", "recovered_text by keyword"):
     ARGUMENTS[f"{place}: bytes"] = (ARGUMENTS[f"{place}: bytes"][0], ...)
 ARGUMENTS.update({
     "parse None": (lambda d: parse_quarel(None), TypeError),
@@ -82,6 +83,9 @@ ARGUMENTS.update({
     "parse source twice": (lambda d: parse_quarel("a: b", source="a: b"), TypeError),
     "syntax_errors None": (lambda d: syntax_errors(None), TypeError),
     "syntax_errors bytes not UTF-8": (lambda d: syntax_errors(b"a: \xff"), UnicodeDecodeError),
+    "recovered_text None": (lambda d: recovered_text(None), TypeError),
+    "key_counts repeated int": (lambda d: d.key_counts(repeated=1), TypeError),
+    "key_counts repeated by position": (lambda d: d.key_counts(True), TypeError),
     "key int": (lambda d: d.add(1, "x"), TypeError), "value None is a block": (lambda d: d.add("k", None), None),
     "value bool": (lambda d: d.add("k", True), "yes"), "value int subclass": (lambda d: d.add("k", Int(7)), "7"),
     "value list subclass": (lambda d: d.add("k", List([1, Str("s")])), ["1", "s"]),
@@ -118,6 +122,11 @@ ARGUMENTS.update({
         ("five kinds", (b"", "utf-8", [], (1,) * 5), TypeError),
         ("negative kind", (b"", "utf-8", [], (-1,) * 6), ValueError),
     ]},
+    **{f"{name} limit {case}": (lambda d, call=call, limit=limit: call(d, limit), error)
+       for name, call in [("symbols_json", lambda d, limit: d.symbols_json(b"", "utf-8", [], (1,) * 6, limit=limit)),
+                          ("folding_ranges_json", lambda d, limit: d.folding_ranges_json(b"", [], limit=limit))]
+       for case, limit, error in [("negative", -1, ValueError), ("float", 1.0, TypeError), ("bool", True, TypeError),
+                                  ("overflow", 2**64, OverflowError)]},
     **{f"semantic_tokens_json {case}": (lambda d, args=args: d.semantic_tokens_json(*args), error) for case, args, error in [
         ("text bytearray", (bytearray(), "utf-8", []), TypeError),
         ("encoding unknown", (b"", "utf-7", []), ValueError),

@@ -13,6 +13,7 @@ import signal
 import socket
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import pytest
@@ -309,10 +310,16 @@ def test_the_workspace_index_passes_over_what_it_may_not_read(tmp_path):
     for make, _ in SPECIAL:
         make(tmp_path / f"{make.__name__}.quarel")
     workspace = Workspace()
-    workspace._index_all([str(tmp_path)])
+    workspace.start([str(tmp_path)])
     for make, _ in SPECIAL:  # as when the editor names it in a change of watched files
-        workspace.update(str(tmp_path / f"{make.__name__}.quarel"))
-    assert [symbol.location.uri.rsplit("/", 1)[1] for symbol in workspace.symbols("")] == ["ok.quarel"]
+        workspace.changed(str(tmp_path / f"{make.__name__}.quarel"))
+    write(tmp_path / "last.quarel", "view: last {}\n")
+    workspace.changed(str(tmp_path / "last.quarel"))  # read after all the others
+    for _ in range(500):
+        if workspace.symbols("last"):
+            break
+        time.sleep(0.01)
+    assert sorted(symbol.location.uri.rsplit("/", 1)[1] for symbol in workspace.symbols("")) == ["last.quarel", "ok.quarel"]
 
 
 # Files beside f.quarel: only a writer removes, and only what a writer that is gone marked.

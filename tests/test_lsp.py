@@ -19,7 +19,6 @@ from pygls.exceptions import JsonRpcException  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
-from tallix_cst.lsp.positions import LineIndex  # noqa: E402
 
 # The tests share a server per encoding, and so its event loop.
 in_server = pytest.mark.asyncio(loop_scope="module")
@@ -138,29 +137,6 @@ async def test_error_positions(client, text, index):
     uri = await open_doc(client, text)
     line, character, _ = errors(client, uri)[0]
     assert (line, character) == position(text, index, client.encoding)
-
-
-TEXTS = st.lists(st.sampled_from(["a", "é", "日", "😀", "e\u0301", "\r\n", "\n", "\r", " "]), max_size=30).map("".join)
-
-
-@given(TEXTS, st.sampled_from(ENCODINGS), st.integers(0, 40), st.integers(0, 5), TEXTS)
-def test_line_index_against_the_str(before, encoding, at, length, new):
-    """Every character boundary converts to the reference position and back, in a text
-    indexed anew after an edit as in one indexed whole."""
-    start, end = min(at, len(before)), min(at + length, len(before))
-    text = before[:start] + new + before[end:]
-    data = text.encode()
-    index = LineIndex(before.encode(), encoding).edited(
-        data, len(before[:start].encode()), len(before[:end].encode()), len(new.encode())
-    )
-    whole = LineIndex(data, encoding)
-    assert (index.starts, index.non_ascii) == (whole.starts, whole.non_ascii)
-    for i in range(len(text) + 1):
-        if text[i - 1 : i + 1] == "\r\n":
-            continue  # between CR and LF is no place of its own
-        offset = len(text[:i].encode())
-        assert index.position(offset) == position(text, i, encoding)
-        assert index.offset(position(text, i, encoding)) == offset
 
 
 # Several errors in one text, each where it is: the parse goes on after each.
@@ -300,6 +276,16 @@ def decode(client, data):
     return tokens
 
 
+async def eventually(ask, expected, seconds=10):
+    """Waits for an answer the server gives once its reading thread has caught up."""
+    for _ in range(int(seconds / 0.05)):
+        found = await ask()
+        if found == expected:
+            return
+        await asyncio.sleep(0.05)
+    raise AssertionError(f"still {found!r}, not {expected!r}, after {seconds} s")
+
+
 async def indexed(client):
     """Waits for the background index of the workspace."""
     for _ in range(200):
@@ -310,12 +296,25 @@ async def indexed(client):
 
 
 # (text, position, labels in order, detail of the first): `dimension` keys across the
-# workspace by how many `dimension` blocks hold them, the open document counting as typed.
+# workspace by how many `dimension` blocks hold them, the open document counting as typed;
+# a key the block holds already only where blocks repeat it; nothing where no key can
+# stand.
+DIMENSION = "view: v {\n  dimension: d {\n    %s\n  }\n}\n"
 COMPLETION = [
-    ("view: v {\n  dimension: d {\n    \n  }\n}\n", (2, 4), ["type", "hidden", "label", "sql"], "in 3 of `dimension` blocks"),
-    ("view: v {\n  dimension: d {\n    sql: x ;;\n    \n  }\n}\n", (3, 4), ["type", "sql", "hidden", "label"], "in 3 of `dimension` blocks"),
-    ("view: v {}\n\n", (1, 0), ["view"], "at the top of a file"),
-    ("dimension: d {\n  ty\n}\n", (1, 4), [], None),  # never parsed: nothing to go on
+    (DIMENSION % "", (2, 4), ["type", "hidden", "label", "sql"], "in 3 of `dimension` blocks"),
+    (DIMENSION % "sql: x ;;\n    ", (3, 4), ["type", "hidden", "label"], "in 3 of `dimension` blocks"),
+    (DIMENSION % "type: number ", (2, 17), ["hidden", "label", "sql"], "in 1 of `dimension` blocks"),
+    (DIMENSION % "ty", (2, 6), ["type", "hidden", "label", "sql"], "in 3 of `dimension` blocks"),
+    ("view: v {}\nview: w {}\n\n", (2, 0), ["view"], "at the top of a file"),  # repeated here
+    ("view: v {}\n\n", (1, 0), [], None),  # held once, and by no file twice
+    ("dimension: d {\n  ty\n}\n", (1, 4), ["type", "hidden", "label", "sql"], "in 3 of `dimension` blocks"),
+    (DIMENSION % "type: n", (2, 11), [], None),  # a value
+    (DIMENSION % "type: number # a comment, t", (2, 31), [], None),
+    (DIMENSION % 'label: "a string, t', (2, 23), [], None),
+    (DIMENSION % 'label: "a\n    t"', (3, 5), [], None),  # a string over lines
+    (DIMENSION % "tags: [a,\n    t]", (3, 5), [], None),  # a list
+    (DIMENSION % "sql: a\n    t ;;", (3, 5), [], None),  # an expression
+    ("view: v {\n  dimension: \n}\n", (1, 13), [], None),  # a block's name
 ]
 
 
@@ -403,8 +402,8 @@ async def test_workspace_symbols_follow_the_files(client):
             expected_other = ["view other"] if kind == types.FileChangeType.Changed else []
         client.workspace_did_change_watched_files(types.DidChangeWatchedFilesParams(
             changes=[types.FileEvent(uri=from_fs_path(str(new)), type=kind)]))
-        assert await names("extra") == expected
-        assert await names("other") == expected_other
+        await eventually(lambda: names("extra"), expected)
+        await eventually(lambda: names("other"), expected_other)
     # A folder that leaves the workspace takes its files along; one that comes is indexed.
     folder = types.WorkspaceFolder(uri=from_fs_path(str(client.root)), name="w")
     for added, removed in [([], [folder]), ([folder], [])]:
@@ -424,9 +423,11 @@ ODD = [
     ("symbols of a document never opened", lambda c, uri: c.text_document_document_symbol_async(
         types.DocumentSymbolParams(text_document=doc_id("file:///nowhere.quarel"))), JsonRpcException),
     ("folding of a text that never parsed", lambda c, uri: c.text_document_folding_range_async(
-        types.FoldingRangeParams(text_document=doc_id(uri))), None),
-    ("selection in a text that never parsed", lambda c, uri: c.text_document_selection_range_async(
-        types.SelectionRangeParams(text_document=doc_id(uri), positions=[types.Position(line=0, character=0)])), ()),
+        types.FoldingRangeParams(text_document=doc_id(uri))), ()),
+    ("selection in a text that never parsed: the whole text", lambda c, uri: c.text_document_selection_range_async(
+        types.SelectionRangeParams(text_document=doc_id(uri), positions=[types.Position(line=0, character=0)])),
+        (types.SelectionRange(range=types.Range(start=types.Position(line=0, character=0),
+                                                end=types.Position(line=0, character=4))),)),
 ]
 
 
@@ -483,27 +484,119 @@ def apply_edits(text, edits, encoding):
 
 
 UNTIDY = 'a:1\nv: w {\n      l: "é😀"   # c\n  m : [x ,y]\n}\n'
-# (text, the editor's tab size and spaces, the range's lines (first, last) from 0 or None, expected)
+OWN = 'a: 1\nv: w {\n      l: "é😀"  # c\n      m: [x, y]\n}\n'  # as `quarel fmt` formats it
+TABS = 'a: 1\nv: w {\n\tl: "é😀"  # c\n\tm: [x, y]\n}\n'
+TWO = 'a: 1\nv: w {\n  l: "é😀"  # c\n  m: [x, y]\n}\n'
+# (text, the editor's (tab size, spaces), the setting format.editorIndent, the project's
+# [tool.quarel.format], the range's lines (first, last) from 0 or None, expected)
 FORMATTING = [
-    (UNTIDY, (2, True), None, 'a: 1\nv: w {\n  l: "é😀"  # c\n  m: [x, y]\n}\n'),
-    (UNTIDY, (4, False), None, 'a: 1\nv: w {\n\tl: "é😀"  # c\n\tm: [x, y]\n}\n'),
-    (UNTIDY, (2, True), (3, 3), 'a:1\nv: w {\n      l: "é😀"   # c\n  m: [x, y]\n}\n'),
-    (UNTIDY.replace("\n", "\r\n"), (2, True), None, 'a: 1\r\nv: w {\r\n  l: "é😀"  # c\r\n  m: [x, y]\r\n}\r\n'),
-    ("a: [\n", (2, True), None, "a: [\n"),  # does not parse: no edits
+    (UNTIDY, (2, True), False, None, None, OWN),  # the file's own style, not the editor's
+    (UNTIDY, (4, False), True, None, None, TABS),  # the editor's when the setting asks
+    (UNTIDY, (4, False), True, "indent = 2", None, TWO),  # the project's over the editor's
+    (UNTIDY, (2, True), False, 'indent = "tab"', None, TABS),
+    (UNTIDY, (2, True), False, None, (3, 3), 'a:1\nv: w {\n      l: "é😀"   # c\n      m: [x, y]\n}\n'),
+    ("a:1\nb:2\n", (2, True), False, None, (0, 0), "a: 1\nb:2\n"),  # the next line's start is not selected
+    (UNTIDY.replace("\n", "\r\n"), (2, True), False, None, None, OWN.replace("\n", "\r\n")),
 ]
 
 
 @in_server
-@pytest.mark.parametrize("text,editor,lines,expected", FORMATTING)
-async def test_formatting(client, text, editor, lines, expected):
-    uri = await open_doc(client, text)
-    options = types.FormattingOptions(tab_size=editor[0], insert_spaces=editor[1])
-    if lines is None:
-        params = types.DocumentFormattingParams(text_document=doc_id(uri), options=options)
-        edits = await client.text_document_formatting_async(params)
-    else:
-        where = types.Range(start=types.Position(line=lines[0], character=0), end=types.Position(line=lines[1] + 1, character=0))
-        params = types.DocumentRangeFormattingParams(text_document=doc_id(uri), range=where, options=options)
-        edits = await client.text_document_range_formatting_async(params)
+@pytest.mark.parametrize("text,editor,editor_indent,project,lines,expected", FORMATTING)
+async def test_formatting(client, tmp_path, text, editor, editor_indent, project, lines, expected):
+    if project is not None:
+        (tmp_path / "pyproject.toml").write_text(f"[tool.quarel.format]\n{project}\n")
+    uri = from_fs_path(str(tmp_path / "f.quarel"))
+    client.text_document_did_open(types.DidOpenTextDocumentParams(
+        text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=text)))
+    configure(client, editor_indent)
+    options = types.FormattingOptions(tab_size=editor[0], insert_spaces=editor[1], insert_final_newline=False)
+    try:
+        if lines is None:
+            params = types.DocumentFormattingParams(text_document=doc_id(uri), options=options)
+            edits = await client.text_document_formatting_async(params)
+        else:
+            where = types.Range(start=types.Position(line=lines[0], character=0), end=types.Position(line=lines[1] + 1, character=0))
+            params = types.DocumentRangeFormattingParams(text_document=doc_id(uri), range=where, options=options)
+            edits = await client.text_document_range_formatting_async(params)
+    finally:
+        configure(client, False)
+        client.text_document_did_close(types.DidCloseTextDocumentParams(text_document=doc_id(uri)))
     assert apply_edits(text, edits or [], client.encoding) == expected
     assert all(not edit.new_text.strip(" \t\r\n") for edit in edits or [])  # whitespace alone
+
+
+def configure(client, editor_indent):
+    client.workspace_did_change_configuration(types.DidChangeConfigurationParams(
+        settings={"quarel": {"format": {"editorIndent": editor_indent}}}))
+
+
+# Edits the server refuses, with the message the editor shows.
+REFUSED = [
+    ("a: [\n", types.TEXT_DOCUMENT_FORMATTING, "the file does not parse, so it is left as it is: expected a list element (line 2, character 1)"),
+    ("a:  1\rb: 2\n", types.TEXT_DOCUMENT_FORMATTING, "no formatting: line 1 ends with a carriage return alone"),
+    ("v: x {}\rw: y {}\n", types.TEXT_DOCUMENT_RENAME, "no rename: line 1 ends with a carriage return alone"),
+    ("v: x {\n", types.TEXT_DOCUMENT_RENAME, "the file does not parse: a block name can be renamed once its syntax errors are fixed"),
+]
+
+
+@in_server
+@pytest.mark.parametrize("text,method,message", REFUSED)
+async def test_refused_edits(client, text, method, message):
+    uri = await open_doc(client, text)
+    if method == types.TEXT_DOCUMENT_RENAME:
+        request = client.text_document_rename_async(types.RenameParams(
+            text_document=doc_id(uri), position=types.Position(line=0, character=3), new_name="z"))
+    else:
+        request = client.text_document_formatting_async(types.DocumentFormattingParams(
+            text_document=doc_id(uri), options=types.FormattingOptions(tab_size=2, insert_spaces=True)))
+    with pytest.raises(JsonRpcException, match=re.escape(message)):
+        await request
+
+
+@in_server
+async def test_enter_in_mid_line(client):
+    """An editor re-sends the rest of the line as new text: the positions after the break
+    move to the next line, not along the replaced stretch."""
+    uri = await open_doc(client, "a: 1 b: 2\nc: 3\n")
+    await change(client, uri, 2, [types.TextDocumentContentChangePartial(
+        range=types.Range(start=types.Position(line=1, character=0), end=types.Position(line=1, character=0)), text="oops\n")])
+    await change(client, uri, 3, [types.TextDocumentContentChangePartial(
+        range=types.Range(start=types.Position(line=0, character=4), end=types.Position(line=0, character=9)), text="\nb: 2")])
+    assert [(name, where) for name, _, _, where, _, _ in await outline(client, uri)] == [
+        ("a", (0, 0, 0, 4)), ("b", (1, 0, 1, 4)), ("c", (3, 0, 3, 4))]
+    found = await client.text_document_hover_async(
+        types.HoverParams(text_document=doc_id(uri), position=types.Position(line=1, character=0)))
+    assert found.contents.value.startswith("`b`")
+
+
+@in_server
+async def test_a_text_that_never_parsed_shows_what_recovery_keeps(client):
+    uri = await open_doc(client, "view: v {\n  dimension: d {\n    ty\n  }\n}\n")
+    assert [(name, where, [child[0] for child in children]) for name, _, _, where, _, children in await outline(client, uri)] == [
+        ("view v", (0, 0, 4, 1), ["dimension d"])]
+    full = await client.text_document_semantic_tokens_full_async(types.SemanticTokensParams(text_document=doc_id(uri)))
+    assert decode(client, full.data)[:3] == [(0, 0, 4, "property"), (0, 4, 1, "operator"), (0, 6, 1, "class")]
+
+
+@in_server
+async def test_saved_and_unsaved_changes_reach_the_index(client):
+    await indexed(client)
+    path = client.root / "saved.quarel"
+    path.write_text("view: before_save {}\n")
+    uri = from_fs_path(str(path))
+
+    async def names(query):
+        return [symbol.name for symbol in await client.workspace_symbol_async(types.WorkspaceSymbolParams(query=query))]
+
+    client.text_document_did_open(types.DidOpenTextDocumentParams(
+        text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=path.read_text())))
+    await change(client, uri, 2, [types.TextDocumentContentChangeWholeDocument(text="view: typed_unsaved {}\n")])
+    await eventually(lambda: names("typed_unsaved"), ["view typed_unsaved"])
+    path.write_text("view: after_save {}\n")  # saved otherwise than typed, as a format-on-save might
+    client.text_document_did_save(types.DidSaveTextDocumentParams(text_document=doc_id(uri)))
+    client.text_document_did_close(types.DidCloseTextDocumentParams(text_document=doc_id(uri)))
+    await eventually(lambda: names("after_save"), ["view after_save"])
+    assert await names("typed_unsaved") == [] and await names("before_save") == []
+    path.unlink()
+    client.workspace_did_change_watched_files(types.DidChangeWatchedFilesParams(
+        changes=[types.FileEvent(uri=uri, type=types.FileChangeType.Deleted)]))

@@ -361,6 +361,40 @@ def test_symbols_json(source, encoding):
     assert json.loads(doc.symbols_json(data, encoding, [], KINDS)) == _symbols(doc, data, encoding)
 
 
+def _cut(symbols, limit):
+    """The symbols an editor is given at most `limit` of: whole levels from the top, then
+    the first of the next level in document order."""
+    levels, level = [], symbols
+    while level:
+        levels.append(len(level))
+        level = [child for symbol in level for child in symbol.get("children", [])]
+    depth = 0
+    while depth < len(levels) and sum(levels[: depth + 1]) <= limit:
+        depth += 1
+    room = [limit - sum(levels[:depth])]
+
+    def kept(items, at):
+        out = []
+        for symbol in items:
+            if at == depth:
+                if room[0] == 0:
+                    continue
+                room[0] -= 1
+            if at > depth:
+                continue
+            out.append({**symbol, "children": kept(symbol["children"], at + 1)} if "children" in symbol else symbol)
+        return out
+
+    return kept(symbols, 0)
+
+
+@given(documents(depth=3, max_pairs=4), st.integers(0, 30))
+def test_symbols_json_limit(source, limit):
+    doc = parse_quarel(source)
+    data = doc.to_bytes()
+    assert json.loads(doc.symbols_json(data, "utf-8", [], KINDS, limit=limit)) == _cut(_symbols(doc, data, "utf-8"), limit)
+
+
 # Offsets of the parsed text moved through later edits: (start, end, length) in order.
 MOVES = {
     "inserted before": ([(0, 0, 3)], b"xy\na: 1\nb: 2\n"),
@@ -435,6 +469,23 @@ def test_folding_ranges_json(source, expected):
     assert [(f["startLine"] - 2, f["endLine"] - 2, f.get("kind")) for f in moved] == expected
 
 
+# With a limit, the outermost folds: (limit, folds kept, in the order written).
+FOLD_LIMITS = ("# a\n# b\nv: {\n  l: [a,\n    [b,\n     c]]\n  s: \"x\ny\"\n}\nw: {\n  k: 1\n}\n", [
+    (None, [(3, 4), (6, 7), (2, 7), (9, 10), (0, 1)]),
+    (3, [(2, 7), (9, 10), (0, 1)]),
+    (4, [(3, 4), (2, 7), (9, 10), (0, 1)]),
+    (1, [(2, 7)]),
+    (0, []),
+])
+
+
+@pytest.mark.parametrize("limit, expected", FOLD_LIMITS[1])
+def test_folding_ranges_limit(limit, expected):
+    doc = parse_quarel(FOLD_LIMITS[0])
+    folds = json.loads(doc.folding_ranges_json(doc.to_bytes(), [], limit=limit))
+    assert [(f["startLine"], f["endLine"]) for f in folds] == expected
+
+
 # pairs_at() and token_at() find what a scan of walk() and tokens() finds, at every offset.
 @given(documents(depth=2, max_pairs=4))
 @example("a: {}b: 1\nv: x { y: [1] }")
@@ -461,9 +512,13 @@ def test_pairs_at_gives_live_pairs():
 @example("a: 1 a: 2 v: { a: 1 a: 2 } v: x { } w: { v: { b: 1 } }")
 def test_key_counts(source):
     doc = parse_quarel(source)
-    expected = {None: {}}
+    expected, repeated = {None: {}}, {None: {}}
     for holder, children in [(None, doc.children)] + [(p.key, p.children) for p in doc.walk() if p.kind == "block"]:
-        counts = expected.setdefault(holder, {})
-        for key in {child.key for child in children}:
+        counts, repeats = expected.setdefault(holder, {}), repeated.setdefault(holder, {})
+        keys = [child.key for child in children]
+        for key in set(keys):
             counts[key] = counts.get(key, 0) + 1
+            if keys.count(key) > 1:
+                repeats[key] = repeats.get(key, 0) + 1
     assert doc.key_counts() == expected
+    assert doc.key_counts(repeated=True) == repeated

@@ -6,7 +6,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 
 from strategies import UNICODE_WHITESPACE, documents
-from tallix_cst import QuarelSyntaxError, parse_quarel, syntax_errors
+from tallix_cst import QuarelSyntaxError, parse_quarel, recovered_text, syntax_errors
 
 COLON = "expected `:` after key"
 NO_TERMINATOR = "expression is missing its `;;` terminator"
@@ -153,6 +153,47 @@ def test_every_error(source, expected):
     assert [(e.message, e.line, e.column) for e in errors] == expected
     assert all(isinstance(e, QuarelSyntaxError) and str(e) == f"{e.message} at line {e.line}, column {e.column}"
                for e in errors)
+
+
+# The pairs each text of SEVERAL keeps when what recovery skipped is taken out.
+KEPT = {
+    "one block": ["view", "b"], "nested blocks": ["a", "b", "d", "g"],
+    "back out to an outer block": ["a", "b", "d"], "a deeper brace does not close": ["a", "b"],
+    "not a key in a block": ["a"], "unterminated string": [], "a string skipped whole": [],
+    "missing terminator": ["v"], "unclosed blocks": ["a", "b", "c"], "stray braces": ["a", "c"],
+    "lists": [], "CRLF": ["c"], "too deep, then more": [],
+}
+
+
+@pytest.mark.parametrize("name", KEPT)
+def test_recovered_pairs(name):
+    source = SEVERAL[name][0]
+    mended, moves = recovered_text(source)
+    assert [pair.key for pair in parse_quarel(mended).walk()] == KEPT[name]
+
+
+# The mended text parses; it is the text with stretches blanked (line breaks kept) and
+# `}` put in, and each pair it holds stands, moved back, where its key stood.
+@given(st.one_of(st.text(st.sampled_from('ab :#"\\[]{},;\r\n\t'), max_size=40),
+                 documents(depth=2, max_pairs=4).flatmap(_mutations)), st.booleans())
+def test_recovered_text_parses_where_the_text_was(source, as_file):
+    text = (b"\xef\xbb\xbf" if as_file else b"") + source.encode()
+    mended, moves = recovered_text(text if as_file else source)
+    doc = parse_quarel(mended)
+    taken_out = bytearray(mended)
+    for start, end, length in moves:
+        assert length == 0 and set(taken_out[start:end]) <= set(b"\n}")
+        del taken_out[start:end]
+    assert len(taken_out) == len(text)
+    assert all(new == old if old in b"\r\n" else new in (old, 32) for old, new in zip(text, taken_out))
+
+    def back(offset):
+        for start, end, _ in moves:
+            offset -= min(max(offset - start, 0), end - start)
+        return offset
+
+    for pair in doc.walk():
+        assert text[back(pair.location.offset):].startswith(pair.key.encode())
 
 
 # Valid text has no errors; in any other the first is the one the parse

@@ -3,7 +3,15 @@
 from typing import TYPE_CHECKING, Any
 
 from tallix_cst import values
-from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, parse_quarel, syntax_errors
+from tallix_cst._native import (
+    Document,
+    Location,
+    Pair,
+    QuarelSyntaxError,
+    parse_quarel,
+    recovered_text,
+    syntax_errors,
+)
 from tallix_cst.files import dump, load, loads
 from tallix_cst.formatting import format_text
 from tallix_cst.selector import Selector
@@ -15,6 +23,7 @@ __all__ = [
     "parse_quarel",
     "QuarelSyntaxError",
     "syntax_errors",
+    "recovered_text",
     "load",
     "loads",
     "dump",

@@ -65,6 +65,14 @@ def syntax_errors(text: str | bytes | bytearray) -> list[QuarelSyntaxError]:
     reading goes on at the next line that starts a `key:` no deeper than the
     failing one, or that closes the block with `}`. Takes what parse_quarel takes."""
 
+def recovered_text(text: str | bytes | bytearray) -> tuple[bytes, list[tuple[int, int, int]]]:
+    """The text as the recovering parse of syntax_errors() reads it, and how to
+    read its offsets in the text given: (mended, moves), the UTF-8 bytes of the text
+    with every stretch the recovery skipped blanked out (line breaks kept) and a `}`
+    put in where it closed a block, so that they parse as the pairs it kept, at
+    their offsets; moves, (start, end, length) replacements made in order, take out
+    what was put in. Takes what parse_quarel takes."""
+
 class QuarelSyntaxError(ValueError):
     """Raised when Quarel source cannot be parsed. Has message (without the position), line,
     column and offset attributes."""
@@ -169,10 +177,10 @@ class Document(_Container):
         comment or punctuation (: { } [ ] , ;;). Whitespace is no token."""
     def token_at(self, offset: int) -> tuple[int, int, TokenKind] | None:
         """The token of tokens() that holds a byte offset or ends at it, or None."""
-    def key_counts(self) -> dict[str | None, dict[str, int]]:
+    def key_counts(self, *, repeated: bool = False) -> dict[str | None, dict[str, int]]:
         """For each block key, and None for the top of the document, how many such blocks
         hold each key, as {block key: {key: count}}: a key counts once per block however
-        often it repeats there."""
+        often it repeats there. With repeated, how many hold it more than once."""
     def outline(self) -> list[OutlineEntry]:
         """Every pair in walk order, for an editor's outline: (key, name, kind, preview,
         depth, line, column, offset, end_line, end_column, end_offset, key_end_column)
@@ -191,6 +199,8 @@ class Document(_Container):
         encoding: str,
         moves: Iterable[tuple[int, int, int]],
         kinds: tuple[int, ...],
+        *,
+        limit: int | None = None,
     ) -> bytes:
         """The outline as a language server's document symbols: the UTF-8 bytes of a JSON
         list of DocumentSymbol, a block holding the pairs inside it as children, named
@@ -199,7 +209,8 @@ class Document(_Container):
         made in order since it was parsed, into `text` (bytes), where lines end at LF,
         CR LF or a lone CR and characters count in `encoding` (utf-8, utf-16 or utf-32).
         `kinds` are the symbol kinds of a literal, string, expr, list, block and named
-        block."""
+        block. With a limit, at most that many symbols: all down to the depth where the
+        next level would not fit, then the first of that level that fit."""
     def semantic_tokens_json(
         self,
         text: bytes,
@@ -214,12 +225,15 @@ class Document(_Container):
         positions counted as symbols_json() does; `within`, a (start, end) of offsets
         of `text`, keeps only the tokens that meet it. A token an edit has emptied is
         left out."""
-    def folding_ranges_json(self, text: bytes, moves: Iterable[tuple[int, int, int]]) -> bytes:
+    def folding_ranges_json(
+        self, text: bytes, moves: Iterable[tuple[int, int, int]], *, limit: int | None = None
+    ) -> bytes:
         """Folding ranges as a language server gives them: the UTF-8 bytes of a JSON list
         of FoldingRange. A block or list folds up to the line before its closing
         bracket; a string or expression over several lines through its last line; a
         run of comment lines, as kind "comment". Offsets are moved and lines counted
-        as symbols_json() does."""
+        as symbols_json() does; a limit keeps the outermost ranges as symbols_json()
+        keeps symbols, depth counted in brackets around a range."""
     def format(
         self,
         *,

@@ -297,6 +297,9 @@ def build_parser() -> argparse.ArgumentParser:
         "keys, rename of block names and workspace symbols. Exit status: 0 after the editor's "
         "shutdown and exit, 1 when it ends otherwise.",
     )
+    # Editors' client libraries pass --stdio; standard input and output are all it uses.
+    lsp.add_argument("--stdio", action="store_true", help="talk over standard input and output")
+    lsp.add_argument("--version", action="version", version=f"quarel lsp {__version__}")
     lsp.set_defaults(run=cmd_lsp)
     return parser
 

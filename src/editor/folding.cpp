@@ -4,48 +4,62 @@
 
 namespace quarel {
 
-template <class Sink> void FoldingJson::emit(Sink& sink) {
-    JsonWriter json(sink);
-    json.raw("[");
-    bool first = true;
-    const auto fold = [&](std::size_t start, std::size_t end, bool comment) {
-        if (end <= start) return;
-        json.raw(first ? "{\"startLine\":" : ",{\"startLine\":")
-            .number(start)
-            .raw(",\"endLine\":")
-            .number(end)
-            .raw(comment ? ",\"kind\":\"comment\"}" : "}");
-        first = false;
+FoldingJson::FoldingJson(const std::vector<Token>& tokens, std::string_view printed,
+                         EditorLines& lines, std::span<const TextMove> moves, std::size_t limit) {
+    std::vector<std::size_t> opened; // lines of the brackets not yet closed
+    const auto fold = [&](std::size_t start, std::size_t end, bool comment, std::size_t depth) {
+        if (end > start) folds_.push_back({start, end, comment, depth});
     };
     const auto line_of = [&](std::size_t offset) {
-        return lines_.position(moved_offset(offset, moves_)).line;
+        return lines.position(moved_offset(offset, moves)).line;
     };
-    std::vector<std::size_t> opened; // lines of the brackets not yet closed
-    std::optional<std::pair<std::size_t, std::size_t>> comments; // first and last line of a run
-    std::optional<std::size_t> last_line;                        // of the last token
-    for (const Token& token : tokens_) {
+    // The first and last line of a run of comment lines, and its depth.
+    std::optional<Fold> comments;
+    std::optional<std::size_t> last_line; // of the last token
+    for (const Token& token : tokens) {
         const std::size_t line = line_of(token.offset);
-        const char c = token.offset < printed_.size() ? printed_[token.offset] : '\0';
+        const char c = token.offset < printed.size() ? printed[token.offset] : '\0';
         if (token.kind == TokenKind::comment && (!last_line || line > *last_line)) {
-            if (comments && comments->second + 1 == line) {
-                comments->second = line;
+            if (comments && comments->end_line + 1 == line) {
+                comments->end_line = line;
             } else {
-                if (comments) fold(comments->first, comments->second, true);
-                comments.emplace(line, line);
+                if (comments) fold(comments->start_line, comments->end_line, true, comments->depth);
+                comments = Fold{line, line, true, opened.size()};
             }
         } else if (token.kind == TokenKind::punctuation && token.length == 1) {
             if (c == '{' || c == '[') {
                 opened.push_back(line);
             } else if ((c == '}' || c == ']') && !opened.empty()) {
-                if (line > 0) fold(opened.back(), line - 1, false);
+                if (line > 0) fold(opened.back(), line - 1, false, opened.size() - 1);
                 opened.pop_back();
             }
         } else if (token.kind == TokenKind::string || token.kind == TokenKind::expr) {
-            fold(line, line_of(token.offset + token.length), false);
+            fold(line, line_of(token.offset + token.length), false, opened.size());
         }
         last_line = line;
     }
-    if (comments) fold(comments->first, comments->second, true);
+    if (comments) fold(comments->start_line, comments->end_line, true, comments->depth);
+    if (folds_.size() <= limit) return;
+    std::vector<std::size_t> depths;
+    depths.reserve(folds_.size());
+    for (const Fold& f : folds_) depths.push_back(f.depth);
+    cut_ = DepthCut(depths, limit);
+}
+
+template <class Sink> void FoldingJson::emit(Sink& sink) {
+    JsonWriter json(sink);
+    json.raw("[");
+    bool first = true;
+    std::size_t taken = 0;
+    for (const Fold& f : folds_) {
+        if (!cut_.keeps(f.depth, taken)) continue;
+        json.raw(first ? "{\"startLine\":" : ",{\"startLine\":")
+            .number(f.start_line)
+            .raw(",\"endLine\":")
+            .number(f.end_line)
+            .raw(f.comment ? ",\"kind\":\"comment\"}" : "}");
+        first = false;
+    }
     json.raw("]");
 }
 

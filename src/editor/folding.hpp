@@ -5,6 +5,7 @@
 // lines) folds as kind "comment". Lines are the editor's.
 #pragma once
 
+#include "editor/depth_cut.hpp"
 #include "editor/json_writer.hpp"
 #include "editor/positions.hpp"
 #include "editor/tokens.hpp"
@@ -16,25 +17,30 @@
 
 namespace quarel {
 
+struct Fold {
+    std::size_t start_line;
+    std::size_t end_line;
+    bool comment;
+    std::size_t depth; // how many brackets hold it
+};
+
 // The JSON list of FoldingRange. `printed` is the text the tokens were
 // made from, which tells the brackets apart; `moves` carries its offsets
-// into the text of `lines`.
+// into the text of `lines`. At most `limit` ranges, the outermost
+// (DepthCut).
 //
 // Measured before it is written, as SymbolsJson is.
 class FoldingJson : public MeasuredJson<FoldingJson> {
   public:
     FoldingJson(const std::vector<Token>& tokens, std::string_view printed, EditorLines& lines,
-                std::span<const TextMove> moves)
-        : tokens_(tokens), printed_(printed), lines_(lines), moves_(moves) {}
+                std::span<const TextMove> moves, std::size_t limit);
 
   private:
     friend MeasuredJson<FoldingJson>;
     template <class Sink> void emit(Sink& sink);
 
-    const std::vector<Token>& tokens_;
-    std::string_view printed_;
-    EditorLines& lines_;
-    std::span<const TextMove> moves_;
+    std::vector<Fold> folds_;
+    DepthCut cut_;
 };
 
 } // namespace quarel

@@ -17,7 +17,9 @@ namespace quarel {
 // repeats there. A block key with no keys under it is listed too.
 using KeyCounts = std::map<std::optional<std::string>, std::map<std::string, std::size_t>>;
 
+// With `repeated`, how many blocks hold each key more than once, which
+// tells completion whether a key a block already holds may come again.
 // Nullopt when a pair is locked for writing.
-std::optional<KeyCounts> key_counts(const Body& body);
+std::optional<KeyCounts> key_counts(const Body& body, bool repeated = false);
 
 } // namespace quarel

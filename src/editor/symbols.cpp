@@ -7,7 +7,9 @@ template <class Sink> void SymbolsJson::emit(Sink& sink) {
     json.raw("[");
     std::size_t open_blocks = 0;
     bool first = true;
+    std::size_t taken = 0;
     for (const OutlineEntry& entry : outline_.entries) {
+        if (!cut_.keeps(entry.depth, taken)) continue;
         if (open_blocks > entry.depth) {
             for (; open_blocks > entry.depth; --open_blocks) json.raw("]}");
             first = false;

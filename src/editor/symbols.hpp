@@ -4,6 +4,7 @@
 // large one has hundreds of thousands of symbols.
 #pragma once
 
+#include "editor/depth_cut.hpp"
 #include "editor/json_writer.hpp"
 #include "editor/outline.hpp"
 #include "editor/positions.hpp"
@@ -11,6 +12,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <vector>
 
 namespace quarel {
 
@@ -26,9 +28,16 @@ using SymbolKinds = std::array<std::size_t, 6>;
 // into a growing buffer and copied out again took longer than the walk.
 class SymbolsJson : public MeasuredJson<SymbolsJson> {
   public:
+    // At most `limit` symbols, the outermost (DepthCut).
     SymbolsJson(const Outline& outline, EditorLines& lines, std::span<const TextMove> moves,
-                const SymbolKinds& kinds)
-        : outline_(outline), lines_(lines), moves_(moves), kinds_(kinds) {}
+                const SymbolKinds& kinds, std::size_t limit)
+        : outline_(outline), lines_(lines), moves_(moves), kinds_(kinds) {
+        if (outline.entries.size() <= limit) return;
+        std::vector<std::size_t> depths;
+        depths.reserve(outline.entries.size());
+        for (const OutlineEntry& entry : outline.entries) depths.push_back(entry.depth);
+        cut_ = DepthCut(depths, limit);
+    }
 
   private:
     friend MeasuredJson<SymbolsJson>;
@@ -38,6 +47,7 @@ class SymbolsJson : public MeasuredJson<SymbolsJson> {
     EditorLines& lines_;
     std::span<const TextMove> moves_;
     SymbolKinds kinds_;
+    DepthCut cut_;
 };
 
 } // namespace quarel

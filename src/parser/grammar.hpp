@@ -55,6 +55,34 @@ template <bool Recover> class Parser {
         return std::move(errors_);
     }
 
+    // The text as the recovering parse reads it: every stretch it skipped
+    // blanked out, line breaks kept, and a `}` put in wherever it closed a
+    // block that had none (at the end of the text after a line break, which
+    // ends a comment there), so that the ordinary parse reads the same pairs
+    // at the same offsets, but for those put in.
+    MendedText mended(bool file) {
+        errors(file);
+        std::string blanked(begin_, end_);
+        for (const auto& [from, to] : skipped_)
+            for (const char* c = from; c < to; ++c)
+                if (*c != '\n' && *c != '\r') blanked[static_cast<std::size_t>(c - begin_)] = ' ';
+        MendedText out;
+        std::size_t copied = 0;
+        for (std::size_t i = 0; i < closed_at_.size();) {
+            const auto at = static_cast<std::size_t>(closed_at_[i] - begin_);
+            std::size_t count = 0;
+            for (; i < closed_at_.size() && closed_at_[i] == begin_ + at; ++i) ++count;
+            out.text.append(blanked, copied, at - copied);
+            copied = at;
+            const std::string closers =
+                (at == blanked.size() ? "\n" : "") + std::string(count, '}');
+            out.inserted.emplace_back(out.text.size(), closers.size());
+            out.text += closers;
+        }
+        out.text.append(blanked, copied);
+        return out;
+    }
+
   private:
     // A file may start with a byte-order mark; in a snippet it is text.
     const char* start(bool file, Body& root) {
@@ -168,15 +196,18 @@ template <bool Recover> class Parser {
             const char* first = skip_inline_space(line, end_);
             const std::ptrdiff_t indent = first - line;
             if (first != end_ && *first == '}' && header_ >= 0 && indent < failed_indent) {
+                skipped_.emplace_back(failed_line, line);
                 p = line;
                 return true;
             }
             if (indent <= failed_indent && starts_key(first)) {
+                skipped_.emplace_back(failed_line, line);
                 resume_ = line;
                 resume_indent_ = indent;
                 return resumes_here(p);
             }
         }
+        skipped_.emplace_back(failed_line, end_);
         exhausted_ = true;
         p = end_;
         return true;
@@ -289,8 +320,11 @@ template <bool Recover> class Parser {
             if (!resume_ && p == end_) {
                 fail(p, "expected `}` or a `key:` pair");
                 report();
+                closed_at_.push_back(end_);
             } else if (!resume_) {
                 ++p;
+            } else {
+                closed_at_.push_back(resume_);
             }
             leave();
             return true;
@@ -391,7 +425,9 @@ template <bool Recover> class Parser {
     const char* pair_key_ = nullptr; // of the pair being read
     const char* resume_ = nullptr;   // the line to read on from, once a body fits it
     std::ptrdiff_t resume_indent_ = 0;
-    bool exhausted_ = false; // a skip ran to the end of the text
+    bool exhausted_ = false;                                   // a skip ran to the end of the text
+    std::vector<std::pair<const char*, const char*>> skipped_; // stretches read past
+    std::vector<const char*> closed_at_; // where a block with no `}` was closed
     const char* counted_to_ = begin_;
     const char* line_start_ = begin_;
     std::uint64_t line_ = 1;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -33,5 +34,15 @@ std::variant<Body, ParseError> parse_file(std::string_view source);
 // each the reading resumes at a later line that starts a key or closes a
 // block (parser.cpp tells which).
 std::vector<ParseError> syntax_errors(std::string_view source, bool file);
+
+// The text with what the recovering parse skipped blanked out and a `}` put
+// in where it closed a block, which `parse` reads as the pairs that
+// recovery kept; `inserted` holds where (in `text`) and how long each run
+// of `}` put in is, in text order.
+struct MendedText {
+    std::string text;
+    std::vector<std::pair<std::size_t, std::size_t>> inserted;
+};
+MendedText mended_text(std::string_view source, bool file);
 
 } // namespace quarel

@@ -18,4 +18,8 @@ std::vector<ParseError> syntax_errors(std::string_view source, bool file) {
     return grammar::Parser<true>(source, 0).errors(file);
 }
 
+MendedText mended_text(std::string_view source, bool file) {
+    return grammar::Parser<true>(source, 0).mended(file);
+}
+
 } // namespace quarel

@@ -177,12 +177,19 @@ PyObject* document_token_at(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 // Worked out under the document lock, made into dicts once it is let go.
-PyObject* document_key_counts(PyObject* self) {
+PyObject* document_key_counts(PyObject* self, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[1];
+    if (!parse_args({"key_counts", {"repeated"}, 0, 0}, args, kwargs, arg)) return nullptr;
+    if (arg[0] && !PyBool_Check(arg[0])) {
+        PyErr_Format(PyExc_TypeError, "key_counts() argument 'repeated' must be bool, not %s",
+                     type_name(arg[0]).c_str());
+        return nullptr;
+    }
     const DocHandle& document = as_document(self)->root;
     std::optional<KeyCounts> counts;
     {
         ReadGuard guard(document.lock());
-        if (guard) counts = key_counts(document->body);
+        if (guard) counts = key_counts(document->body, arg[0] == Py_True);
     }
     if (!counts) return raise_error(ErrorCode::document_busy);
     Ref result(PyDict_New());
@@ -274,12 +281,12 @@ PyObject* create_document_type() {
         method<document_token_at>(
             "token_at", "token_at($self, offset)\n--\n\n"
                         "The token of tokens() that holds a byte offset or ends at it, or None."),
-        method_noargs<document_key_counts>(
+        method<document_key_counts>(
             "key_counts",
-            "key_counts($self)\n--\n\n"
+            "key_counts($self, *, repeated=False)\n--\n\n"
             "For each block key, and None for the top of the document, how many such blocks\n"
             "hold each key, as {block key: {key: count}}: a key counts once per block however\n"
-            "often it repeats there."),
+            "often it repeats there. With repeated, how many hold it more than once."),
         method_noargs<document_outline>(
             "outline",
             "outline($self)\n--\n\nEvery pair in walk order, for an editor's outline: (key, name, "
@@ -298,7 +305,7 @@ PyObject* create_document_type() {
             "innermost. Only the blocks that hold the offset are entered."),
         method<document_symbols_json>(
             "symbols_json",
-            "symbols_json($self, text, encoding, moves, kinds)\n--\n\n"
+            "symbols_json($self, text, encoding, moves, kinds, *, limit=None)\n--\n\n"
             "The outline as a language server's document symbols: the UTF-8 bytes of a JSON\n"
             "list of DocumentSymbol, a block holding the pairs inside it as children, named\n"
             "`key name` when it has a name, other pairs with their preview as detail. The\n"
@@ -306,7 +313,8 @@ PyObject* create_document_type() {
             "made in order since it was parsed, into `text` (bytes), where lines end at LF,\n"
             "CR LF or a lone CR and characters count in `encoding` (utf-8, utf-16 or utf-32).\n"
             "`kinds` are the symbol kinds of a literal, string, expr, list, block and named\n"
-            "block."),
+            "block. With a limit, at most that many symbols: all down to the depth where the\n"
+            "next level would not fit, then the first of that level that fit."),
         method<document_semantic_tokens_json>(
             "semantic_tokens_json",
             "semantic_tokens_json($self, text, encoding, moves, within=None)\n--\n\n"
@@ -319,12 +327,13 @@ PyObject* create_document_type() {
             "left out."),
         method<document_folding_ranges_json>(
             "folding_ranges_json",
-            "folding_ranges_json($self, text, moves)\n--\n\n"
+            "folding_ranges_json($self, text, moves, *, limit=None)\n--\n\n"
             "Folding ranges as a language server gives them: the UTF-8 bytes of a JSON list\n"
             "of FoldingRange. A block or list folds up to the line before its closing\n"
             "bracket; a string or expression over several lines through its last line; a\n"
             "run of comment lines, as kind \"comment\". Offsets are moved and lines counted\n"
-            "as symbols_json() does."),
+            "as symbols_json() does; a limit keeps the outermost ranges as symbols_json()\n"
+            "keeps symbols, depth counted in brackets around a range."),
         method<document_format>("format", format_doc),
         method<document_format_edits_json>("format_edits_json", format_edits_doc),
         method<document_unwrap>(

@@ -8,6 +8,7 @@
 #include "python/objects.hpp"
 #include "python/outline.hpp"
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@
 namespace quarel::py {
 
 namespace {
+
+constexpr std::size_t no_limit = std::numeric_limits<std::size_t>::max();
 
 std::optional<std::string_view> bytes_arg(const char* function, const char* param, PyObject* obj) {
     if (!PyBytes_Check(obj)) {
@@ -87,6 +90,24 @@ bool kinds_arg(PyObject* obj, SymbolKinds& out) {
     return true;
 }
 
+// None for no limit, else a count.
+bool limit_arg(const char* function, PyObject* obj, std::size_t& out) {
+    if (!obj || obj == Py_None) return true;
+    if (!PyLong_Check(obj) || PyBool_Check(obj)) {
+        PyErr_Format(PyExc_TypeError, "%s() argument 'limit' must be int or None, not %s", function,
+                     type_name(obj).c_str());
+        return false;
+    }
+    const Py_ssize_t limit = PyLong_AsSsize_t(obj);
+    if (limit == -1 && PyErr_Occurred()) return false;
+    if (limit < 0) {
+        PyErr_Format(PyExc_ValueError, "%s() argument 'limit' must not be negative", function);
+        return false;
+    }
+    out = static_cast<std::size_t>(limit);
+    return true;
+}
+
 using Within = std::optional<std::pair<std::size_t, std::size_t>>;
 
 bool within_arg(PyObject* obj, Within& out) {
@@ -118,21 +139,23 @@ bool locked_tokens(PyObject* self, std::vector<Token>& tokens, std::string* prin
 } // namespace
 
 PyObject* document_symbols_json(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* arg[4];
-    if (!parse_args({"symbols_json", {"text", "encoding", "moves", "kinds"}, 4, 4}, args, kwargs,
-                    arg))
+    PyObject* arg[5];
+    if (!parse_args({"symbols_json", {"text", "encoding", "moves", "kinds", "limit"}, 4, 4}, args,
+                    kwargs, arg))
         return nullptr;
     const std::optional<std::string_view> text = bytes_arg("symbols_json", "text", arg[0]);
     PositionEncoding encoding{};
     std::vector<TextMove> moves;
     SymbolKinds kinds{};
+    std::size_t limit = no_limit;
     if (!text || !encoding_arg("symbols_json", arg[1], encoding) ||
-        !moves_arg("symbols_json", arg[2], moves) || !kinds_arg(arg[3], kinds))
+        !moves_arg("symbols_json", arg[2], moves) || !kinds_arg(arg[3], kinds) ||
+        !limit_arg("symbols_json", arg[4], limit))
         return nullptr;
     const std::optional<Outline> outline = locked_outline(self);
     if (!outline) return nullptr;
     EditorLines lines(*text, encoding);
-    SymbolsJson json(*outline, lines, moves, kinds);
+    SymbolsJson json(*outline, lines, moves, kinds, limit);
     return json_bytes(json);
 }
 
@@ -156,17 +179,20 @@ PyObject* document_semantic_tokens_json(PyObject* self, PyObject* args, PyObject
 }
 
 PyObject* document_folding_ranges_json(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* arg[2];
-    if (!parse_args({"folding_ranges_json", {"text", "moves"}, 2, 2}, args, kwargs, arg))
+    PyObject* arg[3];
+    if (!parse_args({"folding_ranges_json", {"text", "moves", "limit"}, 2, 2}, args, kwargs, arg))
         return nullptr;
     const std::optional<std::string_view> text = bytes_arg("folding_ranges_json", "text", arg[0]);
     std::vector<TextMove> moves;
-    if (!text || !moves_arg("folding_ranges_json", arg[1], moves)) return nullptr;
+    std::size_t limit = no_limit;
+    if (!text || !moves_arg("folding_ranges_json", arg[1], moves) ||
+        !limit_arg("folding_ranges_json", arg[2], limit))
+        return nullptr;
     std::vector<Token> tokens;
     std::string printed;
     if (!locked_tokens(self, tokens, &printed)) return nullptr;
     EditorLines lines(*text, PositionEncoding::utf8);
-    FoldingJson json(tokens, printed, lines, moves);
+    FoldingJson json(tokens, printed, lines, moves, limit);
     return json_bytes(json);
 }
 

@@ -70,8 +70,8 @@ int exec_module(PyObject* module) {
               add_public(module, "parse_quarel", function.get()) &&
               add_public(module, "QuarelSyntaxError", syntax_error_type());
     if (!ok) return -1;
-    // Location and syntax_errors are the package's (tallix_cst.Location,
-    // tallix_cst.syntax_errors), outside _native's __all__.
+    // Location, syntax_errors and recovered_text are the package's
+    // (tallix_cst.Location, ...), outside _native's __all__.
     static PyMethodDef syntax_errors_def = method<syntax_errors>(
         "syntax_errors",
         "syntax_errors(text)\n--\n\nEvery syntax error of Quarel source, in order, as "
@@ -80,10 +80,21 @@ int exec_module(PyObject* module) {
         "reading goes on at the next line that starts a `key:` no deeper than the\n"
         "failing one, or that closes the block with `}`. Takes what parse_quarel takes.");
     Ref errors_function(PyCFunction_NewEx(&syntax_errors_def, module, module_name.get()));
+    static PyMethodDef recovered_text_def = method<recovered_text>(
+        "recovered_text",
+        "recovered_text(text)\n--\n\nThe text as the recovering parse of syntax_errors() "
+        "reads it, and how to\n"
+        "read its offsets in the text given: (mended, moves), the UTF-8 bytes of the text\n"
+        "with every stretch the recovery skipped blanked out (line breaks kept) and a `}`\n"
+        "put in where it closed a block, so that they parse as the pairs it kept, at\n"
+        "their offsets; moves, (start, end, length) replacements made in order, take out\n"
+        "what was put in. Takes what parse_quarel takes.");
+    Ref recovered_function(PyCFunction_NewEx(&recovered_text_def, module, module_name.get()));
     // The engine's tables of names, which the package reads rather than
     // repeats.
     return add_attribute(module, "Location", create_location_type()) &&
                    add_attribute(module, "syntax_errors", errors_function.get()) &&
+                   add_attribute(module, "recovered_text", recovered_function.get()) &&
                    add_attribute(module, "KINDS", kind_names_tuple()) &&
                    add_attribute(module, "TOKEN_KINDS", token_kind_names_tuple()) &&
                    add_attribute(module, "FORMAT_OPTIONS", format_option_defaults())

@@ -61,4 +61,26 @@ PyObject* syntax_errors(PyObject*, PyObject* args, PyObject* kwargs) {
     return list.release();
 }
 
+PyObject* recovered_text(PyObject*, PyObject* args, PyObject* kwargs) {
+    PyObject* arg[1];
+    if (!parse_args({"recovered_text", {"text"}, 1, 1}, args, kwargs, arg)) return nullptr;
+    auto source = source_arg("recovered_text", "text", arg[0]);
+    if (!source) return nullptr;
+    const MendedText mended = quarel::mended_text(source->encoded.text, source->file);
+    Ref text(
+        PyBytes_FromStringAndSize(mended.text.data(), static_cast<Py_ssize_t>(mended.text.size())));
+    Ref moves(PyList_New(static_cast<Py_ssize_t>(mended.inserted.size())));
+    if (!text || !moves) return nullptr;
+    // Each run put in is taken out again, the last first, so that the
+    // offsets of each move are those of the text the ones before it left.
+    for (std::size_t i = 0; i < mended.inserted.size(); ++i) {
+        const auto& [at, length] = mended.inserted[mended.inserted.size() - 1 - i];
+        PyObject* move = Py_BuildValue("(nnn)", static_cast<Py_ssize_t>(at),
+                                       static_cast<Py_ssize_t>(at + length), Py_ssize_t{0});
+        if (!move) return nullptr;
+        PyList_SetItem(moves.get(), static_cast<Py_ssize_t>(i), move);
+    }
+    return PyTuple_Pack(2, text.get(), moves.get());
+}
+
 } // namespace quarel::py

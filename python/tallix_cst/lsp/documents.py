@@ -1,117 +1,112 @@
-"""The documents open in the editor: their text as it is typed, its syntax errors, and the
-last text that parsed, whose positions are moved through the edits made since so that the
-outline and folding stay put while the text does not parse."""
+"""The documents open in the editor: their text as it is typed, its syntax errors, and a
+parse to read pairs from while the text does not parse (see `parsed.py`).
+
+A change is applied to the text at once; the parse waits until something asks for it, and
+each document's work runs on its own lane, so that a run of keystrokes queued behind a
+parse of a large text is parsed once, as the newest text."""
 
 from __future__ import annotations
 
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple, TypeVar, cast
+from concurrent.futures import Future
+from typing import Callable, Dict, List, Optional, Sequence, Tuple, TypeVar
 
 from lsprotocol import types
+from pygls.uris import to_fs_path
 
-from tallix_cst._native import Document, Location, Pair, QuarelSyntaxError, syntax_errors
-from tallix_cst.lsp.positions import UTF16, LineIndex
+from tallix_cst._native import Document, QuarelSyntaxError, syntax_errors
+from tallix_cst.lsp.lanes import Lane
+from tallix_cst.lsp.parsed import Move, Parsed
+from tallix_cst.lsp.positions import LineIndex
+from tallix_cst.lsp.workspace import Workspace
 
 T = TypeVar("T")
-# A token of the engine: offset, length, kind.
-Token = Tuple[int, int, str]
-# A replaced stretch of text: where it started, where it ended, how long the new text is.
-Move = Tuple[int, int, int]
 
 
-class Parsed:
-    """The last parse that succeeded, seen from the current text: its offsets are moved
-    into the current text by `current` and back by `parsed`."""
-
-    def __init__(self, doc: Document) -> None:
-        self.doc = doc
-        self.moves: List[Move] = []
-        self._kept: Dict[str, Tuple[int, Any]] = {}
-
-    def kept(self, name: str, compute: Callable[[], T]) -> T:
-        """What `compute` gives, worked out again only after the text has changed: an
-        editor asks for the outline of a text again and again as it switches views."""
-        kept = self._kept.get(name)
-        if kept is None or kept[0] != len(self.moves):
-            kept = self._kept[name] = (len(self.moves), compute())
-        return cast(T, kept[1])
-
-    def token_at(self, offset: int) -> Optional[Token]:
-        """The token that holds an offset of the parsed text, or ends at it."""
-        return self.doc.token_at(offset)
-
-    def enclosing(self, offset: int) -> List[Tuple[Pair, Location]]:
-        """The pairs that hold an offset of the parsed text, the outermost first; a pair
-        holds the offset just past its end too, where the cursor stands after typing it."""
-        located = [(pair, pair.location) for pair in self.doc.pairs_at(offset)]
-        return [(pair, location) for pair, location in located if location is not None]
-
-    @property
-    def moved(self) -> bool:
-        return bool(self.moves)
-
-    def current(self, offset: int) -> int:
-        """Where an offset of the parsed text stands in the current text; inside a replaced
-        stretch, at its start."""
-        for start, end, length in self.moves:
-            if offset >= end:
-                offset += length - (end - start)
-            elif offset > start:
-                offset = start
-        return offset
-
-    def parsed(self, offset: int) -> int:
-        """Where an offset of the current text stood in the parsed text."""
-        for start, end, length in reversed(self.moves):
-            if offset >= start + length:
-                offset -= length - (end - start)
-            elif offset > start:
-                offset = start
-        return offset
+class NotOpen(LookupError):
+    """A request names a document that is not open."""
 
 
 class OpenDocument:
-    def __init__(self, uri: str, version: int, text: str, encoding: str = UTF16) -> None:
+    def __init__(self, uri: str, version: int, text: str, workspace: Workspace) -> None:
         self.uri = uri
         self.version = version
-        self.encoding = encoding
+        self.workspace = workspace
+        self.data = _encoded(text)
+        self.index = LineIndex(self.data, workspace.encoding)
+        self.errors: List[QuarelSyntaxError] = []
         self.last_good: Optional[Parsed] = None
-        data = _encoded(text)
-        self._set(data, None, LineIndex(data, encoding))
+        self.recovered: Optional[Parsed] = None
+        self.published = False  # whether the editor has the errors of this version
+        self.indexed: Optional[Parsed] = None  # the parse the workspace index was shown
+        self.closed = False
+        self._moves: List[Move] = []  # the changes not yet parsed
+        self._unparsed = True
+
+    @property
+    def path(self) -> Optional[str]:
+        """The file's path, for a document that is a file."""
+        return to_fs_path(self.uri) if self.uri.startswith("file:") else None
 
     @property
     def parses(self) -> bool:
+        self.settle()
         return not self.errors
+
+    @property
+    def view(self) -> Optional[Parsed]:
+        """The parse that outline, folding, highlighting, hover, selection and completion
+        read: the last text that parsed, moved through the edits since; for a text that has
+        never parsed, the pairs the recovering parse keeps."""
+        self.settle()
+        return self.last_good if self.last_good is not None else self.recovered
+
+    def offset(self, position: types.Position) -> int:
+        """The byte offset of an editor's position in the current text."""
+        return self.index.offset((position.line, position.character))
 
     def change(
         self, version: int, changes: Sequence[types.TextDocumentContentChangeEvent]
     ) -> None:
-        """Applies the editor's changes, in order, and parses the result."""
-        data = self.data
-        index = self.index
-        moves = []
+        """Applies the editor's changes, in order."""
+        data, index = self.data, self.index
         for change in changes:
             new = _encoded(change.text)
             if isinstance(change, types.TextDocumentContentChangePartial):
-                start = index.offset((change.range.start.line, change.range.start.character))
-                end = max(start, index.offset((change.range.end.line, change.range.end.character)))
+                # A range given end first is read as editors read it, start first.
+                start, end = sorted(
+                    index.offset((position.line, position.character))
+                    for position in (change.range.start, change.range.end)
+                )
+                # Editors re-send text that stays, as for Enter in mid-line: moving the
+                # positions after it as if it were new would move them wrongly.
+                head, tail, new = _changed_span(data[start:end], new)
+                start, end = start + head, start + tail
             else:
                 start, end, new = _changed_span(data, new)
             data = data[:start] + new + data[end:]
-            moves.append((start, end, len(new)))
+            self._moves.append((start, end, len(new)))
             index = index.edited(data, start, end, len(new))
         self.version = version
-        self._set(data, moves, index)
+        self.data, self.index = data, index
+        self._unparsed = True
+        self.published = False
 
-    def _set(self, data: bytes, moves: Optional[List[Move]], index: LineIndex) -> None:
-        self.data = data
-        self.index = index
+    def settle(self) -> bool:
+        """Parses the text if it changed since it was last parsed; whether it did."""
+        if not self._unparsed:
+            return False
+        self._unparsed = False
+        moves, self._moves = self._moves, []
         try:
-            self.last_good = Parsed(Document.parse(data))
-            self.errors: List[QuarelSyntaxError] = []
+            self.last_good = Parsed(Document.parse(self.data), self.data)
+            self.errors, self.recovered = [], None
         except QuarelSyntaxError:
-            self.errors = syntax_errors(data)
-            if self.last_good is not None and moves:
+            self.errors = syntax_errors(self.data)
+            if self.last_good is not None:
                 self.last_good.moves.extend(moves)
+            else:
+                self.recovered = Parsed.recovered(self.data)
+        return True
 
 
 def _encoded(text: str) -> bytes:
@@ -121,7 +116,7 @@ def _encoded(text: str) -> bytes:
 
 def _changed_span(old: bytes, new: bytes) -> Tuple[int, int, bytes]:
     """The stretch of `old` that `new` replaces: the text between their common start and
-    their common end, so that a client sending whole texts still moves positions little."""
+    their common end, which may not overlap."""
     limit = min(len(old), len(new))
     low, high = 0, limit
     while low < high:  # the longest common start, by halves compared in C
@@ -142,19 +137,48 @@ def _changed_span(old: bytes, new: bytes) -> Tuple[int, int, bytes]:
 
 
 class Documents:
-    """The open documents by URI."""
+    """The open documents by URI, each with the lane its work runs on. `settled` runs
+    when a document's lane has nothing more queued: it parses the newest text and tells
+    the editor."""
 
-    def __init__(self) -> None:
-        self._open: Dict[str, OpenDocument] = {}
-        self.encoding = UTF16
+    def __init__(self, workspace: Workspace, settled: Callable[[OpenDocument], None]) -> None:
+        self._workspace = workspace
+        self._settled = settled
+        self._open: Dict[str, _Entry] = {}
 
-    def open(self, uri: str, version: int, text: str) -> OpenDocument:
-        document = OpenDocument(uri, version, text, self.encoding)
-        self._open[uri] = document
-        return document
+    def open(self, item: types.TextDocumentItem) -> None:
+        entry = _Entry()
+        entry.lane = Lane(lambda: self._settled(entry.document) if entry.document else None)
+        self._open[item.uri] = entry
 
-    def get(self, uri: str) -> Optional[OpenDocument]:
-        return self._open.get(uri)
+        def opened() -> None:
+            entry.document = OpenDocument(item.uri, item.version, item.text, self._workspace)
 
-    def close(self, uri: str) -> None:
-        self._open.pop(uri, None)
+        entry.lane.submit(opened)
+
+    def run(self, uri: str, work: Callable[[OpenDocument], T]) -> Future[T]:
+        """Queues work on the open document at `uri`; NotOpen if none is."""
+        entry = self._open.get(uri)
+        if entry is None:
+            raise NotOpen(f"{uri}: the document is not open")
+        return entry.lane.submit(lambda: work(_opened(entry)))
+
+    def close(self, uri: str, closed: Callable[[OpenDocument], None]) -> None:
+        entry = self._open.pop(uri, None)
+        if entry is not None:
+            entry.lane.submit(lambda: _close(_opened(entry), closed))
+
+
+class _Entry:
+    lane: Lane
+    document: Optional[OpenDocument] = None
+
+
+def _close(document: OpenDocument, closed: Callable[[OpenDocument], None]) -> None:
+    document.closed = True
+    closed(document)
+
+
+def _opened(entry: _Entry) -> OpenDocument:
+    assert entry.document is not None  # opening is the first work on each lane
+    return entry.document

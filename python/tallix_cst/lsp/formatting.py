@@ -1,72 +1,70 @@
-"""Formatting requests: the text formatted with the project's options, else the editor's,
-else the file's own style, handed back as the few edits that turn the text into it."""
+"""Formatting requests: the text formatted as `quarel fmt` formats the file (the project's
+options, else the file's own style), handed back as the few edits that turn the text
+into it. The editor's tab size and spaces are taken only where the project sets no indent
+and the setting `format.editorIndent` asks for them."""
 
 from __future__ import annotations
 
 from pathlib import Path
-from typing import TYPE_CHECKING, List, Optional, Tuple, Union
+from typing import Optional, Tuple
 
 from lsprotocol import types
-from pygls.exceptions import JsonRpcException
-from pygls.uris import to_fs_path
 
 from tallix_cst import format_options
 from tallix_cst._native import Document
 from tallix_cst.format_options import Options, project_options
 from tallix_cst.lsp.documents import OpenDocument
-from tallix_cst.lsp.protocol import RawJson
-
-if TYPE_CHECKING:
-    from tallix_cst.lsp.server import QuarelServer
-
-# The protocol's code for a request that is valid but failed.
-REQUEST_FAILED = -32803
+from tallix_cst.lsp.protocol import RawJson, invalid_range, request_failed, safe_edits
 
 
-def register(server: QuarelServer) -> None:
-    @server.feature(types.TEXT_DOCUMENT_FORMATTING)
-    def formatting(
-        params: types.DocumentFormattingParams,
-    ) -> Union[List[types.TextEdit], RawJson]:
-        return format_edits(server.document(params.text_document.uri), params.options)
+def format_file(document: OpenDocument, params: types.DocumentFormattingParams) -> RawJson:
+    return format_edits(document, params.options)
 
-    @server.feature(types.TEXT_DOCUMENT_RANGE_FORMATTING)
-    def range_formatting(
-        params: types.DocumentRangeFormattingParams,
-    ) -> Union[List[types.TextEdit], RawJson]:
-        # The pairs whose key stands on the lines the range touches, counted from 1.
-        start, end = params.range.start, params.range.end
-        last = end.line if end.character > 0 or end.line == start.line else end.line - 1
-        lines = (start.line + 1, max(start.line, last) + 1)
-        return format_edits(server.document(params.text_document.uri), params.options, lines)
+
+def format_range(
+    document: OpenDocument, params: types.DocumentRangeFormattingParams
+) -> RawJson:
+    """The pairs whose key stands on the lines the range touches; a range that ends at the
+    start of a line, as a selection of whole lines does, does not touch that line."""
+    invalid_range(params.range)
+    start, end = params.range.start, params.range.end
+    last = end.line if end.character > 0 or end.line == start.line else end.line - 1
+    return format_edits(document, params.options, (start.line + 1, last + 1))
 
 
 def format_edits(
     document: OpenDocument,
     editor: types.FormattingOptions,
     lines: Optional[Tuple[int, int]] = None,
-) -> Union[List[types.TextEdit], RawJson]:
+) -> RawJson:
     """The edits that format the document, or only the pairs whose key stands on `lines`
-    (from 1, inclusive); none for a text that does not parse. The engine writes them: each
-    whitespace run that formatting changed."""
+    (from 1, inclusive). The engine writes them: each whitespace run that formatting
+    changed."""
     if not document.parses:
-        return []
-    doc = Document.parse(document.data)
+        error = document.errors[0]
+        line, character = document.index.position(error.offset)
+        raise request_failed(
+            f"the file does not parse, so it is left as it is: {error.message} "
+            f"(line {line + 1}, character {character + 1})"
+        )
+    safe_edits(document.index, "formatting")
     try:
-        options = {**editor_options(editor), **_project(document.uri)}
+        options = {**editor_options(editor, document.workspace.editor_indent), **_project(document)}
+        doc = Document.parse(document.data)
         return RawJson(format_options.format_edits(doc, document.index.encoding, options, lines))
     except ValueError as e:
-        raise JsonRpcException(str(e), REQUEST_FAILED) from None
+        raise request_failed(str(e)) from None
 
 
-def editor_options(editor: types.FormattingOptions) -> Options:
-    """The indent the editor asks for, and its final line break when it says."""
-    options: Options = {"indent": " " * editor.tab_size if editor.insert_spaces else "\t"}
-    if editor.insert_final_newline is not None:
-        options["final_newline"] = editor.insert_final_newline
-    return options
+def editor_options(editor: types.FormattingOptions, editor_indent: bool) -> Options:
+    """What the editor's options decide: the indent, when the setting says so. A final
+    line break is the formatter's rule whatever the editor sends: `insertFinalNewline`
+    false means "add none", not "take it away"."""
+    if not editor_indent:
+        return {}
+    return {"indent": " " * editor.tab_size if editor.insert_spaces else "\t"}
 
 
-def _project(uri: str) -> Options:
-    path = to_fs_path(uri)
+def _project(document: OpenDocument) -> Options:
+    path = document.path
     return {} if path is None else project_options(Path(path))

@@ -7,8 +7,7 @@ from typing import List, Optional
 
 from lsprotocol import types
 
-from tallix_cst.lsp.documents import Parsed
-from tallix_cst.lsp.positions import LineIndex
+from tallix_cst.lsp.documents import OpenDocument
 from tallix_cst.selector import path_to
 
 # A long value shows as its first lines.
@@ -16,9 +15,12 @@ VALUE_LINES = 12
 VALUE_CHARS = 1000
 
 
-def hover(parsed: Parsed, index: LineIndex, offset: int) -> Optional[types.Hover]:
-    """The innermost pair at an offset of the current text, or None outside every pair."""
-    enclosing = parsed.enclosing(parsed.parsed(offset))
+def hover(document: OpenDocument, params: types.HoverParams) -> Optional[types.Hover]:
+    """The innermost pair at the cursor, or None outside every pair."""
+    parsed = document.view
+    if parsed is None:
+        return None
+    enclosing = parsed.enclosing(parsed.parsed(document.offset(params.position)))
     if not enclosing:
         return None
     pair, location = enclosing[-1]
@@ -32,7 +34,9 @@ def hover(parsed: Parsed, index: LineIndex, offset: int) -> Optional[types.Hover
         lines.append(_code("\n".join(comments)))
     return types.Hover(
         contents=types.MarkupContent(kind=types.MarkupKind.Markdown, value="\n\n".join(lines)),
-        range=index.range(parsed.current(location.offset), parsed.current(location.end_offset)),
+        range=document.index.range(
+            parsed.current(location.offset), parsed.current(location.end_offset)
+        ),
     )
 
 

@@ -11,7 +11,7 @@ from __future__ import annotations
 import bisect
 import itertools
 import re
-from typing import List, Set, Tuple
+from typing import List, Optional, Set, Tuple
 
 from lsprotocol import types
 
@@ -19,6 +19,7 @@ UTF8, UTF16, UTF32 = "utf-8", "utf-16", "utf-32"
 ENCODINGS = (UTF8, UTF16, UTF32)
 
 _BREAK = re.compile(rb"\r\n?|\n")
+_LONE_CR = re.compile(rb"\r(?!\n)")
 
 Position = Tuple[int, int]
 
@@ -105,6 +106,13 @@ class LineIndex:
                 column -= 1
             return start + column
         return start + _bytes_before(text.decode("utf-8", "replace"), character, self.encoding)
+
+    def lone_cr(self) -> Optional[int]:
+        """The offset of the first carriage return that is not followed by a line feed.
+        It ends a line here, as the protocol says, but not in editors that end lines only
+        at LF and CR LF: past it, the two count lines apart."""
+        found = _LONE_CR.search(self.data)
+        return None if found is None else found.start()
 
     def range(self, start: int, end: int) -> types.Range:
         (line, character), (end_line, end_character) = self.position(start), self.position(end)

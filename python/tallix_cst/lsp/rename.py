@@ -6,18 +6,22 @@ from __future__ import annotations
 from typing import Optional
 
 from lsprotocol import types
-from pygls.exceptions import JsonRpcException
 
 from tallix_cst._native import Document, Location
-from tallix_cst.lsp.documents import OpenDocument, Token
+from tallix_cst.lsp.documents import OpenDocument
+from tallix_cst.lsp.parsed import Token
+from tallix_cst.lsp.protocol import request_failed, safe_edits
 
-# The protocol's code for a request that is valid but failed.
-REQUEST_FAILED = -32803
+NOT_PARSED = "the file does not parse: a block name can be renamed once its syntax errors are fixed"
 
 
-def prepare_rename(document: OpenDocument, offset: int) -> Optional[types.PrepareRenamePlaceholder]:
-    """The block name at an offset, or None: anything else refuses."""
-    found = _block_name(document, offset)
+def prepare_rename(
+    document: OpenDocument, params: types.PrepareRenameParams
+) -> Optional[types.PrepareRenamePlaceholder]:
+    """The block name at the cursor, or None: anything else refuses."""
+    if not document.parses:
+        raise request_failed(NOT_PARSED)
+    found = _block_name(document, document.offset(params.position))
     if found is None:
         return None
     start, end = found[0], found[0] + found[1]
@@ -27,13 +31,16 @@ def prepare_rename(document: OpenDocument, offset: int) -> Optional[types.Prepar
     )
 
 
-def rename(document: OpenDocument, offset: int, new_name: str) -> types.WorkspaceEdit:
-    found = _block_name(document, offset)
+def rename(document: OpenDocument, params: types.RenameParams) -> types.WorkspaceEdit:
+    if not document.parses:
+        raise request_failed(NOT_PARSED)
+    found = _block_name(document, document.offset(params.position))
     if found is None:
-        raise JsonRpcException("only a block name can be renamed", REQUEST_FAILED)
-    _check(document, found, new_name)
+        raise request_failed("only a block name can be renamed")
+    safe_edits(document.index, "rename")
+    _check(document, found, params.new_name)
     edit = types.TextEdit(
-        range=document.index.range(found[0], found[0] + found[1]), new_text=new_name
+        range=document.index.range(found[0], found[0] + found[1]), new_text=params.new_name
     )
     return types.WorkspaceEdit(changes={document.uri: [edit]})
 
@@ -63,4 +70,4 @@ def _check(document: OpenDocument, name: Token, new_name: str) -> None:
     try:
         block.name = new_name
     except ValueError as e:
-        raise JsonRpcException(f"`{new_name}`: {e}", REQUEST_FAILED) from None
+        raise request_failed(f"`{new_name}`: {e}") from None

@@ -7,19 +7,26 @@ from typing import List, Optional, Tuple
 
 from lsprotocol import types
 
-from tallix_cst.lsp.documents import Parsed
-from tallix_cst.lsp.positions import LineIndex
+from tallix_cst.lsp.documents import OpenDocument
 
 
-def selection_range(parsed: Parsed, index: LineIndex, offset: int) -> types.SelectionRange:
-    """The chain at an offset of the current text, each range holding the one before."""
-    at = parsed.parsed(offset)
+def selection_ranges(
+    document: OpenDocument, params: types.SelectionRangeParams
+) -> List[types.SelectionRange]:
+    """A chain for each position, each range strictly inside the next."""
+    return [_chain(document, document.offset(position)) for position in params.positions]
+
+
+def _chain(document: OpenDocument, offset: int) -> types.SelectionRange:
+    index, parsed = document.index, document.view
     spans = [(0, len(index.data))]
-    for _, location in parsed.enclosing(at):
-        spans.append((parsed.current(location.offset), parsed.current(location.end_offset)))
-    token = parsed.token_at(at)
-    if token is not None:
-        spans.append((parsed.current(token[0]), parsed.current(token[0] + token[1])))
+    if parsed is not None:
+        at = parsed.parsed(offset)
+        for _, location in parsed.enclosing(at):
+            spans.append((parsed.current(location.offset), parsed.current(location.end_offset)))
+        token = parsed.token_at(at)
+        if token is not None:
+            spans.append((parsed.current(token[0]), parsed.current(token[0] + token[1])))
     chain: Optional[types.SelectionRange] = None
     for start, end in _nested(spans):
         chain = types.SelectionRange(range=index.range(start, end), parent=chain)

@@ -1,19 +1,28 @@
-"""The language server: what it offers the editor, and the handlers that answer each
-request from the open documents and the workspace index."""
+"""The language server: the one table of what it answers and which handler answers it,
+and the session around them (starting, opening and closing documents, ending).
+
+Every document's work runs on a lane of its own (`lanes.py`), in the order the editor
+sent it; the thread that reads the editor's messages only hands them out, so that it reads
+a cancel, or the next request for another document, while a large document is still being
+worked on. A request cancelled before its answer is ready is answered `RequestCancelled`.
+"""
 
 from __future__ import annotations
 
+import asyncio
 import contextlib
 import os
 import sys
 import threading
 import time
-from typing import Any, List, Optional, Sequence, Union
+from concurrent.futures import Future
+from typing import Any, BinaryIO, Callable, Dict, List, NamedTuple, Optional, Sequence, Set
 
 if sys.platform == "linux":
     import fcntl
 
 from lsprotocol import types
+from pygls.exceptions import JsonRpcInvalidParams, JsonRpcParseError
 from pygls.lsp.server import LanguageServer
 from pygls.uris import to_fs_path
 
@@ -26,60 +35,182 @@ from tallix_cst.lsp import (
     hover,
     rename,
     selection,
+    symbols,
+    tokens,
 )
-from tallix_cst.lsp.documents import Documents, OpenDocument
-from tallix_cst.lsp.protocol import Protocol, RawJson
-from tallix_cst.lsp.symbols import document_symbols
-from tallix_cst.lsp.tokens import LEGEND, semantic_tokens
+from tallix_cst.lsp.documents import Documents, NotOpen, OpenDocument
+from tallix_cst.lsp.lanes import Lane
+from tallix_cst.lsp.protocol import Protocol
+from tallix_cst.lsp.stream import FramingError, MessageReader, Writer
 from tallix_cst.lsp.workspace import Workspace
 
 # How often the server looks whether the editor's process is still there.
 CLIENT_WATCH_SECONDS = 2.0
+# How long `shutdown` waits for the requests before it to be answered.
+SHUTDOWN_SECONDS = 10.0
 QUAREL_FILES = "**/*.quarel"
+
+
+def _change(document: OpenDocument, params: types.DidChangeTextDocumentParams) -> None:
+    document.change(params.text_document.version, params.content_changes)
+
+
+def _saved(document: OpenDocument, params: types.DidSaveTextDocumentParams) -> None:
+    if document.path is not None:  # the index reads the file as saved, for after it closes
+        document.workspace.changed(document.path)
+
+
+def _files_changed(workspace: Workspace, params: types.DidChangeWatchedFilesParams) -> None:
+    for change in params.changes:
+        path = to_fs_path(change.uri)
+        if path is None or not path.endswith(".quarel"):
+            continue
+        if change.type == types.FileChangeType.Deleted:
+            workspace.deleted(path)
+        else:
+            workspace.changed(path)
+
+
+def _folders_changed(
+    workspace: Workspace, params: types.DidChangeWorkspaceFoldersParams
+) -> None:
+    for folder in params.event.removed:
+        path = to_fs_path(folder.uri)
+        if path is not None:
+            workspace.forget(path)
+    added = [to_fs_path(folder.uri) for folder in params.event.added]
+    workspace.start(path for path in added if path is not None)
+
+
+def _configured(workspace: Workspace, params: types.DidChangeConfigurationParams) -> None:
+    workspace.configure(params.settings)
+
+
+def _workspace_symbols(
+    workspace: Workspace, params: types.WorkspaceSymbolParams
+) -> List[types.WorkspaceSymbol]:
+    return workspace.symbols(params.query)
+
+
+# Where a handler runs, and what it takes beside the params.
+DOCUMENT = "document"  # the open document the params name, on that document's lane
+WORKSPACE = "workspace"  # the workspace, on the workspace's lane
+AT_ONCE = "at once"  # the workspace, on the thread that reads messages: it only queues work
+
+
+class On(NamedTuple):
+    handler: Callable[[Any, Any], Any]
+    where: str = DOCUMENT
+    options: Any = None
+
+
+# Every method the server answers but those of the session (in QuarelServer below).
+HANDLERS: Dict[str, On] = {
+    types.TEXT_DOCUMENT_DID_CHANGE: On(_change),
+    types.TEXT_DOCUMENT_DID_SAVE: On(_saved, options=types.SaveOptions(include_text=False)),
+    types.TEXT_DOCUMENT_DOCUMENT_SYMBOL: On(symbols.document_symbols),
+    types.TEXT_DOCUMENT_FOLDING_RANGE: On(folding.folding_ranges),
+    types.TEXT_DOCUMENT_SELECTION_RANGE: On(selection.selection_ranges),
+    types.TEXT_DOCUMENT_HOVER: On(hover.hover),
+    types.TEXT_DOCUMENT_SEMANTIC_TOKENS_FULL: On(tokens.full, options=tokens.OPTIONS),
+    types.TEXT_DOCUMENT_SEMANTIC_TOKENS_RANGE: On(tokens.in_range),
+    types.TEXT_DOCUMENT_COMPLETION: On(completion.complete),
+    types.TEXT_DOCUMENT_PREPARE_RENAME: On(rename.prepare_rename),
+    types.TEXT_DOCUMENT_RENAME: On(rename.rename),
+    types.TEXT_DOCUMENT_FORMATTING: On(formatting.format_file),
+    types.TEXT_DOCUMENT_RANGE_FORMATTING: On(formatting.format_range),
+    types.WORKSPACE_SYMBOL: On(_workspace_symbols, WORKSPACE),
+    types.WORKSPACE_DID_CHANGE_WATCHED_FILES: On(_files_changed, AT_ONCE),
+    types.WORKSPACE_DID_CHANGE_WORKSPACE_FOLDERS: On(_folders_changed, AT_ONCE),
+    types.WORKSPACE_DID_CHANGE_CONFIGURATION: On(_configured, AT_ONCE),
+}
 
 
 class QuarelServer(LanguageServer):
     def __init__(self) -> None:
         super().__init__("quarel", __version__, protocol_cls=Protocol)
-        self.documents = Documents()
         self.index = Workspace()
-        self.shut_down = False
+        self.documents = Documents(self.index, self._settled)
+        self._workspace_lane = Lane()
+        self._ended: Optional[asyncio.Future[None]] = None  # set by `serve`'s loop
+        self._answering: Set[asyncio.Future[Any]] = set()  # the handlers' work under way
         # Until an `exit` after `shutdown`, ending is a failure.
         self.exit_status = 1
+        for method, on in HANDLERS.items():
+            self.feature(method, on.options)(self._answer(on))
+        session: Dict[str, Callable[[Any], Any]] = {
+            types.INITIALIZE: self._initialize,
+            types.INITIALIZED: self._initialized,
+            types.SHUTDOWN: self._shutdown,
+            types.EXIT: self._exit,
+            types.TEXT_DOCUMENT_DID_OPEN: self._open,
+            types.TEXT_DOCUMENT_DID_CLOSE: self._close,
+        }
+        for method, handler in session.items():
+            self.feature(method)(_function(handler))
 
-    def document(self, uri: str) -> OpenDocument:
-        document = self.documents.get(uri)
-        if document is None:
-            raise ValueError(f"{uri}: the document is not open")
-        return document
+    def _answer(self, on: On) -> Callable[[Any], Any]:
+        """The coroutine pygls runs for a method: it waits for the handler on its lane, and
+        is cancelled, with the work if it has not started, by `$/cancelRequest`."""
 
-    def publish(self, document: OpenDocument) -> None:
-        self.text_document_publish_diagnostics(
-            types.PublishDiagnosticsParams(
-                uri=document.uri,
-                version=document.version,
-                diagnostics=diagnostics.diagnostics(document),
+        async def answer(params: Any) -> Any:
+            future: Future[Any]
+            if on.where == AT_ONCE:
+                return on.handler(self.index, params)
+            if on.where == WORKSPACE:
+                future = self._workspace_lane.submit(lambda: on.handler(self.index, params))
+            else:
+                try:
+                    future = self.documents.run(
+                        params.text_document.uri, lambda document: on.handler(document, params)
+                    )
+                except NotOpen as e:
+                    raise JsonRpcInvalidParams(str(e)) from None
+            waiting = asyncio.wrap_future(future)
+            self._answering.add(waiting)
+            waiting.add_done_callback(self._answering.discard)
+            return await waiting
+
+        return answer
+
+    def _settled(self, document: OpenDocument) -> None:
+        """Once nothing more is queued for a document: its newest text parsed, its errors
+        sent, and its file in the index as the editor has it."""
+        if document.closed:
+            return
+        document.settle()
+        last_good = document.last_good
+        if document.parses and document.path is not None and last_good is not document.indexed:
+            assert last_good is not None
+            self.index.show(document.path, document.uri, last_good, document.index)
+            document.indexed = last_good
+        if not document.published:
+            document.published = True
+            self.text_document_publish_diagnostics(
+                types.PublishDiagnosticsParams(
+                    uri=document.uri,
+                    version=document.version,
+                    diagnostics=diagnostics.diagnostics(document),
+                )
             )
-        )
 
-
-def create_server() -> QuarelServer:
-    server = QuarelServer()
-
-    @server.feature(types.INITIALIZE)
-    def initialize(params: types.InitializeParams) -> None:
-        chosen = server.workspace.position_encoding or types.PositionEncodingKind.Utf16
+    def _initialize(self, params: types.InitializeParams) -> None:
+        chosen = self.workspace.position_encoding or types.PositionEncodingKind.Utf16
         encoding = chosen.value if isinstance(chosen, types.PositionEncodingKind) else chosen
-        server.documents.encoding = server.index.encoding = encoding
+        self.index.encoding = encoding
+        self.index.configure(params.initialization_options)
+        text_document = params.capabilities.text_document
+        folding_range = text_document and text_document.folding_range
+        if folding_range and folding_range.range_limit is not None:
+            self.index.folding_limit = folding_range.range_limit
         if params.process_id is not None:
             _watch_client(params.process_id)
 
-    @server.feature(types.INITIALIZED)
-    def initialized(params: types.InitializedParams) -> None:
-        server.index.start(_folders(server))
-        if _can_register_watchers(server.client_capabilities):
+    def _initialized(self, params: types.InitializedParams) -> None:
+        self.index.start(_folders(self))
+        if _can_register_watchers(self.client_capabilities):
             watcher = types.FileSystemWatcher(glob_pattern=QUAREL_FILES)
-            server.client_register_capability(
+            self.client_register_capability(
                 types.RegistrationParams(
                     registrations=[
                         types.Registration(
@@ -93,141 +224,68 @@ def create_server() -> QuarelServer:
                 )
             )
 
-    @server.feature(types.SHUTDOWN)
-    def shutdown(params: Any) -> None:
-        server.shut_down = True
+    async def _shutdown(self, params: Any) -> None:
+        """Answers once every request before it is answered, so that an editor that exits
+        at the answer has had them all."""
+        await self._answered()
 
-    @server.feature(types.EXIT)
-    def exit_(params: Any) -> None:
-        server.exit_status = 0 if server.shut_down else 1
+    async def _answered(self) -> None:
+        """Waits, SHUTDOWN_SECONDS at most, for every request come so far to be answered."""
+        if self._answering:
+            await asyncio.wait(list(self._answering), timeout=SHUTDOWN_SECONDS)
 
-    @server.feature(types.TEXT_DOCUMENT_DID_OPEN)
-    def did_open(params: types.DidOpenTextDocumentParams) -> None:
-        item = params.text_document
-        server.publish(server.documents.open(item.uri, item.version, item.text))
+    async def _exit(self, params: Any) -> None:
+        assert isinstance(self.protocol, Protocol)
+        self.exit_status = 0 if self.protocol.stopping else 1
+        await self.finish()
 
-    @server.feature(types.TEXT_DOCUMENT_DID_CHANGE)
-    def did_change(params: types.DidChangeTextDocumentParams) -> None:
-        document = server.document(params.text_document.uri)
-        document.change(params.text_document.version, params.content_changes)
-        server.publish(document)
+    async def finish(self) -> None:
+        """Answers the requests that came before `exit` or the end of the stream (within
+        SHUTDOWN_SECONDS), then ends."""
+        await self._answered()
+        self._end()
 
-    @server.feature(types.TEXT_DOCUMENT_DID_CLOSE)
-    def did_close(params: types.DidCloseTextDocumentParams) -> None:
-        server.documents.close(params.text_document.uri)
-        server.text_document_publish_diagnostics(
-            types.PublishDiagnosticsParams(uri=params.text_document.uri, diagnostics=[])
-        )
+    def _end(self) -> None:
+        """Ends the loop of `serve`."""
+        if self._ended is not None and not self._ended.done():
+            self._ended.set_result(None)
 
-    @server.feature(types.TEXT_DOCUMENT_DOCUMENT_SYMBOL)
-    def document_symbol(params: types.DocumentSymbolParams) -> Optional[RawJson]:
-        document = server.document(params.text_document.uri)
-        parsed = document.last_good
-        if parsed is None:
-            return None
-        return parsed.kept("symbols", lambda: document_symbols(parsed, document.index))
+    # Opening and closing are coroutines as the handlers are: pygls starts coroutines in
+    # the order their messages came, and a plain function would run ahead of them.
 
-    @server.feature(types.TEXT_DOCUMENT_FOLDING_RANGE)
-    def folding_range(params: types.FoldingRangeParams) -> Optional[RawJson]:
-        document = server.document(params.text_document.uri)
-        parsed = document.last_good
-        return None if parsed is None else folding.folding_ranges(parsed, document.index)
+    async def _open(self, params: types.DidOpenTextDocumentParams) -> None:
+        self.documents.open(params.text_document)
 
-    @server.feature(types.TEXT_DOCUMENT_SELECTION_RANGE)
-    def selection_range(params: types.SelectionRangeParams) -> List[types.SelectionRange]:
-        document = server.document(params.text_document.uri)
-        parsed = document.last_good
-        if parsed is None:
-            return []
-        return [
-            selection.selection_range(parsed, document.index, _offset(document, position))
-            for position in params.positions
-        ]
+    async def _close(self, params: types.DidCloseTextDocumentParams) -> None:
+        uri = params.text_document.uri
 
-    @server.feature(types.TEXT_DOCUMENT_HOVER)
-    def hover_(params: types.HoverParams) -> Optional[types.Hover]:
-        document = server.document(params.text_document.uri)
-        parsed = document.last_good
-        if parsed is None:
-            return None
-        return hover.hover(parsed, document.index, _offset(document, params.position))
+        def closed(document: OpenDocument) -> None:
+            if document.path is not None:
+                self.index.hide(document.path)
+            self.text_document_publish_diagnostics(
+                types.PublishDiagnosticsParams(uri=uri, diagnostics=[])
+            )
 
-    @server.feature(
-        types.TEXT_DOCUMENT_SEMANTIC_TOKENS_FULL,
-        types.SemanticTokensRegistrationOptions(legend=LEGEND, full=True, range=True),
-    )
-    def tokens_full(params: types.SemanticTokensParams) -> Union[types.SemanticTokens, RawJson]:
-        document = server.document(params.text_document.uri)
-        parsed = document.last_good
-        if parsed is None:
-            return types.SemanticTokens(data=[])
-        return semantic_tokens(parsed, document.index)
-
-    @server.feature(types.TEXT_DOCUMENT_SEMANTIC_TOKENS_RANGE)
-    def tokens_range(
-        params: types.SemanticTokensRangeParams,
-    ) -> Union[types.SemanticTokens, RawJson]:
-        document = server.document(params.text_document.uri)
-        parsed = document.last_good
-        if parsed is None:
-            return types.SemanticTokens(data=[])
-        within = (
-            _offset(document, params.range.start),
-            _offset(document, params.range.end),
-        )
-        return semantic_tokens(parsed, document.index, within)
-
-    @server.feature(types.TEXT_DOCUMENT_COMPLETION)
-    def complete(params: types.CompletionParams) -> Optional[types.CompletionList]:
-        document = server.document(params.text_document.uri)
-        parsed = document.last_good
-        if parsed is None:
-            return None
-        offset = _offset(document, params.position)
-        return completion.complete_keys(parsed, offset, server.index, to_fs_path(document.uri))
-
-    @server.feature(types.TEXT_DOCUMENT_PREPARE_RENAME)
-    def prepare_rename(
-        params: types.PrepareRenameParams,
-    ) -> Optional[types.PrepareRenamePlaceholder]:
-        document = server.document(params.text_document.uri)
-        return rename.prepare_rename(document, _offset(document, params.position))
-
-    @server.feature(types.TEXT_DOCUMENT_RENAME)
-    def rename_(params: types.RenameParams) -> types.WorkspaceEdit:
-        document = server.document(params.text_document.uri)
-        return rename.rename(document, _offset(document, params.position), params.new_name)
-
-    @server.feature(types.WORKSPACE_SYMBOL)
-    def workspace_symbol(params: types.WorkspaceSymbolParams) -> List[types.WorkspaceSymbol]:
-        return server.index.symbols(params.query)
-
-    @server.feature(types.WORKSPACE_DID_CHANGE_WATCHED_FILES)
-    def watched_files(params: types.DidChangeWatchedFilesParams) -> None:
-        for change in params.changes:
-            path = to_fs_path(change.uri)
-            if path is None or not path.endswith(".quarel"):
-                continue
-            if change.type == types.FileChangeType.Deleted:
-                server.index.remove(path)
-            else:
-                server.index.update(path)
-
-    @server.feature(types.WORKSPACE_DID_CHANGE_WORKSPACE_FOLDERS)
-    def folders_changed(params: types.DidChangeWorkspaceFoldersParams) -> None:
-        for folder in params.event.removed:
-            path = to_fs_path(folder.uri)
-            if path is not None:
-                server.index.forget(path)
-        added = [to_fs_path(folder.uri) for folder in params.event.added]
-        server.index.start(path for path in added if path is not None)
-
-    formatting.register(server)
-    return server
+        self.documents.close(uri, closed)
 
 
-def _offset(document: OpenDocument, position: types.Position) -> int:
-    return document.index.offset((position.line, position.character))
+def _function(method: Callable[[Any], Any]) -> Callable[[Any], Any]:
+    """A function that calls a bound method, as pygls marks the functions it registers."""
+    if asyncio.iscoroutinefunction(method):
+
+        async def call_async(params: Any) -> Any:
+            return await method(params)
+
+        return call_async
+
+    def call(params: Any) -> Any:
+        return method(params)
+
+    return call
+
+
+def create_server() -> QuarelServer:
+    return QuarelServer()
 
 
 def _folders(server: QuarelServer) -> List[str]:
@@ -272,12 +330,47 @@ def serve() -> int:
     closes the stream; the exit status tells whether `shutdown` came first."""
     server = create_server()
     # The server closes its output at exit; the command's own stays open, and a stray
-    # print goes to standard error rather than into the protocol.
-    with os.fdopen(os.dup(0), "rb") as stdin, os.fdopen(os.dup(1), "wb") as stdout:
+    # print goes to standard error rather than into the protocol. Its input is left to
+    # the thread that reads it: closing it would wait for that thread's read to end.
+    stdin = os.fdopen(os.dup(0), "rb")
+    with os.fdopen(os.dup(1), "wb") as stdout:
         with contextlib.redirect_stdout(sys.stderr):
             _widen_pipe(stdout.fileno())
-            server.start_io(stdin, stdout)
+            writer = Writer(stdout)
+            server.protocol.set_writer(writer)
+            asyncio.run(_serve(server, stdin))
+            writer.close()
     return server.exit_status
+
+
+async def _serve(server: QuarelServer, stdin: BinaryIO) -> None:
+    """Hands each message to the protocol on this loop, as a thread of its own reads them,
+    until `exit` or the end of the stream."""
+    loop = asyncio.get_running_loop()
+    server._ended = loop.create_future()
+    protocol = server.protocol
+    assert isinstance(protocol, Protocol)
+
+    def read() -> None:
+        reader = MessageReader(stdin)
+        while True:
+            try:
+                item = reader.next()
+            except (OSError, ValueError):  # the stream is gone
+                item = None
+            if item is None:
+                loop.call_soon_threadsafe(lambda: loop.create_task(server.finish()))
+                return
+            if isinstance(item, FramingError):
+                message = f"{item.message}; reading goes on at the next message"
+                protocol.reply_error(None, JsonRpcParseError(message))
+                continue
+            message = protocol.decode(item)  # here: a large text takes a while to decode
+            if message is not None:
+                loop.call_soon_threadsafe(protocol.handle_message, message)
+
+    threading.Thread(target=read, daemon=True).start()
+    await server._ended
 
 
 def _widen_pipe(fd: int) -> None:

@@ -1,21 +1,31 @@
-"""The index of the workspace: every `*.quarel` file below the workspace folders, read in
-the background and kept current by the editor's file change notifications. It serves
-workspace symbols (the block pairs) and the keys that blocks of each key hold."""
+"""The workspace: every `*.quarel` file below the workspace folders, read on a thread of
+its own and read again when the editor says a file was created, changed or saved; the
+documents open in the editor, which stand for their files as they are typed; and the
+editor's settings. It serves workspace symbols (the block pairs) and the keys that blocks
+of each key hold.
+
+No file is read on the thread that answers requests: a file that cannot be read (a
+special file, one over the size the package reads, one that vanished) or parsed is left
+out of the index."""
 
 from __future__ import annotations
 
 import collections
+import logging
 import os
+import queue
 import threading
-from typing import Counter, Dict, Iterable, List, Optional, Tuple
+from pathlib import Path
+from typing import Counter, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
 
 from lsprotocol import types
 from pygls.uris import from_fs_path
 
 from tallix_cst._native import Document, Pair
 from tallix_cst.files import quarel_files, read_file
+from tallix_cst.lsp.parsed import Parsed
 from tallix_cst.lsp.positions import UTF16, LineIndex
-from tallix_cst.lsp.symbols import symbol_kind, symbol_name
+from tallix_cst.lsp.symbol_kinds import symbol_kind, symbol_name
 
 # More matches than this are left out of a workspace symbol query.
 MAX_SYMBOLS = 1000
@@ -24,85 +34,216 @@ MAX_SYMBOLS = 1000
 KeyCounts = Dict[Optional[str], Counter[str]]
 # A block pair: its name lower-cased for matching, and its symbol.
 Row = Tuple[str, types.WorkspaceSymbol]
+log = logging.getLogger(__name__)
 
 
-def key_counts(doc: Document) -> KeyCounts:
-    """A key counts once per block that holds it, however often it repeats there."""
-    counts: KeyCounts = collections.defaultdict(collections.Counter)
-    for block_key, keys in doc.key_counts().items():
-        counts[block_key].update(keys)
-    return counts
+class Keys(NamedTuple):
+    """What blocks of one key hold across the workspace: how many blocks hold each key,
+    and how many hold it more than once."""
+
+    used: Counter[str]
+    repeated: Counter[str]
+
+
+class _File(NamedTuple):
+    rows: List[Row]
+    counts: KeyCounts
+    repeats: KeyCounts
 
 
 class Workspace:
     def __init__(self, encoding: str = UTF16) -> None:
         self.encoding = encoding
+        # Formatting takes the editor's tab size and spaces where the project sets no
+        # indent (the setting `format.editorIndent`); else the file keeps its own.
+        self.editor_indent = False
+        # The most folding ranges the editor takes, when it says.
+        self.folding_limit: Optional[int] = None
         self._lock = threading.Lock()
-        self._symbols: Dict[str, List[Row]] = {}
-        self._counts: Dict[str, KeyCounts] = {}
-        self._totals: KeyCounts = collections.defaultdict(collections.Counter)
+        self._files: Dict[str, _File] = {}  # as read from disk
+        self._totals = _File([], _counts(), _counts())
+        self._open: Dict[str, Tuple[str, Parsed, LineIndex]] = {}  # path: uri, parse, lines
+        self._folders: Set[str] = set()  # each ends with a separator
+        self._removed: Set[str] = set()  # folders whose walks must stop
+        self._jobs: queue.SimpleQueue[Tuple[str, str]] = queue.SimpleQueue()
+        self._reader: Optional[threading.Thread] = None
+
+    def configure(self, settings: object) -> None:
+        """Takes the editor's settings, `{"format": {"editorIndent": bool}}`, given bare or
+        under "quarel"."""
+        if isinstance(settings, dict) and isinstance(settings.get("quarel"), dict):
+            settings = settings["quarel"]
+        formatting = settings.get("format") if isinstance(settings, dict) else None
+        if isinstance(formatting, dict) and isinstance(formatting.get("editorIndent"), bool):
+            self.editor_indent = formatting["editorIndent"]
+
+    # What the editor tells: each is queued for the reading thread, or done at once
+    # where nothing is read.
 
     def start(self, folders: Iterable[str]) -> None:
-        """Indexes the folders in a background thread."""
-        paths = list(folders)
-        threading.Thread(target=self._index_all, args=(paths,), daemon=True).start()
+        """Indexes the `*.quarel` files below the folders."""
+        for folder in folders:
+            with self._lock:
+                self._folders.add(os.path.join(folder, ""))
+                self._removed.discard(os.path.join(folder, ""))
+            self._queue("walk", folder)
 
-    def _index_all(self, folders: List[str]) -> None:
-        for path in quarel_files(folder for folder in folders if os.path.isdir(folder)):
-            self.update(path)
+    def changed(self, path: str) -> None:
+        """Reads the file again, as it is on disk."""
+        self._queue("read", path)
+
+    def deleted(self, path: str) -> None:
+        with self._lock:
+            self._forget(path)
 
     def forget(self, folder: str) -> None:
         """Leaves out the files below a folder that is no longer in the workspace."""
         below = os.path.join(folder, "")
         with self._lock:
-            for path in [path for path in self._symbols if path.startswith(below)]:
+            self._folders.discard(below)
+            self._removed.add(below)
+            for path in [path for path in self._files if path.startswith(below)]:
                 self._forget(path)
+            for path in [path for path in self._open if path.startswith(below)]:
+                del self._open[path]
 
-    def update(self, path: str) -> None:
-        """Reads a file again; one that cannot be read or parsed leaves the index."""
+    def show(self, path: str, uri: str, parsed: Parsed, index: LineIndex) -> None:
+        """Lets a document open in the editor, as last parsed, stand for its file: one in
+        the workspace's folders, or any in an editor that has none."""
+        with self._lock:
+            if not self._folders or any(path.startswith(folder) for folder in self._folders):
+                self._open[path] = (uri, parsed, index)
+
+    def hide(self, path: str) -> None:
+        """Lets the file stand for itself again once its document is closed."""
+        with self._lock:
+            self._open.pop(path, None)
+        self.changed(path)
+
+    # Reading, on a thread of its own.
+
+    def _queue(self, job: str, path: str) -> None:
+        self._jobs.put((job, path))
+        with self._lock:
+            if self._reader is None:
+                self._reader = threading.Thread(target=self._read_jobs, daemon=True)
+                self._reader.start()
+
+    def _read_jobs(self) -> None:
+        while True:
+            job, path = self._jobs.get()
+            try:
+                if job == "walk":
+                    self._walk(path)
+                else:
+                    self._read(path)
+            except Exception:  # the index goes on with the next file
+                log.exception("indexing %s failed", path)
+
+    def _walk(self, folder: str) -> None:
+        if not os.path.isdir(folder):
+            return
+        for path in quarel_files([folder]):
+            with self._lock:
+                if self._left(path):
+                    return
+            self._read(path)
+
+    def _left(self, path: str) -> bool:
+        """Whether a folder that holds the path has left the workspace (under the lock)."""
+        return any(path.startswith(folder) for folder in self._removed)
+
+    def _read(self, path: str) -> None:
+        """Reads a file; one that cannot be read or parsed leaves the index."""
         try:
             data = read_file(path)  # refuses special and oversized files
             doc = Document.parse(data)
         except (OSError, ValueError):
-            self.remove(path)
+            self.deleted(path)
             return
-        uri = from_fs_path(path) or path
-        index = LineIndex(data, self.encoding)
-        rows = [_row(uri, index, pair) for pair in doc.walk() if pair.kind == "block"]
-        counts = key_counts(doc)
+        read = _file(from_fs_path(path) or path, doc, LineIndex(data, self.encoding))
         with self._lock:
+            if self._left(path):
+                return
             self._forget(path)
-            self._symbols[path] = rows
-            self._counts[path] = counts
-            for key, counter in counts.items():
-                self._totals[key].update(counter)
-
-    def remove(self, path: str) -> None:
-        with self._lock:
-            self._forget(path)
+            self._files[path] = read
+            _add(self._totals, read, +1)
 
     def _forget(self, path: str) -> None:
-        self._symbols.pop(path, None)
-        for key, counter in self._counts.pop(path, {}).items():
-            self._totals[key].subtract(counter)
+        forgotten = self._files.pop(path, None)
+        if forgotten is not None:
+            _add(self._totals, forgotten, -1)
+
+    # What the requests ask.
 
     def symbols(self, query: str) -> List[types.WorkspaceSymbol]:
-        """The block pairs whose `key name` holds the query, in any case, in file order."""
+        """The block pairs whose `key name` holds the query, in any case, in file order; an
+        open document's as it was last parsed."""
         query = query.lower()
         with self._lock:
-            found = [
-                symbol for rows in self._symbols.values() for name, symbol in rows if query in name
-            ]
+            files = [(path, entry.rows) for path, entry in self._files.items()]
+            shown = dict(self._open)
+        read = {path for path, _ in files}
+        found: List[types.WorkspaceSymbol] = []
+        for path, rows in files + [(path, []) for path in shown if path not in read]:
+            if path in shown:
+                uri, parsed, index = shown[path]
+                rows = parsed.kept("workspace rows", lambda: _rows(uri, parsed.doc, index))
+            found.extend(symbol for name, symbol in rows if query in name)
+            if len(found) >= MAX_SYMBOLS:
+                break
         return found[:MAX_SYMBOLS]
 
-    def key_counts(self, block_key: Optional[str], without: Optional[str] = None) -> Counter[str]:
-        """How many blocks of a key hold each key across the workspace, the file at path
-        `without` left out."""
+    def keys(self, block_key: Optional[str], current: Optional[Tuple[str, Parsed]] = None) -> Keys:
+        """What blocks of a key hold across the workspace, the open documents counted as
+        they were last parsed rather than as saved, and `current` (path, parse), the
+        document being completed, in the workspace or not, as it stands."""
         with self._lock:
-            counts = collections.Counter(self._totals.get(block_key, {}))
-            if without is not None and without in self._counts:
-                counts.subtract(self._counts[without].get(block_key, {}))
-        return +counts
+            used = collections.Counter(self._totals.counts.get(block_key, {}))
+            repeated = collections.Counter(self._totals.repeats.get(block_key, {}))
+            shown = {shown_path: parsed for shown_path, (_, parsed, _) in self._open.items()}
+            if current is not None:
+                shown[current[0]] = current[1]
+            on_disk = [self._files.get(shown_path) for shown_path in shown]
+        for read in on_disk:
+            if read is not None:
+                used.subtract(read.counts.get(block_key, {}))
+                repeated.subtract(read.repeats.get(block_key, {}))
+        for parsed in shown.values():
+            counts, repeats = parsed.kept("key counts", lambda: _key_counts(parsed.doc))
+            used.update(counts.get(block_key, {}))
+            repeated.update(repeats.get(block_key, {}))
+        return Keys(+used, +repeated)
+
+
+def _counts() -> KeyCounts:
+    return collections.defaultdict(collections.Counter)
+
+
+def _key_counts(doc: Document) -> Tuple[KeyCounts, KeyCounts]:
+    """How many blocks hold each key, and how many hold it more than once."""
+    both = _counts(), _counts()
+    for counts, repeated in zip(both, (False, True)):
+        for block_key, keys in doc.key_counts(repeated=repeated).items():
+            counts[block_key].update(keys)
+    return both
+
+
+def _file(uri: str, doc: Document, index: LineIndex) -> _File:
+    return _File(_rows(uri, doc, index), *_key_counts(doc))
+
+
+def _rows(uri: str, doc: Document, index: LineIndex) -> List[Row]:
+    return [_row(uri, index, pair) for pair in doc.walk() if pair.kind == "block"]
+
+
+def _add(totals: _File, read: _File, sign: int) -> None:
+    for total, counts in ((totals.counts, read.counts), (totals.repeats, read.repeats)):
+        for key, counter in counts.items():
+            if sign > 0:
+                total[key].update(counter)
+            else:
+                total[key].subtract(counter)
 
 
 def _row(uri: str, index: LineIndex, pair: Pair) -> Row:

@@ -1,0 +1,374 @@
+"""The language server's parts in process, on every interpreter: open texts and their
+changes, positions, diagnostics, selection, the lanes that order each document's work,
+the workspace index, and formatting as an editor applies it. Each is held to a reference
+written here: a regex line split, a model of the text as marked bytes, a client that ends
+lines only at LF and CR LF."""
+
+from __future__ import annotations
+
+import asyncio
+import json
+import re
+import threading
+import time
+from pathlib import Path
+
+import pytest
+from hypothesis import example, given
+from hypothesis import strategies as st
+from lsprotocol import types
+from lsprotocol.converters import get_converter
+from pygls.exceptions import JsonRpcException
+
+from strategies import documents
+from tallix_cst import format_text, parse_quarel
+from tallix_cst.lsp import diagnostics, formatting, selection
+from tallix_cst.lsp.documents import OpenDocument
+from tallix_cst.lsp.lanes import Lane
+from tallix_cst.lsp.parsed import Parsed
+from tallix_cst.lsp.positions import LineIndex
+from tallix_cst.lsp.server import QuarelServer
+from tallix_cst.lsp.workspace import Workspace
+
+ENCODINGS = ["utf-8", "utf-16"]
+CODECS = {"utf-8": ("utf-8", 1), "utf-16": ("utf-16-le", 2)}
+BREAK = re.compile(rb"\r\n|\r|\n")
+
+
+def line_starts(data):
+    return [0] + [m.end() for m in BREAK.finditer(data)]
+
+
+def position(data, offset, encoding):
+    """Where an offset stands in the protocol's lines (LF, CR LF and a lone CR end one)."""
+    *before, line = BREAK.split(data[:offset])
+    codec, unit = CODECS[encoding]
+    return len(before), len(line.decode().encode(codec)) // unit
+
+
+def opened(text, encoding="utf-16", uri="untitled:doc"):
+    return OpenDocument(uri, 1, text, Workspace(encoding))
+
+
+def span(r):
+    return (r.start.line, r.start.character, r.end.line, r.end.character)
+
+
+TEXTS = st.lists(st.sampled_from(["a", "x: ", "[a, a]", "é", "😀", "\r\n", "\n", "\r", " "]), max_size=12).map("".join)
+
+
+# A whole text sent again becomes the server's text, however much its start and end
+# share with the old one.
+@given(TEXTS, TEXTS)
+@example("aa", "aaa")
+@example("aaa", "aa")
+@example("x: [a, a]", "x: [a, a, a]")
+@example("x: [a, a, a]", "x: [a, a]")
+@example("a\r\nb", "a\rb")
+def test_whole_text_change(old, new):
+    document = opened(old)
+    document.change(2, [types.TextDocumentContentChangeWholeDocument(text=new)])
+    assert document.data == new.encode()
+    assert document.index.starts == line_starts(new.encode())
+
+
+# Offsets of a parsed text carried through replacements, against the text as a list of
+# marked bytes: a byte that no replacement took lands where its mark went, and back.
+@given(st.integers(0, 20), st.lists(st.tuples(st.integers(0, 30), st.integers(0, 4), st.integers(0, 4)), max_size=5))
+def test_offsets_move_through_replacements(size, edits):
+    marks, moves = list(range(size)), []
+    for at, removed, inserted in edits:
+        start = min(at, len(marks))
+        end = min(start + removed, len(marks))
+        marks[start:end] = [None] * inserted
+        moves.append((start, end, inserted))
+    parsed = Parsed(parse_quarel(""), b"", moves)
+    for offset in range(size + 1):
+        if offset < size and offset not in marks:
+            continue  # replaced: it stands at the start of what replaced it
+        expected = marks.index(offset) if offset < size else len(marks)
+        assert parsed.current(offset) == expected
+        assert parsed.parsed(expected) == offset
+
+
+# (text, start, end, new bytes): edits that join or split line breaks next to a lone CR.
+LINE_EDITS = [
+    ("a\rb", 2, 2, "\n"), ("a\r\nb", 2, 3, ""), ("a\nb", 1, 1, "\r"), ("\r\r", 1, 1, "\n"),
+    ("a\r", 2, 2, "\n"), ("\n", 0, 0, "\r"), ("x\r\ny", 1, 2, ""), ("x\r\ny", 0, 2, "z\r"),
+    ("a\r\r\nb\rc", 3, 6, "\r"), ("é\r😀\r", 2, 3, "\n\r"),
+]
+
+
+@pytest.mark.parametrize("text,start,end,new", LINE_EDITS)
+@pytest.mark.parametrize("encoding", ENCODINGS)
+def test_line_index_after_an_edit(text, start, end, new, encoding):
+    old = text.encode()
+    data = old[:start] + new.encode() + old[end:]
+    index = LineIndex(old, encoding).edited(data, start, end, len(new.encode()))
+    assert index.starts == line_starts(data)
+    for offset in range(len(data) + 1):
+        if data[offset - 1 : offset + 1] == b"\r\n" or not data[offset:offset + 1].isascii() and data[offset] & 0xC0 == 0x80:
+            continue  # not a place of its own
+        assert index.position(offset) == position(data, offset, encoding)
+        assert index.offset(position(data, offset, encoding)) == offset
+
+
+@given(TEXTS, st.sampled_from(ENCODINGS), st.integers(0, 40), st.integers(0, 5), TEXTS)
+def test_line_index_against_the_str(before, encoding, at, length, new):
+    """Every character boundary converts to the reference position and back, in a text
+    indexed anew after an edit."""
+    start, end = min(at, len(before)), min(at + length, len(before))
+    text = before[:start] + new + before[end:]
+    data = text.encode()
+    index = LineIndex(before.encode(), encoding).edited(
+        data, len(before[:start].encode()), len(before[:end].encode()), len(new.encode())
+    )
+    assert index.starts == line_starts(data)
+    for i in range(len(text) + 1):
+        if text[i - 1 : i + 1] == "\r\n":
+            continue
+        offset = len(text[:i].encode())
+        assert index.position(offset) == position(data, offset, encoding)
+        assert index.offset(position(data, offset, encoding)) == offset
+
+
+# (text, the range of its first diagnostic): a character wide, or empty at a line break
+# (a lone CR among them) and at the end.
+DIAGNOSTICS = [
+    ("a\rb: 1", (0, 1, 0, 1)), ("a\r", (0, 1, 0, 1)), ("a\r\nb: 1", (0, 1, 0, 1)), ("a\n", (0, 1, 0, 1)),
+    ("a", (0, 1, 0, 1)), ("a é: 1", (0, 2, 0, 3)), ("a: 1\r}", (1, 0, 1, 1)), ("a 😀", (0, 2, 0, 4)),
+]
+
+
+@pytest.mark.parametrize("text,expected", DIAGNOSTICS)
+def test_diagnostic_ranges(text, expected):
+    document = opened(text)
+    document.settle()
+    assert span(diagnostics.diagnostics(document)[0].range) == expected
+
+
+# Each selection range holds the next one in, and is never the same range as its parent.
+@given(documents(depth=2, max_pairs=4), st.sampled_from(ENCODINGS))
+@example("v: {}", "utf-16")
+@example("a: 1\r\n", "utf-8")
+def test_selection_ranges_nest_strictly(source, encoding):
+    document = opened(source, encoding)
+    data = document.data
+    places = [position(data, len(source[:i].encode()), encoding) for i in range(len(source) + 1)]
+    params = types.SelectionRangeParams(
+        text_document=types.TextDocumentIdentifier(uri=document.uri),
+        positions=[types.Position(line=line, character=character) for line, character in places],
+    )
+    for chain in selection.selection_ranges(document, params):
+        while chain.parent is not None:
+            inner, outer = span(chain.range), span(chain.parent.range)
+            assert inner != outer
+            assert outer[:2] <= inner[:2] and inner[2:] <= outer[2:]
+            chain = chain.parent
+
+
+def test_a_lane_runs_in_order_and_settles_once_after_a_burst():
+    done, settled = [], []
+    lane = Lane(idle=lambda: settled.append(list(done)))
+    gate = threading.Event()
+    lane.submit(gate.wait)
+    futures = [lane.submit(lambda i=i: done.append(i)) for i in range(10)]
+    skipped = lane.submit(lambda: done.append("cancelled"))
+    assert skipped.cancel()
+    last = lane.submit(lambda: done.append(10))
+    gate.set()
+    last.result(timeout=10)
+    for future in futures:
+        future.result(timeout=10)
+    for _ in range(200):  # the idle work runs just after the last piece
+        if settled:
+            break
+        time.sleep(0.01)
+    assert done == list(range(11)) and settled == [list(range(11))]
+
+
+# The server's own wiring, in process: a request queued behind a document's work is
+# cancelled before it runs, and another document is answered meanwhile.
+def test_cancel_and_other_documents_answered_meanwhile():
+    server = QuarelServer()
+    sent = []
+
+    class Writer:
+        def write(self, *pieces):
+            sent.append(json.loads(b"".join(pieces).split(b"\r\n\r\n", 1)[1]))
+
+        def close(self):
+            pass
+
+    server.protocol.set_writer(Writer())
+    ran = []
+
+    def send(message):
+        decoded = server.protocol.decode(json.dumps({"jsonrpc": "2.0", **message}).encode())
+        server.protocol.handle_message(decoded)
+
+    def hover(msg_id, uri):
+        return {"id": msg_id, "method": "textDocument/hover", "params": {
+            "textDocument": {"uri": uri}, "position": {"line": 0, "character": 0}}}
+
+    async def answer(msg_id):
+        for _ in range(500):
+            found = [m for m in sent if m.get("id") == msg_id]
+            if found:
+                return found[0]
+            await asyncio.sleep(0.01)
+        raise AssertionError(f"no answer to {msg_id}")
+
+    async def scenario():
+        send({"id": 1, "method": "initialize", "params": {"processId": None, "capabilities": {}}})
+        for uri in ("untitled:a", "untitled:b"):
+            send({"method": "textDocument/didOpen", "params": {"textDocument": {
+                "uri": uri, "languageId": "quarel", "version": 1, "text": "k: 1\n"}}})
+        await asyncio.sleep(0.05)
+        gate = threading.Event()
+        server.documents.run("untitled:a", lambda document: gate.wait())
+        server.documents.run("untitled:a", lambda document: ran.append("after the gate"))
+        send(hover(2, "untitled:a"))
+        send(hover(3, "untitled:b"))
+        assert (await answer(3))["result"]["contents"]["value"].startswith("`k`")
+        send({"method": "$/cancelRequest", "params": {"id": 2}})
+        await asyncio.sleep(0.05)
+        gate.set()
+        assert (await answer(2))["error"]["code"] == -32800
+        await asyncio.wrap_future(server.documents.run("untitled:a", lambda document: ran.append("later")))
+        return ran
+
+    assert asyncio.run(scenario()) == ["after the gate", "later"]
+
+
+def read_all(workspace, folder):
+    """Waits for the workspace's reading thread to read what was queued before: a file
+    queued after it is read last."""
+    marker = Path(folder) / "marker.quarel"
+    marker.write_text("view: marker_read {}\n")
+    workspace.changed(str(marker))
+    for _ in range(500):
+        if workspace.symbols("marker_read"):
+            workspace.deleted(str(marker))
+            marker.unlink()
+            return
+        time.sleep(0.01)
+    raise AssertionError("the workspace did not read its files")
+
+
+X = "view: x {\n  dimension: d {\n    type: number\n  }\n}\n"
+Y = 'view: y {\n  dimension: e {\n    type: string\n    label: "E"\n  }\n}\n'
+
+
+def test_the_index_follows_its_files(tmp_path):
+    (tmp_path / "a").mkdir()
+    (tmp_path / "ab").mkdir()
+    x, y = tmp_path / "a" / "x.quarel", tmp_path / "ab" / "y.quarel"
+    x.write_text(X)
+    y.write_text(Y)
+    workspace = Workspace()
+    workspace.start([str(tmp_path / "a"), str(tmp_path / "ab")])
+    read_all(workspace, tmp_path)
+
+    def state():
+        keys = workspace.keys("dimension")
+        return dict(keys.used), sorted(symbol.name for symbol in workspace.symbols("view"))
+
+    assert state() == ({"type": 2, "label": 1}, ["view x", "view y"])
+    workspace.changed(str(x))  # read again as it was: nothing counts twice
+    read_all(workspace, tmp_path)
+    assert state() == ({"type": 2, "label": 1}, ["view x", "view y"])
+    x.write_text(X.replace("type: number", "hidden: yes"))
+    workspace.changed(str(x))
+    read_all(workspace, tmp_path)
+    assert state() == ({"type": 1, "label": 1, "hidden": 1}, ["view x", "view y"])
+    workspace.forget(str(tmp_path / "a"))  # its sibling `ab` stays
+    assert state() == ({"type": 1, "label": 1}, ["view y"])
+
+
+def test_an_open_document_stands_for_its_file(tmp_path):
+    path = tmp_path / "x.quarel"
+    path.write_text(X)
+    workspace = Workspace()
+    workspace.start([str(tmp_path)])
+    read_all(workspace, tmp_path)
+    document = OpenDocument(path.as_uri(), 1, X.replace("type: number", "label: L"), workspace)
+    document.settle()
+    workspace.show(str(path), document.uri, document.last_good, document.index)
+    assert dict(workspace.keys("dimension").used) == {"label": 1}
+    workspace.hide(str(path))
+    read_all(workspace, tmp_path)
+    assert dict(workspace.keys("dimension").used) == {"type": 1}
+
+
+def lf_client(text, edits, encoding):
+    """The text with the edits made by an editor that ends lines at LF and CR LF only: a
+    lone CR is a character of its line."""
+    lines = re.split(r"(?<=\n)", text)
+    starts = [0]
+    for line in lines:
+        starts.append(starts[-1] + len(line))
+    codec, unit = CODECS[encoding]
+
+    def index(p):
+        if p.line >= len(lines):
+            return len(text)
+        line = lines[p.line].rstrip("\n")
+        line = line[:-1] if line.endswith("\r") and lines[p.line].endswith("\r\n") else line
+        chars = next((n for n in range(len(line) + 1) if len(line[:n].encode(codec)) // unit >= p.character), len(line))
+        return starts[p.line] + chars
+
+    for edit in sorted(edits, key=lambda e: (e.range.start.line, e.range.start.character), reverse=True):
+        text = text[: index(edit.range.start)] + edit.new_text + text[index(edit.range.end):]
+    return text
+
+
+def text_edits(answer):
+    """The protocol's TextEdit list, from the JSON the engine wrote."""
+    return [get_converter().structure(edit, types.TextEdit) for edit in json.loads(answer.data)]
+
+
+PIECES = ["a:1", "b :  2", " ", "  ", "\t", "\n", "\r\n", "\r", "v: x {", "}", "l: [x ,y]", "# c", '"s\r t"', "é", "😀"]
+
+
+# Formatting from any editor turns the text into what `quarel fmt` makes of it, in an
+# editor that ends lines only at LF and CR LF too; where that editor would count lines
+# otherwise than the protocol (a lone CR), it is refused and nothing changes.
+@given(st.lists(st.sampled_from(PIECES), max_size=14).map("".join), st.sampled_from(ENCODINGS))
+@example("view: v {\r  label: \"Lone CR\"\r  dimension: id {\r    type: number\r  }\r}\r", "utf-16")
+@example("a:1\r\nv: x {\r\n  l: [x ,y]\r\n}\r\n", "utf-8")
+def test_formatting_as_an_editor_applies_it(text, encoding):
+    document = opened(text, encoding)
+    params = types.DocumentFormattingParams(
+        text_document=types.TextDocumentIdentifier(uri=document.uri),
+        options=types.FormattingOptions(tab_size=4, insert_spaces=False),
+    )
+    try:
+        expected = format_text(text)
+    except ValueError:
+        expected = None
+    try:
+        edits = formatting.format_file(document, params)
+    except JsonRpcException as e:
+        assert expected is None or re.search(r"\r(?!\n)", text), e.message
+        return
+    assert expected is not None and not re.search(r"\r(?!\n)", text)
+    assert lf_client(text, text_edits(edits), encoding) == expected
+
+
+def test_handlers_are_listed_in_one_table():
+    """No handler module imports the server or registers itself with it."""
+    import ast
+    import inspect
+
+    from tallix_cst.lsp import server
+
+    folder = Path(server.__file__).parent
+    for path in folder.glob("*.py"):
+        tree = ast.parse(path.read_text())
+        imported = {node.module for node in ast.walk(tree) if isinstance(node, ast.ImportFrom)}
+        registers = [node for node in ast.walk(tree) if isinstance(node, ast.Attribute) and node.attr == "feature"]
+        if path.name != "server.py":
+            assert "tallix_cst.lsp.server" not in imported and not registers, path.name
+    for method, on in server.HANDLERS.items():
+        assert len(inspect.signature(on.handler).parameters) == 2, method
