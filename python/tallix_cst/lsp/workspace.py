@@ -13,7 +13,8 @@ from lsprotocol import types
 from pygls.uris import from_fs_path
 
 from tallix_cst._native import Document, Pair
-from tallix_cst.files import quarel_files, read_file
+from tallix_cst.files import read_file
+from tallix_cst.walk import quarel_files
 from tallix_cst.lsp.positions import UTF16, LineIndex
 from tallix_cst.lsp.symbols import symbol_kind, symbol_name
 
