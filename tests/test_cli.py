@@ -767,24 +767,31 @@ def test_fmt_takes_the_projects_options(quarel, tmp_path, args, after):
 # (the file, its text, the start of the one-line error: {p} is the project's folder)
 @pytest.mark.parametrize("name,text,err", [
     ("pyproject.toml", "[tool.quarel.format]\nindent = 0\n", "{p}/pyproject.toml: error: [tool.quarel.format] indent = 0: "),
-    ("pyproject.toml", '[tool.quarel.format]\nnewline = "cr"\n', "{p}/pyproject.toml: error: [tool.quarel.format] newline = 'cr': "),
+    ("pyproject.toml", '[tool.quarel.format]\nnewline = "cr"\n', "{p}/pyproject.toml: error: [tool.quarel.format] newline = \"cr\": "),
     ("pyproject.toml", "[tool.quarel.format]\nmax_blank_lines = -1\n", "{p}/pyproject.toml: error: [tool.quarel.format] max_blank_lines = -1: "),
-    ("pyproject.toml", '[tool.quarel.format]\ncolumn_width = "wide"\n', "{p}/pyproject.toml: error: [tool.quarel.format] column_width = 'wide': "),
-    ("pyproject.toml", '[tool.quarel.format]\nfinal_newline = "yes"\n', "{p}/pyproject.toml: error: [tool.quarel.format] final_newline = 'yes': "),
+    ("pyproject.toml", '[tool.quarel.format]\ncolumn_width = "wide"\n', "{p}/pyproject.toml: error: [tool.quarel.format] column_width = \"wide\": "),
+    ("pyproject.toml", '[tool.quarel.format]\nfinal_newline = "yes"\n', "{p}/pyproject.toml: error: [tool.quarel.format] final_newline = \"yes\": "),
     ("pyproject.toml", "[tool.quarel.format]\ncolour = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] has no option `colour`"),
     ("pyproject.toml", "[tool.quarel]\nformat = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] is not a table"),
     ("pyproject.toml", "[tool.quarel.format\n", "{p}/pyproject.toml: error: "),
-    (".editorconfig", "[*]\nindent_size = x\n", "{p}/f.quarel: error: .editorconfig sets indent_size = x: "),
-    (".editorconfig", "[*]\nindent_style = wide\n", "{p}/f.quarel: error: .editorconfig sets indent_style = wide: "),
-    (".editorconfig", "[*]\nend_of_line = lfcr\n", "{p}/f.quarel: error: .editorconfig sets end_of_line = lfcr: "),
-    (".editorconfig", "[*]\ninsert_final_newline = maybe\n", "{p}/f.quarel: error: .editorconfig sets insert_final_newline = maybe: "),
-    (".editorconfig", "[*]\nmax_line_length = wide\n", "{p}/f.quarel: error: .editorconfig sets max_line_length = wide: "),
+    # A value of the wrong type says what is expected.
+    ("quarel.toml", "[format]\ncolumn_width = 1e9\n", "{p}/quarel.toml: error: [format] column_width = 1000000000.0: expected a whole number"),
+    ("quarel.toml", "[format]\nindent = true\n", "{p}/quarel.toml: error: [format] indent = true: expected a number of spaces from 1"),
+    ("quarel.toml", "exclude = \"build\"\n", '{p}/quarel.toml: error: `exclude` = "build": expected a list of patterns'),
+    (".editorconfig", "[*]\nindent_size = x\n", "{p}/.editorconfig: error: indent_size = x: "),
+    (".editorconfig", "[*]\nindent_style = wide\n", "{p}/.editorconfig: error: indent_style = wide: "),
+    (".editorconfig", "[*]\nend_of_line = lfcr\n", "{p}/.editorconfig: error: end_of_line = lfcr: "),
+    (".editorconfig", "[*]\ninsert_final_newline = maybe\n", "{p}/.editorconfig: error: insert_final_newline = maybe: "),
+    (".editorconfig", "[*]\nmax_line_length = wide\n", "{p}/.editorconfig: error: max_line_length = wide: "),
     (".editorconfig", "[*]\nno setting here\n", "{p}/.editorconfig: error: line 2 is not a setting: "),
+    # The .editorconfig that sets the value is named, not the one nearer that does not.
+    ("sub/.editorconfig", "[*.txt]\nindent_size = 2\n[*]\nindent_size = x\n", "{p}/sub/.editorconfig: error: indent_size = x: "),
 ])
 def test_fmt_refuses_bad_options(quarel, tmp_path, name, text, err):
     write(tmp_path / name, text)
-    path = write(tmp_path / "f.quarel", UGLY)
-    status, out, printed = quarel("fmt", "f.quarel")
+    write(tmp_path / "sub" / "deeper" / ".editorconfig", "[*.md]\nindent_size = 2\n")
+    path = write(tmp_path / "sub" / "deeper" / "f.quarel", UGLY) if name.startswith("sub/") else write(tmp_path / "f.quarel", UGLY)
+    status, out, printed = quarel("fmt", path.relative_to(tmp_path))
     assert (status, out, printed.count("\n")) == (2, "", 1)
     assert printed.startswith(err.format(p=tmp_path)), printed
     assert path.read_text() == UGLY

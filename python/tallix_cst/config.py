@@ -154,11 +154,11 @@ def read_config(path: str) -> Config:
 
 def _patterns(path: str, where: str, value: Any) -> Tuple[str, ...]:
     if not isinstance(value, list) or not all(isinstance(p, str) for p in value):
-        raise ConfigError(f"{path}: error: {where} = {_shown(value)}: expected a list of patterns, such as [\"build/\"]")
+        raise ConfigError(f"{path}: error: {where} = {toml_text(value)}: expected a list of patterns, such as [\"build/\"]")
     return tuple(value)
 
 
-def _shown(value: Any) -> str:
+def toml_text(value: Any) -> str:
     """A value as TOML writes it, near enough."""
     return "{...}" if isinstance(value, dict) else json.dumps(value, ensure_ascii=False, default=str)
 
