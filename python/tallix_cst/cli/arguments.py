@@ -19,10 +19,10 @@ from tallix_cst.values import ValueKind
 
 KINDS = list(get_args(ValueKind))
 WALK = (
-    "A folder stands for every *.quarel file below it, less what .gitignore ignores, the "
-    "folders .git, .venv, venv, node_modules, __pycache__, build and dist (or what the "
-    "project's exclude setting names instead) and what its extend-exclude names; a path "
-    "named is never passed over. Each file counts once, however often it is named."
+    "A folder stands for the *.quarel files below it, less what .gitignore ignores, the "
+    "usual folders (.git, .venv, venv, node_modules, __pycache__, build, dist, or the "
+    "project's exclude) and its extend-exclude; a path named is never passed over. Each "
+    "file counts once, however often it is named."
 )
 
 
@@ -253,10 +253,7 @@ def add_output(command: argparse.ArgumentParser) -> None:
 
 
 def add_all_or_nothing(command: argparse.ArgumentParser) -> None:
-    command.add_argument(
-        "--all-or-nothing", action="store_true",
-        help="write nothing unless every file succeeded",
-    )
+    command.add_argument("--all-or-nothing", action="store_true", help="write nothing unless every file succeeded")
 
 
 def selector(text: str) -> Selector:

@@ -20,7 +20,7 @@ from __future__ import annotations
 import contextlib
 import os
 import sys
-from typing import Dict, Iterator, List, Sequence
+from typing import Dict, Iterable, Iterator, List, Sequence
 
 from tallix_cst import interrupts, walk
 from tallix_cst.cli.output import Progress, out, say
@@ -85,13 +85,19 @@ def run(command: Bulk, paths: List[str]) -> int:
     kept: List[Outcome] = []  # with all_or_nothing, the changes, until every file is done
     bar = Progress(len(paths), command.progress)
 
-    def report(outcomes: Iterator[Outcome]) -> None:
+    def report(outcomes: Iterable[Outcome]) -> None:
         """Counts the outcomes, reports the failures and shows the rest."""
         nonlocal status
+        taken = list(outcomes)
+        if not taken:
+            return
         # Ctrl-C waits for the outcomes taken to be shown: a file written is always listed.
-        with interrupts.deferred(), bar.printing():
+        # (Holding the signals costs more than reading a small file: only where a file
+        # may have been written.)
+        held = interrupts.deferred() if command.write else contextlib.nullcontext()
+        with held, bar.printing():
             shown = []
-            for outcome in outcomes:
+            for outcome in taken:
                 counts[outcome.state] += 1
                 if outcome.state == FAILED:
                     say(outcome.message)
@@ -117,7 +123,7 @@ def run(command: Bulk, paths: List[str]) -> int:
             bar.close()
             if kept and not counts[FAILED]:
                 kept, written = writes.all_or_nothing(kept)
-            report(iter(kept))
+            report(kept)
         except KeyboardInterrupt:
             interrupted = True
         finally:
