@@ -130,6 +130,16 @@ def test_the_walk_passes_over_what_is_ignored(tmp_path, monkeypatch, files, foun
     assert set(walk.quarel_files(["p"], ignore=False)) == every
 
 
+def test_a_configuration_that_cannot_be_read(quarel, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    write(tmp_path / "quarel.toml", "exclude = [\n")
+    write(tmp_path / "build" / "x.quarel", "a: 1\n")
+    write(tmp_path / "a.quarel", "a: 1\n")
+    status, out, err = quarel("get", "a", ".")
+    assert (status, out, err.startswith(f"{tmp_path}/quarel.toml: error: ")) == (2, "", True)
+    assert list(walk.quarel_files(["."])) == ["./a.quarel"]  # (an editor's index walks on)
+
+
 def test_a_path_named_is_never_passed_over(quarel, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     subprocess.run(["git", "init", "-q", str(tmp_path)], check=True)

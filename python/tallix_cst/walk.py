@@ -12,7 +12,8 @@ Below a folder named, a walk passes over (a path named itself is never passed ov
 - what is there but is not a regular file (a FIFO, a device, a link to one).
 
 `ignore=False` (`--no-ignore`) walks everything but special files. The configuration is
-`config`'s, read once per `Configs`.
+`config`'s, read once per `Configs`; one that cannot be read is a ConfigError with
+`strict` (the command line's), and else counts as none (an editor's index walks on).
 """
 
 from __future__ import annotations
@@ -24,18 +25,17 @@ from typing import Dict, Iterable, Iterator, List, Optional, Set, Tuple
 
 import pathspec
 
-from tallix_cst.config import USUAL, Config, ConfigError, Configs
+from tallix_cst.config import NONE, USUAL, Config, ConfigError, Configs
 from tallix_cst.failures import STDIN
 from tallix_cst.files import read_file
 
 
 def quarel_files(
-    paths: Iterable[str], ignore: bool = True, configs: Optional[Configs] = None
+    paths: Iterable[str], ignore: bool = True, configs: Optional[Configs] = None, strict: bool = False
 ) -> Iterator[str]:
     """The paths given, with folders replaced by the *.quarel files below them, in sorted
-    order, each folder's own files before its subfolders'. ConfigError for a
-    configuration that cannot be read."""
-    rules = _Rules(configs or Configs()) if ignore else None
+    order, each folder's own files before its subfolders'."""
+    rules = _Rules(configs or Configs(), strict) if ignore else None
     for path in paths:
         if path == STDIN or not os.path.isdir(path):
             yield path
@@ -109,8 +109,8 @@ class _Spec:
 class _Rules:
     """The rules of each folder: its configuration's and its `.gitignore` files'."""
 
-    def __init__(self, configs: Configs) -> None:
-        self._configs = configs
+    def __init__(self, configs: Configs, strict: bool) -> None:
+        self._configs, self._strict = configs, strict
         self._by_config: Dict[Optional[str], Tuple[_Spec, ...]] = {}
         self._gitignores: Dict[str, Tuple[_Spec, ...]] = {}  # nearest last
 
@@ -130,7 +130,12 @@ class _Rules:
 
     def _specs(self, folder: str) -> Tuple[_Spec, ...]:
         """The rules for the entries of a folder, the one that decides last."""
-        config = self._configs.for_folder(folder)
+        try:
+            config = self._configs.for_folder(folder)
+        except ConfigError:
+            if self._strict:
+                raise
+            config = NONE
         if config.path not in self._by_config:
             self._by_config[config.path] = _config_specs(config)
         return self._by_config[config.path] + self._gitignore(folder)

@@ -69,7 +69,7 @@ def files(paths: Sequence[str], ignore: bool = True) -> List[str]:
     found: List[str] = []
     try:
         for path in paths:
-            below = list(walk.quarel_files([path], ignore, configs))
+            below = list(walk.quarel_files([path], ignore, configs, strict=True))
             if not below and path != STDIN and os.path.isdir(path):
                 say(f"quarel: no *.quarel files in {label(path)}")
             found += below
