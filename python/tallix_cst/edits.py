@@ -132,9 +132,6 @@ class Writes:
         """Writes every change, or none where any fails before the first file is replaced
         (see `writing.write_all`): the outcomes, a failure for each file that failed (or,
         once files were replaced, was not written), and whether any was written."""
-        for outcome in outcomes:  # each is locked again below, all in one order
-            if outcome.lock is not None:
-                outcome.lock.release()
         locks: List[FileLock] = []
         try:
             for outcome in sorted(outcomes, key=lambda o: o.path):  # one order: no deadlock

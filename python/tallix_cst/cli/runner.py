@@ -20,7 +20,7 @@ from __future__ import annotations
 import contextlib
 import os
 import sys
-from typing import Dict, Iterable, Iterator, List, Sequence
+from typing import Dict, Generator, Iterable, List, Sequence
 
 from tallix_cst import interrupts, walk
 from tallix_cst.cli.output import Progress, out, say
@@ -43,7 +43,7 @@ class Bulk:
     #: A progress bar, on a terminal.
     progress = False
 
-    def outcomes(self, paths: List[str]) -> Iterator[List[Outcome]]:
+    def outcomes(self, paths: List[str]) -> Generator[List[Outcome], None, None]:
         """Each file's outcome, in the order of the paths, as many at a time as are ready;
         here, one at a time, in this process."""
         for path in paths:
@@ -109,27 +109,28 @@ def run(command: Bulk, paths: List[str]) -> int:
 
     written, interrupted = command.write and not command.all_or_nothing, False
     ready = command.outcomes(paths)
-    with interrupts.stops_unwind(), Writes() as writes, contextlib.closing(ready), bar:  # type: ignore[type-var]
+    with interrupts.stops_unwind(), Writes() as writes, contextlib.closing(ready), bar:
         try:
             for outcomes in ready:
                 bar.advance(len(outcomes))
                 for outcome in outcomes:
                     writable = command.write and outcome.path != STDIN
                     if command.all_or_nothing and writable and outcome.state == CHANGED:
+                        if outcome.lock is not None:  # locked again, all in one order, to be written
+                            outcome.lock.release()
                         kept.append(outcome)
                     else:
                         writes.add(outcome, writable)
                 report(writes.settled())
             bar.close()
-            if kept and not counts[FAILED]:
-                kept, written = writes.all_or_nothing(kept)
+            if command.all_or_nothing:
+                written = command.write and not counts[FAILED]
+                if kept and written:
+                    kept, written = writes.all_or_nothing(kept)
             report(kept)
         except KeyboardInterrupt:
             interrupted = True
         finally:
-            for outcome in kept:  # (locked while they wait, where this process edited them)
-                if outcome.lock is not None:
-                    outcome.lock.release()
             # The writes under way finish, and each is listed, even after Ctrl-C.
             with interrupts.deferred():
                 report(writes.settled(wait=True))
