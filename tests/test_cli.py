@@ -27,6 +27,8 @@ from hypothesis import strategies as st
 from strategies import documents
 
 from tallix_cst import Selector, cli, diff, format_options, json_stream, loads, parse_quarel
+from tallix_cst.cli import reading
+from tallix_cst.failures import quoted
 
 # Locks, worker processes and reads that could wait forever fail the test instead.
 pytestmark = pytest.mark.timeout(300)
@@ -87,8 +89,8 @@ READS = [
     (["get", "view:users/label/x", U], 1, "", f"quarel: `view:users/label/x` matches nothing in {U}\n"),
     (["get", "a", "missing.quarel", U], 2, "", "missing.quarel: error: No such file or directory\n"),
     (["get", "a", "shop.quarel", "views"], 1, "", REPORT),
-    (["check", "views", "shop.quarel"], 1, REPORT, ""),
-    (["check", "-j", "2", "views", "shop.quarel"], 1, REPORT, ""),
+    (["check", "views", "shop.quarel"], 1, REPORT, "1 problem in 1 of 3 files, 0 failed\n"),
+    (["check", "-j", "2", "views", "shop.quarel"], 1, REPORT, "1 problem in 1 of 3 files, 0 failed\n"),
     (["comment", "view/dimension:*", "views"], 0, f"{U}: # The account's mail.\n", ""),
     (["--version"], 0, "quarel 0.1.0\n", ""),
 ]
@@ -307,7 +309,8 @@ def test_unreadable_files(quarel, tmp_path, data, status, err):
     for command in (["get", "a"], ["rm", "a", "-i"]):
         assert quarel(*command, path) == (status, "", err)
     # check reports a syntax error on standard output, any other failure on standard error.
-    assert quarel("check", path) == ((status, err, "") if status == 1 else (status, "", err))
+    summary = "1 problem in 1 of 1 file, 0 failed\n" if status == 1 else "no problems in 0 files, 1 failed\n"
+    assert quarel("check", path) == ((status, err, summary) if status == 1 else (status, "", err + summary))
 
 
 # set without a value, bad selectors, --set with --clear, ...
@@ -411,12 +414,12 @@ def test_apply_refusals(quarel, tmp_path, script, options, err):
     ("\u009b.quarel", "$'\\302\\233''.quarel'"),
 ])
 def test_names_are_quoted_as_ls_quotes_them(quarel, tmp_path, name, shown):
-    assert cli.quoted(name) == shown
+    assert quoted(name) == shown
     (tmp_path / "script.py").write_text("def edit(doc, path):\n    doc['b'] = '2'\n")
     path = write(tmp_path / name, "a: 1\n")
-    assert quarel("apply", "script.py", ".") == (0, cli.quoted(f"./{name}") + "\n", "1 would change, 0 unchanged, 0 failed\n")
+    assert quarel("apply", "script.py", ".") == (0, quoted(f"./{name}") + "\n", "1 would change, 0 unchanged, 0 failed\n")
     path.write_text("a: [")
-    assert quarel("check", name) == (1, f"{shown}:1:5: expected a list element\n", "")
+    assert quarel("check", name) == (1, f"{shown}:1:5: expected a list element\n", "1 problem in 1 of 1 file, 0 failed\n")
 
 
 def test_apply_never_writes_over_a_change_made_since_the_read(quarel, tmp_path):
@@ -533,7 +536,7 @@ def test_closed_full_and_interrupted_output(tmp_path, monkeypatch, quarel):
     def interrupt(*args):
         raise KeyboardInterrupt
 
-    monkeypatch.setattr(cli, "read", interrupt)
+    monkeypatch.setattr(reading, "read", interrupt)
     assert quarel("get", "a", path) == (130, "", "quarel: interrupted\n")
 
 
@@ -764,24 +767,31 @@ def test_fmt_takes_the_projects_options(quarel, tmp_path, args, after):
 # (the file, its text, the start of the one-line error: {p} is the project's folder)
 @pytest.mark.parametrize("name,text,err", [
     ("pyproject.toml", "[tool.quarel.format]\nindent = 0\n", "{p}/pyproject.toml: error: [tool.quarel.format] indent = 0: "),
-    ("pyproject.toml", '[tool.quarel.format]\nnewline = "cr"\n', "{p}/pyproject.toml: error: [tool.quarel.format] newline = 'cr': "),
+    ("pyproject.toml", '[tool.quarel.format]\nnewline = "cr"\n', "{p}/pyproject.toml: error: [tool.quarel.format] newline = \"cr\": "),
     ("pyproject.toml", "[tool.quarel.format]\nmax_blank_lines = -1\n", "{p}/pyproject.toml: error: [tool.quarel.format] max_blank_lines = -1: "),
-    ("pyproject.toml", '[tool.quarel.format]\ncolumn_width = "wide"\n', "{p}/pyproject.toml: error: [tool.quarel.format] column_width = 'wide': "),
-    ("pyproject.toml", '[tool.quarel.format]\nfinal_newline = "yes"\n', "{p}/pyproject.toml: error: [tool.quarel.format] final_newline = 'yes': "),
+    ("pyproject.toml", '[tool.quarel.format]\ncolumn_width = "wide"\n', "{p}/pyproject.toml: error: [tool.quarel.format] column_width = \"wide\": "),
+    ("pyproject.toml", '[tool.quarel.format]\nfinal_newline = "yes"\n', "{p}/pyproject.toml: error: [tool.quarel.format] final_newline = \"yes\": "),
     ("pyproject.toml", "[tool.quarel.format]\ncolour = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] has no option `colour`"),
     ("pyproject.toml", "[tool.quarel]\nformat = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] is not a table"),
     ("pyproject.toml", "[tool.quarel.format\n", "{p}/pyproject.toml: error: "),
-    (".editorconfig", "[*]\nindent_size = x\n", "{p}/f.quarel: error: .editorconfig sets indent_size = x: "),
-    (".editorconfig", "[*]\nindent_style = wide\n", "{p}/f.quarel: error: .editorconfig sets indent_style = wide: "),
-    (".editorconfig", "[*]\nend_of_line = lfcr\n", "{p}/f.quarel: error: .editorconfig sets end_of_line = lfcr: "),
-    (".editorconfig", "[*]\ninsert_final_newline = maybe\n", "{p}/f.quarel: error: .editorconfig sets insert_final_newline = maybe: "),
-    (".editorconfig", "[*]\nmax_line_length = wide\n", "{p}/f.quarel: error: .editorconfig sets max_line_length = wide: "),
+    # A value of the wrong type says what is expected.
+    ("quarel.toml", "[format]\ncolumn_width = 1e9\n", "{p}/quarel.toml: error: [format] column_width = 1000000000.0: expected a whole number"),
+    ("quarel.toml", "[format]\nindent = true\n", "{p}/quarel.toml: error: [format] indent = true: expected a number of spaces from 1"),
+    ("quarel.toml", "exclude = \"build\"\n", '{p}/quarel.toml: error: `exclude` = "build": expected a list of patterns'),
+    (".editorconfig", "[*]\nindent_size = x\n", "{p}/.editorconfig: error: indent_size = x: "),
+    (".editorconfig", "[*]\nindent_style = wide\n", "{p}/.editorconfig: error: indent_style = wide: "),
+    (".editorconfig", "[*]\nend_of_line = lfcr\n", "{p}/.editorconfig: error: end_of_line = lfcr: "),
+    (".editorconfig", "[*]\ninsert_final_newline = maybe\n", "{p}/.editorconfig: error: insert_final_newline = maybe: "),
+    (".editorconfig", "[*]\nmax_line_length = wide\n", "{p}/.editorconfig: error: max_line_length = wide: "),
     (".editorconfig", "[*]\nno setting here\n", "{p}/.editorconfig: error: line 2 is not a setting: "),
+    # The .editorconfig that sets the value is named, not the one nearer that does not.
+    ("sub/.editorconfig", "[*.txt]\nindent_size = 2\n[*]\nindent_size = x\n", "{p}/sub/.editorconfig: error: indent_size = x: "),
 ])
 def test_fmt_refuses_bad_options(quarel, tmp_path, name, text, err):
     write(tmp_path / name, text)
-    path = write(tmp_path / "f.quarel", UGLY)
-    status, out, printed = quarel("fmt", "f.quarel")
+    write(tmp_path / "sub" / "deeper" / ".editorconfig", "[*.md]\nindent_size = 2\n")
+    path = write(tmp_path / "sub" / "deeper" / "f.quarel", UGLY) if name.startswith("sub/") else write(tmp_path / "f.quarel", UGLY)
+    status, out, printed = quarel("fmt", path.relative_to(tmp_path))
     assert (status, out, printed.count("\n")) == (2, "", 1)
     assert printed.startswith(err.format(p=tmp_path)), printed
     assert path.read_text() == UGLY

@@ -151,7 +151,7 @@ def test_a_half_written_file_is_known_through_any_of_its_links(quarel, tmp_path,
     message = (f"{label(str(other))}: error: an earlier write was cut short and may have left the file half-written; "
                f"its new content is in {label(str(copy))} (copy that over the file, or delete it)\n")
     assert quarel("set", "a", "3", other, "-i") == (2, "", message)
-    assert quarel("check", other) == (2, "", message)
+    assert quarel("check", other) == (2, "", message + "no problems in 0 files, 1 failed\n")
     assert (other.read_text(), copy.read_text()) == ("a: 12\n: 2\n", "a: 12\n")
     shutil.copyfile(copy, other)  # as the message says; the links stay
     assert quarel("set", "a", "3", other, "-i") == (0, "", "")
@@ -295,7 +295,7 @@ def test_special_and_oversized_files_are_refused_or_passed_over(quarel, tmp_path
 def test_the_size_cap_can_be_raised_and_holds_for_files_that_grow(quarel, tmp_path):
     write(tmp_path / "f.quarel", "a: 1\n" * 400)  # 2,000 bytes
     too_large = "f.quarel: error: 2.0 KiB, larger than the limit of 1 KiB (--max-file-size raises it)\n"
-    assert quarel("check", "f.quarel", "--max-file-size", "1K") == (2, "", too_large)
+    assert quarel("check", "f.quarel", "--max-file-size", "1K") == (2, "", too_large + "no problems in 0 files, 1 failed\n")
     assert quarel("set", "a", "2", "f.quarel", "--max-file-size", "2K", "-i")[0] == 0
     with open("/proc/self/status", "rb") as f:  # tells no size, and is read to its end
         with pytest.raises(OSError, match=r"] larger than the limit of 16 bytes: "):

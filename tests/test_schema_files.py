@@ -86,7 +86,7 @@ def test_which_schema(tmp_path, monkeypatch, files, file, expected):
 
 @pytest.mark.parametrize("config, error", [
     ("[schema", "quarel.toml: error: "),
-    ("colour = 1\n", "quarel.toml: error: has no setting `colour` (known: format, schema)"),
+    ("colour = 1\n", "quarel.toml: error: has no setting `colour` (known: format, schema, exclude, extend-exclude)"),
     ("[format]\nindnet = 2\n", "quarel.toml: error: [format] has no option `indnet`"),
     ("[format]\nindent = 0\n", "quarel.toml: error: [format] indent = 0: "),
     ("schema = 1\n", "quarel.toml: error: `schema` must be tables, written [[schema]]"),

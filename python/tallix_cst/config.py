@@ -8,7 +8,10 @@ over `pyproject.toml`, whose settings stand under `[tool.quarel]`. The settings 
 - `format`: the formatter's options (checked by `format_options`);
 - `schema`: a list of tables (`[[schema]]`), each `path` (the schema file), `include` and
   optional `exclude` (globs of the files it applies to), paths and globs relative to the
-  configuration file's folder.
+  configuration file's folder;
+- `exclude`: what a walk of folders passes over instead of the usual folders (`USUAL`),
+  and `extend-exclude`: what it passes over besides; each a list of patterns written as
+  in `.gitignore`, relative to the configuration file's folder (see `walk`).
 
 A file that cannot be read or parsed, or a key this tool does not know, is a ConfigError
 naming the file and the key.
@@ -16,11 +19,15 @@ naming the file and the key.
 
 from __future__ import annotations
 
+import difflib
+import json
 import os
 import re
 import sys
 from dataclasses import dataclass, field
 from typing import Any, Dict, List, Mapping, Optional, Tuple
+
+from tallix_cst.files import read_file
 
 if sys.version_info >= (3, 11):
     import tomllib
@@ -29,8 +36,10 @@ else:
 
 #: The configuration files, in the order that one beats the next in the same folder.
 FILES = ("quarel.toml", ".quarel.toml", "pyproject.toml")
-SETTINGS = ("format", "schema")
+SETTINGS = ("format", "schema", "exclude", "extend-exclude")
 SCHEMA_KEYS = ("path", "include", "exclude")
+#: The folders a walk passes over unless `exclude` says otherwise.
+USUAL = (".git", ".venv", "venv", "node_modules", "__pycache__", "build", "dist")
 
 
 class ConfigError(ValueError):
@@ -65,6 +74,10 @@ class Config:
     #: The formatter's options as the file writes them.
     format: Mapping[str, object] = field(default_factory=dict)
     schemas: Tuple[SchemaRule, ...] = ()
+    #: The patterns of what a walk passes over instead of the usual folders (None: the
+    #: usual folders), and besides.
+    exclude: Optional[Tuple[str, ...]] = None
+    extend_exclude: Tuple[str, ...] = ()
     #: Where the settings stand in the file: "" or, in pyproject.toml, "tool.quarel.".
     prefix: str = ""
 
@@ -112,8 +125,7 @@ class Configs:
 def read_config(path: str) -> Config:
     """A configuration file's settings; ConfigError naming the file and key."""
     try:
-        with open(path, "rb") as f:
-            table: Any = tomllib.load(f)
+        table: Any = tomllib.loads(read_file(path, 1 << 20).decode())
     except (OSError, UnicodeDecodeError, tomllib.TOMLDecodeError) as e:
         raise ConfigError(f"{path}: error: {getattr(e, 'strerror', None) or e}") from None
     prefix = ""
@@ -125,7 +137,9 @@ def read_config(path: str) -> Config:
     for key in table:
         if key not in SETTINGS:
             where = f"[{prefix[:-1]}] has" if prefix else "has"
-            raise ConfigError(f"{path}: error: {where} no setting `{key}` (known: format, schema)")
+            close = difflib.get_close_matches(key, SETTINGS, 1)
+            known = f"did you mean `{close[0]}`?" if close else "known: " + ", ".join(SETTINGS)
+            raise ConfigError(f"{path}: error: {where} no setting `{key}` ({known})")
     format_table = table.get("format", {})
     if not isinstance(format_table, dict):
         raise ConfigError(f"{path}: error: [{prefix}format] is not a table")
@@ -134,7 +148,19 @@ def read_config(path: str) -> Config:
     if not isinstance(rules, list) or not all(isinstance(rule, dict) for rule in rules):
         raise ConfigError(f"{path}: error: `{prefix}schema` must be tables, written [[{prefix}schema]]")
     schemas = tuple(_schema_rule(path, folder, f"[[{prefix}schema]]", rule) for rule in rules)
-    return Config(path, format_table, schemas, prefix)
+    exclude = {key: _patterns(path, f"`{prefix}{key}`", table[key]) for key in SETTINGS[2:] if key in table}
+    return Config(path, format_table, schemas, exclude.get("exclude"), exclude.get("extend-exclude", ()), prefix)
+
+
+def _patterns(path: str, where: str, value: Any) -> Tuple[str, ...]:
+    if not isinstance(value, list) or not all(isinstance(p, str) for p in value):
+        raise ConfigError(f"{path}: error: {where} = {toml_text(value)}: expected a list of patterns, such as [\"build/\"]")
+    return tuple(value)
+
+
+def toml_text(value: Any) -> str:
+    """A value as TOML writes it, near enough."""
+    return "{...}" if isinstance(value, dict) else json.dumps(value, ensure_ascii=False, default=str)
 
 
 def _schema_rule(path: str, folder: str, where: str, rule: Dict[str, Any]) -> SchemaRule:

@@ -13,8 +13,8 @@ import errno
 import os
 from collections import deque
 from concurrent.futures import Future
-from dataclasses import dataclass
-from typing import Callable, Deque, Iterator, List, Optional, Tuple
+from dataclasses import dataclass, field
+from typing import Any, Callable, Deque, Dict, Iterator, List, Optional, Tuple
 
 from tallix_cst import interrupts
 from tallix_cst._native import Document
@@ -51,6 +51,8 @@ class Outcome:
     after: str = ""
     data: Optional[bytes] = None  # with Options.write or printed, the new bytes ...
     source: Optional[Snapshot] = None  # ... and with Options.write what they replace
+    lock: Optional[FileLock] = None  # held from before the read, where this process writes
+    problems: List[Dict[str, Any]] = field(default_factory=list)  # what `quarel check` found
 
     def failure(self) -> Failure:
         """What a failed outcome reports."""
@@ -82,7 +84,7 @@ def edit_file(
             raise
         return failed(path, e)
     changed = after != before
-    outcome = Outcome(path, CHANGED if changed else UNCHANGED)
+    outcome = Outcome(path, CHANGED if changed else UNCHANGED, lock=lock)
     if changed and options.diff:
         outcome.before, outcome.after = before.decode(), after.decode()
     if changed and options.write:
@@ -105,10 +107,11 @@ class Writes:
         self._queue = WriteQueue()
         self._pending: Deque[Tuple[Outcome, Optional["Future[None]"]]] = deque()
 
-    def add(self, outcome: Outcome, write: bool, lock: Optional[FileLock] = None) -> None:
-        """Queues the outcome, and with `write` the writing of its change: under `lock`,
+    def add(self, outcome: Outcome, write: bool) -> None:
+        """Queues the outcome, and with `write` the writing of its change: under its lock,
         held since before the file was read, or else under one taken now. An unwritten
-        file's `lock` is released."""
+        file's lock is released."""
+        lock = outcome.lock
         if not write or outcome.state != CHANGED:
             if lock is not None:
                 lock.release()

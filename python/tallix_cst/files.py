@@ -13,7 +13,7 @@ from __future__ import annotations
 import errno
 import os
 import stat
-from typing import IO, Callable, Iterable, Iterator, List, Optional, Tuple, Union
+from typing import IO, Callable, List, Optional, Tuple, Union
 
 from tallix_cst._native import Document, parse_quarel
 from tallix_cst.writing import Path, Snapshot, regular, write_file
@@ -38,27 +38,6 @@ def size_text(size: int) -> str:
             value = size / (1 << shift)
             return f"{value:.0f} {unit}" if value == int(value) else f"{value:.1f} {unit}"
     return f"{size} bytes"
-
-
-def quarel_files(paths: Iterable[str]) -> Iterator[str]:
-    """The paths given, with folders replaced by the *.quarel files below them. Of those, what
-    is there but is not a regular file (a FIFO, a device, a link to one) is passed over."""
-    for path in paths:
-        if not os.path.isdir(path):
-            yield path
-            continue
-        for folder, subfolders, files in os.walk(path):
-            subfolders.sort()
-            for name in sorted(files):
-                if name.endswith(".quarel") and not _special(os.path.join(folder, name)):
-                    yield os.path.join(folder, name)
-
-
-def _special(path: str) -> bool:
-    try:
-        return not stat.S_ISREG(os.stat(path).st_mode)
-    except OSError:
-        return False  # gone, or a dangling link: the reader says so
 
 
 def read_file(path: Path, max_size: Optional[int] = MAX_SIZE) -> bytes:

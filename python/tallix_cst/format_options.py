@@ -27,7 +27,7 @@ import editorconfig
 from editorconfig.ini import EditorConfigParser
 
 from tallix_cst._native import FORMAT_OPTIONS, Document, parse_quarel
-from tallix_cst.config import Config, Configs
+from tallix_cst.config import Config, Configs, toml_text
 from tallix_cst.values import FormatOptions
 
 # The engine's options and their defaults; a range of lines is no option of a file.
@@ -169,14 +169,19 @@ def _config_options(config: Config) -> Options:
         try:
             found[key] = checked(key, _api_value(key, value))
         except ValueError as e:
-            raise ValueError(f"{config.path}: error: {config.format_table} {key} = {value!r}: {e}") from None
+            raise ValueError(f"{config.path}: error: {config.format_table} {key} = {toml_text(value)}: {e}") from None
     return found
 
 
 def _api_value(key: str, value: object) -> object:
-    """A configured value as `Document.format` takes it."""
-    if key == "indent" and isinstance(value, (int, str)):
+    """A configured value as `Document.format` takes it; ValueError saying what is expected
+    for a value of the wrong type."""
+    if key == "indent":
+        if isinstance(value, bool) or not isinstance(value, (int, str)):
+            raise ValueError('expected a number of spaces from 1, "tab" or the indent itself')
         return indent_string(value)
+    if key in ("max_blank_lines", "column_width") and (isinstance(value, bool) or not isinstance(value, int)):
+        raise ValueError("expected a whole number")
     if key == "newline":
         if not isinstance(value, str) or value not in NEWLINES:
             raise ValueError('expected "lf" or "crlf"')
@@ -204,8 +209,25 @@ def _editorconfig_options(path: str) -> Options:
                 found[key] = checked(key, value)
         except ValueError as e:
             setting = ", ".join(f"{n} = {properties[n]}" for n in names if n in properties)
-            raise ValueError(f"{path}: error: .editorconfig sets {setting}: {e}") from None
+            raise ValueError(f"{_setting_file(path, names)}: error: {setting}: {e}") from None
     return found
+
+
+def _setting_file(path: str, names: Tuple[str, ...]) -> str:
+    """The .editorconfig that sets one of the properties for the file: the nearest that
+    does (the nearest wins), up to the first that says root = true."""
+    folder = os.path.dirname(path)
+    while True:
+        found = os.path.join(folder, ".editorconfig")
+        if os.path.isfile(found):
+            reader = EditorConfigParser(path)
+            reader.read(found)
+            if reader.root_file or any(name in reader.options for name in names):
+                return found
+        parent = os.path.dirname(folder)
+        if parent == folder:
+            return ".editorconfig"
+        folder = parent
 
 
 def _not_a_setting(error: editorconfig.ParsingError) -> ValueError:

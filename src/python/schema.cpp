@@ -109,6 +109,15 @@ PyObject* document_locate(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* document_left_out(PyObject* self) {
+    // Most documents leave nothing out: the places of their pairs are then not worked out.
+    std::optional<bool> any;
+    {
+        const DocHandle& document = as_document(self)->root;
+        ReadGuard guard(document.lock());
+        if (guard) any = leaves_out(document->body);
+    }
+    if (!any) return raise_error(ErrorCode::document_busy);
+    if (!*any) return PyList_New(0);
     auto gathered = with_places(
         self, [](const Body& body, const Locations& where) { return left_out(body, where); });
     if (!gathered || !*gathered) return raise_error(ErrorCode::document_busy);

@@ -208,9 +208,9 @@ class Finder {
 };
 
 // left_out's walk: the left-out pairs of each body, then of the blocks in it.
+// `entries` is scratch space, reused from body to body.
 bool gather(const Body& body, const Locations& where, std::vector<Segment>& pairs,
-            std::vector<LeftOutPair>& out) {
-    BodyEntries entries;
+            std::vector<LeftOutPair>& out, BodyEntries& entries) {
     if (!collect(body, entries)) return false;
     for (const LeftOut& left : entries.left_out) {
         const PairSpan* at = where.find(left.pair);
@@ -224,7 +224,7 @@ bool gather(const Body& body, const Locations& where, std::vector<Segment>& pair
         const Block* block = block_of(ref->value);
         if (!block) continue;
         pairs.push_back({ref->key.str(), std::string(block_name(*ref))});
-        if (!gather(block->body, where, pairs, out)) return false;
+        if (!gather(block->body, where, pairs, out, entries)) return false;
         pairs.pop_back();
     }
     return true;
@@ -346,11 +346,26 @@ std::optional<Located> locate(const Body& body, const Locations& where,
 std::optional<std::vector<LeftOutPair>> left_out(const Body& body, const Locations& where) {
     std::vector<LeftOutPair> out;
     std::vector<Segment> pairs;
-    if (!gather(body, where, pairs, out)) return std::nullopt;
+    BodyEntries entries;
+    if (!gather(body, where, pairs, out, entries)) return std::nullopt;
     std::sort(out.begin(), out.end(), [](const LeftOutPair& a, const LeftOutPair& b) {
         return a.head.start.offset < b.head.start.offset;
     });
     return out;
+}
+
+std::optional<bool> leaves_out(const Body& body) {
+    BodyEntries entries;
+    std::vector<const Body*> bodies{&body};
+    while (!bodies.empty()) {
+        const Body& next = *bodies.back();
+        bodies.pop_back();
+        if (!collect(next, entries)) return std::nullopt;
+        if (!entries.left_out.empty()) return true;
+        for (const PairRef& ref : next.pairs)
+            if (const Block* block = block_of(ref->value)) bodies.push_back(&block->body);
+    }
+    return false;
 }
 
 } // namespace quarel

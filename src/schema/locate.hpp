@@ -63,6 +63,10 @@ struct LeftOutPair {
 // Every pair the plain value leaves out, in text order; nullopt when a pair
 // is locked for writing.
 std::optional<std::vector<LeftOutPair>> left_out(const Body& body, const Locations& where);
+// Whether the plain value leaves any pair out: `left_out`'s walk without the
+// places, which most documents then never need; nullopt when a pair is
+// locked for writing.
+std::optional<bool> leaves_out(const Body& body);
 
 // The path into the plain value of the innermost value whose text holds
 // the offset (a block: the place of its pairs); empty for the document.

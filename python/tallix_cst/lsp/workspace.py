@@ -22,10 +22,11 @@ from lsprotocol import types
 from pygls.uris import from_fs_path
 
 from tallix_cst._native import Document, Pair
-from tallix_cst.files import quarel_files, read_file
+from tallix_cst.files import read_file
 from tallix_cst.lsp.parsed import Parsed
 from tallix_cst.lsp.positions import UTF16, LineIndex
 from tallix_cst.lsp.symbol_kinds import symbol_kind, symbol_name
+from tallix_cst.walk import quarel_files
 
 # More matches than this are left out of a workspace symbol query.
 MAX_SYMBOLS = 1000

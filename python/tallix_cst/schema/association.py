@@ -18,6 +18,7 @@ from typing import Dict, Optional, Tuple, Union
 from urllib.parse import unquote, urlsplit
 
 from tallix_cst.config import Configs
+from tallix_cst.files import read_file
 from tallix_cst.schema.refs import SchemaError
 from tallix_cst.schema.schema import Schema
 
@@ -64,8 +65,7 @@ def schema_source(
         return Source(os.fspath(schema), "--schema")
     file = os.fspath(path)
     if text is None:
-        with open(file, "rb") as f:
-            text = f.read()
+        text = read_file(file)
     found = directive(text)
     if found is not None:
         value, line = found

@@ -183,10 +183,14 @@ def _accepts(alternative: Alternative) -> FrozenSet[str]:
     return allowed
 
 
+Description = Tuple[Tuple[str, ...], Optional[Dict[str, int]], int, Tuple[int, ...], int]
+
+
 class Places:
     """Every place of a schema that was asked for, by number; place 0 is the root.
 
-    `describe` and `child` serve `Document.unwrap()`, which asks each place once:
+    `describe` and `child` serve `Document.unwrap()`, which asks each place once a call
+(a description is kept: a run over many files asks for the same places again and again):
     `describe(n)` is (accepts, keys, other_key, items, other_item): the types accepted,
     the places of the keys the schema names ({key: number}, or None when a key's place
     depends on more than its name, as with `patternProperties`: `child(n, key)` then
@@ -199,14 +203,18 @@ class Places:
         self._expanded: Dict[Tuple[int, str], Optional[List[Alternative]]] = {}
         self._by_alternatives: Dict[Any, Place] = {}
         self._numbered: List[Place] = []
+        self._described: Dict[int, Description] = {}
         self.root = self._place(self._expand(documents.root))
 
     def __getitem__(self, number: int) -> Place:
         return self._numbered[number]
 
-    def describe(
-        self, number: int
-    ) -> Tuple[Tuple[str, ...], Optional[Dict[str, int]], int, Tuple[int, ...], int]:
+    def describe(self, number: int) -> Description:
+        if number not in self._described:
+            self._described[number] = self._description(number)
+        return self._described[number]
+
+    def _description(self, number: int) -> Description:
         place = self._numbered[number]
         schemas = [node.schema for alternative in place.alternatives for node in alternative]
         dynamic = any(isinstance(s, dict) and s.get("patternProperties") for s in schemas)
