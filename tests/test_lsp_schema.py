@@ -83,7 +83,8 @@ async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
                 general=types.GeneralClientCapabilities(position_encodings=[request.param]),
                 text_document=types.TextDocumentClientCapabilities(
                     completion=types.CompletionClientCapabilities(
-                        completion_item=types.ClientCompletionItemOptions(snippet_support=True)
+                        completion_item=types.ClientCompletionItemOptions(
+                            snippet_support=True, documentation_format=[types.MarkupKind.Markdown])
                     )
                 ),
                 workspace=types.WorkspaceClientCapabilities(configuration=True),
@@ -201,3 +202,153 @@ async def test_problems_move_with_edits_while_the_text_does_not_parse(client):
     assert shown(client, uri) == [(0, 4, 0, 4, None, "expected `:` after key")]
     await replace(client, uri, 5, "", (0, 0), (1, 0))  # parses again: checked again
     assert shown(client, uri) == [(3, 10, 3, 14, "type", "`hidden` must be yes or no (found `mayb`)")]
+
+
+def cursor(text, encoding):
+    """The text without its `|`, and the editor's position of the `|`."""
+    index = text.index("|")
+    before = text[:index].split("\n")
+    width = len(before[-1].encode("utf-16-le")) // 2 if encoding == "utf-16" else len(before[-1].encode())
+    return text[:index] + text[index + 1:], types.Position(line=len(before) - 1, character=width)
+
+
+def accept(text, item, encoding):
+    """The text once the editor has inserted an item, its fields left as they are: lines
+    past the first indented as the line completed, where the item asks for it."""
+    edit = item.text_edit
+    new = edit.new_text
+    if item.insert_text_mode == types.InsertTextMode.AdjustIndentation:
+        line = text.split("\n")[edit.range.start.line]
+        indent = line[: len(line) - len(line.lstrip(" \t"))]
+        new = new.replace("\n", "\n" + indent)
+    if item.insert_text_format == types.InsertTextFormat.Snippet:
+        new = filled(new)
+    return apply(text, [types.TextEdit(range=edit.range, new_text=new)], encoding)
+
+
+# (text with the cursor as `|`, the labels offered in order, the label accepted, the text
+# it makes)
+COMPLETION = [
+    ("|", ["view"], "view", "view: name {\n  sql_table_name: analytics.users ;;\n}"),
+    ("view: users {\n  |\n}\n", ["sql_table_name", "label", "hidden", "tags", "link", "dimension"],
+     "sql_table_name", "view: users {\n  sql_table_name:  ;;\n}\n"),  # an expression, the cursor before ;;
+    (view("  |\n"), ["label", "hidden", "tags", "link", "dimension"], "link",
+     view('  link: {\n    url: ""\n  }\n')),
+    (view("  dimen|\n"), ["label", "hidden", "tags", "link", "dimension"], "dimension",
+     view("  dimension: name {\n    type: string\n  }\n")),
+    (view("  dimension: id {\n    |\n  }\n"), ["type", "sql", "width", "primary_key"], "width",
+     view("  dimension: id {\n    width: \n  }\n")),
+    (view("  dimension: id { type: number | }\n"), ["sql", "width", "primary_key"], "sql",
+     view("  dimension: id { type: number sql:  ;; }\n")),
+    (view('  label: "😀" |\n'), ["hidden", "tags", "link", "dimension"], "hidden",
+     view('  label: "😀" hidden: \n')),
+    (view("  hidden: |\n"), ["yes", "no"], "yes", view("  hidden: yes\n")),
+    (view("  hidden:|\n"), ["yes", "no"], "no", view("  hidden: no\n")),
+    (view("  dimension: id { type: nu| }\n"), ["number", "string", "yesno"], "number",
+     view("  dimension: id { type: number }\n")),
+    (view("  tags: [pii, |]\n"), ["pii", '"core data"'], '"core data"', view('  tags: [pii, "core data"]\n')),
+    (view("  tags: |\n"), ["pii", '"core data"'], "pii", view("  tags: pii\n")),  # a list of one
+    (view("  dimension: id {\n    width: |\n  }\n"), ["12"], "12", view("  dimension: id {\n    width: 12\n  }\n")),
+    (view("  sql_table_name: |\n"), ["analytics.users ;;"], None, None),
+    (view("  sql_table_name: | ;;\n"), ["analytics.users"], None, None),
+    (view("  dimension: id { type: number label: | }\n"), [], None, None),  # not allowed there
+    ("view: users {}\nvi|", ["view"], None, None),  # the end of a text without a line break
+    (view("  # hid|\n"), [], None, None),  # a comment
+    (view('  label: "a, hid|"\n'), [], None, None),  # a string
+    (view("  dimension: id { sql: a ;; }\n  link: |\n"), [], None, None),  # a block's place: no value
+    (view('  label: "😀|"\n'), [], None, None),
+]
+
+
+@in_server
+@pytest.mark.parametrize("text, labels, chosen, expected", COMPLETION)
+async def test_completion(client, text, labels, chosen, expected):
+    text, where = cursor(text, client.encoding)
+    uri = await open_doc(client, text)
+    found = await client.text_document_completion_async(types.CompletionParams(text_document=types.TextDocumentIdentifier(uri=uri), position=where))
+    items = sorted(found.items, key=lambda item: item.sort_text)
+    assert [item.label for item in items] == labels
+    if chosen is not None:
+        assert accept(text, next(item for item in items if item.label == chosen), client.encoding) == expected
+
+
+@in_server
+async def test_completion_tells_what_each_key_takes(client):
+    text, where = cursor("view: users {\n  sql_table_name: t ;;\n  dimension: id {\n    |\n  }\n}\n", client.encoding)
+    uri = await open_doc(client, text)
+    found = await client.text_document_completion_async(types.CompletionParams(text_document=types.TextDocumentIdentifier(uri=uri), position=where))
+    assert [(i.label, i.detail, i.documentation and i.documentation.value) for i in sorted(found.items, key=lambda i: i.sort_text)] == [
+        ("type", "required, one of `number`, `string` or `yesno`", "How the value **reads**."),
+        ("sql", "a string", None), ("width", "a whole number", None), ("primary_key", "yes or no", None)]
+
+
+@in_server
+async def test_completion_of_a_key_typed_where_the_text_stopped_parsing(client):
+    uri = await open_doc(client, "view: users {\n  sql_table_name: t ;;\n}\n")
+    await replace(client, uri, 2, "  dimen\n", (2, 0))
+    assert shown(client, uri)[0][4:] == (None, "expected `:` after key")
+    found = await client.text_document_completion_async(types.CompletionParams(
+        text_document=types.TextDocumentIdentifier(uri=uri), position=types.Position(line=2, character=7)))
+    (item,) = [i for i in found.items if i.label == "dimension"]
+    text = "view: users {\n  sql_table_name: t ;;\n  dimen\n}\n"
+    assert accept(text, item, client.encoding) == view("  dimension: name {\n    type: string\n  }\n")
+
+
+HOVER_TEXT = view("  dimension: id { type: number }\n  tags: pii\n")
+# (position, the schema's part of the hover, before the rule)
+HOVER = [
+    ((2, 20), "How the value **reads**.\n\nTakes one of `number`, `string` or `yesno`; by default `string`."),
+    ((2, 3), "A column.\n\nTakes named blocks."),  # a named block's key: its names
+    ((2, 14), "Takes a block."),  # its name: the block
+    ((0, 1), "A view of a table.\n\nTakes named blocks."),
+    ((0, 8), "**View**\n\nTakes a block."),
+    ((1, 4), "The table it reads.\n\nTakes a string."),
+    ((3, 8), "Takes one of `pii` or `core data`."),  # the one value of a list
+]
+
+
+@in_server
+@pytest.mark.parametrize("where, expected", HOVER)
+async def test_hover(client, where, expected):
+    uri = await open_doc(client, HOVER_TEXT)
+    found = await client.text_document_hover_async(types.HoverParams(
+        text_document=types.TextDocumentIdentifier(uri=uri), position=types.Position(*where)))
+    schema_part, rule, _ = found.contents.value.partition("\n\n---\n\n")
+    assert (schema_part, rule) == (expected, "\n\n---\n\n")
+
+
+# (text, the title of the fix, the text it makes): each fix is applied and the text
+# checked again.
+FIXES = [
+    (view("  lable: x\n"), "Change to `label`", view("  label: x\n")),
+    ("viwe: users {\n  sql_table_name: t ;;\n}\n", "Change to `view`", view("")),
+    (view("  dimension: id { type: numbr }\n"), "Change to `number`", view("  dimension: id { type: number }\n")),
+    (view('  dimension: id { type: "numbr" }\n'), "Change to `number`", view('  dimension: id { type: "number" }\n')),
+    (view("  tags: [pij]\n"), "Change to `pii`", view("  tags: [pii]\n")),
+    ("view: users {\n  label: x\n}\n", "Add `sql_table_name`",
+     "view: users {\n  label: x\n  sql_table_name: analytics.users ;;\n}\n"),
+    ("view: users {\r\n\tlabel: x\r\n}\r\n", "Add `sql_table_name`",
+     "view: users {\r\n\tlabel: x\r\n\tsql_table_name: analytics.users ;;\r\n}\r\n"),
+    (view("  dimension: id {\n    sql: x ;;\n  }\n"), "Add `type`", view("  dimension: id {\n    sql: x ;;\n    type: string\n  }\n")),
+    (view("  dimension: id { sql: x ;; }\n"), "Add `type`", view("  dimension: id { sql: x ;; type: string }\n")),
+    (view("  link: {\n    icon: x\n  }\n"), "Add `url`", view('  link: {\n    icon: x\n    url: ""\n  }\n')),
+    ("view: users {}\n", "Add `sql_table_name`", "view: users {\n  sql_table_name: analytics.users ;;\n}\n"),
+]
+
+
+@in_server
+@pytest.mark.parametrize("text, title, expected", FIXES)
+async def test_quick_fixes(client, text, title, expected):
+    uri = await open_doc(client, text)
+    before = shown(client, uri)
+    (fixed,) = [d for d in client.diagnostics[uri] if d.source == "quarel"]
+    actions = await client.text_document_code_action_async(types.CodeActionParams(
+        text_document=types.TextDocumentIdentifier(uri=uri), range=fixed.range,
+        context=types.CodeActionContext(diagnostics=[fixed])))
+    (action,) = actions
+    assert (action.title, action.kind, list(action.diagnostics)) == (title, types.CodeActionKind.QuickFix, [fixed])
+    ((edit,),) = action.edit.changes.values()
+    after = apply(text, [edit], client.encoding)
+    assert after == expected
+    await replace(client, uri, 2, after)
+    assert shown(client, uri) == [d for d in before if d[4:] != (fixed.code, fixed.message)] == []

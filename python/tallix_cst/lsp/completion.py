@@ -58,7 +58,8 @@ def complete(document: OpenDocument, params: types.CompletionParams) -> types.Co
         key = value.group("key").decode("utf-8", "replace")
         # Right after the colon (its trigger), a space to stand between.
         space = " " if line[value.start("typed") - 1 : value.start("typed")] == b":" else ""
-        items = schema_items.values(document, parsed, holder, key, index, where, space)
+        after = document.index.line_text(document.index.line_of(offset))[offset - line_start :]
+        items = schema_items.values(document, parsed, holder, key, index, where, space, after)
         return types.CompletionList(is_incomplete=False, items=items)
     typed = _TYPED.search(line)
     assert typed is not None

@@ -21,24 +21,30 @@ NAME = "name"
 _SNIPPET_SPECIAL = re.compile(r"[\\$}]")
 
 
-def value_text(value: Json) -> Optional[str]:
-    """A scalar as the engine writes it for a key's value (`number`, `"two words"`, `yes`),
-    or None for what no pair's scalar holds."""
+def value_text(value: Json, key: str = "k") -> Optional[str]:
+    """A scalar as the engine writes it for a key's value (`number`, `"two words"`, `yes`,
+    `a + b ;;` for an expression key), or None for what no pair's scalar holds."""
     if isinstance(value, (dict, list)) or value is None:
         return None
     if isinstance(value, float) and not value.is_integer() and repr(value) != str(value):
         return None
-    return _value_text(value)
+    return _value_text(key, value)
 
 
 @functools.lru_cache(maxsize=1024)
-def _value_text(value: Union[str, int, float, bool]) -> Optional[str]:
+def _value_text(key: str, value: Union[str, int, float, bool]) -> Optional[str]:
     try:
-        pair = Document.parse(b"").add("k", value)
+        pair = Document.parse(b"").add(key, value)
     except (ValueError, TypeError):
         return None
     text = pair.to_string()
-    return text[text.index(":") + 1 :].lstrip(" ")
+    return text[len(key) + 1 :].lstrip(" ")
+
+
+def is_expression(key: str) -> bool:
+    """Whether the engine writes the key's values as expressions (`sql: ... ;;`)."""
+    text = value_text("x", key)
+    return text is not None and text.endswith(";;")
 
 
 def add(container: Container, key: str, value: Json, name: Optional[str] = None) -> Pair:

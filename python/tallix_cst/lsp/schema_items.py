@@ -11,6 +11,7 @@ from tallix_cst._native import Document, Pair
 from tallix_cst.lsp import inserts
 from tallix_cst.lsp.documents import OpenDocument
 from tallix_cst.lsp.parsed import Parsed
+from tallix_cst.lsp.workspace import Workspace
 from tallix_cst.schema import wording
 from tallix_cst.schema.places import ALL, TYPES, Place, placeholder
 from tallix_cst.schema.refs import Json
@@ -51,7 +52,7 @@ def keys(
     ]
     scratch = _Scratch(parsed, holder)
     items = [
-        _key_item(key, child, key in required, rank, where, scratch, document.workspace.snippets)
+        _key_item(key, child, key in required, rank, where, scratch, document.workspace)
         for rank, (key, child) in enumerate(offered)
     ]
     return items, place.other_keys
@@ -65,19 +66,25 @@ def values(
     index: Optional[int],
     where: types.Range,
     space: str = "",
+    after: bytes = b"",
 ) -> List[types.CompletionItem]:
     """The values the schema names for a key (the item `index` of a list written there):
     its allowed values, yes and no where it takes a boolean, then its examples and its
-    default, each as the engine writes it."""
+    default, each as the engine writes it for that key (an expression with its `;;`
+    unless the line has one `after` the cursor)."""
     block = place_of(document, parsed, holder)
     if block is None:
         return []
     place = block.child(key)
     place = place.single(SCALARS) if index is None else place.child(index)
     found: Dict[str, Tuple[Kind, str]] = {}
+    written_as = "k" if index is not None else key  # the engine quotes by the key
+    terminated = b";;" in after
 
     def offer(value: Json, kind: Kind, detail: str) -> None:
-        text = inserts.value_text(value)
+        text = inserts.value_text(value, written_as)
+        if text is not None and terminated and text.endswith(";;"):
+            text = text[:-2].rstrip(" ")  # the expression's `;;` is there already
         if text is not None and text not in found:
             found[text] = (kind, detail)
 
@@ -105,8 +112,8 @@ def values(
     ]
 
 
-def documentation(place: Place) -> Optional[types.MarkupContent]:
-    """A place's title and description, as markdown."""
+def documentation(place: Place, markdown: bool = True) -> Optional[types.MarkupContent]:
+    """A place's title and description, as markdown (or as that text, plain)."""
     parts = []
     title = place.annotation("title")
     if isinstance(title, str) and title:
@@ -118,7 +125,8 @@ def documentation(place: Place) -> Optional[types.MarkupContent]:
         parts.append(description)
     if not parts:
         return None
-    return types.MarkupContent(kind=types.MarkupKind.Markdown, value="\n\n".join(parts))
+    kind = types.MarkupKind.Markdown if markdown else types.MarkupKind.PlainText
+    return types.MarkupContent(kind=kind, value="\n\n".join(parts))
 
 
 def type_words(place: Place) -> str:
@@ -157,26 +165,29 @@ def _key_item(
     rank: int,
     where: types.Range,
     scratch: _Scratch,
-    snippets: bool,
+    workspace: Workspace,
 ) -> types.CompletionItem:
     """A key, inserted as `key: `, or, for one that takes a block, as the block laid out
     in the file's style with its required keys."""
+    snippets = workspace.snippets
     block = place.other() if place.named else place.single(("object",))
     text: Optional[str] = None
     if place.named or block.accepts == frozenset(("object",)):
         value = placeholder(block)
         text = scratch.block(key, place.named, value if isinstance(value, dict) else {}, snippets)
+    if text is None and snippets and inserts.is_expression(key):
+        text = f"{key}: $0 ;;"
     snippet = text is not None and snippets
     return types.CompletionItem(
         label=key,
         kind=Kind.Class if place.named else Kind.Struct if text is not None else Kind.Property,
         detail=("required, " if required else "") + type_words(place),
-        documentation=documentation(place),
+        documentation=documentation(place, workspace.markdown),
         sort_text=f"0{rank:06d}",
         filter_text=key,
         text_edit=types.TextEdit(range=where, new_text=text if text is not None else f"{key}: "),
         insert_text_format=types.InsertTextFormat.Snippet if snippet else types.InsertTextFormat.PlainText,
-        insert_text_mode=types.InsertTextMode.AdjustIndentation if text is not None else None,
+        insert_text_mode=types.InsertTextMode.AdjustIndentation if text is not None and "\n" in text else None,
     )
 
 

@@ -221,6 +221,8 @@ class QuarelServer(LanguageServer):
             self.index.folding_limit = folding_range.range_limit
         completion_item = text_document and text_document.completion and text_document.completion.completion_item
         self.index.snippets = bool(completion_item and completion_item.snippet_support)
+        formats = completion_item and completion_item.documentation_format
+        self.index.markdown = bool(formats and types.MarkupKind.Markdown in formats)
         if params.process_id is not None:
             _watch_client(params.process_id)
 

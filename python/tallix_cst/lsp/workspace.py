@@ -63,6 +63,8 @@ class Workspace:
         self.schemas = SchemaLookup()
         # Whether the editor takes completions as snippets, with fields to fill in.
         self.snippets = False
+        # Whether it shows completions' documentation as markdown (else as plain text).
+        self.markdown = False
         # Called when the schemas may have changed: the server checks the open documents
         # again.
         self.schemas_changed: Callable[[], None] = lambda: None
