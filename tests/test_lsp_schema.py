@@ -352,3 +352,90 @@ async def test_quick_fixes(client, text, title, expected):
     assert after == expected
     await replace(client, uri, 2, after)
     assert shown(client, uri) == [d for d in before if d[4:] != (fixed.code, fixed.message)] == []
+
+
+def project(client, folder, schema, config='[[schema]]\npath = "schema.json"\ninclude = ["*.quarel"]\n'):
+    """A folder with a configuration of its own, and its schema file (text, when given)."""
+    where = client.root / folder
+    where.mkdir(exist_ok=True)
+    (where / "quarel.toml").write_text(config)
+    if schema is not None:
+        (where / "schema.json").write_text(schema)
+    return str(where)
+
+
+# (the folder's schema file, its configuration, the message of the one diagnostic)
+UNUSABLE = [
+    ('{"type": ', None, "{folder}/quarel.toml: [[schema]]: {folder}/schema.json:1:10: not valid JSON: Expecting value"),
+    ('{"$ref": "#"}', None, "{folder}/quarel.toml: [[schema]]: {folder}/schema.json: `$ref` cycle that never reaches a value: # → #"),
+    (None, None, "{folder}/quarel.toml: [[schema]]: {folder}/schema.json: No such file or directory"),
+    ('{"type": "object"}', '[[schema]]\npath = 1\ninclude = ["*"]\n',
+     "{folder}/quarel.toml: error: [[schema]] needs `path`, the schema file"),
+]
+
+
+@in_server
+@pytest.mark.parametrize("schema, config, message", UNUSABLE)
+async def test_an_unusable_schema_is_one_diagnostic_at_the_first_line(client, schema, config, message):
+    folder = project(client, f"unusable{UNUSABLE.index((schema, config, message))}", schema,
+                     *([config] if config else []))
+    uri = await open_doc(client, "a: 1\nb: [\n", folder=os.path.basename(folder))
+    assert shown(client, uri) == [
+        (0, 0, 0, 4, "schema", "the schema cannot be used: " + message.format(folder=folder)),
+        (2, 0, 2, 0, None, "expected a list element")]
+
+
+@in_server
+async def test_schemas_found_by_directive_configuration_and_setting(client):
+    problem = [(0, 0, 0, 4, "additionalProperties", "`viwe` is not allowed at the top level; did you mean `view`?")]
+    by_directive = await open_doc(client, "#:schema ../schemas/views.json\n\nviwe: x {}\n", folder="other")
+    assert [d[4:] for d in shown(client, by_directive)] == [problem[0][4:]]
+    missing = await open_doc(client, "#:schema nowhere.json\na: 1\n", folder="other")
+    path = client.root / "other" / os.path.basename(missing)
+    assert shown(client, missing) == [(0, 0, 0, 21, "schema", f"the schema cannot be used: {path}:1: #:schema: "
+                                                            f"{client.root}/other/nowhere.json: No such file or directory")]
+    elsewhere = await open_doc(client, "viwe: x {}\n", folder="elsewhere")
+    assert shown(client, elsewhere) == []  # no schema applies
+    # The setting, as the editor answers when asked (its notification says nothing) ...
+    client.set_configuration({"schemas": {"schemas/views.json": ["elsewhere/*.quarel"]}}, section="quarel")
+    client.workspace_did_change_configuration(types.DidChangeConfigurationParams(settings=None))
+    await until(lambda: shown(client, elsewhere) == problem, "problems of the setting's schema")
+    # ... and as it sends it, bare.
+    client.workspace_did_change_configuration(types.DidChangeConfigurationParams(settings={"schemas": {}}))
+    await until(lambda: shown(client, elsewhere) == [], "the setting's schema left")
+    client.set_configuration({}, section="quarel")
+
+
+@in_server
+async def test_a_schema_changed_on_disk_is_read_again(client):
+    folder = project(client, "live", '{"properties": {"a": {"type": "integer"}}}')
+    uri = await open_doc(client, "a: x\n", folder="live")
+    assert shown(client, uri) == [(0, 3, 0, 4, "type", "`a` must be a whole number (found `x`)")]
+    schema = os.path.join(folder, "schema.json")
+    with open(schema, "w") as f:
+        f.write('{"properties": {"a": {"type": "string"}}}')
+    client.workspace_did_change_watched_files(types.DidChangeWatchedFilesParams(
+        changes=[types.FileEvent(uri=from_fs_path(schema), type=types.FileChangeType.Changed)]))
+    await until(lambda: shown(client, uri) == [], "the schema read again")
+    with open(schema, "w") as f:  # changed without a word: seen at the next keystroke
+        f.write('{"properties": {"a": {"type": "boolean"}}}')
+    await replace(client, uri, 2, "y", (0, 3), (0, 4))
+    assert shown(client, uri) == [(0, 3, 0, 4, "type", "`a` must be yes or no (found `y`)")]
+
+
+@in_server
+async def test_odd_places_and_schemas_answer_without_error(client):
+    project(client, "nothing", "false")
+    uri = await open_doc(client, "a: 1\n", folder="nothing")
+    assert shown(client, uri) == [(0, 0, 0, 4, "FalseSchema", "the document is not allowed")]
+    # Inside a surrogate pair (UTF-16) or a character's bytes (UTF-8), at the end of a text
+    # without a line break, far past it.
+    uri = await open_doc(client, view('  label: "😀"\n') + "vi")
+    middle = {"utf-16": 11, "utf-8": 12}[client.encoding]
+    for line, character in [(2, middle), (4, 2), (4, 99), (99, 0)]:
+        where = types.Position(line=line, character=character)
+        document = types.TextDocumentIdentifier(uri=uri)
+        await client.text_document_completion_async(types.CompletionParams(text_document=document, position=where))
+        await client.text_document_hover_async(types.HoverParams(text_document=document, position=where))
+        await client.text_document_code_action_async(types.CodeActionParams(
+            text_document=document, range=types.Range(start=where, end=where), context=types.CodeActionContext(diagnostics=[])))
