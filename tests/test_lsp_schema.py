@@ -20,6 +20,7 @@ from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
 in_server = pytest.mark.asyncio(loop_scope="module")
+pytestmark = pytest.mark.timeout(120)
 SERVER = [sys.executable, "-m", "tallix_cst", "lsp"]
 
 FIELD = {
@@ -430,9 +431,10 @@ async def test_odd_places_and_schemas_answer_without_error(client):
     assert shown(client, uri) == [(0, 0, 0, 4, "FalseSchema", "the document is not allowed")]
     # Inside a surrogate pair (UTF-16) or a character's bytes (UTF-8), at the end of a text
     # without a line break, far past it.
-    uri = await open_doc(client, view('  label: "😀"\n') + "vi")
+    uri = await open_doc(client, view('  label: "😀"\n') + "vi\nlong: " + "x" * 100_000 + " y")
     middle = {"utf-16": 11, "utf-8": 12}[client.encoding]
-    for line, character in [(2, middle), (4, 2), (4, 99), (99, 0)]:
+    # (Completion read a long line from every start: minutes for this one.)
+    for line, character in [(2, middle), (4, 2), (4, 99), (5, 100_008), (99, 0)]:
         where = types.Position(line=line, character=character)
         document = types.TextDocumentIdentifier(uri=uri)
         await client.text_document_completion_async(types.CompletionParams(text_document=document, position=where))

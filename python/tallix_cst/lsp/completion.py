@@ -21,18 +21,19 @@ from tallix_cst.lsp.parsed import Parsed
 
 NOTHING = types.CompletionList(is_incomplete=False, items=[])
 _BARE = rb"[^\s:,;#\"\[\]{}]"
-# The key being typed: bare characters up to the cursor (a key is a bare token).
-_TYPED = re.compile(_BARE + rb"*\Z")
+# The key being typed, read backwards: bare characters up to the cursor (a key is a bare
+# token).
+_TYPED_BACKWARDS = re.compile(_BARE + rb"*")
 # What may stand before a key on its line: nothing, an opening brace, or a pair that ends
 # there (a closing bracket, a string, or a bare value after a colon), then whitespace.
 _BEFORE_KEY = re.compile(rb'(?:|.*\{|.*[}\]"]|.*:[ \t]*[^\s:,;#"\[\]{}]+)[ \t]*\Z', re.S)
 # Strings on the line before the key, which may hold a `#` that starts no comment.
 _STRINGS = re.compile(rb'"(?:[^"\\]|\\.)*"')
-# A value being typed after `key:`, or an item of a list opened there: the items before
-# it (strings in them already blanked out) end with a comma.
-_VALUE = re.compile(
-    rb"(?P<key>" + _BARE + rb"+)[ \t]*:[ \t]*(?:\[(?P<items>[^\[\]{}#]*,)?[ \t]*)?"
-    rb'(?P<typed>"?' + _BARE + rb"*)\Z"
+# A value being typed after `key:`, or an item of a list opened there (the items before
+# it, strings in them blanked out, end with a comma), read backwards from the cursor: a
+# search forwards would try every start of a long line.
+_VALUE_BACKWARDS = re.compile(
+    rb"(?P<typed>" + _BARE + rb'*"?)(?:[ \t]*(?P<items>,[^\[\]{}#]*)?\[)?[ \t]*:[ \t]*(?P<key>' + _BARE + rb"+)"
 )
 
 
@@ -46,26 +47,29 @@ def complete(document: OpenDocument, params: types.CompletionParams) -> types.Co
     line_start = document.index.starts[document.index.line_of(offset)]
     line = document.data[line_start:offset]
     blanked = _STRINGS.sub(lambda m: b'"' + b" " * (len(m.group()) - 2) + b'"', line)
-    value = _VALUE.search(blanked)
-    if value is not None and _key_may_stand(blanked[: value.start("key")]):
-        found = _block(parsed, parsed.parsed(line_start + value.start("key")))
+    value = _VALUE_BACKWARDS.match(blanked[::-1])
+    key_start = len(line) - value.end("key") if value is not None else 0
+    if value is not None and _key_may_stand(blanked[:key_start]):
+        found = _block(parsed, parsed.parsed(line_start + key_start))
         if found is None:
             return NOTHING
         holder, _ = found
         index = None if value.group("items") is None and b"[" not in value.group() else (
             value.group("items") or b"").count(b",")
-        where = document.index.range(line_start + value.start("typed"), offset)
-        key = value.group("key").decode("utf-8", "replace")
+        typed_start = len(line) - value.end("typed")
+        where = document.index.range(line_start + typed_start, offset)
+        key = line[key_start : len(line) - value.start("key")].decode("utf-8", "replace")
         # Right after the colon (its trigger), a space to stand between.
-        space = " " if line[value.start("typed") - 1 : value.start("typed")] == b":" else ""
+        space = " " if line[typed_start - 1 : typed_start] == b":" else ""
         after = document.index.line_text(document.index.line_of(offset))[offset - line_start :]
         items = schema_items.values(document, parsed, holder, key, index, where, space, after)
         return types.CompletionList(is_incomplete=False, items=items)
-    typed = _TYPED.search(line)
+    typed = _TYPED_BACKWARDS.match(line[::-1])
     assert typed is not None
-    if not _key_may_stand(blanked[: typed.start()]):
+    typed_start = len(line) - typed.end()
+    if not _key_may_stand(blanked[:typed_start]):
         return NOTHING
-    start = line_start + typed.start()
+    start = line_start + typed_start
     found = _block(parsed, parsed.parsed(start))
     if found is None:
         return NOTHING
