@@ -26,8 +26,6 @@ def value_text(value: Json, key: str = "k") -> Optional[str]:
     `a + b ;;` for an expression key), or None for what no pair's scalar holds."""
     if isinstance(value, (dict, list)) or value is None:
         return None
-    if isinstance(value, float) and not value.is_integer() and repr(value) != str(value):
-        return None
     return _value_text(key, value)
 
 
@@ -71,7 +69,7 @@ def block_snippet(
         marker: Optional[Pair] = None
         if snippets and not value:  # a pair to stand where the cursor will
             marker = block.add("k", "v")
-    except ValueError:
+    except (ValueError, TypeError):  # a value the engine cannot write
         return None
     printed = doc.to_bytes()
     location = block.location

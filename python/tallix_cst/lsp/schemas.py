@@ -45,12 +45,10 @@ class SchemaLookup:
         self._stamps: Dict[str, Stamp] = {}
 
     def configure(self, setting: object) -> bool:
-        """Takes `quarel.schemas`: {schema path: glob or [globs]}; whether it changed.
-        Entries of another shape are left out."""
-        if not isinstance(setting, dict):
-            return False
+        """Takes `quarel.schemas`: {schema path: glob or [globs]}, none when absent;
+        whether it changed. Entries of another shape are left out."""
         taken = []
-        for path, globs in setting.items():
+        for path, globs in (setting if isinstance(setting, dict) else {}).items():
             if isinstance(globs, str):
                 globs = [globs]
             if isinstance(path, str) and path and isinstance(globs, list):

@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import itertools
 import re
+import threading
 from typing import Any, Dict, FrozenSet, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 from tallix_cst.schema.refs import Documents, Json, Node, child_node, children
@@ -270,6 +271,7 @@ class Places:
         self._expanded: Dict[Tuple[int, str], Optional[List[Alternative]]] = {}
         self._by_alternatives: Dict[Any, Place] = {}
         self._numbered: List[Place] = []
+        self._numbering = threading.Lock()
         self.root = self._place(self._expand(documents.root))
 
     def __getitem__(self, number: int) -> Place:
@@ -298,11 +300,12 @@ class Places:
         vague = alternatives is None or len(alternatives) > MAX_ALTERNATIVES
         kept = [] if vague or alternatives is None else _distinct(alternatives)
         key = "vague" if vague else frozenset(tuple(sorted(n.key for n in a)) for a in kept)
-        if key not in self._by_alternatives:
-            place = Place(self, len(self._numbered), kept, vague)
-            self._numbered.append(place)
-            self._by_alternatives[key] = place
-        return self._by_alternatives[key]
+        with self._numbering:  # documents are checked on threads of their own
+            if key not in self._by_alternatives:
+                place = Place(self, len(self._numbered), kept, vague)
+                self._numbered.append(place)
+                self._by_alternatives[key] = place
+            return self._by_alternatives[key]
 
     def _child(self, place: Place, step: Step) -> Place:
         if place.vague:
