@@ -218,7 +218,8 @@ class Place:
 def placeholder(place: Place, depth: int = 3) -> Json:
     """A value to write for a key that the schema requires at a place: its `default`,
     its first example or allowed value, else an empty value of a type it takes (empty
-    quotes first; a block holds its own required keys, `depth` levels down)."""
+    quotes first; a block holds its own required keys, `depth` levels down, but for those
+    that take named blocks)."""
     for keyword in ("default", "examples", "const"):
         value = place.annotation(keyword)
         if keyword == "examples":
@@ -228,6 +229,8 @@ def placeholder(place: Place, depth: int = 3) -> Json:
             return value
     if place.enum:
         return place.enum[0]
+    if place.named:
+        return {}  # blocks by name, and no name to invent
     accepts = place.accepts
     if "string" in accepts or not accepts:
         return ""
@@ -235,8 +238,8 @@ def placeholder(place: Place, depth: int = 3) -> Json:
         return False
     if accepts & {"integer", "number"}:
         return 0
-    if "object" in accepts and not place.named:
-        required = place.required_in_order() if depth > 0 else []
+    if "object" in accepts:
+        required = [key for key in place.required_in_order() if not place.child(key).named] if depth > 0 else []
         return {key: placeholder(place.child(key), depth - 1) for key in required}
     return [] if "array" in accepts else {}
 
