@@ -285,14 +285,17 @@ async def test_completion_tells_what_each_key_takes(client):
 
 @in_server
 async def test_completion_of_a_key_typed_where_the_text_stopped_parsing(client):
-    uri = await open_doc(client, "view: users {\n  sql_table_name: t ;;\n}\n")
-    await replace(client, uri, 2, "  dimen\n", (2, 0))
-    assert shown(client, uri)[0][4:] == (None, "expected `:` after key")
+    uri = await open_doc(client, "view: users {\n}\n")
+    await replace(client, uri, 2, "  dimen\n", (1, 0))  # in an empty block
+    assert [d[4:] for d in shown(client, uri)] == [
+        ("required", "`view:users` lacks `sql_table_name`"), (None, "expected `:` after key")]
     found = await client.text_document_completion_async(types.CompletionParams(
-        text_document=types.TextDocumentIdentifier(uri=uri), position=types.Position(line=2, character=7)))
+        text_document=types.TextDocumentIdentifier(uri=uri), position=types.Position(line=1, character=7)))
+    assert [i.label for i in sorted(found.items, key=lambda i: i.sort_text)] == [
+        "sql_table_name", "label", "hidden", "tags", "link", "dimension"]
     (item,) = [i for i in found.items if i.label == "dimension"]
-    text = "view: users {\n  sql_table_name: t ;;\n  dimen\n}\n"
-    assert accept(text, item, client.encoding) == view("  dimension: name {\n    type: string\n  }\n")
+    text = "view: users {\n  dimen\n}\n"
+    assert accept(text, item, client.encoding) == "view: users {\n  dimension: name {\n    type: string\n  }\n}\n"
 
 
 HOVER_TEXT = view("  dimension: id { type: number }\n  tags: pii\n")
