@@ -271,10 +271,10 @@ class Places:
 
     def __init__(self, documents: Documents) -> None:
         self._documents = documents
+        self._numbering = threading.Lock()
         self._expanded: Dict[Tuple[int, str], Optional[List[Alternative]]] = {}
         self._by_alternatives: Dict[Any, Place] = {}
         self._numbered: List[Place] = []
-        self._numbering = threading.Lock()
         self.root = self._place(self._expand(documents.root))
 
     def __getitem__(self, number: int) -> Place:
