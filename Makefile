@@ -57,6 +57,7 @@ bench: install
 	$(BIN)/cmake --build build/bench --target engine_bench
 	$(BIN)/python bench/run.py
 	$(BIN)/python bench/lsp.py
+	$(BIN)/python bench/lsp.py schema
 	$(BIN)/python bench/cli_output.py
 	$(BIN)/python bench/writes.py
 

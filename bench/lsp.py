@@ -2,6 +2,7 @@
 by pygls's LanguageClient.
 
 Run: .venv/bin/python bench/lsp.py [KEYSTROKES]
+     .venv/bin/python bench/lsp.py schema [KEYSTROKES]   (a document with a schema alone)
      .venv/bin/python bench/lsp.py formatting   (formatting alone; with PYTHONPATH=DIR,
      the server and client of the tallix_cst in DIR, say an earlier commit's build)
 
@@ -32,6 +33,7 @@ server runs in its own process.
 from __future__ import annotations
 
 import asyncio
+import json
 import os
 import statistics
 import sys
@@ -89,9 +91,12 @@ async def start(root: str) -> LanguageClient:
 
     client.published = []  # (uri, version) of every diagnostics sent
 
+    client.schema_problems = {}  # uri: how many problems of the schema's were sent last
+
     @client.feature(types.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS)
     def diagnosed(params: types.PublishDiagnosticsParams) -> None:
         client.published.append((params.uri, params.version))
+        client.schema_problems[params.uri] = sum(1 for d in params.diagnostics if d.code)
         client.diagnosed.set()
 
     await client.start_io(sys.executable, "-m", "tallix_cst", "lsp")
@@ -115,9 +120,9 @@ async def opened(client: LanguageClient, text: str, uri: str = URI) -> None:
     await client.diagnosed.wait()
 
 
-async def keystrokes(client: LanguageClient, text: str, count: int) -> Dict[str, float]:
+async def keystrokes(client: LanguageClient, text: str, count: int, uri: str = URI) -> Dict[str, float]:
     """Milliseconds from a change to its diagnostics, by the kind of keystroke."""
-    await opened(client, text)
+    await opened(client, text, uri)
     lines = text.split("\n")
     middle = len(lines) // 2
     string_line = next(i for i in range(middle, len(lines)) if '"' in lines[i])
@@ -130,7 +135,7 @@ async def keystrokes(client: LanguageClient, text: str, count: int) -> Dict[str,
                 version += 1
                 client.diagnosed.clear()
                 sent = time.perf_counter()
-                client.text_document_did_change(keystroke(URI, version, line, character, text_, end))
+                client.text_document_did_change(keystroke(uri, version, line, character, text_, end))
                 await client.diagnosed.wait()
                 if text_:
                     times[kind].append((time.perf_counter() - sent) * 1000)
@@ -372,8 +377,91 @@ async def main(count: int) -> None:
             print(f"| {name}, in process, best of 5 | {size // 1_000_000} MB | {seconds * 1000:.0f} ms | |")
 
 
+def schema_document(size: int) -> str:
+    """The configuration document with a key misspelt in its first 100 blocks that have
+    it, as a file being mended has: problems to find, place and move."""
+    return corpus.config_document(size).replace("hidden:", "hiden:", 100)
+
+
+async def requests_at(client: LanguageClient, uri: str, text: str, repeat: int = 21) -> Dict[str, float]:
+    """Milliseconds, median of `repeat`, from asking to the answer, for completion where a
+    key can stand in a block of the middle of the text and after a `type:` there, hover on
+    that `type`, and the quick fixes of a misspelt key."""
+    lines = text.split("\n")
+    middle = len(lines) // 2
+    type_line = next(i for i in range(middle, len(lines)) if lines[i].lstrip().startswith("type: "))
+    type_at = lines[type_line].index("type: ")
+    typo_line = next(i for i, line in enumerate(lines) if "hiden:" in line)
+    document = types.TextDocumentIdentifier(uri=uri)
+
+    def position(line: int, character: int) -> types.Position:
+        return types.Position(line=line, character=character)
+
+    asks: Dict[str, Callable[[], Any]] = {
+        "completion of keys": lambda: client.text_document_completion_async(
+            types.CompletionParams(text_document=document, position=position(type_line, type_at))),
+        "completion of values": lambda: client.text_document_completion_async(
+            types.CompletionParams(text_document=document, position=position(type_line, type_at + 6))),
+        "hover": lambda: client.text_document_hover_async(
+            types.HoverParams(text_document=document, position=position(type_line, type_at + 1))),
+        "quick fixes": lambda: client.text_document_code_action_async(types.CodeActionParams(
+            text_document=document, range=types.Range(start=position(typo_line, 0), end=position(typo_line, 99)),
+            context=types.CodeActionContext(diagnostics=[]))),
+    }
+    times: Dict[str, List[float]] = {name: [] for name in asks}
+    for _ in range(repeat):
+        for name, ask in asks.items():
+            sent = time.perf_counter()
+            answer = await ask()
+            times[name].append((time.perf_counter() - sent) * 1000)
+            assert answer, f"{name}: no answer"
+    return {name: statistics.median(values) for name, values in times.items()}
+
+
+async def with_schema(count: int) -> None:
+    """The figures of a document with a schema: `quarel.toml` beside it names the schema of
+    bench/schema.py."""
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import schema as bench_schema
+
+    with tempfile.TemporaryDirectory() as root:
+        with open(os.path.join(root, "schema.json"), "w", encoding="utf-8") as f:
+            json.dump(bench_schema.SCHEMA, f)
+        with open(os.path.join(root, "quarel.toml"), "w", encoding="utf-8") as f:
+            f.write('[[schema]]\npath = "schema.json"\ninclude = ["*.quarel"]\n')
+        client = await start(root)
+        figures: Dict[str, Dict[str, float]] = {}
+        try:
+            for size, rounds in ((KEYSTROKE_BYTES, count), (SYMBOL_BYTES, max(count // 4, 3))):
+                uri = from_fs_path(os.path.join(root, f"large{size}.quarel"))
+                text = schema_document(size)
+                figures[f"{size // 1_000_000} MB"] = await keystrokes(client, text, rounds, uri)
+                if size == KEYSTROKE_BYTES:
+                    figures["requests"] = await requests_at(client, uri, text)
+                await check_published(client, uri)
+            await client.shutdown_async(None)
+            client.exit(None)
+        finally:
+            await client.stop()
+    print("| operation | input | median | required |")
+    print("|---|---|---|---|")
+    for size, limit in (("1 MB", "≤ 100 ms"), ("10 MB", "≤ 1 s")):
+        for kind, label in (("valid", "text stays valid"), ("breaking", "text breaks")):
+            print(f"| keystroke to diagnostics with the schema's, {label} | {size} | {figures[size][kind]:.1f} ms | {limit} |")
+    for name, ms in figures["requests"].items():
+        print(f"| {name}, until the answer arrives | 1 MB | {ms:.1f} ms | ≤ 50 ms |")
+
+
+async def check_published(client: LanguageClient, uri: str) -> None:
+    """That the problems were among the diagnostics: the bench measured what it means to."""
+    assert any(u == uri for u, _ in client.published), "no diagnostics"
+    assert client.schema_problems.get(uri), "the schema's problems were not shown"
+
+
 if __name__ == "__main__":
-    if sys.argv[1:] == ["formatting"]:
+    if sys.argv[1:2] == ["schema"]:
+        asyncio.run(with_schema(int(sys.argv[2]) if len(sys.argv) > 2 else 20))
+    elif sys.argv[1:] == ["formatting"]:
         asyncio.run(formatting_only())
     else:
         asyncio.run(main(int(sys.argv[1]) if len(sys.argv) > 1 else 20))

@@ -24,9 +24,11 @@ from strategies import documents
 from tallix_cst import format_text, parse_quarel
 from tallix_cst.lsp import diagnostics, formatting, selection
 from tallix_cst.lsp.documents import OpenDocument
+from tallix_cst.lsp.inserts import edit_between
 from tallix_cst.lsp.lanes import Lane
 from tallix_cst.lsp.parsed import Parsed
 from tallix_cst.lsp.positions import LineIndex
+from tallix_cst.lsp.problems import moved
 from tallix_cst.lsp.server import QuarelServer
 from tallix_cst.lsp.workspace import Workspace
 
@@ -89,6 +91,47 @@ def test_offsets_move_through_replacements(size, edits):
         expected = marks.index(offset) if offset < size else len(marks)
         assert parsed.current(offset) == expected
         assert parsed.parsed(expected) == offset
+
+
+# A problem's stretch carried through replacements, against the same marked bytes: kept
+# where no replacement took one of its bytes or put one among them.
+@given(st.integers(1, 20), st.integers(0, 20), st.integers(1, 5),
+       st.lists(st.tuples(st.integers(0, 30), st.integers(0, 4), st.integers(0, 4)), max_size=5))
+def test_problems_move_through_replacements(size, start, width, edits):
+    start = min(start, size - 1)
+    end = min(start + width, size)
+    marks, moves = list(range(size)), []
+    for at, removed, inserted in edits:
+        first = min(at, len(marks))
+        last = min(first + removed, len(marks))
+        marks[first:last] = [None] * inserted
+        moves.append((first, last, inserted))
+    kept = [marks.index(o) if o in marks else None for o in range(start, end)]
+    whole = None not in kept and kept == list(range(kept[0], kept[0] + len(kept)))
+    assert moved(start, end, moves) == ((kept[0], kept[-1] + 1) if whole else None)
+
+
+# The one edit between two texts, applied as an editor applies it in each encoding, makes
+# the second: it stands between whole characters and never between a CR and its LF.
+@given(TEXTS, TEXTS, st.sampled_from(ENCODINGS))
+@example("é", "è", "utf-16")
+@example("a\r\n", "a\r\r\n", "utf-8")
+@example("😀", "😁", "utf-16")
+def test_the_edit_between_two_texts(old, new, encoding):
+    data = old.encode()
+    edit = edit_between(LineIndex(data, encoding), data, new.encode())
+    starts = line_starts(data)
+
+    def offset(p):
+        line = data[starts[p.line] :].split(b"\n")[0].split(b"\r")[0]
+        codec, unit = CODECS[encoding]
+        text = line.decode()
+        chars = next(n for n in range(len(text) + 1) if len(text[:n].encode(codec)) // unit >= p.character)
+        return starts[p.line] + len(text[:chars].encode())
+
+    start, end = offset(edit.range.start), offset(edit.range.end)
+    assert (data[:start] + edit.new_text.encode() + data[end:]).decode() == new
+    assert position(data, start, encoding) == (edit.range.start.line, edit.range.start.character)
 
 
 # (text, start, end, new bytes): edits that join or split line breaks next to a lone CR.

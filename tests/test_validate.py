@@ -5,6 +5,7 @@ import json
 import pytest
 
 from tallix_cst import Location, Schema, SchemaError, parse_quarel
+from tallix_cst.schema.places import placeholder
 
 FIELD = {
     "type": "object",
@@ -276,3 +277,51 @@ def test_annotations_and_other_keys():
     assert schema.place().other_keys and not VIEWS.place(["view", "v"]).other_keys
     assert schema.place(["x1"]).accepts == {"integer"} and schema.place(["y"]).accepts == {
         "string", "integer", "number", "boolean", "array", "object"}
+
+
+LINKS = Schema({"properties": {
+    "links": {"type": "array", "items": {"type": "object", "properties": {"url": {"type": "string"}}}},
+    "a": {"default": 3, "examples": [4], "enum": [5]}, "b": {"examples": ["x"], "enum": ["y", "x"]},
+    "c": {"const": "k", "enum": ["k", "j"]}, "d": {"enum": ["e", "f"]}}})
+
+
+# (schema, a path as Document.path_at gives it, the types of the value written there,
+# what the place of that value accepts): a key's one value stands for a list of one where
+# the schema takes a list but not that value.
+@pytest.mark.parametrize("schema, path, types, accepts", [
+    (VIEWS, ["view", "v", "dimension", "d", "tags"], ["string"], {"string"}),
+    (VIEWS, ["view", "v", "dimension", "d", "tags"], ["array"], {"array"}),
+    (VIEWS, ["view", "v", "dimension", "d", "tags"], [], {"array"}),
+    (VIEWS, ["view", "v", "dimension", "d", "tags", 1], [], {"string"}),
+    (VIEWS, ["view", "v", "link"], ["object"], {"string", "object"}),
+    (LINKS, ["links", "url"], [], {"string"}),  # `links: { url: x }`, the block a list of one
+    (LINKS, ["links", 1, "url"], [], {"string"}),
+])
+def test_places_of_values_as_the_text_writes_them(schema, path, types, accepts):
+    assert set(schema.place().written(path, types).accepts) == accepts
+
+
+@pytest.mark.parametrize("path, named", [
+    (["view"], True), (["view", "v", "dimension"], True), (["view", "v"], False),
+    (["view", "v", "dimension", "d", "filters"], False),  # a block of any keys, each a string
+    (["view", "v", "dimension", "d", "type"], False),
+])
+def test_keys_that_take_named_blocks(path, named):
+    assert VIEWS.place(path).named is named
+
+
+# (schema, path, the value written for a key required there)
+@pytest.mark.parametrize("schema, path, value", [
+    (VIEWS, ["view", "v"], {"sql_table_name": ""}),
+    (VIEWS, ["view", "v", "dimension", "d"], {"type": "number"}),
+    (VIEWS, ["view", "v", "dimension", "d", "hidden"], False),
+    (VIEWS, ["view", "v", "dimension", "d", "size"], 0),
+    (VIEWS, ["view", "v", "dimension", "d", "tags"], []),
+    (VIEWS, ["view", "v", "link"], ""),  # a string or a block: the string
+    (VIEWS, ["view", "v", "dimension"], {}),  # named blocks: no name to invent
+    (VIEWS, [], {}),  # its one required key takes named blocks
+    (LINKS, ["a"], 3), (LINKS, ["b"], "x"), (LINKS, ["c"], "k"), (LINKS, ["d"], "e"),
+    (Schema(False), [], ""),
+])
+def test_placeholders(schema, path, value):
+    assert placeholder(schema.place(path)) == value

@@ -17,6 +17,7 @@ from tallix_cst._native import Document, QuarelSyntaxError, syntax_errors
 from tallix_cst.lsp.lanes import Lane
 from tallix_cst.lsp.parsed import Move, Parsed
 from tallix_cst.lsp.positions import LineIndex
+from tallix_cst.lsp.schemas import Found
 from tallix_cst.lsp.workspace import Workspace
 
 T = TypeVar("T")
@@ -39,6 +40,7 @@ class OpenDocument:
         self.published = False  # whether the editor has the errors of this version
         self.indexed: Optional[Parsed] = None  # the parse the workspace index was shown
         self.closed = False
+        self.schema = Found()  # the schema of the text last parsed
         self._moves: List[Move] = []  # the changes not yet parsed
         self._unparsed = True
 
@@ -79,10 +81,10 @@ class OpenDocument:
                 )
                 # Editors re-send text that stays, as for Enter in mid-line: moving the
                 # positions after it as if it were new would move them wrongly.
-                head, tail, new = _changed_span(data[start:end], new)
+                head, tail, new = changed_span(data[start:end], new)
                 start, end = start + head, start + tail
             else:
-                start, end, new = _changed_span(data, new)
+                start, end, new = changed_span(data, new)
             data = data[:start] + new + data[end:]
             self._moves.append((start, end, len(new)))
             index = index.edited(data, start, end, len(new))
@@ -96,6 +98,7 @@ class OpenDocument:
         if not self._unparsed:
             return False
         self._unparsed = False
+        self.schema = self.workspace.schemas.find(self.path, self.data)
         moves, self._moves = self._moves, []
         try:
             self.last_good = Parsed(Document.parse(self.data), self.data)
@@ -109,12 +112,19 @@ class OpenDocument:
         return True
 
 
+    def recheck(self) -> None:
+        """Finds the schema again, and tells the editor the problems again: a schema, a
+        configuration or a setting may have changed."""
+        self.schema = self.workspace.schemas.find(self.path, self.data)
+        self.published = False
+
+
 def _encoded(text: str) -> bytes:
     # A lone surrogate, which JSON can carry, cannot be UTF-8: one `?` keeps the positions.
     return text.encode("utf-8", "replace")
 
 
-def _changed_span(old: bytes, new: bytes) -> Tuple[int, int, bytes]:
+def changed_span(old: bytes, new: bytes) -> Tuple[int, int, bytes]:
     """The stretch of `old` that `new` replaces: the text between their common start and
     their common end, which may not overlap."""
     limit = min(len(old), len(new))
@@ -162,6 +172,11 @@ class Documents:
         if entry is None:
             raise NotOpen(f"{uri}: the document is not open")
         return entry.lane.submit(lambda: work(_opened(entry)))
+
+    def each(self, work: Callable[[OpenDocument], None]) -> None:
+        """Queues work on every open document."""
+        for entry in list(self._open.values()):
+            entry.lane.submit(lambda entry=entry: work(_opened(entry)))  # type: ignore[misc]
 
     def close(self, uri: str, closed: Callable[[OpenDocument], None]) -> None:
         entry = self._open.pop(uri, None)

@@ -25,6 +25,8 @@ class Parsed:
         self.text = text  # what was parsed
         self.moves: List[Move] = moves or []
         self._kept: Dict[str, Tuple[int, Any]] = {}
+        # The schema it was last checked against, and its problems (`problems.py`).
+        self.checked: Optional[Tuple[Any, List[Any]]] = None
         self._lock = threading.Lock()
 
     @classmethod

@@ -11,6 +11,7 @@ from __future__ import annotations
 
 import asyncio
 import contextlib
+import logging
 import os
 import sys
 import threading
@@ -27,12 +28,14 @@ from pygls.lsp.server import LanguageServer
 from pygls.uris import to_fs_path
 
 from tallix_cst import __version__
+from tallix_cst.config import FILES
 from tallix_cst.lsp import (
     completion,
     diagnostics,
     folding,
     formatting,
     hover,
+    quick_fixes,
     rename,
     selection,
     symbols,
@@ -49,6 +52,9 @@ CLIENT_WATCH_SECONDS = 2.0
 # How long `shutdown` waits for the requests before it to be answered.
 SHUTDOWN_SECONDS = 10.0
 QUAREL_FILES = "**/*.quarel"
+# What the server is told of when it changes: the files, and what their schemas are
+# found by and read from.
+WATCHED = [QUAREL_FILES, *(f"**/{name}" for name in FILES), "**/*.json"]
 
 
 def _change(document: OpenDocument, params: types.DidChangeTextDocumentParams) -> None:
@@ -61,14 +67,22 @@ def _saved(document: OpenDocument, params: types.DidSaveTextDocumentParams) -> N
 
 
 def _files_changed(workspace: Workspace, params: types.DidChangeWatchedFilesParams) -> None:
+    schemas_changed = False
     for change in params.changes:
         path = to_fs_path(change.uri)
-        if path is None or not path.endswith(".quarel"):
+        if path is None:
+            continue
+        if os.path.basename(path) in FILES or path.endswith(".json"):
+            schemas_changed = True  # a schema, a file one refers to, or a configuration
+        if not path.endswith(".quarel"):
             continue
         if change.type == types.FileChangeType.Deleted:
             workspace.deleted(path)
         else:
             workspace.changed(path)
+    if schemas_changed:
+        workspace.schemas.forget()
+        workspace.schemas_changed()
 
 
 def _folders_changed(
@@ -80,10 +94,6 @@ def _folders_changed(
             workspace.forget(path)
     added = [to_fs_path(folder.uri) for folder in params.event.added]
     workspace.start(path for path in added if path is not None)
-
-
-def _configured(workspace: Workspace, params: types.DidChangeConfigurationParams) -> None:
-    workspace.configure(params.settings)
 
 
 def _workspace_symbols(
@@ -114,7 +124,12 @@ HANDLERS: Dict[str, On] = {
     types.TEXT_DOCUMENT_HOVER: On(hover.hover),
     types.TEXT_DOCUMENT_SEMANTIC_TOKENS_FULL: On(tokens.full, options=tokens.OPTIONS),
     types.TEXT_DOCUMENT_SEMANTIC_TOKENS_RANGE: On(tokens.in_range),
-    types.TEXT_DOCUMENT_COMPLETION: On(completion.complete),
+    types.TEXT_DOCUMENT_COMPLETION: On(
+        completion.complete, options=types.CompletionOptions(trigger_characters=[":", "[", ","])
+    ),
+    types.TEXT_DOCUMENT_CODE_ACTION: On(
+        quick_fixes.code_actions, options=types.CodeActionOptions(code_action_kinds=[quick_fixes.QUICKFIX])
+    ),
     types.TEXT_DOCUMENT_PREPARE_RENAME: On(rename.prepare_rename),
     types.TEXT_DOCUMENT_RENAME: On(rename.rename),
     types.TEXT_DOCUMENT_FORMATTING: On(formatting.format_file),
@@ -122,7 +137,6 @@ HANDLERS: Dict[str, On] = {
     types.WORKSPACE_SYMBOL: On(_workspace_symbols, WORKSPACE),
     types.WORKSPACE_DID_CHANGE_WATCHED_FILES: On(_files_changed, AT_ONCE),
     types.WORKSPACE_DID_CHANGE_WORKSPACE_FOLDERS: On(_folders_changed, AT_ONCE),
-    types.WORKSPACE_DID_CHANGE_CONFIGURATION: On(_configured, AT_ONCE),
 }
 
 
@@ -131,6 +145,7 @@ class QuarelServer(LanguageServer):
         super().__init__("quarel", __version__, protocol_cls=Protocol)
         self.index = Workspace()
         self.documents = Documents(self.index, self._settled)
+        self.index.schemas_changed = lambda: self.documents.each(OpenDocument.recheck)
         self._workspace_lane = Lane()
         self._ended: Optional[asyncio.Future[None]] = None  # set by `serve`'s loop
         self._answering: Set[asyncio.Future[Any]] = set()  # the handlers' work under way
@@ -145,6 +160,7 @@ class QuarelServer(LanguageServer):
             types.EXIT: self._exit,
             types.TEXT_DOCUMENT_DID_OPEN: self._open,
             types.TEXT_DOCUMENT_DID_CLOSE: self._close,
+            types.WORKSPACE_DID_CHANGE_CONFIGURATION: self._configured,
         }
         for method, handler in session.items():
             self.feature(method)(_function(handler))
@@ -203,13 +219,17 @@ class QuarelServer(LanguageServer):
         folding_range = text_document and text_document.folding_range
         if folding_range and folding_range.range_limit is not None:
             self.index.folding_limit = folding_range.range_limit
+        completion_item = text_document and text_document.completion and text_document.completion.completion_item
+        self.index.snippets = bool(completion_item and completion_item.snippet_support)
+        formats = completion_item and completion_item.documentation_format
+        self.index.markdown = bool(formats and types.MarkupKind.Markdown in formats)
         if params.process_id is not None:
             _watch_client(params.process_id)
 
-    def _initialized(self, params: types.InitializedParams) -> None:
+    async def _initialized(self, params: types.InitializedParams) -> None:
         self.index.start(_folders(self))
         if _can_register_watchers(self.client_capabilities):
-            watcher = types.FileSystemWatcher(glob_pattern=QUAREL_FILES)
+            watchers = [types.FileSystemWatcher(glob_pattern=glob) for glob in WATCHED]
             self.client_register_capability(
                 types.RegistrationParams(
                     registrations=[
@@ -217,12 +237,38 @@ class QuarelServer(LanguageServer):
                             id="quarel-files",
                             method=types.WORKSPACE_DID_CHANGE_WATCHED_FILES,
                             register_options=types.DidChangeWatchedFilesRegistrationOptions(
-                                watchers=[watcher]
+                                watchers=watchers
                             ),
                         )
                     ]
                 )
             )
+        await self.pull_settings()
+
+    async def _configured(self, params: types.DidChangeConfigurationParams) -> None:
+        """Takes the settings sent; an editor that sends none of them is asked for them."""
+        settings = params.settings
+        if isinstance(settings, dict) and {"quarel", "format", "schemas"} & set(settings):
+            if self.index.configure(settings):
+                self.index.schemas_changed()
+        else:
+            await self.pull_settings()
+
+    async def pull_settings(self) -> None:
+        """Asks an editor that answers `workspace/configuration` for the settings under
+        `quarel`; an editor that fails to answer leaves them as they were."""
+        workspace = self.client_capabilities.workspace
+        if not (workspace and workspace.configuration):
+            return
+        try:
+            found = await self.workspace_configuration_async(
+                types.ConfigurationParams(items=[types.ConfigurationItem(section="quarel")])
+            )
+        except Exception:  # noqa: BLE001 - any failure of the editor's: nothing to take
+            logging.getLogger(__name__).warning("the editor did not give its settings")
+            return
+        if found and self.index.configure(found[0]):
+            self.index.schemas_changed()
 
     async def _shutdown(self, params: Any) -> None:
         """Answers once every request before it is answered, so that an editor that exits

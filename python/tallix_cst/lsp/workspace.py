@@ -16,7 +16,7 @@ import os
 import queue
 import threading
 from pathlib import Path
-from typing import Counter, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
+from typing import Callable, Counter, Dict, Iterable, List, NamedTuple, Optional, Set, Tuple
 
 from lsprotocol import types
 from pygls.uris import from_fs_path
@@ -25,6 +25,7 @@ from tallix_cst._native import Document, Pair
 from tallix_cst.files import read_file
 from tallix_cst.lsp.parsed import Parsed
 from tallix_cst.lsp.positions import UTF16, LineIndex
+from tallix_cst.lsp.schemas import SchemaLookup
 from tallix_cst.lsp.symbol_kinds import symbol_kind, symbol_name
 from tallix_cst.walk import quarel_files
 
@@ -60,6 +61,14 @@ class Workspace:
         self.editor_indent = False
         # The most folding ranges the editor takes, when it says.
         self.folding_limit: Optional[int] = None
+        self.schemas = SchemaLookup()
+        # Whether the editor takes completions as snippets, with fields to fill in.
+        self.snippets = False
+        # Whether it shows completions' documentation as markdown (else as plain text).
+        self.markdown = False
+        # Called when the schemas may have changed: the server checks the open documents
+        # again.
+        self.schemas_changed: Callable[[], None] = lambda: None
         self._lock = threading.Lock()
         self._files: Dict[str, _File] = {}  # as read from disk
         self._totals = _File([], _counts(), _counts())
@@ -69,14 +78,17 @@ class Workspace:
         self._jobs: queue.SimpleQueue[Tuple[str, str]] = queue.SimpleQueue()
         self._reader: Optional[threading.Thread] = None
 
-    def configure(self, settings: object) -> None:
-        """Takes the editor's settings, `{"format": {"editorIndent": bool}}`, given bare or
-        under "quarel"."""
+    def configure(self, settings: object) -> bool:
+        """Takes the editor's settings, `{"format": {"editorIndent": bool}, "schemas":
+        {path: globs}}`, given bare or under "quarel"; whether the schemas changed."""
         if isinstance(settings, dict) and isinstance(settings.get("quarel"), dict):
             settings = settings["quarel"]
-        formatting = settings.get("format") if isinstance(settings, dict) else None
+        if not isinstance(settings, dict):
+            return False
+        formatting = settings.get("format")
         if isinstance(formatting, dict) and isinstance(formatting.get("editorIndent"), bool):
             self.editor_indent = formatting["editorIndent"]
+        return self.schemas.configure(settings.get("schemas"))
 
     # What the editor tells: each is queued for the reading thread, or done at once
     # where nothing is read.
@@ -87,6 +99,7 @@ class Workspace:
             with self._lock:
                 self._folders.add(os.path.join(folder, ""))
                 self._removed.discard(os.path.join(folder, ""))
+                self.schemas.folders.append(folder)
             self._queue("walk", folder)
 
     def changed(self, path: str) -> None:
@@ -102,6 +115,7 @@ class Workspace:
         below = os.path.join(folder, "")
         with self._lock:
             self._folders.discard(below)
+            self.schemas.folders = [f for f in self.schemas.folders if f != folder]
             self._removed.add(below)
             for path in [path for path in self._files if path.startswith(below)]:
                 self._forget(path)

@@ -12,7 +12,8 @@ from __future__ import annotations
 
 import itertools
 import re
-from typing import Any, Dict, FrozenSet, Iterator, List, Optional, Sequence, Tuple, Union
+import threading
+from typing import Any, Dict, FrozenSet, Iterable, Iterator, List, Optional, Sequence, Tuple, Union
 
 from tallix_cst.schema.refs import Documents, Json, Node, child_node, children
 
@@ -94,6 +95,45 @@ class Place:
             place = place.child(step)
         return place
 
+    def other(self) -> Place:
+        """The place of every key the schema does not name here."""
+        return self.child(_OTHER_KEY)
+
+    def single(self, types: Iterable[str]) -> Place:
+        """The place that a key's one value, of one of these JSON types, takes here:
+        where the schema takes a list but none of those types, unwrap() makes the value
+        a list of one, and it stands at the list's first item."""
+        if "array" in self.accepts and not self.accepts & frozenset(types):
+            return self.child(0)
+        return self
+
+    def written(self, path: Sequence[Step], types: Iterable[str] = ()) -> Place:
+        """The place of the value at a path as the text writes it (`Document.path_at`),
+        one value of a key taken as unwrap() takes it: as a list of one where the schema
+        takes a list there but not that value, a block on the way or, at the end, a
+        value of `types`."""
+        place = self
+        for number, step in enumerate(path):
+            place = place.child(step)
+            following = path[number + 1] if number + 1 < len(path) else None
+            if isinstance(following, str):
+                place = place.single(("object",))
+            elif following is None and types:
+                place = place.single(types)
+        return place
+
+    @property
+    def named(self) -> bool:
+        """Whether a key here takes named blocks (`dimension: id { ... }`): the schema
+        names no key in its value but takes a block under any other."""
+        return (
+            not self.vague
+            and "object" in self.accepts
+            and not self.keys()
+            and self.other_keys
+            and self.other().accepts == frozenset(("object",))
+        )
+
     @property
     def schemas(self) -> Tuple[Json, ...]:
         """The schemas that apply here, each once, in the order of the alternatives."""
@@ -135,6 +175,12 @@ class Place:
             found = keys if found is None else found & keys
         return found or frozenset()
 
+    def required_in_order(self) -> List[str]:
+        """The keys every alternative requires, in the order the schema names them (the
+        rest after, in alphabetical order)."""
+        names = list(self.keys())
+        return sorted(self.required, key=lambda k: (names.index(k) if k in names else len(names), k))
+
     @property
     def enum(self) -> Optional[List[Json]]:
         """The values allowed here when the schema lists them (`enum`, `const`), or None."""
@@ -169,6 +215,35 @@ class Place:
                         yield node.schema
 
 
+def placeholder(place: Place, depth: int = 3) -> Json:
+    """A value to write for a key that the schema requires at a place: its `default`,
+    its first example or allowed value, else an empty value of a type it takes (empty
+    quotes first; a block holds its own required keys, `depth` levels down, but for those
+    that take named blocks)."""
+    for keyword in ("default", "examples", "const"):
+        value = place.annotation(keyword)
+        if keyword == "examples":
+            if isinstance(value, list) and value:
+                return value[0]
+        elif value is not None:
+            return value
+    if place.enum:
+        return place.enum[0]
+    if place.named:
+        return {}  # blocks by name, and no name to invent
+    accepts = place.accepts
+    if "string" in accepts or not accepts:
+        return ""
+    if "boolean" in accepts:
+        return False
+    if accepts & {"integer", "number"}:
+        return 0
+    if "object" in accepts:
+        required = [key for key in place.required_in_order() if not place.child(key).named] if depth > 0 else []
+        return {key: placeholder(place.child(key), depth - 1) for key in required}
+    return [] if "array" in accepts else {}
+
+
 def _names_only(schema: Json) -> bool:
     """Whether a schema allows no key but those it names."""
     return isinstance(schema, dict) and (
@@ -200,6 +275,7 @@ class Places:
 
     def __init__(self, documents: Documents) -> None:
         self._documents = documents
+        self._numbering = threading.Lock()
         self._expanded: Dict[Tuple[int, str], Optional[List[Alternative]]] = {}
         self._by_alternatives: Dict[Any, Place] = {}
         self._numbered: List[Place] = []
@@ -235,11 +311,12 @@ class Places:
         vague = alternatives is None or len(alternatives) > MAX_ALTERNATIVES
         kept = [] if vague or alternatives is None else _distinct(alternatives)
         key = "vague" if vague else frozenset(tuple(sorted(n.key for n in a)) for a in kept)
-        if key not in self._by_alternatives:
-            place = Place(self, len(self._numbered), kept, vague)
-            self._numbered.append(place)
-            self._by_alternatives[key] = place
-        return self._by_alternatives[key]
+        with self._numbering:  # documents are checked on threads of their own
+            if key not in self._by_alternatives:
+                place = Place(self, len(self._numbered), kept, vague)
+                self._numbered.append(place)
+                self._by_alternatives[key] = place
+            return self._by_alternatives[key]
 
     def _child(self, place: Place, step: Step) -> Place:
         if place.vague:
