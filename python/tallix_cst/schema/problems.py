@@ -12,16 +12,28 @@ import contextlib
 import gc
 import json
 from dataclasses import dataclass
-from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Optional, Sequence, Set, Tuple
+from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Optional, Protocol, Sequence, Set, Tuple
 
 from tallix_cst._native import Location
 from tallix_cst.schema import wording
+from tallix_cst.schema import places as schema_places
 from tallix_cst.schema.places import Step
 from tallix_cst.selector import escape
 
 if TYPE_CHECKING:
     from tallix_cst._native import Document
-    from tallix_cst.schema.schema import Schema
+
+
+class Schema(Protocol):
+    """What finding problems asks of a schema (`tallix_cst.schema.schema.Schema`, which
+    calls it: this module does not import that one)."""
+
+    @property
+    def places(self) -> schema_places.Places: ...
+    def place(self, path: Sequence[Step]) -> schema_places.Place: ...
+    def is_valid(self, data: Any) -> bool: ...
+    def errors(self, data: Any) -> List[Any]: ...
+
 
 Span = Tuple[int, int, int, int, int, int]
 Segments = List[Tuple[str, Optional[str]]]

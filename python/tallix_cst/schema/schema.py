@@ -6,6 +6,7 @@ import os
 from typing import TYPE_CHECKING, Any, Dict, List, Mapping, Optional, Sequence, Union
 
 from tallix_cst.schema.places import Place, Places, Step
+from tallix_cst.schema.problems import Problem, find_problems
 from tallix_cst.schema.refs import (
     NO_BASE,
     Documents,
@@ -18,7 +19,6 @@ from tallix_cst.schema.refs import (
 
 if TYPE_CHECKING:
     from tallix_cst._native import Document
-    from tallix_cst.schema.problems import Problem
 
 # The validator's class for each draft's `$schema` (without a trailing `#`); a schema
 # without one is 2020-12's.
@@ -80,8 +80,6 @@ class Schema:
     def problems(self, document: Document) -> List[Problem]:
         """The document's problems against the schema, in position order (what
         `Document.validate(schema)` returns)."""
-        from tallix_cst.schema.problems import find_problems
-
         return find_problems(self, document)
 
     def __repr__(self) -> str:
