@@ -7,6 +7,7 @@ runs the full one, the other interpreters of `make test-matrix` a lean one.
 import faulthandler
 import functools
 import os
+import signal
 import subprocess
 import sys
 import tempfile
@@ -22,6 +23,12 @@ settings.register_profile(
 )
 settings.register_profile("lean", parent=settings.get_profile("full"), max_examples=10)
 settings.load_profile("full")
+
+# The commands the tests start take Ctrl-C as they do at a terminal, also where the suite
+# itself runs in the background of a script (tests/matrix.sh), whose shell starts it with
+# SIGINT ignored: an ignored signal stays ignored in every process started from here.
+if signal.getsignal(signal.SIGINT) == signal.SIG_IGN:
+    signal.signal(signal.SIGINT, signal.default_int_handler)
 
 # A document with a bit of everything, for edits to work on.
 SOURCE = """\
