@@ -92,7 +92,8 @@ fuzz:
 
 # The whole suite against the extension built with AddressSanitizer and
 # UndefinedBehaviorSanitizer (in build/sanitize, beside the installed build),
-# at -O1, which builds much faster than -O2 and keeps the reports exact.
+# at -O1, which builds much faster than -O2 and keeps the reports exact, and
+# as a unity build (a few large translation units), which halves its build time.
 # CPython's own allocations outlive exit, so leak detection is off here;
 # tests/test_leaks.py measures growth instead. SANITIZE_TESTS picks a subset.
 sanitize: $(VENV)/.ready

@@ -33,7 +33,7 @@ namespace quarel::py {
 
 namespace {
 
-PyTypeObject* type_ = nullptr;
+PyTypeObject* pair_type_ = nullptr;
 
 const PairRef& handle(PyObject* self) {
     return as_pair(self)->pair;
@@ -357,11 +357,11 @@ PyObject* richcompare(PyObject* self, PyObject* other, int op) {
 } // namespace
 
 PyTypeObject* pair_type() {
-    return type_;
+    return pair_type_;
 }
 
 PyObject* create_pair_type() {
-    if (type_) return reinterpret_cast<PyObject*>(type_);
+    if (pair_type_) return reinterpret_cast<PyObject*>(pair_type_);
     const PyGetSetDef getset[] = {
         property<key_get, key_set>("key", nullptr),
         property<name_get, name_set>(
@@ -431,11 +431,11 @@ PyObject* create_pair_type() {
         {Py_tp_free, reinterpret_cast<void*>(PyObject_Free)},
         {0, nullptr},
     };
-    type_ = reinterpret_cast<PyTypeObject*>(create_container_type(
+    pair_type_ = reinterpret_cast<PyTypeObject*>(create_container_type(
         "tallix_cst.Pair", sizeof(PairObject),
         "A `key: value` entry in a document, such as `type: number` or `dimension: id { ... }`.",
         slots, methods, getset));
-    return reinterpret_cast<PyObject*>(type_);
+    return reinterpret_cast<PyObject*>(pair_type_);
 }
 
 // Allocated by hand: PyType_GenericAlloc zeroes the object and looks up the
@@ -443,7 +443,7 @@ PyObject* create_pair_type() {
 Ref make_pair(PairRef pair, ParentPtr parent, std::size_t place) {
     auto* p = static_cast<PairObject*>(PyObject_Malloc(sizeof(PairObject)));
     if (!p) return Ref(PyErr_NoMemory());
-    PyObject_Init(reinterpret_cast<PyObject*>(p), type_);
+    PyObject_Init(reinterpret_cast<PyObject*>(p), pair_type_);
     new (&p->pair) PairRef(std::move(pair));
     new (&p->parent) ParentPtr(std::move(parent));
     p->place = place;
