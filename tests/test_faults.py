@@ -319,6 +319,7 @@ def test_the_workspace_index_passes_over_what_it_may_not_read(tmp_path):
         if workspace.symbols("last"):
             break
         time.sleep(0.01)
+    workspace.stop()
     assert sorted(symbol.location.uri.rsplit("/", 1)[1] for symbol in workspace.symbols("")) == ["last.quarel", "ok.quarel"]
 
 

@@ -97,6 +97,7 @@ def test_offsets_move_through_replacements(size, edits):
 # where no replacement took one of its bytes or put one among them.
 @given(st.integers(1, 20), st.integers(0, 20), st.integers(1, 5),
        st.lists(st.tuples(st.integers(0, 30), st.integers(0, 4), st.integers(0, 4)), max_size=5))
+@example(2, 0, 2, [(1, 0, 0)])  # an edit that changes nothing, inside the stretch
 def test_problems_move_through_replacements(size, start, width, edits):
     start = min(start, size - 1)
     end = min(start + width, size)
@@ -303,13 +304,19 @@ X = "view: x {\n  dimension: d {\n    type: number\n  }\n}\n"
 Y = 'view: y {\n  dimension: e {\n    type: string\n    label: "E"\n  }\n}\n'
 
 
-def test_the_index_follows_its_files(tmp_path):
+@pytest.fixture
+def workspace():
+    index = Workspace()
+    yield index
+    index.stop()
+
+
+def test_the_index_follows_its_files(tmp_path, workspace):
     (tmp_path / "a").mkdir()
     (tmp_path / "ab").mkdir()
     x, y = tmp_path / "a" / "x.quarel", tmp_path / "ab" / "y.quarel"
     x.write_text(X)
     y.write_text(Y)
-    workspace = Workspace()
     workspace.start([str(tmp_path / "a"), str(tmp_path / "ab")])
     read_all(workspace, tmp_path)
 
@@ -329,10 +336,9 @@ def test_the_index_follows_its_files(tmp_path):
     assert state() == ({"type": 1, "label": 1}, ["view y"])
 
 
-def test_an_open_document_stands_for_its_file(tmp_path):
+def test_an_open_document_stands_for_its_file(tmp_path, workspace):
     path = tmp_path / "x.quarel"
     path.write_text(X)
-    workspace = Workspace()
     workspace.start([str(tmp_path)])
     read_all(workspace, tmp_path)
     document = OpenDocument(path.as_uri(), 1, X.replace("type: number", "label: L"), workspace)

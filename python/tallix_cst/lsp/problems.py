@@ -54,6 +54,8 @@ def moved(start: int, end: int, moves: Sequence[Move]) -> Optional[Tuple[int, in
     move replaced any of it or put text inside it. Text put in at either edge stays
     outside."""
     for at, until, length in moves:
+        if at == until and not length:
+            continue  # an edit that changed nothing, as editors sometimes send
         if until <= start:
             start, end = start + length - (until - at), end + length - (until - at)
         elif at < end:

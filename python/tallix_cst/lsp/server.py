@@ -274,6 +274,7 @@ class QuarelServer(LanguageServer):
         """Answers once every request before it is answered, so that an editor that exits
         at the answer has had them all."""
         await self._answered()
+        await asyncio.to_thread(self.index.stop)
 
     async def _answered(self) -> None:
         """Waits, SHUTDOWN_SECONDS at most, for every request come so far to be answered."""

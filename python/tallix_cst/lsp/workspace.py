@@ -75,6 +75,7 @@ class Workspace:
         self._open: Dict[str, Tuple[str, Parsed, LineIndex]] = {}  # path: uri, parse, lines
         self._folders: Set[str] = set()  # each ends with a separator
         self._removed: Set[str] = set()  # folders whose walks must stop
+        self._stopped = False
         self._jobs: queue.SimpleQueue[Tuple[str, str]] = queue.SimpleQueue()
         self._reader: Optional[threading.Thread] = None
 
@@ -135,18 +136,29 @@ class Workspace:
             self._open.pop(path, None)
         self.changed(path)
 
+    def stop(self) -> None:
+        """Ends the reading thread once it is done with the file in hand (at shutdown)."""
+        with self._lock:
+            self._stopped = True
+            reader = self._reader
+        if reader is not None:
+            self._jobs.put(("stop", ""))
+            reader.join()
+
     # Reading, on a thread of its own.
 
     def _queue(self, job: str, path: str) -> None:
         self._jobs.put((job, path))
         with self._lock:
-            if self._reader is None:
+            if self._reader is None and not self._stopped:
                 self._reader = threading.Thread(target=self._read_jobs, daemon=True)
                 self._reader.start()
 
     def _read_jobs(self) -> None:
         while True:
             job, path = self._jobs.get()
+            if job == "stop":
+                return
             try:
                 if job == "walk":
                     self._walk(path)
@@ -160,7 +172,7 @@ class Workspace:
             return
         for path in quarel_files([folder]):
             with self._lock:
-                if self._left(path):
+                if self._stopped or self._left(path):
                     return
             self._read(path)
 
