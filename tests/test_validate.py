@@ -3,6 +3,7 @@
 import json
 
 import pytest
+from conftest import write
 
 from tallix_cst import Location, Schema, SchemaError, parse_quarel
 from tallix_cst.schema.places import placeholder
@@ -178,22 +179,14 @@ def test_problems_of_schema_features(source, schema, expected):
     assert [(p.location.line, p.location.column, p.message, p.selector) for p in found] == expected
 
 
-def write(folder, name, value):
-    path = folder / name
-    path.parent.mkdir(parents=True, exist_ok=True)
-    path.write_text(value if isinstance(value, str) else json.dumps(value))
-    return path
-
-
-def test_refs_to_files_beside_the_schema(tmp_path):
-    write(tmp_path, "schemas/fields.json", {"$defs": {"n": {"type": "integer"}}})
-    main = write(tmp_path, "schemas/main.json", {"properties": {"n": {"$ref": "fields.json#/$defs/n"}}})
-    published = write(tmp_path, "schemas/published.json", {
-        "$id": "https://example.com/s/published.json", "properties": {"n": {"$ref": "fields.json#/$defs/n"}}})
-    for path in (main, published):
-        assert parse_quarel("n: 5").unwrap(Schema.load(path)) == {"n": 5}
-        assert [p.message for p in parse_quarel("n: x").validate(Schema.load(path))] == [
-            "`n` must be a whole number (found `x`)"]
+# A `$ref` names a file beside the schema's, also under the folder of the schema's own `$id`.
+@pytest.mark.parametrize("own", [{}, {"$id": "https://example.com/s/main.json"}])
+def test_refs_to_files_beside_the_schema(tmp_path, own):
+    write(tmp_path / "schemas/fields.json", json.dumps({"$defs": {"n": {"type": "integer"}}}))
+    main = {**own, "properties": {"n": {"$ref": "fields.json#/$defs/n"}}}
+    schema = Schema.load(write(tmp_path / "schemas/main.json", json.dumps(main)))
+    assert parse_quarel("n: 5").unwrap(schema) == {"n": 5}
+    assert [p.message for p in parse_quarel("n: x").validate(schema)] == ["`n` must be a whole number (found `x`)"]
 
 
 @pytest.mark.parametrize("files, error", [
@@ -214,7 +207,7 @@ def test_refs_to_files_beside_the_schema(tmp_path):
 def test_schemas_that_cannot_be_used(tmp_path, monkeypatch, files, error):
     monkeypatch.chdir(tmp_path)
     for name, content in files.items():
-        write(tmp_path, name, content)
+        write(tmp_path / name, content if isinstance(content, str) else json.dumps(content))
     with pytest.raises(SchemaError) as raised:
         Schema.load("s.json")
     message = str(raised.value)
