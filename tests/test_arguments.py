@@ -160,3 +160,16 @@ def test_argument_types(call, expected):
     if expected is not ...:
         assert result.value == expected
     assert "not this" not in assert_consistent(doc)
+
+
+# The formatter's options are refused in the words of the method they were given to.
+@pytest.mark.parametrize("method, args", [("format", ()), ("format_edits_json", ("utf-8",))])
+@pytest.mark.parametrize("option, value, error", [
+    ("indent", 4, TypeError), ("max_blank_lines", -1, ValueError), ("final_newline", 1, TypeError),
+    ("lines", (2, 1), ValueError), ("lines", [1, 2], TypeError),
+])
+def test_format_options_are_refused_in_the_methods_name(method, args, option, value, error):
+    doc = parse_quarel(SOURCE)
+    with pytest.raises(error, match=f"^{method}\\(\\) argument '{option}' "):
+        getattr(doc, method)(*args, **{option: value})
+    assert doc.to_string() == SOURCE

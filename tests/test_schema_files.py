@@ -7,7 +7,7 @@ import os
 import pytest
 
 from tallix_cst import SchemaError
-from tallix_cst.config import ConfigError, Configs, glob_matches
+from tallix_cst.config import Configs, glob_matches
 from tallix_cst.format_options import project_options
 from tallix_cst.schema.association import Schemas, directive, schema_source
 from tallix_cst.schema.check import file_problems, text_problems
@@ -94,19 +94,15 @@ def test_which_schema(tmp_path, monkeypatch, files, file, expected):
     ("[[schema]]\npath = 's.json'\n", "quarel.toml: error: [[schema]] needs `include`, the globs of its files"),
     ("[[schema]]\npath = 's.json'\ninclude = ['*']\nglobs = 1\n", "quarel.toml: error: [[schema]] has no key `globs`"),
     ("[[schema]]\npath = 's.json'\ninclude = [1]\n", "quarel.toml: error: [[schema]] `include` must be a list of globs"),
+    ("[tool.quarel]\nformats = 1\n", "pyproject.toml: error: [tool.quarel] has no setting `formats`"),
 ])
 def test_configuration_errors(tmp_path, config, error):
-    tree(tmp_path, {"quarel.toml": config, "a.quarel": ""})
+    name = error.split(":")[0]  # the file the configuration is written in
+    tree(tmp_path, {name: config, "a.quarel": ""})
     with pytest.raises(ValueError) as raised:
         project_options(tmp_path / "a.quarel")
         schema_source(tmp_path / "a.quarel", configs=Configs())
-    assert str(raised.value).startswith(str(tmp_path / error.split(":")[0]) + error[len(error.split(":")[0]):])
-
-
-def test_pyproject_settings_are_under_tool_quarel(tmp_path):
-    tree(tmp_path, {"pyproject.toml": "[tool.quarel]\nformats = 1\n", "a.quarel": ""})
-    with pytest.raises(ConfigError, match=r"\[tool.quarel\] has no setting `formats`"):
-        Configs().for_file(str(tmp_path / "a.quarel"))
+    assert str(raised.value).startswith(str(tmp_path / name) + error[len(name):])
 
 
 @pytest.mark.parametrize("files", [

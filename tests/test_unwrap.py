@@ -129,10 +129,11 @@ def test_pair_unwrap_takes_the_schema_of_its_value():
     assert doc.find("view").find("n").unwrap(Schema(INT)) == 5
 
 
+@pytest.mark.parametrize("method", ["unwrap", "validate"])
 @pytest.mark.parametrize("arg", [{}, "schema.json", 5])
-def test_unwrap_refuses_what_is_no_schema(arg):
-    with pytest.raises(TypeError, match="must be a tallix_cst.Schema"):
-        parse_quarel("a: 1").unwrap(arg)
+def test_what_is_no_schema_is_refused(method, arg):
+    with pytest.raises(TypeError, match=f"^{method}\\(\\) argument 'schema' must be a tallix_cst.Schema, not {type(arg).__name__}$"):
+        getattr(parse_quarel("a: 1"), method)(arg)
 
 
 @pytest.mark.parametrize("source, at, path", [

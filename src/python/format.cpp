@@ -18,12 +18,13 @@ namespace quarel::py {
 namespace {
 
 // `None`, or text that `valid` accepts, else the ValueError `refusal`.
-bool text_option(const char* name, PyObject* obj, bool (*valid)(std::string_view),
-                 const char* refusal, std::optional<std::string>& out) {
+bool text_option(const char* function, const char* name, PyObject* obj,
+                 bool (*valid)(std::string_view), const char* refusal,
+                 std::optional<std::string>& out) {
     if (!obj || obj == Py_None) return true;
     if (!PyUnicode_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "format() argument '%s' must be str or None, not %s", name,
-                     type_name(obj).c_str());
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be str or None, not %s", function,
+                     name, type_name(obj).c_str());
         return false;
     }
     out = utf8(obj);
@@ -44,10 +45,11 @@ bool valid_newline(std::string_view newline) {
 
 // An int of at least `least`; one too large for the machine counts as the
 // largest, which no text reaches.
-bool count_option(const char* name, PyObject* obj, std::size_t least, std::size_t& out) {
+bool count_option(const char* function, const char* name, PyObject* obj, std::size_t least,
+                  std::size_t& out) {
     if (!obj) return true;
     if (!PyLong_Check(obj) || PyBool_Check(obj)) {
-        PyErr_Format(PyExc_TypeError, "format() argument '%s' must be int, not %s", name,
+        PyErr_Format(PyExc_TypeError, "%s() argument '%s' must be int, not %s", function, name,
                      type_name(obj).c_str());
         return false;
     }
@@ -55,46 +57,47 @@ bool count_option(const char* name, PyObject* obj, std::size_t least, std::size_
     const long long value = PyLong_AsLongLongAndOverflow(obj, &overflow);
     if (value == -1 && PyErr_Occurred()) return false;
     if (overflow < 0 || (overflow == 0 && value < static_cast<long long>(least))) {
-        PyErr_Format(PyExc_ValueError, "format() argument '%s' must be at least %zu", name, least);
+        PyErr_Format(PyExc_ValueError, "%s() argument '%s' must be at least %zu", function, name,
+                     least);
         return false;
     }
     out = overflow > 0 ? std::numeric_limits<std::size_t>::max() : static_cast<std::size_t>(value);
     return true;
 }
 
-bool lines_option(PyObject* obj, FormatOptions& options) {
+bool lines_option(const char* function, PyObject* obj, FormatOptions& options) {
     if (!obj || obj == Py_None) return true;
     if (!PyTuple_Check(obj) || PyTuple_Size(obj) != 2) {
         PyErr_Format(PyExc_TypeError,
-                     "format() argument 'lines' must be a (first, last) tuple or None, not %s",
-                     type_name(obj).c_str());
+                     "%s() argument 'lines' must be a (first, last) tuple or None, not %s",
+                     function, type_name(obj).c_str());
         return false;
     }
     std::size_t first = 0, last = 0;
-    if (!count_option("lines", PyTuple_GetItem(obj, 0), 1, first) ||
-        !count_option("lines", PyTuple_GetItem(obj, 1), 1, last))
+    if (!count_option(function, "lines", PyTuple_GetItem(obj, 0), 1, first) ||
+        !count_option(function, "lines", PyTuple_GetItem(obj, 1), 1, last))
         return false;
     if (last < first) {
-        PyErr_SetString(PyExc_ValueError, "format() argument 'lines' must have first <= last");
+        PyErr_Format(PyExc_ValueError, "%s() argument 'lines' must have first <= last", function);
         return false;
     }
     options.lines = {first, last};
     return true;
 }
 
-bool options_from(PyObject* const* arg, FormatOptions& options) {
-    if (!text_option("indent", arg[0], valid_indent,
+bool options_from(const char* function, PyObject* const* arg, FormatOptions& options) {
+    if (!text_option(function, "indent", arg[0], valid_indent,
                      "indent must be a run of spaces or a single tab", options.indent) ||
-        !text_option("newline", arg[1], valid_newline, "newline must be \"\\n\" or \"\\r\\n\"",
-                     options.newline) ||
-        !count_option("max_blank_lines", arg[2], 0, options.max_blank_lines) ||
-        !count_option("column_width", arg[3], 1, options.column_width) ||
-        !lines_option(arg[5], options))
+        !text_option(function, "newline", arg[1], valid_newline,
+                     "newline must be \"\\n\" or \"\\r\\n\"", options.newline) ||
+        !count_option(function, "max_blank_lines", arg[2], 0, options.max_blank_lines) ||
+        !count_option(function, "column_width", arg[3], 1, options.column_width) ||
+        !lines_option(function, arg[5], options))
         return false;
     if (arg[4]) {
         if (!PyBool_Check(arg[4])) {
-            PyErr_Format(PyExc_TypeError, "format() argument 'final_newline' must be bool, not %s",
-                         type_name(arg[4]).c_str());
+            PyErr_Format(PyExc_TypeError, "%s() argument 'final_newline' must be bool, not %s",
+                         function, type_name(arg[4]).c_str());
             return false;
         }
         options.final_newline = arg[4] == Py_True;
@@ -119,7 +122,7 @@ bool parse_options(const char* function, PyObject* args, PyObject* kwargs, Forma
                          args, kwargs, arg + 1);
     if (!parsed) return false;
     if (leading) *leading = arg[0];
-    return options_from(arg + 1, options);
+    return options_from(function, arg + 1, options);
 }
 
 // The default of an option as Python has it.

@@ -161,19 +161,21 @@ PyObject* document_path_at(PyObject* self, PyObject* args, PyObject* kwargs) {
     return list.release();
 }
 
+Ref schema_attribute(const char* function, PyObject* schema, const char* name) {
+    Ref attribute(PyObject_GetAttrString(schema, name));
+    if (!attribute && PyErr_ExceptionMatches(PyExc_AttributeError)) {
+        PyErr_Clear();
+        PyErr_Format(PyExc_TypeError, "%s() argument 'schema' must be a tallix_cst.Schema, not %s",
+                     function, type_name(schema).c_str());
+    }
+    return attribute;
+}
+
 PyObject* document_validate(PyObject* self, PyObject* args, PyObject* kwargs) {
     PyObject* arg[1];
     if (!parse_args({"validate", {"schema"}, 1, 1}, args, kwargs, arg)) return nullptr;
-    Ref problems(PyObject_GetAttrString(arg[0], "problems"));
-    if (!problems) {
-        if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-            PyErr_Clear();
-            PyErr_Format(PyExc_TypeError,
-                         "validate() argument 'schema' must be a tallix_cst.Schema, not %s",
-                         type_name(arg[0]).c_str());
-        }
-        return nullptr;
-    }
+    Ref problems = schema_attribute("validate", arg[0], "problems");
+    if (!problems) return nullptr;
     return PyObject_CallFunctionObjArgs(problems.get(), self, nullptr);
 }
 

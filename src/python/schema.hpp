@@ -16,6 +16,10 @@ PyObject* document_locate(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* document_left_out(PyObject* self);
 // Document.path_at(offset).
 PyObject* document_path_at(PyObject* self, PyObject* args, PyObject* kwargs);
+// An attribute of the `schema` argument of function(), which must be a
+// tallix_cst.Schema: null with TypeError naming it when it has no such
+// attribute, with the error set when reading it failed.
+Ref schema_attribute(const char* function, PyObject* schema, const char* name);
 // Document.validate(schema): schema.problems(document). The schema belongs
 // to the package, which this module does not import: it is asked.
 PyObject* document_validate(PyObject* self, PyObject* args, PyObject* kwargs);

@@ -2,6 +2,7 @@
 
 #include "python/boundary.hpp"
 #include "python/container.hpp"
+#include "python/schema.hpp"
 #include "schema/unwrap.hpp"
 
 #include <string>
@@ -299,14 +300,8 @@ class Builder {
 // The schema argument's places: None for none; else its `places`.
 bool places_arg(const char* function, PyObject* schema, Ref& places) {
     if (!schema || schema == Py_None) return true;
-    places = Ref(PyObject_GetAttrString(schema, "places"));
-    if (places) return true;
-    if (PyErr_ExceptionMatches(PyExc_AttributeError)) {
-        PyErr_Clear();
-        PyErr_Format(PyExc_TypeError, "%s() argument 'schema' must be a tallix_cst.Schema, not %s",
-                     function, type_name(schema).c_str());
-    }
-    return false;
+    places = schema_attribute(function, schema, "places");
+    return static_cast<bool>(places);
 }
 
 PyObject* built(const std::optional<Unwrapped>& steps, PyObject* places_obj, const Marks& marks) {

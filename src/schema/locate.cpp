@@ -6,10 +6,6 @@ namespace quarel {
 
 namespace {
 
-std::string_view kind_text(Kind kind) {
-    return kind_name(kind);
-}
-
 std::string_view kind_text(const ListValue& value) {
     if (std::holds_alternative<Literal>(value)) return kind_name(Kind::literal);
     if (std::holds_alternative<String>(value)) return kind_name(Kind::string);
@@ -180,7 +176,7 @@ class Finder {
     std::optional<Located> pair_itself(const Pair& pair) {
         const PairSpan* at = where_.find(&pair);
         if (!at) return std::nullopt;
-        found_.kind = kind_text(kind_of(pair.value));
+        found_.kind = kind_name(kind_of(pair.value));
         if (block_of(pair.value)) {
             found_.what = Located::block;
             found_.span = head_span(pair, *at);

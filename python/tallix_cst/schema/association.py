@@ -119,11 +119,3 @@ class Schemas:
         source = schema_source(path, text, schema, configs)
         return None if source is None else self.load(source)
 
-
-def schema_for(
-    path: Union[str, "os.PathLike[str]"],
-    text: Union[bytes, str, None] = None,
-    schema: Union[str, "os.PathLike[str]", None] = None,
-) -> Optional[Schema]:
-    """The schema of a file, read afresh; None for a file without one."""
-    return Schemas().schema_for(path, text, schema)

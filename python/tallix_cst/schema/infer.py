@@ -84,13 +84,12 @@ def _schema(values: List[Any], entry: bool = True) -> Dict[str, Any]:
     names = [value for value in values if isinstance(value, _Names)]
     if blocks:
         keys: Dict[str, List[Any]] = {}
-        counts: Dict[str, int] = {}
         for block in blocks:
             for key, value in block.items():
                 keys.setdefault(key, []).append(value)
-                counts[key] = counts.get(key, 0) + 1
         out["properties"] = {key: _schema(seen) for key, seen in keys.items()}
-        required = [key for key in keys if counts[key] == len(blocks) and not names]
+        # A block holds a key once: a key seen as often as there are blocks is in each.
+        required = [key for key, seen in keys.items() if len(seen) == len(blocks) and not names]
         if required:
             out["required"] = required
     if names:

@@ -282,9 +282,6 @@ class Places:
         self._described: Dict[int, Description] = {}
         self.root = self._place(self._expand(documents.root))
 
-    def __getitem__(self, number: int) -> Place:
-        return self._numbered[number]
-
     def describe(self, number: int) -> Description:
         if number not in self._described:
             self._described[number] = self._description(number)

@@ -16,8 +16,7 @@ from typing import TYPE_CHECKING, Any, Dict, Iterator, List, Optional, Protocol,
 
 from tallix_cst._native import Location
 from tallix_cst.schema import wording
-from tallix_cst.schema import places as schema_places
-from tallix_cst.schema.places import Step
+from tallix_cst.schema.places import Place, Places, Step
 from tallix_cst.selector import escape
 
 if TYPE_CHECKING:
@@ -29,8 +28,8 @@ class Schema(Protocol):
     calls it: this module does not import that one)."""
 
     @property
-    def places(self) -> schema_places.Places: ...
-    def place(self, path: Sequence[Step]) -> schema_places.Place: ...
+    def places(self) -> Places: ...
+    def place(self, path: Sequence[Step]) -> Place: ...
     def is_valid(self, data: Any) -> bool: ...
     def errors(self, data: Any) -> List[Any]: ...
 
@@ -66,7 +65,7 @@ class Problem:
 
 
 @dataclass
-class Place:
+class Located:
     """Where a place of the plain value stands in the text (`Document._locate`)."""
 
     what: str
@@ -132,16 +131,16 @@ class _Explainer:
         self._document = document
         self._data = data
         self._text: Optional[bytes] = None
-        self._located: Dict[Tuple[Tuple[Step, ...], bool], Optional[Place]] = {}
+        self._located: Dict[Tuple[Tuple[Step, ...], bool], Optional[Located]] = {}
         self._missing: Set[Tuple[Tuple[Step, ...], str]] = set()
 
     # Where things are.
 
-    def place(self, path: Sequence[Step], as_key: bool = False) -> Optional[Place]:
+    def place(self, path: Sequence[Step], as_key: bool = False) -> Optional[Located]:
         key = (tuple(path), as_key)
         if key not in self._located:
             found = self._document._locate(list(path), as_key)
-            self._located[key] = None if found is None else Place(*found)
+            self._located[key] = None if found is None else Located(*found)
         return self._located[key]
 
     def text(self) -> bytes:
@@ -149,7 +148,7 @@ class _Explainer:
             self._text = self._document.to_bytes()
         return self._text
 
-    def location(self, place: Place) -> Location:
+    def location(self, place: Located) -> Location:
         if place.what == "document":
             return self._first_line()
         return Location(*place.span)
@@ -170,7 +169,7 @@ class _Explainer:
     def problem(
         self,
         message: str,
-        place: Place,
+        place: Located,
         keyword: str,
         path: Sequence[Step],
         suggestion: Optional[str] = None,
@@ -192,7 +191,7 @@ class _Explainer:
     def left_out(self) -> List[Problem]:
         found = []
         for why, span, first_line, pairs in self._document._left_out():
-            place = Place("key", span, None, 0, None, pairs)
+            place = Located("key", span, None, 0, None, pairs)
             key, name = pairs[-1]
             if why == "name_again":
                 message = f"`{_segment(key, name)}` is given twice (first on line {first_line})"
@@ -309,7 +308,7 @@ class _Explainer:
             message += f"; did you mean `{suggestion}`?"
         return self.problem(message, place, keyword, path + [key], suggestion)
 
-    def _repeated_item(self, path: List[Step], place: Place, keyword: str) -> Problem:
+    def _repeated_item(self, path: List[Step], place: Located, keyword: str) -> Problem:
         """At the first item that repeats an earlier one."""
         items = _value_at(self._data, path)
         seen: Dict[str, int] = {}
@@ -336,7 +335,7 @@ class _Explainer:
         message = f"`{name}` is not a valid {what} {where}: {reason}"
         return [self.problem(message, place, _keyword(inner), path + [name])]
 
-    def _lacks(self, path: List[Step], place: Place, error: Any, keyword: str) -> Problem:
+    def _lacks(self, path: List[Step], place: Located, error: Any, keyword: str) -> Problem:
         key = error.kind.property
         subject = "the document" if place.what == "document" else self._subject(path, place)
         message = f"{subject} lacks `{key}`"
@@ -348,7 +347,7 @@ class _Explainer:
         self,
         error: Any,
         kind: str,
-        place: Place,
+        place: Located,
         path: List[Step],
         subject: Optional[str] = None,
         show_found: bool = True,
@@ -422,7 +421,7 @@ class _Explainer:
         options = [o for o in _options(error.kind.context) if isinstance(o, str)]
         return wording.closest(error.instance, options)
 
-    def _subject(self, path: Sequence[Step], place: Place) -> str:
+    def _subject(self, path: Sequence[Step], place: Located) -> str:
         """What the message is about: `key`, `view:users`, item 2 of `filters`."""
         if place.what == "document":
             return "the document"
@@ -442,7 +441,7 @@ class _Explainer:
         container = self.place(list(path[:-1]))
         return container is not None and container.kind == "list"
 
-    def _found(self, instance: Any, place: Place) -> str:
+    def _found(self, instance: Any, place: Located) -> str:
         if place.what == "repeated":
             return f"`{place.pairs[-1][0]}` given {wording.times(place.count)}"
         if isinstance(instance, str):

@@ -27,11 +27,11 @@ def quoted(text: str) -> str:
     return f"`{one_line}`"
 
 
-def either(items: Sequence[str], last: str = "or") -> str:
+def either(items: Sequence[str]) -> str:
     """`a`, `b` or `c`."""
     if len(items) <= 1:
         return "".join(items)
-    return f"{', '.join(items[:-1])} {last} {items[-1]}"
+    return f"{', '.join(items[:-1])} or {items[-1]}"
 
 
 def types(names: Iterable[str]) -> str:
