@@ -7,7 +7,7 @@ from typing import Optional
 
 from lsprotocol import types
 
-from tallix_cst._native import Document, Location
+from tallix_cst._native import Document
 from tallix_cst.lsp.documents import OpenDocument
 from tallix_cst.lsp.parsed import Token
 from tallix_cst.lsp.protocol import request_failed, safe_edits
@@ -50,19 +50,11 @@ def _block_name(document: OpenDocument, position: types.Position) -> Optional[To
     return token if token is not None and token[2] == "name" else None
 
 
-def _holds(location: Optional[Location], offset: int) -> bool:
-    return location is not None and location.offset < offset < location.end_offset
-
-
 def _check(document: OpenDocument, name: Token, new_name: str) -> None:
     """Gives the block the new name in a copy of the document, so that the engine's rule
     for names refuses what cannot be one."""
     copy = Document.parse(document.data)
-    block = [
-        pair
-        for pair in copy.walk()
-        if pair.kind == "block" and _holds(pair.location, name[0])
-    ][-1]
+    block = [pair for pair in copy.pairs_at(name[0]) if pair.kind == "block"][-1]
     try:
         block.name = new_name
     except ValueError as e:
