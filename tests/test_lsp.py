@@ -19,6 +19,8 @@ from pygls.exceptions import JsonRpcException  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
+from lsp_reference import apply_edits, position, span, units  # noqa: E402
+
 
 # The tests share a server per encoding, and so its event loop.
 in_server = pytest.mark.asyncio(loop_scope="module")
@@ -64,20 +66,6 @@ async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
     await lsp_client.shutdown_session()
 
 
-def units(text, encoding):
-    """Length of a text in the encoding's units: the reference the server must match."""
-    return len(text.encode(encoding + ("-le" if encoding == "utf-16" else ""))) // (
-        2 if encoding == "utf-16" else 1
-    )
-
-
-def position(text, index, encoding):
-    """The editor's position of a character index, worked out on the str."""
-    before = text[:index]
-    lines = re.split(r"\r\n|\r|\n", before)
-    return len(lines) - 1, units(lines[-1], encoding)
-
-
 async def open_doc(client, text):
     uri = next(_uris)
     client.text_document_did_open(
@@ -101,10 +89,6 @@ async def change(client, uri, version, changes):
 
 def doc_id(uri):
     return types.TextDocumentIdentifier(uri=uri)
-
-
-def span(r):
-    return (r.start.line, r.start.character, r.end.line, r.end.character)
 
 
 async def outline(client, uri):
@@ -466,21 +450,6 @@ async def test_incremental_edits_match_a_fresh_open(client, edits):
     assert errors(client, uri) == errors(client, fresh)
     if not errors(client, fresh):
         assert await outline(client, uri) == await outline(client, fresh)
-
-
-def apply_edits(text, edits, encoding):
-    """The text with the edits made, their positions read in the encoding's units."""
-    lines = re.split(r"(?<=\r\n)|(?<=[\n\r])(?!\n)", text)
-    starts = list(itertools.accumulate([0] + [len(line) for line in lines]))
-
-    def index(p):
-        line = lines[p.line] if p.line < len(lines) else ""
-        chars = next(n for n in range(len(line) + 1) if units(line[:n], encoding) >= p.character)
-        return starts[min(p.line, len(lines))] + chars
-
-    for edit in sorted(edits, key=lambda e: (e.range.start.line, e.range.start.character), reverse=True):
-        text = text[: index(edit.range.start)] + edit.new_text + text[index(edit.range.end) :]
-    return text
 
 
 UNTIDY = 'a:1\nv: w {\n      l: "é😀"   # c\n  m : [x ,y]\n}\n'
