@@ -105,25 +105,6 @@ def errors(client, uri):
     return [(d.range.start.line, d.range.start.character, d.message) for d in client.diagnostics[uri]]
 
 
-# Positions: (text, index in the str of where the error stands)
-POSITIONS = [
-    ('a: "😀😀" b', 9),  # non-BMP: two UTF-16 units, four bytes each
-    ("日本: 1 x", 7),  # CJK: one unit, three bytes
-    ("e\u0301\u0302: 1 x", 8),  # combining marks are characters of their own
-    ("a: 1\r\nb: 2\r\n}", 12),  # CR LF ends one line
-    ("a: 1\r\n😀: 2 x", 13),  # a non-BMP key after a CR LF
-    ("\ufeffa: 1\n}", 6),  # a byte-order mark is a character to the editor
-]
-
-
-@in_server
-@pytest.mark.parametrize("text,index", POSITIONS)
-async def test_error_positions(client, text, index):
-    uri = await open_doc(client, text)
-    line, character, _ = errors(client, uri)[0]
-    assert (line, character) == position(text, index, client.encoding)
-
-
 # Several errors in one text, each where it is: the parse goes on after each.
 RECOVERING = (
     'a: 1\nb 2\nc: [x y]\nview: v {\n  d: "ok"\n  e f\n  g: {\n}\nh:\n',
@@ -380,8 +361,6 @@ async def test_workspace_symbols_follow_the_files(client):
 ODD = [
     ("hover at a position far past the end", lambda c, uri: c.text_document_hover_async(
         types.HoverParams(text_document=doc_id(uri), position=types.Position(line=10**6, character=10**6))), None),
-    ("symbols of a document never opened", lambda c, uri: c.text_document_document_symbol_async(
-        types.DocumentSymbolParams(text_document=doc_id("file:///nowhere.quarel"))), JsonRpcException),
     ("folding of a text that never parsed", lambda c, uri: c.text_document_folding_range_async(
         types.FoldingRangeParams(text_document=doc_id(uri))), ()),
     ("selection in a text that never parsed: the whole text", lambda c, uri: c.text_document_selection_range_async(

@@ -148,18 +148,23 @@ def test_line_index_after_an_edit(before, encoding, at, length, new):
         assert index.offset(position(text, i, encoding)) == offset
 
 
-# (text, the range of its first diagnostic): a character wide, or empty at a line break
-# (a lone CR among them) and at the end.
+# (text, where its first error stands, and how many characters wide: one, or none at a
+# line break, a lone CR among them, and at the end)
 DIAGNOSTICS = [
-    ("a\rb: 1", (0, 1, 0, 1)), ("a\r", (0, 1, 0, 1)), ("a\r\nb: 1", (0, 1, 0, 1)), ("a\n", (0, 1, 0, 1)),
-    ("a", (0, 1, 0, 1)), ("a é: 1", (0, 2, 0, 3)), ("a: 1\r}", (1, 0, 1, 1)), ("a 😀", (0, 2, 0, 4)),
+    ("a\rb: 1", 1, 0), ("a\r", 1, 0), ("a\r\nb: 1", 1, 0), ("a\n", 1, 0), ("a", 1, 0), ("a: 1\r}", 5, 1),
+    ("a é: 1", 2, 1), ("a 😀", 2, 1), ('a: "😀😀" b', 9, 1), ("日本: 1 x", 7, 1), ("a: 1\r\nb: 2\r\n}", 12, 1),
+    ("a: 1\r\n😀: 2 x", 13, 1),
+    ("e\u0301\u0302: 1 x", 8, 1),  # combining marks are characters of their own
+    ("\ufeffa: 1\n}", 6, 1),  # a byte-order mark is a character to the editor
 ]
 
 
-@pytest.mark.parametrize("text,expected", DIAGNOSTICS)
-def test_diagnostic_ranges(text, expected):
-    document = opened(text)
+@pytest.mark.parametrize("text,index,width", DIAGNOSTICS)
+@pytest.mark.parametrize("encoding", ENCODINGS)
+def test_diagnostic_ranges(text, index, width, encoding):
+    document = opened(text, encoding)
     document.settle()
+    expected = (*position(text, index, encoding), *position(text, index + width, encoding))
     assert span(diagnostics.diagnostics(document)[0].range) == expected
 
 
