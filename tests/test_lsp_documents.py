@@ -12,6 +12,7 @@ import re
 import threading
 import time
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 from hypothesis import example, given
@@ -210,17 +211,9 @@ def test_a_lane_runs_in_order_and_settles_once_after_a_burst():
 # The server's own wiring, in process: a request queued behind a document's work is
 # cancelled before it runs, and another document is answered meanwhile.
 def test_cancel_and_other_documents_answered_meanwhile():
-    server = QuarelServer()
-    sent = []
-
-    class Writer:
-        def write(self, *pieces):
-            sent.append(json.loads(b"".join(pieces).split(b"\r\n\r\n", 1)[1]))
-
-        def close(self):
-            pass
-
-    server.protocol.set_writer(Writer())
+    server, sent = QuarelServer(), []
+    server.protocol.set_writer(SimpleNamespace(
+        write=lambda *pieces: sent.append(json.loads(b"".join(pieces).split(b"\r\n\r\n", 1)[1]))))
     ran = []
 
     def send(message):
