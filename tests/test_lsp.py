@@ -4,6 +4,7 @@ position encodings."""
 from __future__ import annotations
 
 import asyncio
+import functools
 import itertools
 import re
 import sys
@@ -18,6 +19,8 @@ from lsprotocol import types  # noqa: E402
 from pygls.exceptions import JsonRpcException  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
+
+from lsp_reference import apply_edits, position, span, units  # noqa: E402
 
 
 # The tests share a server per encoding, and so its event loop.
@@ -64,20 +67,6 @@ async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
     await lsp_client.shutdown_session()
 
 
-def units(text, encoding):
-    """Length of a text in the encoding's units: the reference the server must match."""
-    return len(text.encode(encoding + ("-le" if encoding == "utf-16" else ""))) // (
-        2 if encoding == "utf-16" else 1
-    )
-
-
-def position(text, index, encoding):
-    """The editor's position of a character index, worked out on the str."""
-    before = text[:index]
-    lines = re.split(r"\r\n|\r|\n", before)
-    return len(lines) - 1, units(lines[-1], encoding)
-
-
 async def open_doc(client, text):
     uri = next(_uris)
     client.text_document_did_open(
@@ -103,10 +92,6 @@ def doc_id(uri):
     return types.TextDocumentIdentifier(uri=uri)
 
 
-def span(r):
-    return (r.start.line, r.start.character, r.end.line, r.end.character)
-
-
 async def outline(client, uri):
     symbols = await client.text_document_document_symbol_async(types.DocumentSymbolParams(text_document=doc_id(uri)))
 
@@ -118,25 +103,6 @@ async def outline(client, uri):
 
 def errors(client, uri):
     return [(d.range.start.line, d.range.start.character, d.message) for d in client.diagnostics[uri]]
-
-
-# Positions: (text, index in the str of where the error stands)
-POSITIONS = [
-    ('a: "😀😀" b', 9),  # non-BMP: two UTF-16 units, four bytes each
-    ("日本: 1 x", 7),  # CJK: one unit, three bytes
-    ("e\u0301\u0302: 1 x", 8),  # combining marks are characters of their own
-    ("a: 1\r\nb: 2\r\n}", 12),  # CR LF ends one line
-    ("a: 1\r\n😀: 2 x", 13),  # a non-BMP key after a CR LF
-    ("\ufeffa: 1\n}", 6),  # a byte-order mark is a character to the editor
-]
-
-
-@in_server
-@pytest.mark.parametrize("text,index", POSITIONS)
-async def test_error_positions(client, text, index):
-    uri = await open_doc(client, text)
-    line, character, _ = errors(client, uri)[0]
-    assert (line, character) == position(text, index, client.encoding)
 
 
 # Several errors in one text, each where it is: the parse goes on after each.
@@ -286,13 +252,14 @@ async def eventually(ask, expected, seconds=10):
     raise AssertionError(f"still {found!r}, not {expected!r}, after {seconds} s")
 
 
+async def symbol_names(client, query):
+    found = await client.workspace_symbol_async(types.WorkspaceSymbolParams(query=query))
+    return sorted(symbol.name for symbol in found)
+
+
 async def indexed(client):
     """Waits for the background index of the workspace."""
-    for _ in range(200):
-        if await client.workspace_symbol_async(types.WorkspaceSymbolParams(query="view users")):
-            return
-        await asyncio.sleep(0.05)
-    raise AssertionError("the workspace was not indexed")
+    await eventually(lambda: symbol_names(client, "view users"), ["view users"])
 
 
 # (text, position, labels in order, detail of the first): `dimension` keys across the
@@ -331,20 +298,6 @@ async def test_completion(client, text, at, labels, detail):
     assert (items[0].detail if items else None) == detail
 
 
-@in_server
-async def test_completion_in_a_text_that_stopped_parsing(client):
-    await indexed(client)
-    uri = await open_doc(client, "view: v {\n  dimension: d {\n  }\n}\n")
-    await change(client, uri, 2, [types.TextDocumentContentChangePartial(
-        range=types.Range(start=types.Position(line=1, character=16), end=types.Position(line=1, character=16)),
-        text="\n    ty")])
-    assert errors(client, uri)
-    found = await client.text_document_completion_async(
-        types.CompletionParams(text_document=doc_id(uri), position=types.Position(line=2, character=6))
-    )
-    assert found.items[0].label == "type"
-
-
 RENAME_TEXT = "view: users {\n  dimension: id {}\n}\n"
 # (position, new name, the edit's range or the error's start, or None where nothing renames)
 RENAME = [
@@ -381,38 +334,26 @@ async def test_rename(client, at, new_name, expected):
 @in_server
 async def test_workspace_symbols_follow_the_files(client):
     await indexed(client)
-
-    async def names(query):
-        found = await client.workspace_symbol_async(types.WorkspaceSymbolParams(query=query))
-        return sorted(symbol.name for symbol in found)
-
+    names = functools.partial(symbol_names, client)
     assert await names("DIM") == ["dimension id", "dimension name", "dimension total"]
     assert await names("view ") == ["view orders", "view users"]  # broken.quarel does not parse
     new = client.root / "c.quarel"
-    for text, kind, expected in [
-        ("view: extra {}\n", types.FileChangeType.Created, ["view extra"]),
-        ("view: other {}\n", types.FileChangeType.Changed, []),
-        (None, types.FileChangeType.Deleted, []),
+    for text, kind, extra, other in [
+        ("view: extra {}\n", types.FileChangeType.Created, ["view extra"], []),
+        ("view: other {}\n", types.FileChangeType.Changed, [], ["view other"]),
+        (None, types.FileChangeType.Deleted, [], []),
     ]:
-        if text is None:
-            new.unlink()
-            expected_other = []
-        else:
-            new.write_text(text)
-            expected_other = ["view other"] if kind == types.FileChangeType.Changed else []
+        new.write_text(text) if text else new.unlink()
         client.workspace_did_change_watched_files(types.DidChangeWatchedFilesParams(
             changes=[types.FileEvent(uri=from_fs_path(str(new)), type=kind)]))
-        await eventually(lambda: names("extra"), expected)
-        await eventually(lambda: names("other"), expected_other)
+        await eventually(lambda: names("extra"), extra)
+        await eventually(lambda: names("other"), other)
     # A folder that leaves the workspace takes its files along; one that comes is indexed.
     folder = types.WorkspaceFolder(uri=from_fs_path(str(client.root)), name="w")
-    for added, removed in [([], [folder]), ([folder], [])]:
+    for added, removed, expected in [([], [folder], []), ([folder], [], ["view users"])]:
         client.workspace_did_change_workspace_folders(types.DidChangeWorkspaceFoldersParams(
             event=types.WorkspaceFoldersChangeEvent(added=added, removed=removed)))
-        if added:
-            await indexed(client)
-        else:
-            assert await names("view") == []
+        await eventually(lambda: names("view users"), expected)
 
 
 # Requests no editor should send, or not yet: each gets an error or an empty answer, and
@@ -420,8 +361,6 @@ async def test_workspace_symbols_follow_the_files(client):
 ODD = [
     ("hover at a position far past the end", lambda c, uri: c.text_document_hover_async(
         types.HoverParams(text_document=doc_id(uri), position=types.Position(line=10**6, character=10**6))), None),
-    ("symbols of a document never opened", lambda c, uri: c.text_document_document_symbol_async(
-        types.DocumentSymbolParams(text_document=doc_id("file:///nowhere.quarel"))), JsonRpcException),
     ("folding of a text that never parsed", lambda c, uri: c.text_document_folding_range_async(
         types.FoldingRangeParams(text_document=doc_id(uri))), ()),
     ("selection in a text that never parsed: the whole text", lambda c, uri: c.text_document_selection_range_async(
@@ -466,21 +405,6 @@ async def test_incremental_edits_match_a_fresh_open(client, edits):
     assert errors(client, uri) == errors(client, fresh)
     if not errors(client, fresh):
         assert await outline(client, uri) == await outline(client, fresh)
-
-
-def apply_edits(text, edits, encoding):
-    """The text with the edits made, their positions read in the encoding's units."""
-    lines = re.split(r"(?<=\r\n)|(?<=[\n\r])(?!\n)", text)
-    starts = list(itertools.accumulate([0] + [len(line) for line in lines]))
-
-    def index(p):
-        line = lines[p.line] if p.line < len(lines) else ""
-        chars = next(n for n in range(len(line) + 1) if units(line[:n], encoding) >= p.character)
-        return starts[min(p.line, len(lines))] + chars
-
-    for edit in sorted(edits, key=lambda e: (e.range.start.line, e.range.start.character), reverse=True):
-        text = text[: index(edit.range.start)] + edit.new_text + text[index(edit.range.end) :]
-    return text
 
 
 UNTIDY = 'a:1\nv: w {\n      l: "é😀"   # c\n  m : [x ,y]\n}\n'
@@ -584,10 +508,7 @@ async def test_saved_and_unsaved_changes_reach_the_index(client):
     path = client.root / "saved.quarel"
     path.write_text("view: before_save {}\n")
     uri = from_fs_path(str(path))
-
-    async def names(query):
-        return [symbol.name for symbol in await client.workspace_symbol_async(types.WorkspaceSymbolParams(query=query))]
-
+    names = functools.partial(symbol_names, client)
     client.text_document_did_open(types.DidOpenTextDocumentParams(
         text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=path.read_text())))
     await change(client, uri, 2, [types.TextDocumentContentChangeWholeDocument(text="view: typed_unsaved {}\n")])

@@ -12,6 +12,7 @@ import re
 import threading
 import time
 from pathlib import Path
+from types import SimpleNamespace
 
 import pytest
 from hypothesis import example, given
@@ -20,6 +21,7 @@ from lsprotocol import types
 from lsprotocol.converters import get_converter
 from pygls.exceptions import JsonRpcException
 
+from lsp_reference import LF_LINES, apply_edits, position, span
 from strategies import documents
 from tallix_cst import format_text, parse_quarel
 from tallix_cst.lsp import diagnostics, formatting, selection
@@ -33,27 +35,14 @@ from tallix_cst.lsp.server import QuarelServer
 from tallix_cst.lsp.workspace import Workspace
 
 ENCODINGS = ["utf-8", "utf-16"]
-CODECS = {"utf-8": ("utf-8", 1), "utf-16": ("utf-16-le", 2)}
-BREAK = re.compile(rb"\r\n|\r|\n")
 
 
 def line_starts(data):
-    return [0] + [m.end() for m in BREAK.finditer(data)]
-
-
-def position(data, offset, encoding):
-    """Where an offset stands in the protocol's lines (LF, CR LF and a lone CR end one)."""
-    *before, line = BREAK.split(data[:offset])
-    codec, unit = CODECS[encoding]
-    return len(before), len(line.decode().encode(codec)) // unit
+    return [0] + [m.end() for m in re.finditer(rb"\r\n|\r|\n", data)]
 
 
 def opened(text, encoding="utf-16", uri="untitled:doc"):
     return OpenDocument(uri, 1, text, Workspace(encoding))
-
-
-def span(r):
-    return (r.start.line, r.start.character, r.end.line, r.end.character)
 
 
 TEXTS = st.lists(st.sampled_from(["a", "x: ", "[a, a]", "é", "😀", "\r\n", "\n", "\r", " "]), max_size=12).map("".join)
@@ -74,16 +63,27 @@ def test_whole_text_change(old, new):
     assert document.index.starts == line_starts(new.encode())
 
 
-# Offsets of a parsed text carried through replacements, against the text as a list of
-# marked bytes: a byte that no replacement took lands where its mark went, and back.
-@given(st.integers(0, 20), st.lists(st.tuples(st.integers(0, 30), st.integers(0, 4), st.integers(0, 4)), max_size=5))
-def test_offsets_move_through_replacements(size, edits):
+# Replacements (at, bytes removed, bytes put in) of a text of marked bytes.
+REPLACEMENTS = st.lists(st.tuples(st.integers(0, 30), st.integers(0, 4), st.integers(0, 4)), max_size=5)
+
+
+def replaced(size, edits):
+    """The marks 0..size-1 with the edits made, None for each byte put in; and the moves
+    that the edits are to a document."""
     marks, moves = list(range(size)), []
     for at, removed, inserted in edits:
         start = min(at, len(marks))
         end = min(start + removed, len(marks))
         marks[start:end] = [None] * inserted
         moves.append((start, end, inserted))
+    return marks, moves
+
+
+# Offsets of a parsed text carried through replacements, against the marked bytes: a
+# byte that no replacement took lands where its mark went, and back.
+@given(st.integers(0, 20), REPLACEMENTS)
+def test_offsets_move_through_replacements(size, edits):
+    marks, moves = replaced(size, edits)
     parsed = Parsed(parse_quarel(""), b"", moves)
     for offset in range(size + 1):
         if offset < size and offset not in marks:
@@ -95,18 +95,12 @@ def test_offsets_move_through_replacements(size, edits):
 
 # A problem's stretch carried through replacements, against the same marked bytes: kept
 # where no replacement took one of its bytes or put one among them.
-@given(st.integers(1, 20), st.integers(0, 20), st.integers(1, 5),
-       st.lists(st.tuples(st.integers(0, 30), st.integers(0, 4), st.integers(0, 4)), max_size=5))
+@given(st.integers(1, 20), st.integers(0, 20), st.integers(1, 5), REPLACEMENTS)
 @example(2, 0, 2, [(1, 0, 0)])  # an edit that changes nothing, inside the stretch
 def test_problems_move_through_replacements(size, start, width, edits):
     start = min(start, size - 1)
     end = min(start + width, size)
-    marks, moves = list(range(size)), []
-    for at, removed, inserted in edits:
-        first = min(at, len(marks))
-        last = min(first + removed, len(marks))
-        marks[first:last] = [None] * inserted
-        moves.append((first, last, inserted))
+    marks, moves = replaced(size, edits)
     kept = [marks.index(o) if o in marks else None for o in range(start, end)]
     whole = None not in kept and kept == list(range(kept[0], kept[0] + len(kept)))
     assert moved(start, end, moves) == ((kept[0], kept[-1] + 1) if whole else None)
@@ -121,46 +115,25 @@ def test_problems_move_through_replacements(size, start, width, edits):
 def test_the_edit_between_two_texts(old, new, encoding):
     data = old.encode()
     edit = edit_between(LineIndex(data, encoding), data, new.encode())
-    starts = line_starts(data)
-
-    def offset(p):
-        line = data[starts[p.line] :].split(b"\n")[0].split(b"\r")[0]
-        codec, unit = CODECS[encoding]
-        text = line.decode()
-        chars = next(n for n in range(len(text) + 1) if len(text[:n].encode(codec)) // unit >= p.character)
-        return starts[p.line] + len(text[:chars].encode())
-
-    start, end = offset(edit.range.start), offset(edit.range.end)
-    assert (data[:start] + edit.new_text.encode() + data[end:]).decode() == new
-    assert position(data, start, encoding) == (edit.range.start.line, edit.range.start.character)
+    assert apply_edits(old, [edit], encoding) == new
+    places = {position(old, i, encoding) for i in range(len(old) + 1) if old[i - 1 : i + 1] != "\r\n"}
+    assert {(p.line, p.character) for p in (edit.range.start, edit.range.end)} <= places
 
 
-# (text, start, end, new bytes): edits that join or split line breaks next to a lone CR.
-LINE_EDITS = [
-    ("a\rb", 2, 2, "\n"), ("a\r\nb", 2, 3, ""), ("a\nb", 1, 1, "\r"), ("\r\r", 1, 1, "\n"),
-    ("a\r", 2, 2, "\n"), ("\n", 0, 0, "\r"), ("x\r\ny", 1, 2, ""), ("x\r\ny", 0, 2, "z\r"),
-    ("a\r\r\nb\rc", 3, 6, "\r"), ("é\r😀\r", 2, 3, "\n\r"),
-]
-
-
-@pytest.mark.parametrize("text,start,end,new", LINE_EDITS)
-@pytest.mark.parametrize("encoding", ENCODINGS)
-def test_line_index_after_an_edit(text, start, end, new, encoding):
-    old = text.encode()
-    data = old[:start] + new.encode() + old[end:]
-    index = LineIndex(old, encoding).edited(data, start, end, len(new.encode()))
-    assert index.starts == line_starts(data)
-    for offset in range(len(data) + 1):
-        if data[offset - 1 : offset + 1] == b"\r\n" or not data[offset:offset + 1].isascii() and data[offset] & 0xC0 == 0x80:
-            continue  # not a place of its own
-        assert index.position(offset) == position(data, offset, encoding)
-        assert index.offset(position(data, offset, encoding)) == offset
-
-
+# Every character boundary converts to the reference position and back, in a text indexed
+# anew after an edit; the examples join or split line breaks next to a lone CR.
 @given(TEXTS, st.sampled_from(ENCODINGS), st.integers(0, 40), st.integers(0, 5), TEXTS)
-def test_line_index_against_the_str(before, encoding, at, length, new):
-    """Every character boundary converts to the reference position and back, in a text
-    indexed anew after an edit."""
+@example("a\rb", "utf-8", 2, 0, "\n")
+@example("a\r\nb", "utf-16", 2, 1, "")
+@example("a\nb", "utf-8", 1, 0, "\r")
+@example("\r\r", "utf-16", 1, 0, "\n")
+@example("a\r", "utf-8", 2, 0, "\n")
+@example("\n", "utf-16", 0, 0, "\r")
+@example("x\r\ny", "utf-8", 1, 1, "")
+@example("x\r\ny", "utf-16", 0, 2, "z\r")
+@example("a\r\r\nb\rc", "utf-8", 3, 3, "\r")
+@example("é\r😀\r", "utf-16", 1, 1, "\n\r")
+def test_line_index_after_an_edit(before, encoding, at, length, new):
     start, end = min(at, len(before)), min(at + length, len(before))
     text = before[:start] + new + before[end:]
     data = text.encode()
@@ -172,22 +145,27 @@ def test_line_index_against_the_str(before, encoding, at, length, new):
         if text[i - 1 : i + 1] == "\r\n":
             continue
         offset = len(text[:i].encode())
-        assert index.position(offset) == position(data, offset, encoding)
-        assert index.offset(position(data, offset, encoding)) == offset
+        assert index.position(offset) == position(text, i, encoding)
+        assert index.offset(position(text, i, encoding)) == offset
 
 
-# (text, the range of its first diagnostic): a character wide, or empty at a line break
-# (a lone CR among them) and at the end.
+# (text, where its first error stands, and how many characters wide: one, or none at a
+# line break, a lone CR among them, and at the end)
 DIAGNOSTICS = [
-    ("a\rb: 1", (0, 1, 0, 1)), ("a\r", (0, 1, 0, 1)), ("a\r\nb: 1", (0, 1, 0, 1)), ("a\n", (0, 1, 0, 1)),
-    ("a", (0, 1, 0, 1)), ("a é: 1", (0, 2, 0, 3)), ("a: 1\r}", (1, 0, 1, 1)), ("a 😀", (0, 2, 0, 4)),
+    ("a\rb: 1", 1, 0), ("a\r", 1, 0), ("a\r\nb: 1", 1, 0), ("a\n", 1, 0), ("a", 1, 0), ("a: 1\r}", 5, 1),
+    ("a é: 1", 2, 1), ("a 😀", 2, 1), ('a: "😀😀" b', 9, 1), ("日本: 1 x", 7, 1), ("a: 1\r\nb: 2\r\n}", 12, 1),
+    ("a: 1\r\n😀: 2 x", 13, 1),
+    ("e\u0301\u0302: 1 x", 8, 1),  # combining marks are characters of their own
+    ("\ufeffa: 1\n}", 6, 1),  # a byte-order mark is a character to the editor
 ]
 
 
-@pytest.mark.parametrize("text,expected", DIAGNOSTICS)
-def test_diagnostic_ranges(text, expected):
-    document = opened(text)
+@pytest.mark.parametrize("text,index,width", DIAGNOSTICS)
+@pytest.mark.parametrize("encoding", ENCODINGS)
+def test_diagnostic_ranges(text, index, width, encoding):
+    document = opened(text, encoding)
     document.settle()
+    expected = (*position(text, index, encoding), *position(text, index + width, encoding))
     assert span(diagnostics.diagnostics(document)[0].range) == expected
 
 
@@ -197,8 +175,7 @@ def test_diagnostic_ranges(text, expected):
 @example("a: 1\r\n", "utf-8")
 def test_selection_ranges_nest_strictly(source, encoding):
     document = opened(source, encoding)
-    data = document.data
-    places = [position(data, len(source[:i].encode()), encoding) for i in range(len(source) + 1)]
+    places = [position(source, i, encoding) for i in range(len(source) + 1)]
     params = types.SelectionRangeParams(
         text_document=types.TextDocumentIdentifier(uri=document.uri),
         positions=[types.Position(line=line, character=character) for line, character in places],
@@ -234,17 +211,9 @@ def test_a_lane_runs_in_order_and_settles_once_after_a_burst():
 # The server's own wiring, in process: a request queued behind a document's work is
 # cancelled before it runs, and another document is answered meanwhile.
 def test_cancel_and_other_documents_answered_meanwhile():
-    server = QuarelServer()
-    sent = []
-
-    class Writer:
-        def write(self, *pieces):
-            sent.append(json.loads(b"".join(pieces).split(b"\r\n\r\n", 1)[1]))
-
-        def close(self):
-            pass
-
-    server.protocol.set_writer(Writer())
+    server, sent = QuarelServer(), []
+    server.protocol.set_writer(SimpleNamespace(
+        write=lambda *pieces: sent.append(json.loads(b"".join(pieces).split(b"\r\n\r\n", 1)[1]))))
     ran = []
 
     def send(message):
@@ -350,28 +319,6 @@ def test_an_open_document_stands_for_its_file(tmp_path, workspace):
     assert dict(workspace.keys("dimension").used) == {"type": 1}
 
 
-def lf_client(text, edits, encoding):
-    """The text with the edits made by an editor that ends lines at LF and CR LF only: a
-    lone CR is a character of its line."""
-    lines = re.split(r"(?<=\n)", text)
-    starts = [0]
-    for line in lines:
-        starts.append(starts[-1] + len(line))
-    codec, unit = CODECS[encoding]
-
-    def index(p):
-        if p.line >= len(lines):
-            return len(text)
-        line = lines[p.line].rstrip("\n")
-        line = line[:-1] if line.endswith("\r") and lines[p.line].endswith("\r\n") else line
-        chars = next((n for n in range(len(line) + 1) if len(line[:n].encode(codec)) // unit >= p.character), len(line))
-        return starts[p.line] + chars
-
-    for edit in sorted(edits, key=lambda e: (e.range.start.line, e.range.start.character), reverse=True):
-        text = text[: index(edit.range.start)] + edit.new_text + text[index(edit.range.end):]
-    return text
-
-
 def text_edits(answer):
     """The protocol's TextEdit list, from the JSON the engine wrote."""
     return [get_converter().structure(edit, types.TextEdit) for edit in json.loads(answer.data)]
@@ -402,7 +349,7 @@ def test_formatting_as_an_editor_applies_it(text, encoding):
         assert expected is None or re.search(r"\r(?!\n)", text), e.message
         return
     assert expected is not None and not re.search(r"\r(?!\n)", text)
-    assert lf_client(text, text_edits(edits), encoding) == expected
+    assert apply_edits(text, text_edits(edits), encoding, LF_LINES) == expected
 
 
 def test_handlers_are_listed_in_one_table():

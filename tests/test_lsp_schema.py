@@ -19,6 +19,8 @@ from lsprotocol import types  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
+from lsp_reference import apply_edits, position, span  # noqa: E402
+
 in_server = pytest.mark.asyncio(loop_scope="module")
 pytestmark = pytest.mark.timeout(120)
 SERVER = [sys.executable, "-m", "tallix_cst", "lsp"]
@@ -128,27 +130,7 @@ async def replace(client, uri, version, text, start=None, end=None):
 
 def shown(client, uri):
     """Each diagnostic as (line, character, end line, end character, code, message)."""
-    return [(d.range.start.line, d.range.start.character, d.range.end.line, d.range.end.character, d.code, d.message)
-            for d in client.diagnostics[uri]]
-
-
-def at(r):
-    return (r.start.line, r.start.character, r.end.line, r.end.character)
-
-
-def apply(text, edits, encoding):
-    """The text with the edits made, positions counted in the encoding's units."""
-    lines = re.split(r"(?<=\n)", text)
-    starts = list(itertools.accumulate([0] + [len(line) for line in lines]))
-
-    def index(p):
-        line = lines[p.line] if p.line < len(lines) else ""
-        width = (lambda s: len(s.encode("utf-16-le")) // 2) if encoding == "utf-16" else (lambda s: len(s.encode()))
-        return starts[min(p.line, len(lines))] + next(n for n in range(len(line) + 1) if width(line[:n]) >= p.character)
-
-    for edit in sorted(edits, key=lambda e: (e.range.start.line, e.range.start.character), reverse=True):
-        text = text[: index(edit.range.start)] + edit.new_text + text[index(edit.range.end):]
-    return text
+    return [(*span(d.range), d.code, d.message) for d in client.diagnostics[uri]]
 
 
 def filled(snippet):
@@ -208,9 +190,7 @@ async def test_problems_move_with_edits_while_the_text_does_not_parse(client):
 def cursor(text, encoding):
     """The text without its `|`, and the editor's position of the `|`."""
     index = text.index("|")
-    before = text[:index].split("\n")
-    width = len(before[-1].encode("utf-16-le")) // 2 if encoding == "utf-16" else len(before[-1].encode())
-    return text[:index] + text[index + 1:], types.Position(line=len(before) - 1, character=width)
+    return text[:index] + text[index + 1:], types.Position(*position(text, index, encoding))
 
 
 def accept(text, item, encoding):
@@ -224,7 +204,7 @@ def accept(text, item, encoding):
         new = new.replace("\n", "\n" + indent)
     if item.insert_text_format == types.InsertTextFormat.Snippet:
         new = filled(new)
-    return apply(text, [types.TextEdit(range=edit.range, new_text=new)], encoding)
+    return apply_edits(text, [types.TextEdit(range=edit.range, new_text=new)], encoding)
 
 
 # (text with the cursor as `|`, the labels offered in order, the label accepted, the text
@@ -352,7 +332,7 @@ async def test_quick_fixes(client, text, title, expected):
     (action,) = actions
     assert (action.title, action.kind, list(action.diagnostics)) == (title, types.CodeActionKind.QuickFix, [fixed])
     ((edit,),) = action.edit.changes.values()
-    after = apply(text, [edit], client.encoding)
+    after = apply_edits(text, [edit], client.encoding)
     assert after == expected
     await replace(client, uri, 2, after)
     assert shown(client, uri) == [d for d in before if d[4:] != (fixed.code, fixed.message)] == []

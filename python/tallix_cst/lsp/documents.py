@@ -111,7 +111,6 @@ class OpenDocument:
                 self.recovered = Parsed.recovered(self.data)
         return True
 
-
     def recheck(self) -> None:
         """Finds the schema again, and tells the editor the problems again: a schema, a
         configuration or a setting may have changed."""

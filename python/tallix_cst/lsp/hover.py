@@ -36,7 +36,7 @@ def hover(document: OpenDocument, params: types.HoverParams) -> Optional[types.H
     if pair.kind == "block":
         lines.append(f"{len(pair)} pairs")
     else:
-        lines.append(_code(_value_text(pair.value)))
+        lines.append(_code(_shown_value(pair.value)))
     comments = pair.comments + ([] if pair.end_comment is None else [pair.end_comment])
     if comments:
         lines.append(_code("\n".join(comments)))
@@ -72,7 +72,7 @@ def _from_schema(document: OpenDocument, parsed: Parsed, pair: Pair, start: int,
     return lines + [takes + ".", "---"]
 
 
-def _value_text(value: object) -> str:
+def _shown_value(value: object) -> str:
     if not isinstance(value, str):
         return _one_line(value)
     shown: List[str] = value.splitlines()[:VALUE_LINES]

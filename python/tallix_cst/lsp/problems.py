@@ -30,14 +30,11 @@ def current(document: OpenDocument) -> List[Shown]:
     schema, parsed = document.schema.schema, document.last_good
     if schema is None or parsed is None:
         return []
-    found = _checked(parsed, schema)
-    if not parsed.moves:
-        return [Shown(p.location.offset, p.location.end_offset, p) for p in found]
     shown = []
-    for problem in found:
+    for problem in _checked(parsed, schema):
         span = moved(problem.location.offset, problem.location.end_offset, parsed.moves)
         if span is not None:
-            shown.append(Shown(span[0], span[1], problem))
+            shown.append(Shown(*span, problem))
     return shown
 
 

@@ -13,7 +13,7 @@ from typing import List, Optional, Tuple
 
 from lsprotocol import types
 
-from tallix_cst._native import Document
+from tallix_cst._native import Document, Pair
 from tallix_cst.lsp import inserts, problems
 from tallix_cst.lsp.diagnostics import schema_diagnostic
 from tallix_cst.lsp.documents import OpenDocument
@@ -83,11 +83,8 @@ def _added(doc: Document, schema: Schema, problem: Problem, key: str) -> Optiona
     place = schema.place(problem.path).child(key)
     if place.named:
         return None  # a name to choose, not a value
-    if not problem.path:
-        inserts.add(doc, key, placeholder(place))
-        return doc.to_bytes()
-    holder = inserts.pair_at(doc, problem.location.offset)
-    if holder is None or holder.kind != "block":
+    holder = inserts.pair_at(doc, problem.location.offset) if problem.path else doc
+    if holder is None or isinstance(holder, Pair) and holder.kind != "block":
         return None
     inserts.add(holder, key, placeholder(place))
     return doc.to_bytes()

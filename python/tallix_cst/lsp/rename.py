@@ -7,7 +7,7 @@ from typing import Optional
 
 from lsprotocol import types
 
-from tallix_cst._native import Document, Location
+from tallix_cst._native import Document
 from tallix_cst.lsp.documents import OpenDocument
 from tallix_cst.lsp.parsed import Token
 from tallix_cst.lsp.protocol import request_failed, safe_edits
@@ -19,9 +19,7 @@ def prepare_rename(
     document: OpenDocument, params: types.PrepareRenameParams
 ) -> Optional[types.PrepareRenamePlaceholder]:
     """The block name at the cursor, or None: anything else refuses."""
-    if not document.parses:
-        raise request_failed(NOT_PARSED)
-    found = _block_name(document, document.offset(params.position))
+    found = _block_name(document, params.position)
     if found is None:
         return None
     start, end = found[0], found[0] + found[1]
@@ -32,9 +30,7 @@ def prepare_rename(
 
 
 def rename(document: OpenDocument, params: types.RenameParams) -> types.WorkspaceEdit:
-    if not document.parses:
-        raise request_failed(NOT_PARSED)
-    found = _block_name(document, document.offset(params.position))
+    found = _block_name(document, params.position)
     if found is None:
         raise request_failed("only a block name can be renamed")
     safe_edits(document.index, "rename")
@@ -45,28 +41,20 @@ def rename(document: OpenDocument, params: types.RenameParams) -> types.Workspac
     return types.WorkspaceEdit(changes={document.uri: [edit]})
 
 
-def _block_name(document: OpenDocument, offset: int) -> Optional[Token]:
-    """The name token at an offset of a document that parses as it stands."""
-    parsed = document.last_good
-    if not document.parses or parsed is None:
-        return None
-    token = parsed.token_at(offset)
+def _block_name(document: OpenDocument, position: types.Position) -> Optional[Token]:
+    """The name token at the cursor; a document that does not parse is refused."""
+    if not document.parses:
+        raise request_failed(NOT_PARSED)
+    assert document.last_good is not None  # the text as it stands
+    token = document.last_good.token_at(document.offset(position))
     return token if token is not None and token[2] == "name" else None
-
-
-def _holds(location: Optional[Location], offset: int) -> bool:
-    return location is not None and location.offset < offset < location.end_offset
 
 
 def _check(document: OpenDocument, name: Token, new_name: str) -> None:
     """Gives the block the new name in a copy of the document, so that the engine's rule
     for names refuses what cannot be one."""
     copy = Document.parse(document.data)
-    block = [
-        pair
-        for pair in copy.walk()
-        if pair.kind == "block" and _holds(pair.location, name[0])
-    ][-1]
+    block = [pair for pair in copy.pairs_at(name[0]) if pair.kind == "block"][-1]
     try:
         block.name = new_name
     except ValueError as e:

@@ -146,7 +146,7 @@ class _Scratch:
     def __init__(self, parsed: Parsed, holder: Optional[Pair]) -> None:
         self._text = parsed.text
         self._holder = None if holder is None else _key_offset(holder)
-        self._container: Optional[Tuple[Document, object]] = None
+        self._container: Optional[Tuple[Document, Optional[inserts.Container]]] = None
 
     def block(self, key: str, named: bool, value: Dict[str, Json], snippets: bool) -> Optional[str]:
         if self._container is None:
@@ -155,7 +155,7 @@ class _Scratch:
         doc, container = self._container
         if container is None:
             return None
-        return inserts.block_snippet(doc, container, key, named, value, snippets)  # type: ignore[arg-type]
+        return inserts.block_snippet(doc, container, key, named, value, snippets)
 
 
 def _key_item(

@@ -249,8 +249,7 @@ class QuarelServer(LanguageServer):
         """Takes the settings sent; an editor that sends none of them is asked for them."""
         settings = params.settings
         if isinstance(settings, dict) and {"quarel", "format", "schemas"} & set(settings):
-            if self.index.configure(settings):
-                self.index.schemas_changed()
+            self.index.configure(settings)
         else:
             await self.pull_settings()
 
@@ -267,8 +266,8 @@ class QuarelServer(LanguageServer):
         except Exception:  # noqa: BLE001 - any failure of the editor's: nothing to take
             logging.getLogger(__name__).warning("the editor did not give its settings")
             return
-        if found and self.index.configure(found[0]):
-            self.index.schemas_changed()
+        if found:
+            self.index.configure(found[0])
 
     async def _shutdown(self, params: Any) -> None:
         """Answers once every request before it is answered, so that an editor that exits

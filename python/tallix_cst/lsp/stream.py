@@ -59,11 +59,9 @@ class MessageReader:
             elif name.strip().lower() == b"content-length":
                 length, why = _length(value.strip())
                 problem = problem or why
-        if problem is None and length is None:
-            problem = "a message without a Content-Length header"
-        if problem is not None or length is None:
+        if length is None or problem is not None:
             self._skip_to_next_header()
-            return FramingError(problem or "")
+            return FramingError(problem or "a message without a Content-Length header")
         body = self._stream.read(length)
         return body if len(body) == length else None
 
@@ -85,12 +83,9 @@ class MessageReader:
             found = (carried + piece).find(_LENGTH)
             if found >= 0:
                 rest = (carried + piece)[found:]
-                self._pending = rest if rest.endswith(b"\n") else rest + self._line_end()
+                self._pending = rest if rest.endswith(b"\n") else rest + self._stream.readline(MAX_HEADER_LINE)
                 return
             carried = b"" if piece.endswith(b"\n") else piece[-len(_LENGTH) :]
-
-    def _line_end(self) -> bytes:
-        return self._stream.readline(MAX_HEADER_LINE)
 
 
 def _length(text: bytes) -> Tuple[Optional[int], Optional[str]]:

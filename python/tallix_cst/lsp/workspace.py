@@ -79,17 +79,19 @@ class Workspace:
         self._jobs: queue.SimpleQueue[Tuple[str, str]] = queue.SimpleQueue()
         self._reader: Optional[threading.Thread] = None
 
-    def configure(self, settings: object) -> bool:
+    def configure(self, settings: object) -> None:
         """Takes the editor's settings, `{"format": {"editorIndent": bool}, "schemas":
-        {path: globs}}`, given bare or under "quarel"; whether the schemas changed."""
+        {path: globs}}`, given bare or under "quarel"; calls `schemas_changed` when the
+        schemas did."""
         if isinstance(settings, dict) and isinstance(settings.get("quarel"), dict):
             settings = settings["quarel"]
         if not isinstance(settings, dict):
-            return False
+            return
         formatting = settings.get("format")
         if isinstance(formatting, dict) and isinstance(formatting.get("editorIndent"), bool):
             self.editor_indent = formatting["editorIndent"]
-        return self.schemas.configure(settings.get("schemas"))
+        if self.schemas.configure(settings.get("schemas")):
+            self.schemas_changed()
 
     # What the editor tells: each is queued for the reading thread, or done at once
     # where nothing is read.
