@@ -28,6 +28,8 @@ def tree(root, files):
     ("\n  # a header\n\t#:schema   ./x/s.json  \n\na: 1", ("./x/s.json", 3)),
     ("\ufeff#:schema s.json\n", ("s.json", 1)),
     ("a: 1\n#:schema s.json\n", None),  # after the first pair: a comment like any other
+    (b"# a\r\n\r#:schema s.json", ("s.json", 3)),
+    (b"view: v {\n#:schema s.json\n}\n", None),
     ("#:schemas s.json\n", None),
     ("#: schema s.json\n", None),
     ("#:schema\n", None),

@@ -10,7 +10,6 @@ when the editor says a file changed), so that an edited schema counts at once.
 from __future__ import annotations
 
 import os
-import re
 import threading
 from typing import Dict, List, NamedTuple, Optional, Tuple
 from urllib.parse import unquote, urlsplit
@@ -21,8 +20,6 @@ from tallix_cst.schema.refs import SchemaError
 from tallix_cst.schema.schema import Schema
 
 SETTING = "the setting `quarel.schemas`"
-# The comment and blank lines a file starts with, where a `#:schema` directive stands.
-_HEAD = re.compile(rb"(?:\xef\xbb\xbf)?(?:[ \t]*(?:#[^\r\n]*)?(?:\r\n?|\n))*(?:[ \t]*#[^\r\n]*\Z)?")
 
 Stamp = Optional[Tuple[int, int, int]]
 
@@ -67,9 +64,8 @@ class SchemaLookup:
         file takes none."""
         if path is None:
             return Found()
-        head = text[: _HEAD.match(text).end()]  # type: ignore[union-attr]
         try:
-            source = schema_source(path, head) or self._from_setting(path)
+            source = schema_source(path, text) or self._from_setting(path)
         except (SchemaError, ConfigError) as e:
             return Found(error=str(e))
         if source is None:

@@ -13,6 +13,7 @@ naming it, and where it was named.
 from __future__ import annotations
 
 import os
+import re
 from dataclasses import dataclass
 from typing import Dict, Optional, Tuple, Union
 from urllib.parse import unquote, urlsplit
@@ -23,6 +24,9 @@ from tallix_cst.schema.refs import SchemaError
 from tallix_cst.schema.schema import Schema
 
 DIRECTIVE = "#:schema"
+# The blank and comment lines a file starts with, where the directive may stand: read up to
+# there only, however long the file.
+_HEAD = re.compile(rb"(?:[ \t]*(?:#[^\r\n]*)?(?:\r\n?|\n))*(?:[ \t]*#[^\r\n]*\Z)?")
 
 
 @dataclass(frozen=True)
@@ -40,12 +44,9 @@ def directive(text: Union[bytes, str]) -> Optional[Tuple[str, int]]:
     data = text.encode() if isinstance(text, str) else text
     if data.startswith(b"\xef\xbb\xbf"):
         data = data[3:]
-    for number, line in enumerate(data.splitlines(), 1):
+    head = data[: _HEAD.match(data).end()]  # type: ignore[union-attr]
+    for number, line in enumerate(head.splitlines(), 1):
         stripped = line.strip()
-        if not stripped:
-            continue
-        if not stripped.startswith(b"#"):
-            return None
         if stripped.startswith(DIRECTIVE.encode()):
             value = stripped[len(DIRECTIVE) :]
             if value[:1] in (b" ", b"\t"):
