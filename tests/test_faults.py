@@ -458,3 +458,15 @@ def test_a_failed_edit_releases_its_lock(quarel, tmp_path, monkeypatch, failure)
     path.write_text("a: 1\n")
     assert quarel("set", "a", "3", "f.quarel", "-i") == (0, "", "")
     assert path.read_text() == "a: 3\n"
+
+
+# --all-or-nothing holds every file open until the set is written: a soft limit on open files
+# too low for them is raised.
+def test_all_or_nothing_raises_a_low_limit_on_open_files(tmp_path):
+    if resource.getrlimit(resource.RLIMIT_NOFILE)[1] < 1024:
+        pytest.skip("a hard limit on open files too low for the test")
+    paths = [write(tmp_path / "d" / f"f{i:03}.quarel", "a: 1\n") for i in range(100)]
+    low = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (128, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
+    result = run_quarel("set", "a", "2", "d", "-i", "--all-or-nothing", cwd=tmp_path, preexec_fn=low)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert [p.read_text() for p in paths] == ["a: 2\n"] * 100
