@@ -422,14 +422,6 @@ def test_names_are_quoted_as_ls_quotes_them(quarel, tmp_path, name, shown):
     assert quarel("check", name) == (1, f"{shown}:1:5: expected a list element\n", "1 problem in 1 of 1 file, 0 failed\n")
 
 
-def test_apply_never_writes_over_a_change_made_since_the_read(quarel, tmp_path):
-    (tmp_path / "script.py").write_text("def edit(doc, path):\n    open(path, 'a').write('c: 3\\n')\n    doc['b'] = '2'\n")
-    write(tmp_path / "f.quarel", "a: 1\n")
-    summary = "0 changed, 0 unchanged, 1 failed"
-    assert quarel("apply", "script.py", "f.quarel", "-i") == (1, "", f"f.quarel: error: changed since it was read\n{summary}\n")
-    assert (tmp_path / "f.quarel").read_text() == "a: 1\nc: 3\n"
-
-
 def test_apply_edits_each_file_once(quarel, tmp_path):
     (tmp_path / "script.py").write_text("def edit(doc, path):\n    doc.add('n', str(len(doc)))\n")
     write(tmp_path / "d" / "f.quarel", "a: 1\n")
