@@ -341,7 +341,6 @@ def edit(doc, path):
     ([], False, "2 would change, 1 unchanged, 1 failed"),
     (["--check"], False, "2 would change, 1 unchanged, 1 failed"),
     (["-i"], True, "2 changed, 1 unchanged, 1 failed"),
-    (["-i", "--all-or-nothing"], False, "2 would change, 1 unchanged, 1 failed"),
 ])
 def test_apply(quarel, tmp_path, jobs, options, written, summary):
     (tmp_path / "script.py").write_text(SCRIPT)
@@ -351,10 +350,6 @@ def test_apply(quarel, tmp_path, jobs, options, written, summary):
     assert result == (1, "d/x.quarel\nd/y.quarel\n", f"d/bad.quarel: RuntimeError: no thanks\n{summary}\n")
     assert (tmp_path / "d" / "x.quarel").read_text() == ("a: 1\nb: 2\n" if written else "a: 1\n")
     assert (tmp_path / "d" / "bad.quarel").read_text() == "a: 1\n"
-    # With nothing failing, all or nothing is all.
-    (tmp_path / "d" / "bad.quarel").unlink()
-    assert quarel("apply", "script.py", "d", "-j", jobs, "-i", "--all-or-nothing")[0] == 0
-    assert quarel("apply", "script.py", "d", "--check") == (0, "", "0 would change, 3 unchanged, 0 failed\n")
 
 
 # A script that ends its process or the run fails that file alone, whatever the mode.
