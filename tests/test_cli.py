@@ -413,6 +413,9 @@ def test_names_are_quoted_as_ls_quotes_them(quarel, tmp_path, name, shown):
     (tmp_path / "script.py").write_text("def edit(doc, path):\n    doc['b'] = '2'\n")
     path = write(tmp_path / name, "a: 1\n")
     assert quarel("apply", "script.py", ".") == (0, quoted(f"./{name}") + "\n", "1 would change, 0 unchanged, 0 failed\n")
+    for fails, error in [("raise RuntimeError('no')", "RuntimeError: no"), ("os._exit(1)", "error: the process editing it ended (exit status 1)")]:
+        (tmp_path / "script.py").write_text(f"import os\ndef edit(doc, path):\n    {fails}\n")
+        assert quarel("apply", "script.py", name)[2].startswith(f"{shown}: {error}\n")
     path.write_text("a: [")
     assert quarel("check", name) == (1, f"{shown}:1:5: expected a list element\n", "1 problem in 1 of 1 file, 0 failed\n")
 
