@@ -341,7 +341,6 @@ def edit(doc, path):
     ([], False, "2 would change, 1 unchanged, 1 failed"),
     (["--check"], False, "2 would change, 1 unchanged, 1 failed"),
     (["-i"], True, "2 changed, 1 unchanged, 1 failed"),
-    (["-i", "--all-or-nothing"], False, "2 would change, 1 unchanged, 1 failed"),
 ])
 def test_apply(quarel, tmp_path, jobs, options, written, summary):
     (tmp_path / "script.py").write_text(SCRIPT)
@@ -351,10 +350,6 @@ def test_apply(quarel, tmp_path, jobs, options, written, summary):
     assert result == (1, "d/x.quarel\nd/y.quarel\n", f"d/bad.quarel: RuntimeError: no thanks\n{summary}\n")
     assert (tmp_path / "d" / "x.quarel").read_text() == ("a: 1\nb: 2\n" if written else "a: 1\n")
     assert (tmp_path / "d" / "bad.quarel").read_text() == "a: 1\n"
-    # With nothing failing, all or nothing is all.
-    (tmp_path / "d" / "bad.quarel").unlink()
-    assert quarel("apply", "script.py", "d", "-j", jobs, "-i", "--all-or-nothing")[0] == 0
-    assert quarel("apply", "script.py", "d", "--check") == (0, "", "0 would change, 3 unchanged, 0 failed\n")
 
 
 # A script that ends its process or the run fails that file alone, whatever the mode.
@@ -418,16 +413,11 @@ def test_names_are_quoted_as_ls_quotes_them(quarel, tmp_path, name, shown):
     (tmp_path / "script.py").write_text("def edit(doc, path):\n    doc['b'] = '2'\n")
     path = write(tmp_path / name, "a: 1\n")
     assert quarel("apply", "script.py", ".") == (0, quoted(f"./{name}") + "\n", "1 would change, 0 unchanged, 0 failed\n")
+    for fails, error in [("raise RuntimeError('no')", "RuntimeError: no"), ("os._exit(1)", "error: the process editing it ended (exit status 1)")]:
+        (tmp_path / "script.py").write_text(f"import os\ndef edit(doc, path):\n    {fails}\n")
+        assert quarel("apply", "script.py", name)[2].startswith(f"{shown}: {error}\n")
     path.write_text("a: [")
     assert quarel("check", name) == (1, f"{shown}:1:5: expected a list element\n", "1 problem in 1 of 1 file, 0 failed\n")
-
-
-def test_apply_never_writes_over_a_change_made_since_the_read(quarel, tmp_path):
-    (tmp_path / "script.py").write_text("def edit(doc, path):\n    open(path, 'a').write('c: 3\\n')\n    doc['b'] = '2'\n")
-    write(tmp_path / "f.quarel", "a: 1\n")
-    summary = "0 changed, 0 unchanged, 1 failed"
-    assert quarel("apply", "script.py", "f.quarel", "-i") == (1, "", f"f.quarel: error: changed since it was read\n{summary}\n")
-    assert (tmp_path / "f.quarel").read_text() == "a: 1\nc: 3\n"
 
 
 def test_apply_edits_each_file_once(quarel, tmp_path):

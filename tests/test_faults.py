@@ -7,6 +7,7 @@ its test with a message instead of hanging the run."""
 
 import errno
 import os
+import re
 import resource
 import shutil
 import signal
@@ -42,7 +43,7 @@ def names(folder):
     return sorted(p.name for p in folder.iterdir())
 
 
-# What happens to f.quarel between its read and its write, and the one line that says so.
+# What happens to f.quarel between its read and its write.
 def to_symlink(path):
     os.rename(path, path.with_name("moved"))
     path.symlink_to("victim.txt")
@@ -68,13 +69,14 @@ def moved_away(path):
     os.rename(path, path.with_name("moved"))
 
 
+# (the change, when it is made, the one line, the file at the path then)
 SWAPS = [
-    (to_symlink, "read", "became a symbolic link since it was read"),
-    (saved_over, "read", "replaced by another file since it was read"),
-    (appended, "read", "changed since it was read"),
-    (appended, "sync", "changed since it was read"),  # while the new file is written and synced
-    (same_size, "read", "changed since it was read"),
-    (moved_away, "read", "removed or renamed since it was read"),
+    (to_symlink, "read", "became a symbolic link since it was read", b"secret\n"),
+    (saved_over, "read", "replaced by another file since it was read", b"saved: by an editor\n"),
+    (appended, "read", "changed since it was read", b"a:  1\nappended: 1\n"),
+    (appended, "sync", "changed since it was read", b"a:  1\nappended: 1\n"),  # while the new file is synced
+    (same_size, "read", "changed since it was read", b"a:  7\n"),
+    (moved_away, "read", "removed or renamed since it was read", None),
 ]
 COMMANDS = {"set": ["set", "a", "2", "f.quarel", "-i"], "fmt": ["fmt", "f.quarel"],
             "apply": ["apply", "script.py", "f.quarel", "-i", "-j", "1"]}
@@ -83,8 +85,8 @@ SUMMARY = {"set": "", "fmt": "0 reformatted, 0 unchanged, 1 failed\n", "apply": 
 
 @pytest.mark.parametrize("links", [1, 2])
 @pytest.mark.parametrize("command", COMMANDS)
-@pytest.mark.parametrize("swap,when,why", SWAPS)
-def test_a_file_swapped_or_changed_under_its_writer_is_not_written(quarel, tmp_path, monkeypatch, links, command, swap, when, why):
+@pytest.mark.parametrize("swap,when,why,expected", SWAPS)
+def test_a_file_swapped_or_changed_under_its_writer_is_not_written(quarel, tmp_path, monkeypatch, links, command, swap, when, why, expected):
     path = write(tmp_path / "f.quarel", "a:  1\n")
     victim = write(tmp_path / "victim.txt", "secret\n")
     write(tmp_path / "script.py", "def edit(doc, path):\n    doc['a'] = '2'\n")
@@ -105,8 +107,6 @@ def test_a_file_swapped_or_changed_under_its_writer_is_not_written(quarel, tmp_p
         monkeypatch.setattr(os, "fsync", once(os.fsync))
     status, out, err = quarel(*COMMANDS[command])
     assert (status, out, err) == (1, "", f"f.quarel: error: {why}\n{SUMMARY[command]}")
-    expected = {to_symlink: b"secret\n", saved_over: b"saved: by an editor\n", appended: b"a:  1\nappended: 1\n",
-                same_size: b"a:  7\n", moved_away: None}[swap]
     assert (path.read_bytes() if path.exists() else None) == expected
     assert victim.read_text() == "secret\n"
     if (tmp_path / "moved").exists():
@@ -116,16 +116,60 @@ def test_a_file_swapped_or_changed_under_its_writer_is_not_written(quarel, tmp_p
     assert not [name for name in names(tmp_path) if name.startswith(".")]
 
 
-KILLED_AT = """
+# A writer of the file that gives itself the signal at each call of one os function, where the
+# file system keeps extended attributes or (no-attributes) none.
+WRITER = """
 import errno, os, signal, sys
 import tallix_cst
-if sys.argv[2] == "no-attributes":
+path, step, signum, attributes = sys.argv[1:]
+if attributes == "no-attributes":
     def unsupported(*args, **kwargs):
         raise OSError(errno.ENOTSUP, os.strerror(errno.ENOTSUP))
     os.setxattr = os.getxattr = unsupported
-os.ftruncate = lambda *args: os.kill(os.getpid(), signal.SIGKILL)  # after the new text is written on the old
-tallix_cst.loads("a: 12\\n").dump(sys.argv[1])
+real = getattr(os, step)
+def stop(*args, **kwargs):
+    os.kill(os.getpid(), int(signum))
+    return real(*args, **kwargs)
+setattr(os, step, stop)
+tallix_cst.loads("a: 12\\n").dump(path)
 """
+
+
+def stopped_writer(path, step, signum=signal.SIGKILL, attributes="attributes"):
+    result = subprocess.run([sys.executable, "-c", WRITER, str(path), step, str(int(signum)), attributes],
+                            capture_output=True, timeout=60)
+    assert result.returncode == -signum, result.stderr
+
+
+# A writer stopped at a step of its write. A signal while the new file is written leaves the old
+# file, one while the file is rewritten through its inode waits for the rewrite, and either way
+# nothing is left beside it. SIGKILL leaves what it leaves: the next writer cleans up after it,
+# or refuses a file the kill may have left half-written.
+# (links, step: the file after a signal that unwinds; after SIGKILL, what is left beside it, and
+# the file after the next writer)
+STEPS = [
+    (1, "fsync", "a: 1\nb: 2\n", "a: 1\nb: 2\n", "tmp", "a: 3\nb: 2\n"),  # written, not synced
+    (2, "fsync", "a: 1\nb: 2\n", "a: 1\nb: 2\n", "tmp", "a: 3\nb: 2\n"),
+    (2, "ftruncate", "a: 12\n", "a: 12\n: 2\n", "recovery", None),  # the new text on the old's tail
+    (2, "unlink", "a: 12\n", "a: 12\n", "recovery", "a: 3\n"),  # only the recovery copy is left
+]
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGKILL])
+@pytest.mark.parametrize("links,step,unwound,killed,kind,after", STEPS)
+def test_a_stopped_writer_and_the_next_run(quarel, tmp_path, signum, links, step, unwound, killed, kind, after):
+    path = write(tmp_path / "f.quarel", "a: 1\nb: 2\n")
+    if links == 2:
+        os.link(path, tmp_path / "link.quarel")
+    stopped_writer(path, step, signum)
+    left = [p for p in tmp_path.iterdir() if p.name.startswith(".")]
+    if signum != signal.SIGKILL:
+        assert (path.read_text(), left) == (unwound, [])
+        return
+    [copy] = left
+    assert re.fullmatch(r"\.f\.quarel\.[0-9a-f]{16}\." + kind, copy.name) and path.read_text() == killed
+    status = quarel("set", "a", "3", "f.quarel", "-i")[0]
+    assert (status, path.read_text(), copy.exists()) == ((0, after, False) if after else (2, killed, True))
 
 
 # A writer killed while it rewrites a hard-linked file; the file is then edited and read
@@ -140,8 +184,7 @@ def test_a_half_written_file_is_known_through_any_of_its_links(quarel, tmp_path,
     other = tmp_path / (other or f"d1/{name}")
     other.parent.mkdir(exist_ok=True)
     os.link(path, other if other != path else tmp_path / "spare")  # rewritten through its inode
-    killed = subprocess.run([sys.executable, "-c", KILLED_AT, str(path), attributes], capture_output=True, timeout=60)
-    assert killed.returncode == -signal.SIGKILL, killed.stderr
+    stopped_writer(path, "ftruncate", attributes=attributes)
     [copy] = [p for p in path.parent.iterdir() if p.name.endswith(".recovery")]
     if attributes == "no-attributes":
         def unsupported(*args, **kwargs):
@@ -225,31 +268,6 @@ def test_a_full_disk_never_cuts_a_rewritten_file(tmp_path, reserve):
         assert REWRITING not in os.listxattr(path)
 
 
-STOPPED = """
-import os, signal, sys
-import tallix_cst
-real = getattr(os, sys.argv[2])
-def stop(*args):
-    os.kill(os.getpid(), int(sys.argv[3]))
-    return real(*args)
-setattr(os, sys.argv[2], stop)
-tallix_cst.loads("a: 2\\n").dump(sys.argv[1])
-"""
-
-
-# A signal while the new file is written leaves the old file; one while the file is being
-# rewritten through its inode waits for the rewrite. Either way nothing is left beside it.
-@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM, signal.SIGHUP])
-@pytest.mark.parametrize("links,step,after", [(1, "fsync", "a: 1\n"), (2, "fsync", "a: 1\n"), (2, "ftruncate", "a: 2\n")])
-def test_signals_at_the_write_phase(tmp_path, signum, links, step, after):
-    path = write(tmp_path / "f.quarel", "a: 1\n")
-    if links == 2:
-        os.link(path, tmp_path / "link.quarel")
-    result = subprocess.run([sys.executable, "-c", STOPPED, str(path), step, str(int(signum))], capture_output=True, timeout=60)
-    assert result.returncode == -signum, result.stderr
-    assert path.read_text() == after and len(names(tmp_path)) == links
-
-
 # (the file, made in the folder; the one line when it is named)
 def fifo(path):
     os.mkfifo(path)
@@ -290,6 +308,10 @@ def test_special_and_oversized_files_are_refused_or_passed_over(quarel, tmp_path
         assert status == 0 and "x.quarel" not in out + err
     with pytest.raises(OSError, match=why.split(" (")[0]):
         load(tmp_path / "d" / "x.quarel")
+    if make is not oversized:
+        with pytest.raises(OSError, match=why):
+            loads("a: 2\n").dump(tmp_path / "d" / "x.quarel")
+    assert names(tmp_path / "d") == ["ok.quarel", "x.quarel"]
 
 
 def test_the_size_cap_can_be_raised_and_holds_for_files_that_grow(quarel, tmp_path):
@@ -458,3 +480,15 @@ def test_a_failed_edit_releases_its_lock(quarel, tmp_path, monkeypatch, failure)
     path.write_text("a: 1\n")
     assert quarel("set", "a", "3", "f.quarel", "-i") == (0, "", "")
     assert path.read_text() == "a: 3\n"
+
+
+# --all-or-nothing holds every file open until the set is written: a soft limit on open files
+# too low for them is raised.
+def test_all_or_nothing_raises_a_low_limit_on_open_files(tmp_path):
+    if resource.getrlimit(resource.RLIMIT_NOFILE)[1] < 1024:
+        pytest.skip("a hard limit on open files too low for the test")
+    paths = [write(tmp_path / "d" / f"f{i:03}.quarel", "a: 1\n") for i in range(100)]
+    low = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (128, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
+    result = run_quarel("set", "a", "2", "d", "-i", "--all-or-nothing", cwd=tmp_path, preexec_fn=low)
+    assert (result.returncode, result.stderr) == (0, b"")
+    assert [p.read_text() for p in paths] == ["a: 2\n"] * 100

@@ -15,7 +15,7 @@ from typing import Callable, Optional
 
 from tallix_cst._native import Document
 from tallix_cst.edits import FAILED, Options, Outcome, edit_file
-from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure
+from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure, label, quoted
 from tallix_cst.files import size_text
 
 Edit = Callable[[Document, str], object]
@@ -28,16 +28,17 @@ MAX_MEMORY = 2 << 30
 
 def load_script(path: str) -> Edit:
     """The script's `edit` function. Failure for a script that cannot be run or has none."""
+    name = quoted(path)
     try:
         namespace = runpy.run_path(path, run_name="__quarel_apply__")
     except BaseException as e:  # sys.exit() too: the script is not to end the run
-        raise Failure(f"{path}: error: {type(e).__name__}: {e}", EXIT_USAGE) from None
+        raise Failure(f"{name}: error: {type(e).__name__}: {e}", EXIT_USAGE) from None
     edit = namespace.get("edit")
     if edit is None:
-        raise Failure(f"{path}: error: the script defines no edit(doc, path) function", EXIT_USAGE)
+        raise Failure(f"{name}: error: the script defines no edit(doc, path) function", EXIT_USAGE)
     if not callable(edit):
         what = type(edit).__name__
-        message = f"{path}: error: `edit` is a {what}, not a function edit(doc, path)"
+        message = f"{name}: error: `edit` is a {what}, not a function edit(doc, path)"
         raise Failure(message, EXIT_USAGE)
     return edit  # type: ignore[no-any-return]
 
@@ -64,16 +65,17 @@ def run_script(edit: Edit, doc: Document, path: str) -> None:
     try:
         edit(doc, path)
     except SystemExit as e:
-        message = f"{path}: SystemExit: {e.code} (edit() may not end the run)"
+        message = f"{label(path)}: SystemExit: {e.code} (edit() may not end the run)"
         raise Failure(message, EXIT_FAILED) from None
     except MemoryError:
         limit = "" if _memory is None else f" (--max-memory is {size_text(_memory)})"
-        raise Failure(f"{path}: error: the edit ran out of memory{limit}", EXIT_FAILED) from None
+        message = f"{label(path)}: error: the edit ran out of memory{limit}"
+        raise Failure(message, EXIT_FAILED) from None
     except BaseException as e:  # KeyboardInterrupt too: Ctrl-C never reaches a worker
-        raise Failure(f"{path}: {type(e).__name__}: {e}", EXIT_FAILED) from None
+        raise Failure(f"{label(path)}: {type(e).__name__}: {e}", EXIT_FAILED) from None
 
 
 def lost(path: str, why: str) -> Outcome:
     """The outcome of a file whose worker process ended while on it."""
-    message = f"{path}: error: the process editing it ended ({why})"
+    message = f"{label(path)}: error: the process editing it ended ({why})"
     return Outcome(path, FAILED, message, EXIT_FAILED)
