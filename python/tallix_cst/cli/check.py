@@ -36,7 +36,7 @@ class Checking(Bulk):
     the run."""
 
     def __init__(self, args: argparse.Namespace, paths: List[str]) -> None:
-        self.args, self.paths = args, paths
+        self.args = args
         self.configs, self.schemas = Configs(), Schemas()
         self.problems = 0
         self.with_problems = 0
