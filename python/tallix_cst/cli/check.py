@@ -139,5 +139,5 @@ def lost(path: str, why: str) -> Outcome:
 
 
 def cmd_check(args: argparse.Namespace) -> int:
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
     return run(Checking(args, paths), paths)
