@@ -9,7 +9,6 @@ import os
 import pty
 import re
 import resource
-import shutil
 import signal
 import struct
 import subprocess
@@ -188,13 +187,6 @@ def test_json_prints_what_json_dumps_prints(quarel, views):
     assert quarel("json", "views", "shop.quarel", U) == (1, dumped({"views/empty.quarel": [], U: users, O: orders}), REPORT)
     assert quarel("json", U, O, "--select", "view/measure:*") == (0, dumped({U: counts, O: []}), "")
     assert quarel("json", "shop.quarel") == (1, "", REPORT)
-
-
-def test_json_to_a_full_output(tmp_path):
-    path = write(tmp_path / "f.quarel", "a: 1\n" * 20_000)  # more than one chunk of JSON
-    with open("/dev/full", "wb") as full:
-        result = run_quarel("json", path, stdout=full, stderr=subprocess.PIPE)
-    assert (result.returncode, result.stderr) == (2, b"quarel: error: cannot write the output: No space left on device\n")
 
 
 JSON = st.recursive(st.none() | st.booleans() | st.integers() | st.text(),
@@ -535,34 +527,21 @@ def test_closed_full_and_interrupted_output(tmp_path, monkeypatch, quarel):
     assert quarel("get", "a", path) == (130, "", "quarel: interrupted\n")
 
 
-@pytest.fixture
-def tmpfs(tmp_path):
-    """A 64 KiB file system, where this user may mount one."""
-    folder = tmp_path / "tmpfs"
-    folder.mkdir()
-    mount = ["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", str(folder)]
-    if not shutil.which("mount") or subprocess.run(mount, capture_output=True).returncode:
-        pytest.skip("cannot mount a tmpfs here")
-    yield folder
-    subprocess.run(["umount", str(folder)], check=True)
-
-
 def no_file_beyond_64k():
-    """In the child: a file larger than 64 KiB cannot be written (a full disk for any user)."""
+    """In the child: a file larger than 64 KiB cannot be written (a full disk for any user:
+    the write that crosses the limit is cut short, the next fails)."""
     signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
     resource.setrlimit(resource.RLIMIT_FSIZE, (65536, 65536))
 
 
 @pytest.mark.parametrize("unbuffered", ["", "1"], ids=["buffered", "unbuffered"])
 @pytest.mark.parametrize("args", [["get", "/"], ["set", "a", "2"], ["json"]])
-@pytest.mark.parametrize("disk", ["limit", "tmpfs"])
-def test_output_to_a_full_disk(request, tmp_path, disk, args, unbuffered):
+def test_output_to_a_full_disk(tmp_path, args, unbuffered):
     path = write(tmp_path / "big.quarel", "a: 1\n" * 20_000)  # 100 KB, and more as JSON
-    folder, limit = (request.getfixturevalue("tmpfs"), None) if disk == "tmpfs" else (tmp_path, no_file_beyond_64k)
-    with open(folder / "out", "wb") as target:
-        result = run_quarel(*args, path, stdout=target, env={"PYTHONUNBUFFERED": unbuffered}, preexec_fn=limit)
-    problem = "No space left on device" if disk == "tmpfs" else "File too large"
-    assert (result.returncode, result.stderr) == (2, f"quarel: error: cannot write the output: {problem}\n".encode())
+    with open(tmp_path / "out", "wb") as target:
+        result = run_quarel(*args, path, stdout=target, env={"PYTHONUNBUFFERED": unbuffered}, preexec_fn=no_file_beyond_64k)
+    assert (result.returncode, result.stderr) == (2, b"quarel: error: cannot write the output: File too large\n")
+
 
 def numbered(*lines):
     return "".join(f"{line}\n" for line in lines)
