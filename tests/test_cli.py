@@ -300,12 +300,13 @@ def test_unreadable_files(quarel, tmp_path, data, status, err):
     assert quarel("check", path) == ((status, err, summary) if status == 1 else (status, "", err + summary))
 
 
-# set without a value, bad selectors, --set with --clear, ...
+# set without a value, bad selectors, --set with --clear, --all-or-nothing without a write, ...
 @pytest.mark.parametrize("args", [
     ["set", "a", "f.quarel"], ["get", ":x", "f.quarel"], ["get", "a:", "f.quarel"], ["get", "a\\b", "f.quarel"],
     ["rm", "/", "f.quarel"], ["add", "a", "f.quarel"], ["rename", "a", "b:", "f.quarel"],
     ["comment", "a", "f.quarel", "--set", "x", "--clear"], ["comment", "a", "f.quarel", "-i"],
     ["add", "/", "f.quarel", "--source", "a: {"], ["apply", "missing.py", "f.quarel"], ["get"], [],
+    ["set", "a", "2", "f.quarel", "--all-or-nothing"], ["fmt", "--check", "--all-or-nothing", "f.quarel"],
 ])
 def test_usage_errors(quarel, tmp_path, args):
     write(tmp_path / "f.quarel", "a: 1\n")
