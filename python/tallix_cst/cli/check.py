@@ -42,10 +42,10 @@ class Checking(Bulk):
         self.with_problems = 0
         try:
             if args.schema is not None:
-                try:
-                    self.schemas.load(Source(args.schema, "--schema"))
-                except SchemaError as e:
-                    raise SchemaError(f"quarel check: error: --schema {e}") from None
+                self.schemas.load(Source(args.schema, "--schema"))
+        except SchemaError as e:
+            raise Failure(f"quarel check: error: --schema {e}", EXIT_USAGE) from None
+        try:
             for path in paths:
                 # The schema the configuration gives the file, as if it had no directive.
                 source = schema_source(path, b"", None, self.configs)
