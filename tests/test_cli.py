@@ -348,8 +348,9 @@ def test_apply_scripts_that_end_their_process(quarel, tmp_path, jobs, stop, mess
     assert quarel("apply", "script.py", "d", "-j", jobs, *options) == (1, "".join(p + "\n" for p in good), f"{message}\n{summary}\n")
     assert [(tmp_path / p).read_text() for p in good] == ["a: 1\nb: 2\n" if written else "a: 1\n"] * 12
     assert (tmp_path / "d" / "bad.quarel").read_text() == "a: 1\n"
-    if options == ["--check"]:  # nothing to change: success
+    if options == ["--check"]:  # with no failure, a change alone fails the check
         assert quarel("apply", "script.py", "d/same.quarel", "--check") == (0, "", "0 would change, 1 unchanged, 0 failed\n")
+        assert quarel("apply", "script.py", "d/f0.quarel", "--check") == (1, "d/f0.quarel\n", "1 would change, 0 unchanged, 0 failed\n")
 
 
 @pytest.mark.parametrize("jobs", ["1", "3"])
