@@ -2,10 +2,11 @@
 
 The command line wins, then the `[format]` table of the project's configuration (the
 nearest quarel.toml, .quarel.toml or pyproject.toml above the file, see `config`; in
-pyproject.toml `[tool.quarel.format]`), then what .editorconfig sets for it; an option none of them sets is the
-file's own (what `Document.format` does with it left out). Each option is named as
-`Document.format` names it, and every value is checked by the formatter itself before a
-file is touched, so that a bad one names the place it came from.
+pyproject.toml `[tool.quarel.format]`), then what .editorconfig sets for it; an option
+none of them sets is the file's own (what `Document.format` does with it left out). Each
+option is named as `Document.format` names it, and every value is checked by the
+formatter itself before a file is touched, so that a bad one names the place it came
+from.
 """
 
 from __future__ import annotations
@@ -19,7 +20,6 @@ from typing import (
     Mapping,
     Optional,
     Tuple,
-    Union,
     cast,
 )
 
@@ -43,8 +43,8 @@ Sections = Tuple[Tuple[str, Tuple[str, ...]], ...]
 
 def project_options(path: Path) -> Options:
     """The options the project's configuration sets for the file at `path`: its
-    configuration file over .editorconfig. ValueError, naming the file and the key, for a value that is not
-    valid. The files are read afresh on each call."""
+    configuration file over .editorconfig. ValueError, naming the file and the key, for a
+    value that is not valid. The files are read afresh on each call."""
     return Configuration().project_options(path)
 
 
@@ -120,11 +120,12 @@ class _SectionReader(EditorConfigParser):
         return False
 
 
-def indent_string(value: Union[int, str]) -> str:
-    """The indent that `indent = 2`, `"tab"` or `"  "` stands for."""
+def indent_string(value: object) -> str:
+    """The indent that `indent = 2`, `"tab"` or `"  "` stands for; ValueError for any
+    other value."""
     if isinstance(value, str):
         return "\t" if value == TAB else value
-    if isinstance(value, bool) or value < 1:
+    if isinstance(value, bool) or not isinstance(value, int) or value < 1:
         raise ValueError('expected a number of spaces from 1, "tab" or the indent itself')
     return " " * value
 
@@ -177,8 +178,6 @@ def _api_value(key: str, value: object) -> object:
     """A configured value as `Document.format` takes it; ValueError saying what is expected
     for a value of the wrong type."""
     if key == "indent":
-        if isinstance(value, bool) or not isinstance(value, (int, str)):
-            raise ValueError('expected a number of spaces from 1, "tab" or the indent itself')
         return indent_string(value)
     if key in ("max_blank_lines", "column_width") and (isinstance(value, bool) or not isinstance(value, int)):
         raise ValueError("expected a whole number")

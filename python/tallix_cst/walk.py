@@ -91,18 +91,20 @@ def _special(path: str) -> bool:
 class _Spec:
     """Patterns of one file, matched against paths relative to its folder."""
 
+    #: The folder, ending in a separator.
     folder: str
     spec: pathspec.GitIgnoreSpec
     folders_only: bool = False
 
     def verdict(self, path: str, is_dir: bool) -> Optional[bool]:
-        """Whether the path is ignored, not ignored (a `!` pattern), or None: no pattern
-        says."""
+        """Whether the path (absolute and normal) is ignored, not ignored (a `!` pattern),
+        or None: no pattern says."""
         if self.folders_only and not is_dir:
             return None
-        relative = os.path.relpath(path, self.folder).replace(os.sep, "/")
-        if relative.startswith("../"):
+        # A prefix, not os.path.relpath: this runs for every entry of a walk.
+        if not path.startswith(self.folder) or path == self.folder:
             return None
+        relative = path[len(self.folder) :].replace(os.sep, "/")
         return self.spec.check_file(relative + ("/" if is_dir else "")).include
 
 
@@ -162,7 +164,7 @@ def _config_specs(config: Config) -> Tuple[_Spec, ...]:
                 spec = pathspec.GitIgnoreSpec.from_lines(patterns)
             except ValueError as e:  # (pathspec's own errors are ValueErrors)
                 raise ConfigError(f"{config.path}: error: `exclude`: {e}") from None
-            specs.append(_Spec(base, spec, folders_only))
+            specs.append(_Spec(os.path.join(base, ""), spec, folders_only))
     return tuple(specs)
 
 
@@ -172,4 +174,4 @@ def _read_gitignore(folder: str) -> Optional[_Spec]:
         lines = read_file(path, 1 << 20).decode("utf-8", "replace").splitlines()
     except OSError:
         return None  # none, or none to read: nothing is ignored by it
-    return _Spec(folder, pathspec.GitIgnoreSpec.from_lines(lines)) if lines else None
+    return _Spec(os.path.join(folder, ""), pathspec.GitIgnoreSpec.from_lines(lines)) if lines else None

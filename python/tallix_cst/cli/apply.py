@@ -49,4 +49,4 @@ def cmd_apply(args: argparse.Namespace) -> int:
         raise Failure("quarel apply: error: --all-or-nothing needs --in-place", EXIT_USAGE)
     if STDIN in args.paths:
         raise Failure("quarel apply: error: the script runs over files, not standard input", EXIT_USAGE)
-    return run(Applying(args), files(args.paths, not args.no_ignore))
+    return run(Applying(args), files(args))

@@ -36,16 +36,16 @@ class Checking(Bulk):
     the run."""
 
     def __init__(self, args: argparse.Namespace, paths: List[str]) -> None:
-        self.args, self.paths = args, paths
+        self.args = args
         self.configs, self.schemas = Configs(), Schemas()
         self.problems = 0
         self.with_problems = 0
         try:
             if args.schema is not None:
-                try:
-                    self.schemas.load(Source(args.schema, "--schema"))
-                except SchemaError as e:
-                    raise SchemaError(f"quarel check: error: --schema {e}") from None
+                self.schemas.load(Source(args.schema, "--schema"))
+        except SchemaError as e:
+            raise Failure(f"quarel check: error: --schema {e}", EXIT_USAGE) from None
+        try:
             for path in paths:
                 # The schema the configuration gives the file, as if it had no directive.
                 source = schema_source(path, b"", None, self.configs)
@@ -139,5 +139,5 @@ def lost(path: str, why: str) -> Outcome:
 
 
 def cmd_check(args: argparse.Namespace) -> int:
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
     return run(Checking(args, paths), paths)

@@ -72,7 +72,7 @@ class Editing(Bulk):
 def edit_files(args: argparse.Namespace, edit: Edit) -> int:
     if args.all_or_nothing and not args.in_place:
         raise Failure(f"quarel {args.command}: error: --all-or-nothing needs --in-place", EXIT_USAGE)
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
     return run(Editing(args, edit, paths), paths)
 
 

@@ -58,7 +58,7 @@ def cmd_fmt(args: argparse.Namespace) -> int:
         ]
         if value is not None
     }
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
     try:  # every file's, before any is touched
         configuration = format_options.Configuration()
         chosen = {path: configuration.options(Path(path), given) for path in paths}

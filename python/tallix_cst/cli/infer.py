@@ -16,7 +16,7 @@ from tallix_cst.writing import write_file
 def cmd_infer(args: argparse.Namespace) -> int:
     """Every file is read first: a file that cannot be read or does not parse is reported,
     and then no schema is written, since it would not say what that file holds."""
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
     documents, status = [], EXIT_OK
     for path in paths:
         try:

@@ -35,7 +35,7 @@ def for_each_file(paths: List[str], chosen: Optional[Selector], act: Show, max_s
 
 
 def cmd_get(args: argparse.Namespace) -> int:
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
 
     def show(name: str, doc: Document) -> int:
         matches = args.selector.select(doc)
@@ -59,7 +59,7 @@ def printed_value(node: Node) -> str:
 
 
 def cmd_json(args: argparse.Namespace) -> int:
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
     stream = JsonStream(lambda text: out(sys.stdout, text), len(paths) > 1)
 
     def show(name: str, doc: Document) -> int:
@@ -74,7 +74,7 @@ def cmd_json(args: argparse.Namespace) -> int:
 
 def show_comments(args: argparse.Namespace) -> int:
     chosen = pair_selector(args.command, args.selector)
-    paths = files(args.paths, not args.no_ignore)
+    paths = files(args)
 
     def show(name: str, doc: Document) -> int:
         pairs = pairs_of(chosen, doc)

@@ -17,10 +17,11 @@ returns the exit status by the same rules for all commands:
 
 from __future__ import annotations
 
+import argparse
 import contextlib
 import os
 import sys
-from typing import Dict, Generator, Iterable, List, Sequence
+from typing import Dict, Generator, Iterable, List
 
 from tallix_cst import interrupts, walk
 from tallix_cst.cli.output import Progress, out, say
@@ -62,14 +63,14 @@ class Bulk:
         return EXIT_OK
 
 
-def files(paths: Sequence[str], ignore: bool = True) -> List[str]:
-    """The files the paths stand for, each once (see `walk`); a notice for each folder
-    that holds none."""
+def files(args: argparse.Namespace) -> List[str]:
+    """The files the command's paths stand for, each once (see `walk`; all of them with
+    --no-ignore); a notice for each folder that holds none."""
     configs = Configs()
     found: List[str] = []
     try:
-        for path in paths:
-            below = list(walk.quarel_files([path], ignore, configs, strict=True))
+        for path in args.paths:
+            below = list(walk.quarel_files([path], not args.no_ignore, configs, strict=True))
             if not below and path != STDIN and os.path.isdir(path):
                 say(f"quarel: no *.quarel files in {label(path)}")
             found += below
