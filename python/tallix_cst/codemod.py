@@ -15,8 +15,9 @@ from typing import Callable, Optional
 
 from tallix_cst._native import Document
 from tallix_cst.edits import FAILED, Options, Outcome, edit_file
-from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure, label, quoted
+from tallix_cst.failures import EXIT_FAILED, EXIT_USAGE, Failure, label
 from tallix_cst.files import size_text
+from tallix_cst.names import quoted
 
 Edit = Callable[[Document, str], object]
 

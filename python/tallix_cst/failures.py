@@ -3,15 +3,14 @@ naming the file, and an exit status."""
 
 from __future__ import annotations
 
-import itertools
 import os
 import sys
-import unicodedata
 from typing import Optional, Tuple
 
 from tallix_cst import leftovers
 from tallix_cst._native import Document, QuarelSyntaxError
 from tallix_cst.files import MAX_SIZE, TooLarge, loads, read_capped, read_file, read_source
+from tallix_cst.names import quoted
 from tallix_cst.writing import Changed, Snapshot, existing_file
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
@@ -30,33 +29,6 @@ class Failure(Exception):
 def label(path: str) -> str:
     """The file's name in messages."""
     return "<stdin>" if path == STDIN else quoted(path)
-
-
-def quoted(path: str) -> str:
-    """The path as shown: a name with a line break, a terminal escape or another control
-    character (or bytes that are not UTF-8) is quoted as `ls` quotes it, so that a listing
-    keeps one file a line and prints nothing a terminal would act on."""
-    if not any(map(_control, path)):
-        return path
-    parts = []
-    for control, run in itertools.groupby(path, _control):
-        text = "".join(run)
-        parts.append(f"'$'{_escaped(text)}''" if control else text.replace("'", "'\\''"))
-    quoted = f"'{''.join(parts)}'"
-    quoted = quoted[2:] if quoted.startswith("''") else quoted
-    return quoted[:-2] if quoted.endswith("''") else quoted
-
-
-def _control(c: str) -> bool:
-    return unicodedata.category(c) in ("Cc", "Cs")  # surrogates: bytes that are not UTF-8
-
-
-def _escaped(text: str) -> str:
-    named = {"\a": "a", "\b": "b", "\t": "t", "\n": "n", "\v": "v", "\f": "f", "\r": "r"}
-    return "".join(
-        "\\" + named[c] if c in named else "".join(f"\\{byte:03o}" for byte in os.fsencode(c))
-        for c in text
-    )
 
 
 def read(path: str, max_size: Optional[int] = MAX_SIZE) -> Tuple[bytes, Document]:
@@ -127,7 +99,7 @@ def described(path: str, error: Exception) -> Failure:
     if isinstance(error, TooLarge):
         return Failure(f"{name}: error: {error.strerror} (--max-file-size raises it)", EXIT_USAGE)
     if isinstance(error, leftovers.HalfWritten):
-        return Failure(f"{name}: error: {error.explained(quoted(error.copy))}", EXIT_USAGE)
+        return Failure(f"{name}: error: {error.explained(error.copy)}", EXIT_USAGE)
     if isinstance(error, Changed):
         return Failure(f"{name}: error: {error.strerror}", EXIT_FAILED)
     if isinstance(error, MemoryError):

@@ -27,6 +27,8 @@ import stat
 import threading
 from typing import Dict, Iterator, List, Optional, Set, Tuple
 
+from tallix_cst.names import quoted
+
 MARK = "user.tallix_cst"
 REWRITING = "user.tallix_cst.recovery"
 TEMPORARY, RECOVERY = ".tmp", ".recovery"
@@ -55,7 +57,7 @@ class HalfWritten(OSError):
     def explained(copy: str) -> str:
         return (
             f"an earlier write was cut short and may have left the file half-written; "
-            f"its new content is in {copy} (copy that over the file, or delete it)"
+            f"its new content is in {quoted(copy)} (copy that over the file, or delete it)"
         )
 
 

@@ -28,6 +28,7 @@ from dataclasses import dataclass
 from typing import Callable, List, Optional, Sequence, Tuple, Union
 
 from tallix_cst import attributes, interrupts, leftovers
+from tallix_cst.names import quoted
 
 Path = Union[str, "os.PathLike[str]"]
 
@@ -156,7 +157,7 @@ def write_all(files: Sequence[Tuple[str, bytes, Optional[Snapshot]]]) -> Errors:
                     each.commit()
                 except OSError as e:
                     errors[i] = e
-                    why = f"the write of {files[i][0]} failed after {i} of {len(files)} were"
+                    why = f"the write of {quoted(files[i][0])} failed after {i} of {len(files)} were"
                     why += " written"
                     return _unwritten(errors, why, first=i + 1)
         return errors
@@ -340,7 +341,7 @@ class Prepared:
             except OSError as e:
                 copy = os.path.join(self.folder, self.copy)
                 self.reserved = self.copy = None  # the file may be half-written: both stay
-                message = f"{e.strerror}; its new content is in {copy}"
+                message = f"{e.strerror}; its new content is in {quoted(copy)}"
                 raise OSError(e.errno, message, self.target) from None
             self.reserved = None
             leftovers.unmark_rewriting(self.file_fd)

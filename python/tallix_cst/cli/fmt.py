@@ -12,8 +12,9 @@ from tallix_cst._native import Document
 from tallix_cst.cli.output import diff_of, say
 from tallix_cst.cli.runner import Bulk, Counts, files, run
 from tallix_cst.edits import CHANGED, Outcome
-from tallix_cst.failures import EXIT_FAILED, EXIT_OK, EXIT_USAGE, STDIN, Failure, label, quoted
+from tallix_cst.failures import EXIT_FAILED, EXIT_OK, EXIT_USAGE, STDIN, Failure, label
 from tallix_cst.lock import FileLock
+from tallix_cst.names import quoted
 
 
 class Formatting(Bulk):

@@ -9,7 +9,8 @@ import sys
 from typing import IO, Iterator
 
 from tallix_cst.diff import unified_diff
-from tallix_cst.failures import EXIT_USAGE, quoted
+from tallix_cst.failures import EXIT_USAGE
+from tallix_cst.names import quoted
 
 
 class OutputError(Exception):
