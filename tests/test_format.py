@@ -140,6 +140,9 @@ LAYOUT = [
     ("a: [e\u0301, x]\n", {"column_width": 9}, "a: [e\u0301, x]\n"),
     ("v: {\n\ta: [x]\n}\n", {"column_width": 9}, "v: {\n\ta: [\n\t\tx\n\t]\n}\n"),
     ("v: {\n\ta: [x]\n}\n", {"column_width": 10}, "v: {\n\ta: [x]\n}\n"),
+    # ... a CR in front of its LF none (the lines of strings are `a: "xyz` and `" b: 1`)
+    ('a: "xyz\n" b: 1\n', {"column_width": 7}, 'a: "xyz\n" b: 1\n'),
+    ('a: ["xyz\n", b]\n', {"column_width": 8}, 'a: ["xyz\n", b]\n'),
     # a structure that fits once those around it expand stays whole
     ("a: [[[x, y]]]\n", {"column_width": 10}, "a: [\n  [[x, y]]\n]\n"),
     ("a: " + "[" * 30 + "x" + "]" * 30 + "\n", {"column_width": 32},
