@@ -13,7 +13,7 @@ from hypothesis import given, strategies as st
 
 from strategies import documents
 
-from tallix_cst import format_text, parse_quarel, syntax_errors
+from tallix_cst import format_text, parse_quarel
 from tallix_cst.format_options import project_options
 
 STYLE = [
@@ -34,12 +34,6 @@ def test_edits_write_in_the_style_of_the_whole_file(source, style):
     doc.add("v", name="n").add("k", "1")
     newline, step = style
     assert f"v: n {{{newline}{step}k: 1{newline}}}" in doc.to_string()
-
-
-def test_recovery_closes_a_block_only_at_a_brace_indented_less():
-    """The `}` at the failing line's indentation is the broken pair's, not the block's."""
-    errors = syntax_errors("v: {\n  a: 1\n  b 2\n  }\n  c: 3\n}\n")
-    assert [(e.line, e.column) for e in errors] == [(3, 5)]
 
 
 @pytest.mark.parametrize("source, index, expected", [
