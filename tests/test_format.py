@@ -134,6 +134,8 @@ LAYOUT = [
     ("a: {\n    x: 1\n}\nb: {\n  y: 1\n  z: 1\n}\nc: {\n  w: 1\n}\n", {},
      "a: {\n  x: 1\n}\nb: {\n  y: 1\n  z: 1\n}\nc: {\n  w: 1\n}\n"),
     ("a: {\n    x: 1\n}\nb: {\n  y: 1\n}\n", {}, "a: {\n    x: 1\n}\nb: {\n    y: 1\n}\n"),
+    # ... from what an editor shows: what follows a lone CR in front of a key
+    ("v: {\n \r a: 1\n}\n", {}, "v: {\n a: 1\n}\n"),
     # width: East Asian wide characters count two columns, combining marks none, a tab four
     ("a: [注文, 数量]\n", {"column_width": 14}, "a: [\n  注文,\n  数量\n]\n"),
     ("a: [注文, 数量]\n", {"column_width": 15}, "a: [注文, 数量]\n"),

@@ -24,6 +24,7 @@ STYLE = [
     ("a: {\n    x: 1\n}\nb: {\n  y: 1\n}\n", ("\n", "    ")),
     ("sql: a\r\n  b ;;", ("\r\n", "  ")),  # only the expression shows a line break
     ("a: 1\rb: 2\r", ("\n", "  ")),
+    ("v: {\n \r a: 1\n}\n", ("\n", " ")),
 ]
 
 
@@ -34,21 +35,6 @@ def test_edits_write_in_the_style_of_the_whole_file(source, style):
     doc.add("v", name="n").add("k", "1")
     newline, step = style
     assert f"v: n {{{newline}{step}k: 1{newline}}}" in doc.to_string()
-
-
-@pytest.mark.parametrize("source, index, expected", [
-    ("a: 1\nb: 2\n", None, "a: 1\nb: 2\n\nview: v {}\n"),
-    ("a: 1\nb: 2\n", 1, "a: 1\n\nview: v {}\nb: 2\n"),
-    ("a: 1\n\nb: 2\n", None, "a: 1\n\nb: 2\n\nview: v {}\n"),
-    ("w: {\n  a: 1\n}\n", "inside", "w: {\n  a: 1\n\n  view: v {}\n}\n"),
-])
-def test_named_block_without_block_siblings_is_set_off_by_one_blank_line(source, index, expected):
-    doc = parse_quarel(source)
-    if index == "inside":
-        doc.find("w").add("view", name="v")
-    else:
-        doc.add("view", name="v", index=index)
-    assert doc.to_string() == expected
 
 
 def test_symbols_after_an_empty_block_that_ends_its_parent():
