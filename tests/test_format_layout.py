@@ -37,32 +37,6 @@ def test_edits_write_in_the_style_of_the_whole_file(source, style):
     assert f"v: n {{{newline}{step}k: 1{newline}}}" in doc.to_string()
 
 
-def test_symbols_after_an_empty_block_that_ends_its_parent():
-    text = b"a: {\n  b: {}\n}\nc: 1\n"
-    symbols = json.loads(parse_quarel(text).symbols_json(text, "utf-16", [], (1, 2, 3, 4, 5, 6)))
-
-    def at(line, character):
-        return {"line": line, "character": character}
-
-    assert symbols == [
-        {"name": "a", "kind": 5, "range": {"start": at(0, 0), "end": at(2, 1)},
-         "selectionRange": {"start": at(0, 0), "end": at(0, 1)},
-         "children": [
-             {"name": "b", "kind": 5, "range": {"start": at(1, 2), "end": at(1, 7)},
-              "selectionRange": {"start": at(1, 2), "end": at(1, 3)}, "children": []},
-         ]},
-        {"name": "c", "kind": 1, "range": {"start": at(3, 0), "end": at(3, 4)},
-         "selectionRange": {"start": at(3, 0), "end": at(3, 1)}, "detail": "1"},
-    ]
-
-
-def test_semantic_tokens_leave_out_empty_pieces():
-    """A string over an empty line is cut into its two non-empty pieces."""
-    text = b'a: "x\n\ny"\n'
-    data = json.loads(parse_quarel(text).semantic_tokens_json(text, "utf-16", []))["data"]
-    assert data == [0, 0, 1, 0, 0, 0, 1, 1, 6, 0, 0, 2, 2, 3, 0, 2, 0, 2, 3, 0]
-
-
 @pytest.mark.parametrize("editorconfig, expected", [
     ("[*]\nindent_style = space\nindent_size = tab\n", {}),
     ("[*]\nindent_size = tab\ntab_width = 8\n", {"indent": " " * 8}),
