@@ -2,7 +2,8 @@
 // ends; its first error is the one the ordinary parse reports, and there is
 // none when that parse succeeds; the errors stand in strictly increasing
 // order inside the input, each with the line and column of its offset; the
-// text it mends parses.
+// text it mends parses, and is the input with stretches blanked and `}` put
+// in.
 #include "parser/parser.hpp"
 
 #include "expect.hpp"
@@ -48,12 +49,22 @@ void check(std::string_view source, bool file) {
     const MendedText mended = mended_text(source, file);
     auto reparsed = file ? parse_file(mended.text) : parse(mended.text);
     expect(std::holds_alternative<Body>(reparsed), "the mended text does not parse");
-    std::size_t put_in = 0;
+    // Taken out again, the runs put in leave the source with some bytes
+    // blanked to spaces, never a line break.
+    std::string kept;
+    std::size_t from = 0;
     for (const auto& [at, length] : mended.inserted) {
-        expect(at >= put_in && at + length <= mended.text.size(), "insertions out of order");
-        put_in += length;
+        expect(at >= from && at + length <= mended.text.size(), "insertions out of order");
+        expect(mended.text.find_first_not_of("}\n", at) >= at + length,
+               "something other than `}` and line breaks put in");
+        kept.append(mended.text, from, at - from);
+        from = at + length;
     }
-    expect(mended.text.size() == source.size() + put_in, "the mended text changed in length");
+    kept.append(mended.text, from);
+    expect(kept.size() == source.size(), "the mended text changed in length");
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        expect(kept[i] == source[i] || (kept[i] == ' ' && source[i] != '\n' && source[i] != '\r'),
+               "the mended text changed more than blanks");
 }
 
 } // namespace

@@ -32,6 +32,8 @@ CASES = {
     ),
     "unnamed block not set off": ("v: {\n  a: 1\n  b: 2\n}\n", add("v", args=("dim",)), "v: {\n  a: 1\n  b: 2\n  dim: {}\n}\n"),
     "named block at top level": ("a: 1\nb: 2\n", add(args=("view",), name="u"), "a: 1\nb: 2\n\nview: u {}\n"),
+    "named block set off, inserted": ("a: 1\nb: 2\n", add(args=("view",), name="u", index=1), "a: 1\n\nview: u {}\nb: 2\n"),
+    "named block set off by one blank line": ("a: 1\n\nb: 2\n", add(args=("view",), name="u"), "a: 1\n\nb: 2\n\nview: u {}\n"),
     "same key beats nearer pairs": (
         "v: {\n  dimension: a {}\n\n  dimension: b {}\n  type: x\n}\n", add("v", args=("dimension",), name="c"),
         "v: {\n  dimension: a {}\n\n  dimension: b {}\n  type: x\n\n  dimension: c {}\n}\n",

@@ -73,35 +73,9 @@ def test_rules(source, expected, nl, step):
         assert not doc.format(indent=step, newline=nl, lines=lines)
 
 
-WIDTHS = [
-    ("a: [xx, yy, zz]\n", 10, "a: [\n  xx,\n  yy,\n  zz\n]\n"),
-    ("a: [xx, yy]\n", 11, "a: [xx, yy]\n"),
-    ("a: { b: 1 c: 2 }\n", 10, "a: {\n  b: 1\n  c: 2\n}\n"),
-    # pairs sharing a line too wide for it go on lines of their own
-    ("a: [[x, y], [z]] b: [w]\n", 12, "a: [\n  [x, y],\n  [z]\n]\nb: [w]\n"),
-    ("a: { b: [x, y] }\n", 12, "a: {\n  b: [x, y]\n}\n"),
-    ("aaaa: [] b: {}\n", 3, "aaaa: []\nb: {}\n"),
-    ("a: [x] # a long comment\n", 6, "a: [x]  # a long comment\n"),
-    ("é: [ü]\n", 6, "é: [ü]\n"),  # code points, not bytes
-    ("v: {\n  a: [x]\n}\n", 8, "v: {\n  a: [x]\n}\n"),
-]
-
-
-@pytest.mark.parametrize("nl", ["\n", "\r\n"], ids=["lf", "crlf"])
-@pytest.mark.parametrize("source, width, expected", WIDTHS)
-def test_column_width(source, width, expected, nl):
-    text = source.replace("\n", nl)
-    for lines in (None, (1, text.count("\n") + 1)):
-        formatted = format_text(text, column_width=width, lines=lines)
-        assert formatted == expected.replace("\n", nl)
-        assert format_text(formatted, column_width=width, lines=lines) == formatted
-
-
-def test_tabs_count_four_columns():
-    assert format_text("v: {\n\ta: [x]\n}\n", column_width=9) == "v: {\n\ta: [\n\t\tx\n\t]\n}\n"
-
-
-OPTIONS = [
+# (source, options, expected): each also runs in CR LF where it has line feeds, no CR
+# and no newline option, and for a range of lines that holds all of it.
+LAYOUT = [
     ("a: 1\n\n\nb: 2\n", {"max_blank_lines": 0}, "a: 1\nb: 2\n"),
     ("a: 1\n\n\n\nb: 2\n", {"max_blank_lines": 2}, "a: 1\n\n\nb: 2\n"),
     # a blank line after a comment line makes it a header
@@ -120,14 +94,83 @@ OPTIONS = [
     # strings never change
     ('a:   "x \r\n   y"\nb: 1\n', {}, 'a: "x \r\n   y"\nb: 1\n'),
     ("\ufeff  a: 1", {}, "\ufeffa: 1\n"),
+    # column width
+    ("a: [xx, yy, zz]\n", {"column_width": 10}, "a: [\n  xx,\n  yy,\n  zz\n]\n"),
+    ("a: [xx, yy]\n", {"column_width": 11}, "a: [xx, yy]\n"),
+    ("a: { b: 1 c: 2 }\n", {"column_width": 10}, "a: {\n  b: 1\n  c: 2\n}\n"),
+    # pairs sharing a line too wide for it go on lines of their own
+    ("a: [[x, y], [z]] b: [w]\n", {"column_width": 12}, "a: [\n  [x, y],\n  [z]\n]\nb: [w]\n"),
+    ("a: { b: [x, y] }\n", {"column_width": 12}, "a: {\n  b: [x, y]\n}\n"),
+    ("aaaa: [] b: {}\n", {"column_width": 3}, "aaaa: []\nb: {}\n"),
+    ("a: [x] # a long comment\n", {"column_width": 6}, "a: [x]  # a long comment\n"),
+    ("é: [ü]\n", {"column_width": 6}, "é: [ü]\n"),  # code points, not bytes
+    ("v: {\n  a: [x]\n}\n", {"column_width": 8}, "v: {\n  a: [x]\n}\n"),
+    # lone CRs are line breaks (written as the file's newline), in strings the user's text
+    ("a: 1\rb: 2\r", {}, "a: 1\nb: 2\n"),
+    ("a: 1\r# c\nb: {\r  x: [p,\r q]\r}\r", {}, "a: 1\n# c\nb: {\n  x: [\n    p,\n    q\n  ]\n}\n"),
+    ('a: "x\ry"\rb: 2', {}, 'a: "x\ry"\nb: 2\n'),
+    # ... and do not vote for the newline: a file of them gets LF, or what else it shows
+    ("a: 1\rb: 2\rc: 3\r\n", {}, "a: 1\r\nb: 2\r\nc: 3\r\n"),
+    # expression lines that start inside a literal keep their bytes, line break included
+    ("view: orders {\n  dimension: note {\n      sql: SELECT 'a\n      b' ;;\n  }\n}\n", {},
+     "view: orders {\n  dimension: note {\n    sql: SELECT 'a\n      b' ;;\n  }\n}\n"),
+    ("v: {\n    sql: 'it''s\n      x' AND\n        y ;;\n}\n", {"indent": "  "},
+     "v: {\n  sql: 'it''s\n      x' AND\n    y ;;\n}\n"),
+    ('v: {\n    sql: "a\n  b" ;;\n}\n', {"indent": "\t"}, 'v: {\n\tsql: "a\n  b" ;;\n}\n'),
+    ("sql: 'a\r\n  b' ;;\n", {"newline": "\n"}, "sql: 'a\r\n  b' ;;\n"),
+    ("v: {\n    html: <pre>\n      x\n          y</pre>\n        <b>z</b> ;;\n}\n", {"indent": "  "},
+     "v: {\n  html: <pre>\n      x\n          y</pre>\n    <b>z</b> ;;\n}\n"),
+    ("v: {\n    html: <PRE class=a>\n      x</pre>\n        <b>\n  </b> ;;\n}\n", {"indent": "  "},
+     "v: {\n  html: <PRE class=a>\n      x</pre>\n    <b>\n  </b> ;;\n}\n"),
+    # expression indentation in columns: whole steps in the new unit, no tab among spaces
+    ("v: {\n    a: 1\n    sql: CASE\n\t        WHEN x ;;\n}\n", {"indent": "  "},
+     "v: {\n  a: 1\n  sql: CASE\n      WHEN x ;;\n}\n"),
+    ("v: {\n\ta: 1\n\tsql: CASE\n\t\t    WHEN x ;;\n}\n", {"indent": "  "},
+     "v: {\n  a: 1\n  sql: CASE\n      WHEN x ;;\n}\n"),
+    ("v: {\n  a: 1\n  sql: CASE\n      WHEN x\n       AND y ;;\n}\n", {"indent": "\t"},
+     "v: {\n\ta: 1\n\tsql: CASE\n\t\t\tWHEN x\n\t\t\t AND y ;;\n}\n"),
+    # the newline and the indent step by majority over the whole file, ties to the first
+    ("# header\r\na: 1\nb: 2\nc: 3\n", {}, "# header\na: 1\nb: 2\nc: 3\n"),
+    ("a: {\n    x: 1\n}\nb: {\n  y: 1\n  z: 1\n}\nc: {\n  w: 1\n}\n", {},
+     "a: {\n  x: 1\n}\nb: {\n  y: 1\n  z: 1\n}\nc: {\n  w: 1\n}\n"),
+    ("a: {\n    x: 1\n}\nb: {\n  y: 1\n}\n", {}, "a: {\n    x: 1\n}\nb: {\n    y: 1\n}\n"),
+    # ... from what an editor shows: what follows a lone CR in front of a key
+    ("v: {\n \r a: 1\n}\n", {}, "v: {\n a: 1\n}\n"),
+    # width: East Asian wide characters count two columns, combining marks none, a tab four
+    ("a: [注文, 数量]\n", {"column_width": 14}, "a: [\n  注文,\n  数量\n]\n"),
+    ("a: [注文, 数量]\n", {"column_width": 15}, "a: [注文, 数量]\n"),
+    ("a: [e\u0301, x]\n", {"column_width": 9}, "a: [e\u0301, x]\n"),
+    ("v: {\n\ta: [x]\n}\n", {"column_width": 9}, "v: {\n\ta: [\n\t\tx\n\t]\n}\n"),
+    ("v: {\n\ta: [x]\n}\n", {"column_width": 10}, "v: {\n\ta: [x]\n}\n"),
+    # ... a CR in front of its LF none (the lines of strings are `a: "xyz` and `" b: 1`)
+    ('a: "xyz\n" b: 1\n', {"column_width": 7}, 'a: "xyz\n" b: 1\n'),
+    ('a: ["xyz\n", b]\n', {"column_width": 8}, 'a: ["xyz\n", b]\n'),
+    # a structure that fits once those around it expand stays whole
+    ("a: [[[x, y]]]\n", {"column_width": 10}, "a: [\n  [[x, y]]\n]\n"),
+    ("a: " + "[" * 30 + "x" + "]" * 30 + "\n", {"column_width": 32},
+     "a: [\n" + "".join("  " * (d + 1) + "[\n" for d in range(29)) + "  " * 30 + "x\n"
+     + "".join("  " * d + "]\n" for d in range(29, -1, -1))),
+    # pairs sharing a line too wide for it each go on a line of their own
+    ("type: number primary_key: yes hidden: no\n", {"column_width": 20},
+     "type: number\nprimary_key: yes\nhidden: no\n"),
+    ("v: {\n  a: 1 b: 2\n  c: xxxxxxxxxx d: yyyyyyyyyy\n}\n", {"column_width": 20},
+     "v: {\n  a: 1 b: 2\n  c: xxxxxxxxxx\n  d: yyyyyyyyyy\n}\n"),
+    ("a: { b: 1 c: 2 } d: 3\n", {"column_width": 16}, "a: { b: 1 c: 2 }\nd: 3\n"),
 ]
 
 
-@pytest.mark.parametrize("source, options, expected", OPTIONS)
-def test_options(source, options, expected):
-    assert format_text(source, **options) == expected
-    assert format_text(expected, **options) == expected
-    assert format_text(source, **options, lines=(1, source.count("\n") + 1)) == expected
+def in_both_newlines(rows):
+    for source, options, expected in rows:
+        yield source, options, expected
+        if "\n" in source and "\r" not in source + expected and "newline" not in options:
+            yield source.replace("\n", "\r\n"), options, expected.replace("\n", "\r\n")
+
+
+@pytest.mark.parametrize("source, options, expected", list(in_both_newlines(LAYOUT)))
+def test_layout(source, options, expected):
+    for lines in (None, (1, source.count("\n") + 1)):
+        assert format_text(source, **options, lines=lines) == expected
+        assert format_text(expected, **options, lines=lines) == expected
 
 
 RANGE_SOURCE = "a:   1 # one\n  b:    2\nv: {\n      x:    [1,2]\n   y:   3\n}\nc:   4\n\n\n"

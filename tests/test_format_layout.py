@@ -1,5 +1,6 @@
-"""The formatter's layout rules that trials on real files called for, and the style a
-whole file shows, each pinned against text written out by hand."""
+"""What trials on real files called for around the formatter: the style a whole file
+shows, edits, editor answers and the edits formatting makes, each pinned against text
+written out by hand (the layout rules they called for are in test_format.py)."""
 
 from __future__ import annotations
 
@@ -12,64 +13,8 @@ from hypothesis import given, strategies as st
 
 from strategies import documents
 
-from tallix_cst import format_text, parse_quarel, syntax_errors
+from tallix_cst import format_text, parse_quarel
 from tallix_cst.format_options import project_options
-
-LAYOUT = [
-    # lone CRs are line breaks (written as the file's newline), in strings the user's text
-    ("a: 1\rb: 2\r", {}, "a: 1\nb: 2\n"),
-    ("a: 1\r# c\nb: {\r  x: [p,\r q]\r}\r", {}, "a: 1\n# c\nb: {\n  x: [\n    p,\n    q\n  ]\n}\n"),
-    ('a: "x\ry"\rb: 2', {}, 'a: "x\ry"\nb: 2\n'),
-    # ... and do not vote for the newline: a file of them gets LF, or what else it shows
-    ("a: 1\rb: 2\rc: 3\r\n", {}, "a: 1\r\nb: 2\r\nc: 3\r\n"),
-    # expression lines that start inside a literal keep their bytes, line break included
-    ("view: orders {\n  dimension: note {\n      sql: SELECT 'a\n      b' ;;\n  }\n}\n", {},
-     "view: orders {\n  dimension: note {\n    sql: SELECT 'a\n      b' ;;\n  }\n}\n"),
-    ("v: {\n    sql: 'it''s\n      x' AND\n        y ;;\n}\n", {"indent": "  "},
-     "v: {\n  sql: 'it''s\n      x' AND\n    y ;;\n}\n"),
-    ('v: {\n    sql: "a\n  b" ;;\n}\n', {"indent": "\t"}, 'v: {\n\tsql: "a\n  b" ;;\n}\n'),
-    ("sql: 'a\r\n  b' ;;\n", {"newline": "\n"}, "sql: 'a\r\n  b' ;;\n"),
-    ("v: {\n    html: <pre>\n      x\n          y</pre>\n        <b>z</b> ;;\n}\n", {"indent": "  "},
-     "v: {\n  html: <pre>\n      x\n          y</pre>\n    <b>z</b> ;;\n}\n"),
-    ("v: {\n    html: <PRE class=a>\n      x</pre>\n        <b>\n  </b> ;;\n}\n", {"indent": "  "},
-     "v: {\n  html: <PRE class=a>\n      x</pre>\n    <b>\n  </b> ;;\n}\n"),
-    # expression indentation in columns: whole steps in the new unit, no tab among spaces
-    ("v: {\n    a: 1\n    sql: CASE\n\t        WHEN x ;;\n}\n", {"indent": "  "},
-     "v: {\n  a: 1\n  sql: CASE\n      WHEN x ;;\n}\n"),
-    ("v: {\n\ta: 1\n\tsql: CASE\n\t\t    WHEN x ;;\n}\n", {"indent": "  "},
-     "v: {\n  a: 1\n  sql: CASE\n      WHEN x ;;\n}\n"),
-    ("v: {\n  a: 1\n  sql: CASE\n      WHEN x\n       AND y ;;\n}\n", {"indent": "\t"},
-     "v: {\n\ta: 1\n\tsql: CASE\n\t\t\tWHEN x\n\t\t\t AND y ;;\n}\n"),
-    # the newline and the indent step by majority over the whole file, ties to the first
-    ("# header\r\na: 1\nb: 2\nc: 3\n", {}, "# header\na: 1\nb: 2\nc: 3\n"),
-    ("a: {\n    x: 1\n}\nb: {\n  y: 1\n  z: 1\n}\nc: {\n  w: 1\n}\n", {},
-     "a: {\n  x: 1\n}\nb: {\n  y: 1\n  z: 1\n}\nc: {\n  w: 1\n}\n"),
-    ("a: {\n    x: 1\n}\nb: {\n  y: 1\n}\n", {}, "a: {\n    x: 1\n}\nb: {\n    y: 1\n}\n"),
-    # width: East Asian wide characters count two columns, combining marks none, a tab four
-    ("a: [注文, 数量]\n", {"column_width": 14}, "a: [\n  注文,\n  数量\n]\n"),
-    ("a: [注文, 数量]\n", {"column_width": 15}, "a: [注文, 数量]\n"),
-    ("a: [e\u0301, x]\n", {"column_width": 9}, "a: [e\u0301, x]\n"),
-    ("v: {\n\ta: [x]\n}\n", {"column_width": 10}, "v: {\n\ta: [x]\n}\n"),
-    # a structure that fits once those around it expand stays whole
-    ("a: [[[x, y]]]\n", {"column_width": 10}, "a: [\n  [[x, y]]\n]\n"),
-    ("a: " + "[" * 30 + "x" + "]" * 30 + "\n", {"column_width": 32},
-     "a: [\n" + "".join("  " * (d + 1) + "[\n" for d in range(29)) + "  " * 30 + "x\n"
-     + "".join("  " * d + "]\n" for d in range(29, -1, -1))),
-    # pairs sharing a line too wide for it each go on a line of their own
-    ("type: number primary_key: yes hidden: no\n", {"column_width": 20},
-     "type: number\nprimary_key: yes\nhidden: no\n"),
-    ("v: {\n  a: 1 b: 2\n  c: xxxxxxxxxx d: yyyyyyyyyy\n}\n", {"column_width": 20},
-     "v: {\n  a: 1 b: 2\n  c: xxxxxxxxxx\n  d: yyyyyyyyyy\n}\n"),
-    ("a: { b: 1 c: 2 } d: 3\n", {"column_width": 16}, "a: { b: 1 c: 2 }\nd: 3\n"),
-]
-
-
-@pytest.mark.parametrize("source, options, expected", LAYOUT)
-def test_layout(source, options, expected):
-    assert format_text(source, **options) == expected
-    assert format_text(expected, **options) == expected
-    assert format_text(source, **options, lines=(1, source.count("\n") + 1)) == expected
-
 
 STYLE = [
     # (source, the style edits write in)
@@ -79,6 +24,7 @@ STYLE = [
     ("a: {\n    x: 1\n}\nb: {\n  y: 1\n}\n", ("\n", "    ")),
     ("sql: a\r\n  b ;;", ("\r\n", "  ")),  # only the expression shows a line break
     ("a: 1\rb: 2\r", ("\n", "  ")),
+    ("v: {\n \r a: 1\n}\n", ("\n", " ")),
 ]
 
 
@@ -89,53 +35,6 @@ def test_edits_write_in_the_style_of_the_whole_file(source, style):
     doc.add("v", name="n").add("k", "1")
     newline, step = style
     assert f"v: n {{{newline}{step}k: 1{newline}}}" in doc.to_string()
-
-
-def test_recovery_closes_a_block_only_at_a_brace_indented_less():
-    """The `}` at the failing line's indentation is the broken pair's, not the block's."""
-    errors = syntax_errors("v: {\n  a: 1\n  b 2\n  }\n  c: 3\n}\n")
-    assert [(e.line, e.column) for e in errors] == [(3, 5)]
-
-
-@pytest.mark.parametrize("source, index, expected", [
-    ("a: 1\nb: 2\n", None, "a: 1\nb: 2\n\nview: v {}\n"),
-    ("a: 1\nb: 2\n", 1, "a: 1\n\nview: v {}\nb: 2\n"),
-    ("a: 1\n\nb: 2\n", None, "a: 1\n\nb: 2\n\nview: v {}\n"),
-    ("w: {\n  a: 1\n}\n", "inside", "w: {\n  a: 1\n\n  view: v {}\n}\n"),
-])
-def test_named_block_without_block_siblings_is_set_off_by_one_blank_line(source, index, expected):
-    doc = parse_quarel(source)
-    if index == "inside":
-        doc.find("w").add("view", name="v")
-    else:
-        doc.add("view", name="v", index=index)
-    assert doc.to_string() == expected
-
-
-def test_symbols_after_an_empty_block_that_ends_its_parent():
-    text = b"a: {\n  b: {}\n}\nc: 1\n"
-    symbols = json.loads(parse_quarel(text).symbols_json(text, "utf-16", [], (1, 2, 3, 4, 5, 6)))
-
-    def at(line, character):
-        return {"line": line, "character": character}
-
-    assert symbols == [
-        {"name": "a", "kind": 5, "range": {"start": at(0, 0), "end": at(2, 1)},
-         "selectionRange": {"start": at(0, 0), "end": at(0, 1)},
-         "children": [
-             {"name": "b", "kind": 5, "range": {"start": at(1, 2), "end": at(1, 7)},
-              "selectionRange": {"start": at(1, 2), "end": at(1, 3)}, "children": []},
-         ]},
-        {"name": "c", "kind": 1, "range": {"start": at(3, 0), "end": at(3, 4)},
-         "selectionRange": {"start": at(3, 0), "end": at(3, 1)}, "detail": "1"},
-    ]
-
-
-def test_semantic_tokens_leave_out_empty_pieces():
-    """A string over an empty line is cut into its two non-empty pieces."""
-    text = b'a: "x\n\ny"\n'
-    data = json.loads(parse_quarel(text).semantic_tokens_json(text, "utf-16", []))["data"]
-    assert data == [0, 0, 1, 0, 0, 0, 1, 1, 6, 0, 0, 2, 2, 3, 0, 2, 0, 2, 3, 0]
 
 
 @pytest.mark.parametrize("editorconfig, expected", [

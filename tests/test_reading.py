@@ -355,6 +355,7 @@ def _range(start, end):
 @given(documents(depth=2, max_pairs=4), st.sampled_from(sorted(UNIT_BYTES)))
 @example('k: "\\"\\\\\\u0001\\t" 😀x: v {\r\n  é\u0301: [a,\r  b]\n}', "utf-16")
 @example('k: "\\"\\\\\\u0001\\t" 😀x: v {\r\n  é\u0301: [a,\r  b]\n}', "utf-32")
+@example("a: {\n  b: {}\n}\nc: 1\n", "utf-16")  # an empty block that ends its parent
 def test_symbols_json(source, encoding):
     doc = parse_quarel(source)
     data = doc.to_bytes()
@@ -439,6 +440,7 @@ def _semantic_tokens(doc, data, encoding, within):
 
 @given(documents(depth=2, max_pairs=4), st.sampled_from(sorted(UNIT_BYTES)), st.integers(0, 60), st.integers(0, 60))
 @example('k: "a\r\nb😀\rc" # é\r\nsql: x +\n  y ;;', "utf-16", 0, 0)
+@example('a: "x\n\ny"\n', "utf-16", 0, 0)  # a string over an empty line: two pieces
 def test_semantic_tokens_json(source, encoding, start, size):
     doc = parse_quarel(source)
     data = doc.to_bytes()

@@ -135,6 +135,7 @@ SEVERAL = {
                       [(COMMA, 3, 11), (VALUE, 6, 6)]),
     "back out to an outer block": ("a: {\n  b: { c: [x y]\n  d: e\n}\nf: ,\n", [(COMMA, 2, 14), (VALUE, 5, 4)]),
     "a deeper brace does not close": ("a: {\n  b: x y {\n    d: e\n  }\n  f: ,\n}\n", [(COLON, 2, 10), (VALUE, 5, 6)]),
+    "a brace at the failing line's indentation does not close": ("v: {\n  a: 1\n  b 2\n  }\n  c: 3\n}\n", [(COLON, 3, 5)]),
     "not a key in a block": ("a: {\n  # note\n  ,\n  b: [x y]\n}\n", [(CLOSE_BLOCK, 3, 3), (COMMA, 4, 9)]),
     "unterminated string": ('a: "open\nb: [x y]\n', [(UNTERMINATED, 1, 4)]),
     "a string skipped whole": ('a: [x y] "\nb: ,\n"\nc: ,\n', [(COMMA, 1, 7), (VALUE, 4, 4)]),
@@ -159,6 +160,7 @@ def test_every_error(source, expected):
 KEPT = {
     "one block": ["view", "b"], "nested blocks": ["a", "b", "d", "g"],
     "back out to an outer block": ["a", "b", "d"], "a deeper brace does not close": ["a", "b"],
+    "a brace at the failing line's indentation does not close": ["v", "a", "c"],
     "not a key in a block": ["a"], "unterminated string": [], "a string skipped whole": [],
     "missing terminator": ["v"], "unclosed blocks": ["a", "b", "c"], "stray braces": ["a", "c"],
     "lists": [], "CRLF": ["c"], "too deep, then more": [],

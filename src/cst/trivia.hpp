@@ -155,12 +155,8 @@ void body(Visit& visit, First& first, Rest&... rest) {
 // body's byte-order mark, if any, is the first token.
 template <class Visit, class First, class... Rest>
 void visit_trivia(Visit&& visit, First& first, Rest&... rest) {
-    if constexpr (std::is_same_v<std::remove_const_t<First>, Body>)
-        if (first.byte_order_mark) trivia_detail::token(visit, utf8_bom);
-    if constexpr (std::is_same_v<std::remove_const_t<First>, List>)
-        trivia_detail::list(visit, first, rest...);
-    else
-        trivia_detail::body(visit, first, rest...);
+    if (first.byte_order_mark) trivia_detail::token(visit, utf8_bom);
+    trivia_detail::body(visit, first, rest...);
 }
 
 } // namespace quarel

@@ -73,10 +73,10 @@ std::variant<Value, EditError> new_value(std::string_view key, const GivenValue&
     }
     const GivenScalar& scalar = std::get<GivenScalar>(given);
     const std::optional<std::string_view> bare = bare_text(scalar);
-    if (!bare && (!kind || *kind == Kind::list || *kind == Kind::block))
-        return infer_scalar(key, std::get<std::string>(scalar));
-    const Kind made = kind && *kind != Kind::list && *kind != Kind::block ? *kind : Kind::literal;
-    return scalar_value(made, bare ? *bare : std::string_view(std::get<std::string>(scalar)));
+    if (kind == Kind::list || kind == Kind::block) kind.reset(); // no scalar's kind
+    if (!bare && !kind) return infer_scalar(key, std::get<std::string>(scalar));
+    return scalar_value(kind.value_or(Kind::literal),
+                        bare ? *bare : std::string_view(std::get<std::string>(scalar)));
 }
 
 Kind assigned_kind(Kind held, const GivenValue& given) {

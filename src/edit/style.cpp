@@ -61,6 +61,15 @@ struct BreakVotes {
     }
 };
 
+// What the line of a pair's key starts with, as editors show it: its
+// leading after the last line break (a lone CR is one to them too, and in a
+// step it would break every line indented by it), all of it for the
+// document's first pair, which starts the first line.
+std::string_view shown_indent(std::string_view leading) noexcept {
+    const std::size_t at = leading.find_last_of("\r\n");
+    return at == std::string_view::npos ? leading : leading.substr(at + 1);
+}
+
 // Each pair on a line of its own in a block votes for what its indentation
 // adds to that of the block's line; `own` is that, unknown at the top and
 // for a block that shares the line of what precedes it (its children would
@@ -71,16 +80,13 @@ void vote_steps(const Body& body, std::optional<std::string_view> own, bool top,
         if (!guard) continue;
         std::string_view leading = pair->leading;
         const bool starts_line = has_line_feed(leading);
-        const std::string_view indent = line_indent(leading);
+        const std::string_view indent = shown_indent(leading);
         if (own && starts_line && indent.size() > own->size() && indent.starts_with(*own))
             steps.add(indent.substr(own->size()));
         const Block* block = block_of(pair->value);
         if (!block) continue;
         std::optional<std::string_view> line;
-        if (starts_line)
-            line = indent;
-        else if (top && pair.same(body.pairs.front()))
-            line = leading; // the document's first pair: its leading is all indentation
+        if (starts_line || (top && pair.same(body.pairs.front()))) line = indent;
         vote_steps(block->body, line, false, steps);
     }
 }

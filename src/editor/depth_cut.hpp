@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -15,11 +16,14 @@ class DepthCut {
     // No cut: every item is kept.
     DepthCut() = default;
 
-    // `depths` holds each item's depth, 0 for the outermost.
-    DepthCut(const std::vector<std::size_t>& depths, std::size_t limit) {
-        if (depths.size() <= limit) return;
+    // `depth_of` (a member pointer or a function) gives an item's depth, 0
+    // for the outermost.
+    template <class Items, class Depth>
+    DepthCut(const Items& items, Depth depth_of, std::size_t limit) {
+        if (items.size() <= limit) return;
         std::vector<std::size_t> per_depth;
-        for (std::size_t depth : depths) {
+        for (const auto& item : items) {
+            const std::size_t depth = std::invoke(depth_of, item);
             if (depth >= per_depth.size()) per_depth.resize(depth + 1);
             ++per_depth[depth];
         }

@@ -39,11 +39,7 @@ FoldingJson::FoldingJson(const std::vector<Token>& tokens, std::string_view prin
         last_line = line;
     }
     if (comments) fold(comments->start_line, comments->end_line, true, comments->depth);
-    if (folds_.size() <= limit) return;
-    std::vector<std::size_t> depths;
-    depths.reserve(folds_.size());
-    for (const Fold& f : folds_) depths.push_back(f.depth);
-    cut_ = DepthCut(depths, limit);
+    cut_ = DepthCut(folds_, &Fold::depth, limit);
 }
 
 template <class Sink> void FoldingJson::emit(Sink& sink) {

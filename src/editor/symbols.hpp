@@ -12,7 +12,6 @@
 #include <array>
 #include <cstddef>
 #include <span>
-#include <vector>
 
 namespace quarel {
 
@@ -31,13 +30,8 @@ class SymbolsJson : public MeasuredJson<SymbolsJson> {
     // At most `limit` symbols, the outermost (DepthCut).
     SymbolsJson(const Outline& outline, EditorLines& lines, std::span<const TextMove> moves,
                 const SymbolKinds& kinds, std::size_t limit)
-        : outline_(outline), lines_(lines), moves_(moves), kinds_(kinds) {
-        if (outline.entries.size() <= limit) return;
-        std::vector<std::size_t> depths;
-        depths.reserve(outline.entries.size());
-        for (const OutlineEntry& entry : outline.entries) depths.push_back(entry.depth);
-        cut_ = DepthCut(depths, limit);
-    }
+        : outline_(outline), lines_(lines), moves_(moves), kinds_(kinds),
+          cut_(outline.entries, &OutlineEntry::depth, limit) {}
 
   private:
     friend MeasuredJson<SymbolsJson>;

@@ -1,6 +1,7 @@
 #include "format/adopt.hpp"
 
 #include "cst/trivia.hpp"
+#include "parser/lexer.hpp"
 
 #include <algorithm>
 #include <string_view>
@@ -33,15 +34,11 @@ TextChange smallest(std::size_t offset, std::string_view old, std::string_view n
             std::string(now.substr(head, now.size() - head - tail))};
 }
 
-bool is_space(char c) noexcept {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // The length of the run at `at` of spaces (or, with `space` false, of
 // anything else).
 std::size_t run(std::string_view text, std::size_t at, bool space) noexcept {
     std::size_t end = at;
-    while (end < text.size() && is_space(text[end]) == space) ++end;
+    while (end < text.size() && lex::is_trivia_space(text[end]) == space) ++end;
     return end - at;
 }
 

@@ -21,12 +21,7 @@ bool any_too_wide(std::string_view text, std::size_t limit) noexcept {
 // A pair that shares the line of the pair before it: nothing but spaces in
 // front of it.
 bool shares_line(const Pair& pair) noexcept {
-    return !has_line_break(pair.leading) && pair.leading.view().find('#') == std::string_view::npos;
-}
-
-// A body or list with nothing in it, not even a comment.
-template <class Children> bool empty(const Children& children, const Text& trailing) noexcept {
-    return children.empty() && trailing.view().find('#') == std::string_view::npos;
+    return !has_line_break(pair.leading) && !has_comment(pair.leading);
 }
 
 } // namespace
@@ -86,7 +81,8 @@ bool Formatter::write(const List* list, const Body* body, std::size_t depth, boo
 
 bool Formatter::fit(const List* list, const Body* body, std::size_t depth) {
     if (flat_) return write(list, body, depth, true);
-    if (const FlatWidth* known = flat_widths_.find(list ? static_cast<const void*>(list) : body)) {
+    const void* node = list ? static_cast<const void*>(list) : body;
+    if (const FlatWidth* known = flat_widths_.find(node)) {
         const FlatWidth width = *known;
         const bool fits = !width.rest_too_wide && column() + width.columns <= options_.column_width;
         return write(list, body, depth, fits);
@@ -97,7 +93,7 @@ bool Formatter::fit(const List* list, const Body* body, std::size_t depth) {
     const bool done = write(list, body, depth, true);
     flat_ = false;
     if (!done) return false;
-    const FlatWidth width = *flat_widths_.find(list ? static_cast<const void*>(list) : body);
+    const FlatWidth width = *flat_widths_.find(node);
     if (!width.rest_too_wide && start_column + width.columns <= options_.column_width) return true;
     back_to(before);
     return write(list, body, depth, false);
@@ -118,14 +114,13 @@ bool Formatter::run(const Body& body, std::size_t& first, std::size_t depth, boo
     for (std::size_t i = from; one_line && i < end; ++i) {
         const PairRef& ref = body.pairs[i];
         if (ref.lock().writing()) return false;
-        // (An empty block or list is written `{}` or `[]` whatever it spans,
-        // and a brace joins the line of its name unless a comment comes
-        // between.)
+        // (A brace joins the line of its name unless a comment comes between.)
         if (const Block* block = block_of(ref->value))
-            one_line = block->before_brace.view().find('#') == std::string_view::npos &&
-                       (!spanning_(block->body) || empty(block->body.pairs, block->body.trailing));
+            one_line =
+                !has_comment(block->before_brace) &&
+                (!spanning_(block->body) || holds_nothing(block->body.pairs, block->body.trailing));
         else if (const List* list = list_of(ref->value))
-            one_line = !spanning_(*list) || empty(list->items, list->trailing);
+            one_line = !spanning_(*list) || holds_nothing(list->items, list->trailing);
     }
     first = end;
     auto write_run = [&](bool own_lines) {

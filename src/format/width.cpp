@@ -159,7 +159,7 @@ std::size_t columns(std::string_view text) noexcept {
     for (std::size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
         if (lead < 0x80) {
-            count += lead == '\t' ? tab_columns : 1;
+            count += lead == '\t' ? tab_columns : lead == '\r' ? 0 : 1;
             ++i;
             continue;
         }

@@ -16,8 +16,9 @@ inline constexpr std::size_t tab_columns = 4;
 // vowels), one for the others.
 std::size_t code_point_columns(char32_t c) noexcept;
 
-// The columns of UTF-8 text without line breaks: each code point's, and a
-// tab's. A byte that starts no valid sequence counts one column.
+// The columns of UTF-8 text without line feeds: each code point's, and a
+// tab's; none for a CR, which ends a line in front of its LF in a CR LF
+// file. A byte that starts no valid sequence counts one column.
 std::size_t columns(std::string_view text) noexcept;
 
 } // namespace quarel

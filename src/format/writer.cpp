@@ -1,6 +1,5 @@
 #include "format/writer.hpp"
 
-#include "edit/comment_text.hpp"
 #include "format/check.hpp"
 #include "format/trivia_text.hpp"
 
@@ -160,7 +159,7 @@ bool Formatter::value(const Value& value, std::size_t depth) {
 bool Formatter::block(const Block& block, std::size_t depth) {
     put("{");
     const Body& inside = block.body;
-    if (inside.pairs.empty() && !has_comment(inside.trailing)) {
+    if (holds_nothing(inside.pairs, inside.trailing)) {
         pass(inside.trailing);
         put("}");
         return true;
@@ -195,7 +194,7 @@ bool Formatter::body(const Body& body, std::size_t depth, Layout layout) {
 
 void Formatter::list(const List& list, std::size_t depth) {
     put("[");
-    if (list.items.empty() && !has_comment(list.trailing)) {
+    if (holds_nothing(list.items, list.trailing)) {
         pass(list.trailing);
         put("]");
         return;

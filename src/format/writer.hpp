@@ -7,6 +7,7 @@
 #pragma once
 
 #include "cst/tree.hpp"
+#include "edit/comment_text.hpp"
 #include "format/options.hpp"
 #include "format/pointer_table.hpp"
 #include "format/spans.hpp"
@@ -23,6 +24,13 @@ enum class Layout {
     lines,    // the braces on lines of their own, pairs sharing a line stay on it
     expanded, // every pair on a line of its own
 };
+
+// A body or list with nothing in it, not even a comment: written `{}` or
+// `[]` whatever it spans.
+template <class Children>
+bool holds_nothing(const Children& children, const Text& trailing) noexcept {
+    return children.empty() && !has_comment(trailing);
+}
 
 // The trivia between two tokens, written again.
 struct Gap {
