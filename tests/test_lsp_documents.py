@@ -21,6 +21,7 @@ from lsprotocol import types
 from lsprotocol.converters import get_converter
 from pygls.exceptions import JsonRpcException
 
+from conftest import write
 from lsp_reference import LF_LINES, apply_edits, position, span
 from strategies import documents
 from tallix_cst import format_text, parse_quarel
@@ -281,33 +282,27 @@ def workspace():
 
 
 def test_the_index_follows_its_files(tmp_path, workspace):
-    (tmp_path / "a").mkdir()
-    (tmp_path / "ab").mkdir()
-    x, y = tmp_path / "a" / "x.quarel", tmp_path / "ab" / "y.quarel"
-    x.write_text(X)
-    y.write_text(Y)
+    x = write(tmp_path / "a" / "x.quarel", X)
+    write(tmp_path / "ab" / "y.quarel", Y)
     workspace.start([str(tmp_path / "a"), str(tmp_path / "ab")])
-    read_all(workspace, tmp_path)
 
     def state():
+        read_all(workspace, tmp_path)
         keys = workspace.keys("dimension")
         return dict(keys.used), sorted(symbol.name for symbol in workspace.symbols("view"))
 
     assert state() == ({"type": 2, "label": 1}, ["view x", "view y"])
     workspace.changed(str(x))  # read again as it was: nothing counts twice
-    read_all(workspace, tmp_path)
     assert state() == ({"type": 2, "label": 1}, ["view x", "view y"])
     x.write_text(X.replace("type: number", "hidden: yes"))
     workspace.changed(str(x))
-    read_all(workspace, tmp_path)
     assert state() == ({"type": 1, "label": 1, "hidden": 1}, ["view x", "view y"])
     workspace.forget(str(tmp_path / "a"))  # its sibling `ab` stays
     assert state() == ({"type": 1, "label": 1}, ["view y"])
 
 
 def test_an_open_document_stands_for_its_file(tmp_path, workspace):
-    path = tmp_path / "x.quarel"
-    path.write_text(X)
+    path = write(tmp_path / "x.quarel", X)
     workspace.start([str(tmp_path)])
     read_all(workspace, tmp_path)
     document = OpenDocument(path.as_uri(), 1, X.replace("type: number", "label: L"), workspace)
@@ -351,20 +346,3 @@ def test_formatting_as_an_editor_applies_it(text, encoding):
     assert expected is not None and not re.search(r"\r(?!\n)", text)
     assert apply_edits(text, text_edits(edits), encoding, LF_LINES) == expected
 
-
-def test_handlers_are_listed_in_one_table():
-    """No handler module imports the server or registers itself with it."""
-    import ast
-    import inspect
-
-    from tallix_cst.lsp import server
-
-    folder = Path(server.__file__).parent
-    for path in folder.glob("*.py"):
-        tree = ast.parse(path.read_text())
-        imported = {node.module for node in ast.walk(tree) if isinstance(node, ast.ImportFrom)}
-        registers = [node for node in ast.walk(tree) if isinstance(node, ast.Attribute) and node.attr == "feature"]
-        if path.name != "server.py":
-            assert "tallix_cst.lsp.server" not in imported and not registers, path.name
-    for method, on in server.HANDLERS.items():
-        assert len(inspect.signature(on.handler).parameters) == 2, method
