@@ -20,6 +20,7 @@ from pygls.exceptions import JsonRpcException  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
+from conftest import write  # noqa: E402
 from lsp_reference import apply_edits, position, span, units  # noqa: E402
 
 
@@ -44,24 +45,16 @@ _uris = (f"file:///open/doc{n}.quarel" for n in itertools.count())
 async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
     root = request.getfixturevalue("tmp_path_factory").mktemp("workspace")
     for name, text in WORKSPACE.items():
-        (root / name).parent.mkdir(exist_ok=True)
-        (root / name).write_text(text)
+        write(root / name, text)
     lsp_client.root = root
     lsp_client.feature(types.CLIENT_REGISTER_CAPABILITY)(lambda params: None)
     lsp_client.encoding = request.param
-    result = await lsp_client.initialize_session(
-        types.InitializeParams(
-            capabilities=types.ClientCapabilities(
-                general=types.GeneralClientCapabilities(position_encodings=[request.param]),
-                workspace=types.WorkspaceClientCapabilities(
-                    did_change_watched_files=types.DidChangeWatchedFilesClientCapabilities(
-                        dynamic_registration=True
-                    )
-                ),
-            ),
-            workspace_folders=[types.WorkspaceFolder(uri=from_fs_path(str(root)), name="w")],
-        )
-    )
+    result = await lsp_client.initialize_session(types.InitializeParams(
+        capabilities=types.ClientCapabilities(
+            general=types.GeneralClientCapabilities(position_encodings=[request.param]),
+            workspace=types.WorkspaceClientCapabilities(
+                did_change_watched_files=types.DidChangeWatchedFilesClientCapabilities(dynamic_registration=True))),
+        workspace_folders=[types.WorkspaceFolder(uri=from_fs_path(str(root)), name="w")]))
     lsp_client.legend = result.capabilities.semantic_tokens_provider.legend.token_types
     yield
     await lsp_client.shutdown_session()
@@ -69,11 +62,8 @@ async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
 
 async def open_doc(client, text, uri=None):
     uri = uri or next(_uris)
-    client.text_document_did_open(
-        types.DidOpenTextDocumentParams(
-            text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=text)
-        )
-    )
+    client.text_document_did_open(types.DidOpenTextDocumentParams(
+        text_document=types.TextDocumentItem(uri=uri, language_id="quarel", version=1, text=text)))
     await client.wait_for_notification(types.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS)
     return uri
 

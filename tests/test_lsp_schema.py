@@ -19,6 +19,7 @@ from lsprotocol import types  # noqa: E402
 from pygls.uris import from_fs_path  # noqa: E402
 from pytest_lsp import ClientServerConfig, LanguageClient  # noqa: E402
 
+from conftest import write  # noqa: E402
 from lsp_reference import apply_edits, position, span  # noqa: E402
 
 in_server = pytest.mark.asyncio(loop_scope="module")
@@ -67,9 +68,8 @@ _names = (f"doc{n}.quarel" for n in itertools.count())
 @pytest_lsp.fixture(scope="module", params=["utf-16", "utf-8"], config=ClientServerConfig(server_command=SERVER))
 async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
     root = request.getfixturevalue("tmp_path_factory").mktemp("project")
-    (root / "schemas").mkdir()
-    (root / "schemas" / "views.json").write_text(json.dumps(VIEWS))
-    (root / "quarel.toml").write_text(CONFIG)
+    write(root / "schemas" / "views.json", json.dumps(VIEWS))
+    write(root / "quarel.toml", CONFIG)
     lsp_client.root = root
     lsp_client.encoding = request.param
     lsp_client.versions = {}
@@ -80,21 +80,13 @@ async def client(lsp_client: LanguageClient, request: pytest.FixtureRequest):
         shown(params)
 
     lsp_client.protocol.fm.features[types.TEXT_DOCUMENT_PUBLISH_DIAGNOSTICS] = published
-    await lsp_client.initialize_session(
-        types.InitializeParams(
-            capabilities=types.ClientCapabilities(
-                general=types.GeneralClientCapabilities(position_encodings=[request.param]),
-                text_document=types.TextDocumentClientCapabilities(
-                    completion=types.CompletionClientCapabilities(
-                        completion_item=types.ClientCompletionItemOptions(
-                            snippet_support=True, documentation_format=[types.MarkupKind.Markdown])
-                    )
-                ),
-                workspace=types.WorkspaceClientCapabilities(configuration=True),
-            ),
-            workspace_folders=[types.WorkspaceFolder(uri=from_fs_path(str(root)), name="p")],
-        )
-    )
+    await lsp_client.initialize_session(types.InitializeParams(
+        capabilities=types.ClientCapabilities(
+            general=types.GeneralClientCapabilities(position_encodings=[request.param]),
+            text_document=types.TextDocumentClientCapabilities(completion=types.CompletionClientCapabilities(
+                completion_item=types.ClientCompletionItemOptions(snippet_support=True, documentation_format=[types.MarkupKind.Markdown]))),
+            workspace=types.WorkspaceClientCapabilities(configuration=True)),
+        workspace_folders=[types.WorkspaceFolder(uri=from_fs_path(str(root)), name="p")]))
     yield
     await lsp_client.shutdown_session()
 
@@ -193,6 +185,12 @@ def cursor(text, encoding):
     return text[:index] + text[index + 1:], types.Position(*position(text, index, encoding))
 
 
+async def completions(client, uri, where):
+    """The completion items at a position, in the order the editor shows them."""
+    found = await client.text_document_completion_async(types.CompletionParams(text_document=types.TextDocumentIdentifier(uri=uri), position=where))
+    return sorted(found.items, key=lambda item: item.sort_text)
+
+
 def accept(text, item, encoding):
     """The text once the editor has inserted an item, its fields left as they are: lines
     past the first indented as the line completed, where the item asks for it."""
@@ -246,8 +244,7 @@ COMPLETION = [
 async def test_completion(client, text, labels, chosen, expected):
     text, where = cursor(text, client.encoding)
     uri = await open_doc(client, text)
-    found = await client.text_document_completion_async(types.CompletionParams(text_document=types.TextDocumentIdentifier(uri=uri), position=where))
-    items = sorted(found.items, key=lambda item: item.sort_text)
+    items = await completions(client, uri, where)
     assert [item.label for item in items] == labels
     if chosen is not None:
         assert accept(text, next(item for item in items if item.label == chosen), client.encoding) == expected
@@ -257,8 +254,7 @@ async def test_completion(client, text, labels, chosen, expected):
 async def test_completion_tells_what_each_key_takes(client):
     text, where = cursor("view: users {\n  sql_table_name: t ;;\n  dimension: id {\n    |\n  }\n}\n", client.encoding)
     uri = await open_doc(client, text)
-    found = await client.text_document_completion_async(types.CompletionParams(text_document=types.TextDocumentIdentifier(uri=uri), position=where))
-    assert [(i.label, i.detail, i.documentation and i.documentation.value) for i in sorted(found.items, key=lambda i: i.sort_text)] == [
+    assert [(i.label, i.detail, i.documentation and i.documentation.value) for i in await completions(client, uri, where)] == [
         ("type", "required, one of `number`, `string` or `yesno`", "How the value **reads**."),
         ("sql", "a string", None), ("width", "a whole number", None), ("primary_key", "yes or no", None)]
 
@@ -269,13 +265,10 @@ async def test_completion_of_a_key_typed_where_the_text_stopped_parsing(client):
     await replace(client, uri, 2, "  dimen\n", (1, 0))  # in an empty block
     assert [d[4:] for d in shown(client, uri)] == [
         ("required", "`view:users` lacks `sql_table_name`"), (None, "expected `:` after key")]
-    found = await client.text_document_completion_async(types.CompletionParams(
-        text_document=types.TextDocumentIdentifier(uri=uri), position=types.Position(line=1, character=7)))
-    assert [i.label for i in sorted(found.items, key=lambda i: i.sort_text)] == [
-        "sql_table_name", "label", "hidden", "tags", "link", "dimension"]
-    (item,) = [i for i in found.items if i.label == "dimension"]
-    text = "view: users {\n  dimen\n}\n"
-    assert accept(text, item, client.encoding) == "view: users {\n  dimension: name {\n    type: string\n  }\n}\n"
+    items = await completions(client, uri, types.Position(1, 7))
+    assert [i.label for i in items] == ["sql_table_name", "label", "hidden", "tags", "link", "dimension"]
+    (item,) = [i for i in items if i.label == "dimension"]
+    assert accept("view: users {\n  dimen\n}\n", item, client.encoding) == "view: users {\n  dimension: name {\n    type: string\n  }\n}\n"
 
 
 HOVER_TEXT = view("  dimension: id { type: number }\n  tags: pii\n")
@@ -326,10 +319,9 @@ async def test_quick_fixes(client, text, title, expected):
     uri = await open_doc(client, text)
     before = shown(client, uri)
     (fixed,) = [d for d in client.diagnostics[uri] if d.source == "quarel"]
-    actions = await client.text_document_code_action_async(types.CodeActionParams(
+    (action,) = await client.text_document_code_action_async(types.CodeActionParams(
         text_document=types.TextDocumentIdentifier(uri=uri), range=fixed.range,
         context=types.CodeActionContext(diagnostics=[fixed])))
-    (action,) = actions
     assert (action.title, action.kind, list(action.diagnostics)) == (title, types.CodeActionKind.QuickFix, [fixed])
     ((edit,),) = action.edit.changes.values()
     after = apply_edits(text, [edit], client.encoding)
@@ -341,10 +333,9 @@ async def test_quick_fixes(client, text, title, expected):
 def project(client, folder, schema, config='[[schema]]\npath = "schema.json"\ninclude = ["*.quarel"]\n'):
     """A folder with a configuration of its own, and its schema file (text, when given)."""
     where = client.root / folder
-    where.mkdir(exist_ok=True)
-    (where / "quarel.toml").write_text(config)
+    write(where / "quarel.toml", config)
     if schema is not None:
-        (where / "schema.json").write_text(schema)
+        write(where / "schema.json", schema)
     return str(where)
 
 
