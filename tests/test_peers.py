@@ -113,14 +113,6 @@ def test_end_comment(nl, source, path, assigned, before, after):
     assert pair.end_comment == (None if not text else text if text.startswith("#") else "# " + text)
 
 
-@pytest.mark.parametrize("value,error", [("a\nb", ValueError), ("a\rb", ValueError), (3, TypeError)])
-def test_end_comment_refuses(value, error):
-    doc = parse_quarel("a: 1  # c\n")
-    with pytest.raises(error):
-        doc.find("a").end_comment = value
-    assert doc.to_string() == "a: 1  # c\n"
-
-
 # The document's style (more in test_format_layout.py): a block opened on its parent's
 # line is a level deeper than that line, not than its parent.
 def test_indent_of_a_block_opened_on_its_parents_line():
