@@ -113,18 +113,6 @@ def owned_comments(doc):
     return out
 
 
-def breaks_in_values(pair):
-    """(LF, CR LF) counts inside a pair's strings and expressions."""
-    def texts(value):
-        if isinstance(value, str):
-            yield value
-        elif isinstance(value, (list, tuple)):
-            for v in value:
-                yield from texts(v)
-    found = list(texts(pair.value)) if pair.kind in ("string", "expr", "list") else []
-    return sum(t.count("\n") for t in found), sum(t.count("\r\n") for t in found)
-
-
 class EditMachine(RuleBasedStateMachine):
     @initialize(data=st.data())
     def start(self, data):
@@ -256,10 +244,10 @@ class EditMachine(RuleBasedStateMachine):
     def line_breaks_stay_uniform(self):
         if not self.style:
             return
-        text = self.doc.to_string()
-        inside = [breaks_in_values(p) for p in self.doc.walk()]
-        lf = text.count("\n") - sum(n for n, _ in inside)
-        crlf = text.count("\r\n") - sum(n for _, n in inside)
+        # Strings and expressions keep the line breaks their values hold.
+        text = self.doc.to_bytes()
+        inside = b"".join(text[o:o + n] for o, n, kind in self.doc.tokens() if kind in ("string", "expr"))
+        lf, crlf = (text.count(b) - inside.count(b) for b in (b"\n", b"\r\n"))
         assert crlf == (lf if self.style[0] == "\r\n" else 0), text
 
     @invariant()

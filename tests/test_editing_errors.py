@@ -5,7 +5,7 @@ Also edits that would nest deeper than the parser reads.
 
 import pytest
 
-from conftest import at
+from conftest import at, calling
 from tallix_cst import QuarelSyntaxError, parse_quarel
 
 DOC = """\
@@ -40,16 +40,12 @@ def item(get, key, value):
     return lambda d: get(d).__setitem__(key, value)
 
 
-class Spaced(int):
-    def __str__(self):
-        return "a b"
-
-
 class Comma(float):
     def __str__(self):
         return "1,5"
 
 
+SPACED = calling(lambda me: None, "a b")  # a number whose text is no literal
 NOT_BLOCK = "`top` is a literal, not a block"
 NOT_VALUE = "value must be a str, bool, number, list or dict"
 NOT_ELEMENT = "list elements must be str, bool, number, (key, value) or list"
@@ -60,6 +56,7 @@ SQL_IS_EXPR = "`sql` is an expression key; its value must be an expr"
 HAS_SEMIS = "an expression cannot contain `;;`"
 IS_BLOCK = "`dimension` is a block; edit its children or use set_value()"
 BLOCK_KIND = "block values are created with add(key, name=...)"
+EOL_BREAK = "an end-of-line comment cannot hold a line break"
 
 
 def add(*args, **kw):
@@ -95,7 +92,7 @@ ERRORS = {
     "add: literal with a space": (add("t", "a b", kind="literal"), ValueError, LITERAL_TOKEN),
     "add: empty literal": (add("t", "", kind="literal"), ValueError, '"" is not a valid Quarel literal'),
     "add: number whose text is no literal": (add("t", Comma(1)), ValueError, '"1,5" is not a valid Quarel literal'),
-    "add: number in a list pair": (add("t", [("k", Spaced(1))]), ValueError, LITERAL_TOKEN),
+    "add: number in a list pair": (add("t", [("k", SPACED)]), ValueError, LITERAL_TOKEN),
     "add: expression with ;;": (add("sql", "a;;b"), ValueError, HAS_SEMIS),
     "add: text as a list": (add("t", "x", kind="list"), TypeError, "a list value must be a list, tuple or dict"),
     "add: list as a string": (add("t", [1], kind="string"), TypeError, NOT_VALUE),
@@ -121,7 +118,7 @@ ERRORS = {
     # item assignment
     "item: None": (item(root, "new", None), TypeError, NOT_VALUE),
     "item: new key token": (item(root, "a b", "1"), ValueError, KEY_TOKEN),
-    "item: new number whose text is no literal": (item(root, "x", Spaced(1)), ValueError, LITERAL_TOKEN),
+    "item: new number whose text is no literal": (item(root, "x", SPACED), ValueError, LITERAL_TOKEN),
     "item: block child": (item(view, "dimension", "x"), TypeError, IS_BLOCK),
     "item: kind kept": (item(view, "label", [1]), TypeError, '`label` holds a string; use set_value(value, kind="list") to change it'),
     "item: new expr key": (item(root, "sql", ["x"]), ValueError, SQL_IS_EXPR),
@@ -143,12 +140,15 @@ ERRORS = {
     "value: list for expression": (setter(sql, "value", ["b"]), TypeError, '`sql` holds a expr; use set_value(value, kind="list") to change it'),
     "value: tuple for literal": (setter(top, "value", (1,)), TypeError, NOT_VALUE),
     "value: text for list": (setter(filters, "value", "x"), TypeError, "a list value must be a list, tuple or dict"),
-    "value: number whose text is no literal": (setter(top, "value", Spaced(1)), ValueError, LITERAL_TOKEN),
-    "value: list element whose text is no literal": (setter(filters, "value", [Spaced(1)]), ValueError, LITERAL_TOKEN),
+    "value: number whose text is no literal": (setter(top, "value", SPACED), ValueError, LITERAL_TOKEN),
+    "value: list element whose text is no literal": (setter(filters, "value", [SPACED]), ValueError, LITERAL_TOKEN),
     "value: expression with ;;": (setter(sql, "value", "a;;b"), ValueError, HAS_SEMIS),
+    "end_comment: line break": (setter(label, "end_comment", "a\nb"), ValueError, EOL_BREAK),
+    "end_comment: carriage return": (setter(label, "end_comment", "a\rb"), ValueError, EOL_BREAK),
+    "end_comment: not text": (setter(label, "end_comment", 3), TypeError, "end_comment() argument 'end_comment' must be str, not int"),
     "set_value: block kind": (lambda d: dimension(d).set_value("x", kind="block"), ValueError, BLOCK_KIND),
     "set_value: None": (lambda d: top(d).set_value(None), TypeError, NOT_VALUE),
-    "set_value: literal kind for a number": (lambda d: label(d).set_value(Spaced(1), kind="literal"), ValueError, LITERAL_TOKEN),
+    "set_value: literal kind for a number": (lambda d: label(d).set_value(SPACED, kind="literal"), ValueError, LITERAL_TOKEN),
     "set_value: string for expression key": (lambda d: sql(d).set_value("x", kind="string"), ValueError, SQL_IS_EXPR),
     "set_value: list for expression key": (lambda d: sql(d).set_value(["x"]), ValueError, SQL_IS_EXPR),
     "set_value: expr for other key": (lambda d: top(d).set_value("x", kind="expr"), ValueError,

@@ -28,10 +28,8 @@ NESTED = "n: {\n\tm: 1\n}\n"  # shows the file's indent step
 
 CASES = {
     # 1. an end-of-line comment belongs to the pair on whose line it stands
-    "new pair below the comment ending the last line": (
-        "d: a {\n\tsql: x ;;   # raw column\n}\n", lambda d: d.find("d").__setitem__("hidden", "yes"),
-        "d: a {\n\tsql: x ;;   # raw column\n\thidden: yes\n}\n",
-    ),
+    "new pair below the comment ending the last line": ("d: a {\n\tsql: x ;;   # raw column\n}\n",
+        lambda d: d.find("d").__setitem__("hidden", "yes"), "d: a {\n\tsql: x ;;   # raw column\n\thidden: yes\n}\n"),
     "new pair below the comment, mid-body": ("a: 1  # one\nb: 2\n", add(args=("c", "3"), index=1), "a: 1  # one\nc: 3\nb: 2\n"),
     "removed pair takes its comment": ("a: 1\nb: 2  # two\n", remove("b"), "a: 1\n"),
     "removed pair takes its comment, mid-body": ("a: 1\nb: 2  # two\nc: 3\n", remove("b"), "a: 1\nc: 3\n"),
@@ -40,61 +38,42 @@ CASES = {
     "removed comments keep the line above": ("a: 1  # one\n# b\nb: 2\n", comments([], "b"), "a: 1  # one\nb: 2\n"),
     "comments start a line for a same-line pair": ("a: 1 b: 2\n", comments(["x"], "b"), "a: 1\n# x\nb: 2\n"),
     "replaced value keeps its comment": ("a: 1  # one\nb: 2\n", assign("5", "a"), "a: 5  # one\nb: 2\n"),
-    "`{` comment stays on its line, index 0": (
-        "v: {  # main\n\ta: 1\n}\n", add("v", args=("x", "1"), index=0), "v: {  # main\n\tx: 1\n\ta: 1\n}\n",
-    ),
+    "`{` comment stays on its line, index 0": ("v: {  # main\n\ta: 1\n}\n", add("v", args=("x", "1"), index=0),
+        "v: {  # main\n\tx: 1\n\ta: 1\n}\n"),
     "`{` comment stays when the first pair goes": ("v: {  # main\n\ta: 1\n\tb: 2\n}\n", remove("v", "a"), "v: {  # main\n\tb: 2\n}\n"),
-    "`{` comment stays above a first pair": (
-        NESTED + "v: {  # main\n}\n", add("v", args=("a", "1")), NESTED + "v: {  # main\n\ta: 1\n}\n",
-    ),
+    "`{` comment stays above a first pair": (NESTED + "v: {  # main\n}\n", add("v", args=("a", "1")),
+        NESTED + "v: {  # main\n\ta: 1\n}\n"),
     # 2. comments set off by a blank line are nobody's
-    "header stays when the first pair goes": (
-        "# Copyright X\n# SPDX: MIT\n\nconnection: \"w\"\nview: v {}\n", remove("connection"),
-        "# Copyright X\n# SPDX: MIT\n\nview: v {}\n",
-    ),
+    "header stays when the first pair goes": ("# Copyright X\n# SPDX: MIT\n\nconnection: \"w\"\nview: v {}\n",
+        remove("connection"), "# Copyright X\n# SPDX: MIT\n\nview: v {}\n"),
     "section heading stays": ("a: 1\n\n# Section\n\nb: 2\nc: 3\n", remove("b"), "a: 1\n\n# Section\n\nc: 3\n"),
     "header stays when comments are rewritten": ("# H\n\n# about a\na: 1\n", comments(["x"], "a"), "# H\n\n# x\na: 1\n"),
     "new first pair below the header": ("# H\n\na: 1\n", add(args=("x", "1"), index=0), "# H\n\nx: 1\na: 1\n"),
-    "new first pair below a block's heading": (
-        "v: {\n\t# Section\n\n\ta: 1\n}\n", add("v", args=("x", "1"), index=0), "v: {\n\t# Section\n\n\tx: 1\n\ta: 1\n}\n",
-    ),
+    "new first pair below a block's heading": ("v: {\n\t# Section\n\n\ta: 1\n}\n", add("v", args=("x", "1"), index=0),
+        "v: {\n\t# Section\n\n\tx: 1\n\ta: 1\n}\n"),
     # 3. and 4. composed text in the file's line breaks and indent step
-    "empty block opens at the step": (
-        NESTED + "w: {}\n", add("w", args=("b", "2")), NESTED + "w: {\n\tb: 2\n}\n",
-    ),
-    "child of a new nested block": (
-        "v: {\n\td: a {\n\t\ttype: x\n\t}\n}\n",
+    "empty block opens at the step": (NESTED + "w: {}\n", add("w", args=("b", "2")), NESTED + "w: {\n\tb: 2\n}\n"),
+    "child of a new nested block": ("v: {\n\td: a {\n\t\ttype: x\n\t}\n}\n",
         lambda d: d.find("v").add("d", name="b").add("type", "time"),
-        "v: {\n\td: a {\n\t\ttype: x\n\t}\n\n\td: b {\n\t\ttype: time\n\t}\n}\n",
-    ),
-    "snippet re-indented level by level": (
-        "v: {\n\ta: 1\n}\n", source("d: x {\n  type: number\r\n  sql: a\n       b ;;\n}", "v"),
-        "v: {\n\ta: 1\n\n\td: x {\n\t\ttype: number\n\t\tsql: a\n\t\t\t\t b ;;\n\t}\n}\n",
-    ),
-    "pairs below comment lines indented unlike them": (
-        "\n\t# a\n# b\n", lambda d: (d.add("x", "1"), d.add("y", "2")), "\n\t# a\n# b\nx: 1\ny: 2\n",
-    ),
+        "v: {\n\td: a {\n\t\ttype: x\n\t}\n\n\td: b {\n\t\ttype: time\n\t}\n}\n"),
+    "snippet re-indented level by level": ("v: {\n\ta: 1\n}\n", source("d: x {\n  type: number\r\n  sql: a\n       b ;;\n}", "v"),
+        "v: {\n\ta: 1\n\n\td: x {\n\t\ttype: number\n\t\tsql: a\n\t\t\t\t b ;;\n\t}\n}\n"),
+    "pairs below comment lines indented unlike them": ("\n\t# a\n# b\n", lambda d: (d.add("x", "1"), d.add("y", "2")),
+        "\n\t# a\n# b\nx: 1\ny: 2\n"),
     "pair below a comment, not on the blank last line": ("# c\n\n\t", add(args=("x", "1")), "# c\n\nx: 1\n\t"),
     "snippet's stray CR before a line break": (NESTED, source("b: 2\r\r\nc: 3"), NESTED + "b: 2\nc: 3\n"),
     "tab snippet": ("v: {\n\ta: 1\n}\n", source("b: {\n\tc: {\n\t\td: 1\n\t}\n}", "v"), "v: {\n\ta: 1\n\tb: {\n\t\tc: {\n\t\t\td: 1\n\t\t}\n\t}\n}\n"),
-    "string in a snippet unchanged": (
-        NESTED, source('d: {\n  s: "a\n  b"\n}'), NESTED + 'd: {\n\ts: "a␤  b"\n}\n',
-    ),
-    "block copied out of a nested body": (
-        "v: {\n\td: x {\n\t\ttype: n\n\t}\n}\nw: {\n\ta: 1\n}\n", copy_block(("v", "d"), ("w",)),
-        "v: {\n\td: x {\n\t\ttype: n\n\t}\n}\nw: {\n\ta: 1\n\n\td: x {\n\t\ttype: n\n\t}\n}\n",
-    ),
-    "block copied to the root": (
-        "v: {\n\td: x {\n\t\ttype: n\n\t}\n}\n", copy_block(("v", "d"), ()),
-        "v: {\n\td: x {\n\t\ttype: n\n\t}\n}\n\nd: x {\n\ttype: n\n}\n",
-    ),
+    "string in a snippet unchanged": (NESTED, source('d: {\n  s: "a\n  b"\n}'), NESTED + 'd: {\n\ts: "a␤  b"\n}\n'),
+    "block copied out of a nested body": ("v: {\n\td: x {\n\t\ttype: n\n\t}\n}\nw: {\n\ta: 1\n}\n", copy_block(("v", "d"), ("w",)),
+        "v: {\n\td: x {\n\t\ttype: n\n\t}\n}\nw: {\n\ta: 1\n\n\td: x {\n\t\ttype: n\n\t}\n}\n"),
+    "block copied to the root": ("v: {\n\td: x {\n\t\ttype: n\n\t}\n}\n", copy_block(("v", "d"), ()),
+        "v: {\n\td: x {\n\t\ttype: n\n\t}\n}\n\nd: x {\n\ttype: n\n}\n"),
     "comment lines": ("v: {\n\ta: 1\n}\n", comments(["x", "y\nz"], "v", "a"), "v: {\n\t# x\n\t# y\n\t# z\n\ta: 1\n}\n"),
     # 5. replaced lists keep their shape and the comments of unchanged items
     "unchanged item keeps its comment": ("a: [\n\tx,  # first\n\ty\n]\n", assign(["x", "z"], "a"), "a: [\n\tx,  # first\n\tz\n]\n"),
     "changed item drops its comment": ("a: [\n\tx,  # first\n\ty\n]\n", assign(["w", "y"], "a"), "a: [\n\tw,\n\ty\n]\n"),
-    "list grows below the comment": (
-        "a: [\n\tx,\n\ty  # last\n]\n", assign(["x", "y", "z"], "a"), "a: [\n\tx,\n\ty,  # last\n\tz\n]\n",
-    ),
+    "list grows below the comment": ("a: [\n\tx,\n\ty  # last\n]\n", assign(["x", "y", "z"], "a"),
+        "a: [\n\tx,\n\ty,  # last\n\tz\n]\n"),
     "list shrinks to the commented item": ("a: [\n\tx,  # first\n\ty\n]\n", assign(["x"], "a"), "a: [\n\tx  # first\n]\n"),
     "`[` comment stays": ("a: [  # ids\n\tx,\n\ty\n]\n", assign(["p", "q", "r"], "a"), "a: [  # ids\n\tp,\n\tq,\n\tr\n]\n"),
 }
@@ -129,16 +108,11 @@ def test_comments_read(text, path, expected, nl, step):
 # the document's steps).
 SNIPPETS = {
     "siblings cut out of a block": ("\ttype: number\n\tsql: ${x} ;;", "\ttype: number\n\tsql: ${x} ;;"),
-    "siblings and a block, two levels down": (
-        "\n\t\td: {\n\t\t\ttype: n\n\t\t}\n\t\te: 1", "\td: {\n\t\ttype: n\n\t}\n\te: 1",
-    ),
+    "siblings and a block, two levels down": ("\n\t\td: {\n\t\t\ttype: n\n\t\t}\n\t\te: 1", "\td: {\n\t\ttype: n\n\t}\n\te: 1"),
     "comment lines cut with their pair": ("\t# about x\n\tx: 1", "\t# about x\n\tx: 1"),
-    "the step of the blocks, not of a list": (
-        "a: [x,\n\t\t\ty]\nb: {\n\tc: 1\n}", "\ta: [x,\n\t\t\t\ty]\n\tb: {\n\t\tc: 1\n\t}",
-    ),
-    "expression lines in steps, alignment kept": (
-        "d: {\n\tsql: a\n\t\t\tb +\n\t\t\t c ;;\n}", "\td: {\n\t\tsql: a\n\t\t\t\tb +\n\t\t\t\t c ;;\n\t}",
-    ),
+    "the step of the blocks, not of a list": ("a: [x,\n\t\t\ty]\nb: {\n\tc: 1\n}", "\ta: [x,\n\t\t\t\ty]\n\tb: {\n\t\tc: 1\n\t}"),
+    "expression lines in steps, alignment kept": ("d: {\n\tsql: a\n\t\t\tb +\n\t\t\t c ;;\n}",
+        "\td: {\n\t\tsql: a\n\t\t\t\tb +\n\t\t\t\t c ;;\n\t}"),
     "expression lines without blocks": ("sql: a\n\tb ;;", "\tsql: a\n\t\tb ;;"),
 }
 UNITS = {"snippet-tab": "\t", "snippet-2": "  ", "snippet-4": "    "}
