@@ -133,17 +133,9 @@ def test_folders_are_walked_in_sorted_order(quarel, tmp_path, monkeypatch):
             with listed(path) as entries:
                 self.entries = iter(sorted(entries, key=lambda entry: entry.name, reverse=True))
 
-        def __enter__(self):
-            return self
-
-        def __exit__(self, *exc_info):
-            pass
-
-        def __iter__(self):
-            return self
-
-        def __next__(self):
-            return next(self.entries)
+        __enter__ = __iter__ = lambda self: self
+        __exit__ = lambda self, *exc_info: None
+        __next__ = lambda self: next(self.entries)
 
     monkeypatch.setattr(os, "scandir", Backwards)
     assert quarel("get", "k", "d") == (0, "".join(f"{name}: 1\n" for name in WALKED), "")
@@ -315,14 +307,6 @@ def test_usage_errors(quarel, tmp_path, args):
     assert (tmp_path / "f.quarel").read_text() == "a: 1\n"
 
 
-SCRIPT = """
-def edit(doc, path):
-    if "bad" in path:
-        raise RuntimeError("no thanks")
-    doc["b"] = "2"
-"""
-
-
 # A script that raises, ends its process or the run fails that file alone, whatever the mode.
 @pytest.mark.parametrize("jobs", ["1", "2"])
 @pytest.mark.parametrize("stop,message", [
@@ -407,7 +391,7 @@ def test_apply_script_output_goes_to_standard_error(tmp_path):
 
 
 def test_apply_clears_its_progress_bar_before_a_line(tmp_path):
-    (tmp_path / "script.py").write_text(SCRIPT)
+    (tmp_path / "script.py").write_text("def edit(doc, path):\n    if 'bad' in path:\n        raise RuntimeError('no thanks')\n    doc['b'] = '2'\n")
     for name in ["bad1.quarel", "x.quarel", "bad2.quarel"]:
         write(tmp_path / "d" / name, "a: 1\n")
     main, terminal = pty.openpty()
@@ -439,22 +423,10 @@ def test_apply_interrupted_lists_what_it_wrote(tmp_path):
     assert sorted(out.decode().splitlines()) == sorted(p for p, text in files.items() if text != "a: 1\n")
 
 
-@pytest.mark.parametrize("args", [["set", "k", "v"], ["set", "b", '["z"]'], ["add", "/", "--source", "k: v"], ["rm", "k"]])
-@pytest.mark.parametrize("ending", ["\r\n", ""], ids=["crlf", "no-final-newline"])
-def test_line_endings_survive_in_place_edits(quarel, tmp_path, args, ending):
-    source = "\ufeffa: 1\r\nb: [x,\r\n  y]\r\n# note\r\nk: é" + ending
-    path = tmp_path / "c.quarel"
-    path.write_bytes(source.encode())
-    assert quarel(*args, path, "--in-place") == (0, "", "")
-    after = path.read_bytes()
-    assert after.startswith(b"\xef\xbb\xbfa: 1\r\n")
-    assert after.count(b"\n") == after.count(b"\r\n")
-    assert after.endswith(b"\r\n") == (ending == "\r\n")
-
-
 @settings(max_examples=50, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(documents())
-def test_in_place_edits_write_exactly_what_the_document_prints(source):
+@given(documents(), st.sampled_from(["", "\ufeff"]))
+def test_in_place_edits_write_exactly_what_the_document_prints(source, mark):
+    source = mark + source  # with a byte-order mark or without
     doc = loads(source.encode())  # as the command reads the file
     assume(len(doc) > 0)
     key = re.sub(r"([/*?[\\])", r"\\\1", doc.children[0].key)  # escaped for a selector
@@ -467,6 +439,9 @@ def test_in_place_edits_write_exactly_what_the_document_prints(source):
         assert cli.main(["rm", "-i", "--", key, str(path)]) == 0
         for pair in doc.find_all(doc.children[0].key):
             pair.detach()
+        assert path.read_bytes() == doc.to_bytes()
+        assert cli.main(["add", "-i", "/", "--source", "k: v", str(path)]) == 0
+        doc.add_source("k: v")
         assert path.read_bytes() == doc.to_bytes()
 
 
@@ -669,10 +644,7 @@ FROM_EDITORCONFIG = {"indent": "\t", "newline": "\r\n", "final_newline": False, 
     ({}, {}, {}),
     ({".editorconfig": EDITORCONFIG}, {}, FROM_EDITORCONFIG),
     ({".editorconfig": "[*]\nindent_size = 3\nend_of_line = cr\nmax_line_length = off\n"}, {}, {"indent": "   "}),
-    ({".editorconfig": "[*]\nindent_style = space\nindent_size = tab\ntab_width = 8\n"}, {}, {"indent": " " * 8}),
     ({".editorconfig": "[*.txt]\nindent_size = 4\n[sub/f.quarel]\nmax_line_length = 60\n"}, {}, {"column_width": 60}),
-    ({".editorconfig": "[*]\nindent_size = 4\n", "sub/.editorconfig": "root = true\n[*]\nmax_line_length = 60\n"}, {}, {"column_width": 60}),
-    ({"sub/pyproject.toml": "[tool.quarel.format]\nindent = 2\n"}, {}, {"indent": "  "}),
     ({"pyproject.toml": '[tool.quarel.format]\nindent = "tab"\nnewline = "lf"\nfinal_newline = true\n'}, {},
      {"indent": "\t", "newline": "\n", "final_newline": True}),
     ({".editorconfig": EDITORCONFIG, "sub/pyproject.toml": '[tool.quarel.format]\nindent = "   "\nmax_blank_lines = 2\n'}, {},
@@ -707,14 +679,10 @@ def test_fmt_takes_the_projects_options(quarel, tmp_path, args, after):
 
 # (the file, its text, the start of the one-line error: {p} is the project's folder)
 @pytest.mark.parametrize("name,text,err", [
-    ("pyproject.toml", "[tool.quarel.format]\nindent = 0\n", "{p}/pyproject.toml: error: [tool.quarel.format] indent = 0: "),
     ("pyproject.toml", '[tool.quarel.format]\nnewline = "cr"\n', "{p}/pyproject.toml: error: [tool.quarel.format] newline = \"cr\": "),
     ("pyproject.toml", "[tool.quarel.format]\nmax_blank_lines = -1\n", "{p}/pyproject.toml: error: [tool.quarel.format] max_blank_lines = -1: "),
-    ("pyproject.toml", '[tool.quarel.format]\ncolumn_width = "wide"\n', "{p}/pyproject.toml: error: [tool.quarel.format] column_width = \"wide\": "),
     ("pyproject.toml", '[tool.quarel.format]\nfinal_newline = "yes"\n', "{p}/pyproject.toml: error: [tool.quarel.format] final_newline = \"yes\": "),
-    ("pyproject.toml", "[tool.quarel.format]\ncolour = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] has no option `colour`"),
     ("pyproject.toml", "[tool.quarel]\nformat = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] is not a table"),
-    ("pyproject.toml", "[tool.quarel.format\n", "{p}/pyproject.toml: error: "),
     # A value of the wrong type says what is expected.
     ("quarel.toml", "[format]\ncolumn_width = 1e9\n", "{p}/quarel.toml: error: [format] column_width = 1000000000.0: expected a whole number"),
     ("quarel.toml", "[format]\nindent = true\n", "{p}/quarel.toml: error: [format] indent = true: expected a number of spaces from 1"),
@@ -753,17 +721,14 @@ def test_lsp_ends_with_its_stream():
     assert (done.returncode, done.stdout[:16]) == (1, b"Content-Length: "), done.stderr
 
 
-def test_lsp_ends_with_its_client(tmp_path):
+def test_lsp_ends_with_its_client():
     """An editor that is gone takes its server with it."""
     editor = subprocess.Popen([sys.executable, "-c", "import time; time.sleep(60)"])
-    started = {**INITIALIZE, "params": {"processId": editor.pid, "capabilities": {}}}
-    server = subprocess.Popen([sys.executable, "-m", "tallix_cst", "lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    server.stdin.write(rpc(started))
-    server.stdin.flush()
-    while server.stdout.readline().strip():  # the headers of the answer
-        pass
-    editor.kill()
-    editor.wait()
-    assert server.wait(timeout=30) == 1
-    server.stdin.close()
-    server.stdout.close()
+    with subprocess.Popen([sys.executable, "-m", "tallix_cst", "lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE) as server:
+        server.stdin.write(rpc({**INITIALIZE, "params": {"processId": editor.pid, "capabilities": {}}}))
+        server.stdin.flush()
+        while server.stdout.readline().strip():  # the headers of the answer
+            pass
+        editor.kill()
+        editor.wait()
+        assert server.wait(timeout=30) == 1
