@@ -170,9 +170,7 @@ def test_json_prints_what_json_dumps_prints(quarel, views):
     counts = [p.to_data() for p in Selector("view/measure:*").select(parse_quarel(USERS))]
     filters = {"key": "filters", "name": None, "kind": "list", "value": [{"status": "active"}, {"tier": "gold"}]}
     assert quarel("json", U, "--select", "view:users/measure:count/filters") == (0, dumped([{**filters, "children": []}]), "")
-    assert [child["key"] for child in users[0]["children"]] == ["label", "dimension", "dimension", "measure"]
     assert quarel("json", U) == (0, dumped(users), "")
-    assert quarel("json", "views/empty.quarel") == (0, "[]\n", "")
     # A file that fails is left out; a file named twice is printed once.
     assert quarel("json", "views", "shop.quarel", U) == (1, dumped({"views/empty.quarel": [], U: users, O: orders}), REPORT)
     assert quarel("json", U, O, "--select", "view/measure:*") == (0, dumped({U: counts, O: []}), "")
@@ -450,11 +448,7 @@ def test_closed_full_and_interrupted_output(tmp_path, monkeypatch, quarel):
     with open("/dev/full", "wb") as full:  # what argparse prints stays buffered until the end
         version = run_quarel("--version", stdout=full, env={"PYTHONUNBUFFERED": ""})
     assert (version.returncode, version.stderr) == (2, b"quarel: error: cannot write the output: No space left on device\n")
-
-    def interrupt(*args):
-        raise KeyboardInterrupt
-
-    monkeypatch.setattr(reading, "read", interrupt)
+    monkeypatch.setattr(reading, "read", mock.Mock(side_effect=KeyboardInterrupt))
     assert quarel("get", "a", path) == (130, "", "quarel: interrupted\n")
 
 
@@ -515,8 +509,7 @@ NO_NEWLINE = "\\ No newline at end of file\n"
 
 
 def lines_of(text):
-    *whole, last = text.split("\n")
-    return [line + "\n" for line in whole] + ([last] if last else [])
+    return re.findall(r"[^\n]*\n|[^\n]+\Z", text)
 
 
 # With no line twice, the lines kept are matched one way only: difflib's diff is the diff.
@@ -535,10 +528,9 @@ def patched(before, text):
     """`before` with the unified diff applied, each context and removed line checked against it,
     the header's counts against the hunk, and three lines of context at either end but the file's."""
     old, new, at = lines_of(before), [], 0
-    assert text.startswith("--- a/f\n+++ b/f\n")
-    hunks = re.split(r"^@@ -(\d+),?(\d*) \+(\d+),?(\d*) @@\n", text[len("--- a/f\n+++ b/f\n"):], flags=re.M)
-    assert hunks[0] == ""
-    for n in range(1, len(hunks), 5):
+    header, *hunks = re.split(r"^@@ -(\d+),?(\d*) \+(\d+),?(\d*) @@\n", text, flags=re.M)
+    assert header == "--- a/f\n+++ b/f\n"
+    for n in range(0, len(hunks), 5):
         start, count, new_start, new_count = (int(field or 1) for field in hunks[n:n + 4])
         start, new_start = start - (count > 0), new_start - (new_count > 0)
         assert start > at or start == at == 0
