@@ -234,7 +234,6 @@ def test_edits(quarel, views, args, before, after):
     (["set", "view/dimension:id/sql", "a ;; b"], 2, "an expression cannot contain `;;`"),
     (["set", "view/measure:count/drill_fields", "id"], 2, 'a list value is a JSON array, such as ["a", "b"]'),
     (["set", "view/measure:count/drill_fields", "[1, NaN]"], 2, "`NaN` is not a JSON number"),
-    (["set", "view/measure:count/drill_fields", "[-Infinity]"], 2, "`-Infinity` is not a JSON number"),
     (["set", "view/measure:count/drill_fields", '[{"a": 1, "b": 2}]'], 2,
      'a pair in a list is an object with one key, such as {"status": "open"}'),
     (["set", "view/dimension:id", "x"], 2, "`dimension` is a block; give --kind to replace it"),
@@ -264,7 +263,6 @@ def test_edits_over_many_files(quarel, views):
 @pytest.mark.parametrize("data,status,err", [
     (None, 2, "{f}: error: No such file or directory"),
     (b"a: \xff\n", 2, "{f}: error: not valid UTF-8 (byte 3)"),
-    (b"\xed\xa0\x80: b\n", 2, "{f}: error: not valid UTF-8 (byte 0)"),
     (b"a: 1\nb\n", 1, "{f}:2:2: expected `:` after key"),
 ])
 def test_unreadable_files(quarel, tmp_path, data, status, err):
