@@ -43,8 +43,7 @@ PROBLEMS = {
 
 
 @pytest.fixture
-def project(tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
+def project(tmp_path):
     for name, text in FILES.items():
         write(tmp_path / name, text)
     return tmp_path
@@ -75,8 +74,6 @@ def test_the_output_formats(quarel, project, fmt, jobs):
     ({}, ["views/ok.quarel", "--output-format", "json"], 0, "[]\n", "no problems in 1 file, 0 failed"),
     # A schema or a configuration that cannot be used ends the run before any file is checked.
     ({}, ["--schema", "missing.json", "views"], 2, "", "quarel check: error: --schema missing.json: "),
-    ({"bad.json": "{\n  \"type\": oops\n}"}, ["--schema", "bad.json", "views"], 2, "", "quarel check: error: --schema bad.json:2:11: "),
-    ({"bad.json": '{"type": 12}'}, ["--schema", "bad.json", "views"], 2, "", "quarel check: error: --schema bad.json: not a valid schema"),
     ({"views/quarel.toml": "[[schema]]\npath = 1\n"}, ["views", "other"], 2, "", "{p}/views/quarel.toml: error: [[schema]] needs `path`"),
     ({"quarel.toml": "[[schema]]\npath = \"no.json\"\ninclude = [\"views/*\"]\n"}, ["views/ok.quarel"], 2, "",
      "{p}/quarel.toml: [[schema]]: {p}/no.json: "),
@@ -96,8 +93,7 @@ def test_exit_statuses(quarel, project, files, args, status, out, err):
 @pytest.mark.parametrize("directive,given,allowed", [
     (False, False, "from_config"), (True, False, "from_directive"), (True, True, "given"), (False, True, "given"),
 ])
-def test_which_schema_applies(quarel, tmp_path, monkeypatch, directive, given, allowed):
-    monkeypatch.chdir(tmp_path)
+def test_which_schema_applies(quarel, tmp_path, directive, given, allowed):
     for key in ["from_config", "from_directive", "given"]:
         write(tmp_path / f"{key}.json", json.dumps({"additionalProperties": False, "properties": {key: {}}}))
     write(tmp_path / ".quarel.toml", '[[schema]]\npath = "from_config.json"\ninclude = ["d/*.quarel"]\n')
@@ -108,18 +104,20 @@ def test_which_schema_applies(quarel, tmp_path, monkeypatch, directive, given, a
     assert f"`{allowed}` is not allowed" not in out
 
 
-@pytest.mark.parametrize("text,property,escaped", [
-    ("100% done\r\nnext", False, "100%25 done%0D%0Anext"),
-    ("a,b:c.quarel", True, "a%2Cb%3Ac.quarel"),
+# (the problem's path and message, the line GitHub reads): `:` and `,` are escaped in a property alone.
+@pytest.mark.parametrize("path,message,line", [
+    ("f", "100% done\r\nnext", "::error file=f,line=1,col=2,endLine=3,endColumn=4::100%25 done%0D%0Anext\n"),
+    ("a,b:c%.quarel", "a: b, c", "::error file=a%2Cb%3Ac%25.quarel,line=1,col=2,endLine=3,endColumn=4::a: b, c\n"),
 ])
-def test_annotations_escape_what_github_reads(text, property, escaped):
-    problem = {"path": text if property else "f", "line": 1, "column": 2, "end_line": 3, "end_column": 4,
-               "message": "m" if property else text, "severity": "error"}
-    line = annotation(problem)
-    assert (line.split(",")[0][len("::error file="):] if property else line.split("::")[-1].rstrip("\n")) == escaped
+def test_annotations_escape_what_github_reads(path, message, line):
+    assert annotation({"path": path, "line": 1, "column": 2, "end_line": 3, "end_column": 4, "message": message, "severity": "error"}) == line
 
 
 def test_infer(quarel, project):
+    # A file that fails writes nothing.
+    assert quarel("schema", "infer", "views", "-o", "inferred.json") == (1, "", "views/broken.quarel:3:5: expected `,` or `]` in list\n"
+                                                                          "quarel schema infer: no schema written: every file must be read\n")
+    assert not (project / "inferred.json").exists()
     for name in ["views/a.quarel", "views/broken.quarel"]:
         (project / name).unlink()
     status, schema, err = quarel("schema", "infer", "views")
@@ -128,16 +126,5 @@ def test_infer(quarel, project):
     assert quarel("schema", "infer", "views", "-o", "inferred.json") == (0, "", "quarel: wrote the schema of 2 files to inferred.json\n")
     assert (project / "inferred.json").read_text() == schema
     assert json.loads(schema)["properties"]["view"]["additionalProperties"]["required"] == ["sql_table_name"]
-    # Every file it came from satisfies it; a misspelt key is the one problem.
+    # Every file it came from satisfies it, where the project's schema finds problems in b.quarel.
     assert quarel("check", "--schema", "inferred.json", "views")[0] == 0
-    write(project / "views" / "ok.quarel", "view: ok {\n  sql_table_nmae: t ;;\n}\n")
-    status, out, _ = quarel("check", "--schema", "inferred.json", "views/ok.quarel")
-    assert (status, out.count("\n"), "`sql_table_nmae` is not allowed" in out) == (1, 1, True)
-
-
-def test_infer_writes_nothing_when_a_file_fails(quarel, project):
-    status, out, err = quarel("schema", "infer", "views", "-o", "inferred.json")
-    assert (status, out) == (1, "")
-    assert err.splitlines() == ["views/broken.quarel:3:5: expected `,` or `]` in list",
-                                "quarel schema infer: no schema written: every file must be read"]
-    assert not (project / "inferred.json").exists()

@@ -86,7 +86,6 @@ READS = [
     (["get", "view:*/dimension:[iu]*/type", "views"], 0, f"{U}: number\n{O}: number\n", ""),
     (["get", "dimen\\*", U], 1, "", f"quarel: `dimen\\*` matches nothing in {U}\n"),
     (["get", "view:users/label/x", U], 1, "", f"quarel: `view:users/label/x` matches nothing in {U}\n"),
-    (["get", "a", "missing.quarel", U], 2, "", "missing.quarel: error: No such file or directory\n"),
     (["get", "a", "shop.quarel", "views"], 1, "", REPORT),
     (["check", "views", "shop.quarel"], 1, REPORT, "1 problem in 1 of 3 files, 0 failed\n"),
     (["comment", "view/dimension:*", "views"], 0, f"{U}: # The account's mail.\n", ""),
@@ -133,17 +132,9 @@ def test_folders_are_walked_in_sorted_order(quarel, tmp_path, monkeypatch):
             with listed(path) as entries:
                 self.entries = iter(sorted(entries, key=lambda entry: entry.name, reverse=True))
 
-        def __enter__(self):
-            return self
-
-        def __exit__(self, *exc_info):
-            pass
-
-        def __iter__(self):
-            return self
-
-        def __next__(self):
-            return next(self.entries)
+        __enter__ = __iter__ = lambda self: self
+        __exit__ = lambda self, *exc_info: None
+        __next__ = lambda self: next(self.entries)
 
     monkeypatch.setattr(os, "scandir", Backwards)
     assert quarel("get", "k", "d") == (0, "".join(f"{name}: 1\n" for name in WALKED), "")
@@ -179,9 +170,7 @@ def test_json_prints_what_json_dumps_prints(quarel, views):
     counts = [p.to_data() for p in Selector("view/measure:*").select(parse_quarel(USERS))]
     filters = {"key": "filters", "name": None, "kind": "list", "value": [{"status": "active"}, {"tier": "gold"}]}
     assert quarel("json", U, "--select", "view:users/measure:count/filters") == (0, dumped([{**filters, "children": []}]), "")
-    assert [child["key"] for child in users[0]["children"]] == ["label", "dimension", "dimension", "measure"]
     assert quarel("json", U) == (0, dumped(users), "")
-    assert quarel("json", "views/empty.quarel") == (0, "[]\n", "")
     # A file that fails is left out; a file named twice is printed once.
     assert quarel("json", "views", "shop.quarel", U) == (1, dumped({"views/empty.quarel": [], U: users, O: orders}), REPORT)
     assert quarel("json", U, O, "--select", "view/measure:*") == (0, dumped({U: counts, O: []}), "")
@@ -215,6 +204,11 @@ EDITS = [
     (["set", "view/dimension:id/type", "7", "--kind", "string"], "type: number", 'type: "7"'),
     (["set", "view/measure:count/drill_fields", '["id", "name"]'], "[id, email]", "[id, name]"),
     (["set", "view/measure:count/filters", '{"status": "closed"}'], '[status: "active", tier: gold]', '[status: "closed"]'),
+    # JSON is written as given: numbers, true, false and null as they stand; a key given twice stays twice.
+    (["set", "view/measure:count/drill_fields", "[1.5e3, 1e400, -0, 10, 2.50, 1E-7]"], "[id, email]", "[1.5e3, 1e400, -0, 10, 2.50, 1E-7]"),
+    (["set", "view/measure:count/drill_fields", "[true, false, null]"], "[id, email]", "[true, false, null]"),
+    (["set", "view/measure:count/drill_fields", '["a", "b c", {"k": 1e3}, [true, "x"]]'], "[id, email]", '[a, "b c", k: 1e3, [true, x]]'),
+    (["set", "view/measure:count/filters", '{"a": 1, "a": "2"}'], '[status: "active", tier: gold]', '[a: 1, a: "2"]'),
     # A plain key that a matching block lacks is added.
     (["set", "view/dimension:id/hidden", "yes"], "${TABLE}.id ;;\n", "${TABLE}.id ;;\n    hidden: yes\n"),
     (["rm", "view/dimension:email_id"], '\n  # The account\'s mail.\n  dimension: email_id {\n    label: "Mail\n    address"\n  }\n', ""),
@@ -240,7 +234,6 @@ def test_edits(quarel, views, args, before, after):
     (["set", "view/dimension:id/sql", "a ;; b"], 2, "an expression cannot contain `;;`"),
     (["set", "view/measure:count/drill_fields", "id"], 2, 'a list value is a JSON array, such as ["a", "b"]'),
     (["set", "view/measure:count/drill_fields", "[1, NaN]"], 2, "`NaN` is not a JSON number"),
-    (["set", "view/measure:count/drill_fields", "[-Infinity]"], 2, "`-Infinity` is not a JSON number"),
     (["set", "view/measure:count/drill_fields", '[{"a": 1, "b": 2}]'], 2,
      'a pair in a list is an object with one key, such as {"status": "open"}'),
     (["set", "view/dimension:id", "x"], 2, "`dimension` is a block; give --kind to replace it"),
@@ -258,21 +251,6 @@ def test_failed_edit_leaves_the_file_alone(quarel, views, args, status, err):
     assert sorted(p.name for p in views.iterdir()) == ["notes.txt", "sub", "users.quarel"]
 
 
-# (the JSON that `set` is given for `l: [x]`, the list it writes): numbers, true, false and null as given.
-LISTS = [
-    ("[1.5e3, 1e400, -0, 10, 2.50, 1E-7]", "[1.5e3, 1e400, -0, 10, 2.50, 1E-7]"),
-    ("[true, false, null]", "[true, false, null]"),
-    ('["a", "b c", {"k": 1e3}, [true, "x"]]', '[a, "b c", k: 1e3, [true, x]]'),
-    ('{"a": 1, "a": "2"}', '[a: 1, a: "2"]'),
-]
-
-
-@pytest.mark.parametrize("given,written", LISTS)
-def test_set_writes_json_lists_as_given(quarel, tmp_path, given, written):
-    write(tmp_path / "f.quarel", "l: [x]\n")
-    assert quarel("set", "l", given, "f.quarel") == (0, f"l: {written}\n", "")
-
-
 def test_edits_over_many_files(quarel, views):
     status, out, err = quarel("set", "view:*/dimension:*_id/hidden", "yes", "views", "--diff")
     assert (status, err) == (0, "")
@@ -285,7 +263,6 @@ def test_edits_over_many_files(quarel, views):
 @pytest.mark.parametrize("data,status,err", [
     (None, 2, "{f}: error: No such file or directory"),
     (b"a: \xff\n", 2, "{f}: error: not valid UTF-8 (byte 3)"),
-    (b"\xed\xa0\x80: b\n", 2, "{f}: error: not valid UTF-8 (byte 0)"),
     (b"a: 1\nb\n", 1, "{f}:2:2: expected `:` after key"),
 ])
 def test_unreadable_files(quarel, tmp_path, data, status, err):
@@ -313,14 +290,6 @@ def test_usage_errors(quarel, tmp_path, args):
     assert (status, out) == (1 if "a: {" in args else 2, "")
     assert err.startswith("usage: quarel") or len(err.splitlines()) == 1
     assert (tmp_path / "f.quarel").read_text() == "a: 1\n"
-
-
-SCRIPT = """
-def edit(doc, path):
-    if "bad" in path:
-        raise RuntimeError("no thanks")
-    doc["b"] = "2"
-"""
 
 
 # A script that raises, ends its process or the run fails that file alone, whatever the mode.
@@ -407,7 +376,7 @@ def test_apply_script_output_goes_to_standard_error(tmp_path):
 
 
 def test_apply_clears_its_progress_bar_before_a_line(tmp_path):
-    (tmp_path / "script.py").write_text(SCRIPT)
+    (tmp_path / "script.py").write_text("def edit(doc, path):\n    if 'bad' in path:\n        raise RuntimeError('no thanks')\n    doc['b'] = '2'\n")
     for name in ["bad1.quarel", "x.quarel", "bad2.quarel"]:
         write(tmp_path / "d" / name, "a: 1\n")
     main, terminal = pty.openpty()
@@ -439,22 +408,10 @@ def test_apply_interrupted_lists_what_it_wrote(tmp_path):
     assert sorted(out.decode().splitlines()) == sorted(p for p, text in files.items() if text != "a: 1\n")
 
 
-@pytest.mark.parametrize("args", [["set", "k", "v"], ["set", "b", '["z"]'], ["add", "/", "--source", "k: v"], ["rm", "k"]])
-@pytest.mark.parametrize("ending", ["\r\n", ""], ids=["crlf", "no-final-newline"])
-def test_line_endings_survive_in_place_edits(quarel, tmp_path, args, ending):
-    source = "\ufeffa: 1\r\nb: [x,\r\n  y]\r\n# note\r\nk: é" + ending
-    path = tmp_path / "c.quarel"
-    path.write_bytes(source.encode())
-    assert quarel(*args, path, "--in-place") == (0, "", "")
-    after = path.read_bytes()
-    assert after.startswith(b"\xef\xbb\xbfa: 1\r\n")
-    assert after.count(b"\n") == after.count(b"\r\n")
-    assert after.endswith(b"\r\n") == (ending == "\r\n")
-
-
 @settings(max_examples=50, deadline=None, suppress_health_check=[HealthCheck.too_slow])
-@given(documents())
-def test_in_place_edits_write_exactly_what_the_document_prints(source):
+@given(documents(), st.sampled_from(["", "\ufeff"]))
+def test_in_place_edits_write_exactly_what_the_document_prints(source, mark):
+    source = mark + source  # with a byte-order mark or without
     doc = loads(source.encode())  # as the command reads the file
     assume(len(doc) > 0)
     key = re.sub(r"([/*?[\\])", r"\\\1", doc.children[0].key)  # escaped for a selector
@@ -467,6 +424,9 @@ def test_in_place_edits_write_exactly_what_the_document_prints(source):
         assert cli.main(["rm", "-i", "--", key, str(path)]) == 0
         for pair in doc.find_all(doc.children[0].key):
             pair.detach()
+        assert path.read_bytes() == doc.to_bytes()
+        assert cli.main(["add", "-i", "/", "--source", "k: v", str(path)]) == 0
+        doc.add_source("k: v")
         assert path.read_bytes() == doc.to_bytes()
 
 
@@ -486,11 +446,7 @@ def test_closed_full_and_interrupted_output(tmp_path, monkeypatch, quarel):
     with open("/dev/full", "wb") as full:  # what argparse prints stays buffered until the end
         version = run_quarel("--version", stdout=full, env={"PYTHONUNBUFFERED": ""})
     assert (version.returncode, version.stderr) == (2, b"quarel: error: cannot write the output: No space left on device\n")
-
-    def interrupt(*args):
-        raise KeyboardInterrupt
-
-    monkeypatch.setattr(reading, "read", interrupt)
+    monkeypatch.setattr(reading, "read", mock.Mock(side_effect=KeyboardInterrupt))
     assert quarel("get", "a", path) == (130, "", "quarel: interrupted\n")
 
 
@@ -551,8 +507,7 @@ NO_NEWLINE = "\\ No newline at end of file\n"
 
 
 def lines_of(text):
-    *whole, last = text.split("\n")
-    return [line + "\n" for line in whole] + ([last] if last else [])
+    return re.findall(r"[^\n]*\n|[^\n]+\Z", text)
 
 
 # With no line twice, the lines kept are matched one way only: difflib's diff is the diff.
@@ -571,10 +526,9 @@ def patched(before, text):
     """`before` with the unified diff applied, each context and removed line checked against it,
     the header's counts against the hunk, and three lines of context at either end but the file's."""
     old, new, at = lines_of(before), [], 0
-    assert text.startswith("--- a/f\n+++ b/f\n")
-    hunks = re.split(r"^@@ -(\d+),?(\d*) \+(\d+),?(\d*) @@\n", text[len("--- a/f\n+++ b/f\n"):], flags=re.M)
-    assert hunks[0] == ""
-    for n in range(1, len(hunks), 5):
+    header, *hunks = re.split(r"^@@ -(\d+),?(\d*) \+(\d+),?(\d*) @@\n", text, flags=re.M)
+    assert header == "--- a/f\n+++ b/f\n"
+    for n in range(0, len(hunks), 5):
         start, count, new_start, new_count = (int(field or 1) for field in hunks[n:n + 4])
         start, new_start = start - (count > 0), new_start - (new_count > 0)
         assert start > at or start == at == 0
@@ -612,52 +566,43 @@ NO_LIST = "d/bad.quarel:2:1: expected a list element\n"
 NOT_WRITABLE = "d/ugly.quarel: error: permission denied: the file is not writable\n"
 
 
-# (arguments, ugly.quarel read-only, status, standard output, standard error, ugly.quarel after); standard input is UGLY.
-@pytest.mark.parametrize("args,read_only,status,out,err,after", [
-    (["d"], False, 1, "", f"{NO_LIST}1 reformatted, 1 unchanged, 1 failed\n", TIDY),
-    (["--check", "d"], False, 1, "would reformat d/ugly.quarel\n", f"{NO_LIST}1 would reformat, 1 unchanged, 1 failed\n", UGLY),
-    (["--diff", "d/ugly.quarel", "d/tidy.quarel"], False, 1, "--- a/d/ugly.quarel\n+++ b/d/ugly.quarel\n@@ -1 +1 @@\n-a:  1  \n+a: 1\n",
+# (arguments, what goes wrong, status, standard output, standard error, ugly.quarel after); standard input is UGLY.
+# Ctrl-C, or a failed check of the result, on d/tidy.quarel: d/ugly.quarel before it is written all the same.
+@pytest.mark.parametrize("args,fault,status,out,err,after", [
+    (["d"], None, 1, "", f"{NO_LIST}1 reformatted, 1 unchanged, 1 failed\n", TIDY),
+    (["--check", "d"], None, 1, "would reformat d/ugly.quarel\n", f"{NO_LIST}1 would reformat, 1 unchanged, 1 failed\n", UGLY),
+    (["--diff", "d/ugly.quarel", "d/tidy.quarel"], None, 1, "--- a/d/ugly.quarel\n+++ b/d/ugly.quarel\n@@ -1 +1 @@\n-a:  1  \n+a: 1\n",
      "1 would reformat, 1 unchanged, 0 failed\n", UGLY),
-    (["d/tidy.quarel", "./d/tidy.quarel"], False, 0, "", "0 reformatted, 1 unchanged, 0 failed\n", UGLY),
-    (["missing.quarel", "d/ugly.quarel"], False, 2, "", "missing.quarel: error: No such file or directory\n1 reformatted, 0 unchanged, 1 failed\n", TIDY),
-    (["d/ugly.quarel", "d/tidy.quarel"], True, 2, "", f"{NOT_WRITABLE}0 reformatted, 1 unchanged, 1 failed\n", UGLY),
-    (["--check", "d/ugly.quarel"], True, 1, "would reformat d/ugly.quarel\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
-    (["-"], False, 0, TIDY, "1 reformatted, 0 unchanged, 0 failed\n", UGLY),
-    (["--check", "-"], False, 1, "would reformat -\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
-    (["--diff", "-"], False, 1, "--- a/-\n+++ b/-\n@@ -1 +1 @@\n-a:  1  \n+a: 1\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
+    (["d/tidy.quarel", "./d/tidy.quarel"], None, 0, "", "0 reformatted, 1 unchanged, 0 failed\n", UGLY),
+    (["missing.quarel", "d/ugly.quarel"], None, 2, "", "missing.quarel: error: No such file or directory\n1 reformatted, 0 unchanged, 1 failed\n", TIDY),
+    (["d/ugly.quarel", "d/tidy.quarel"], "read-only", 2, "", f"{NOT_WRITABLE}0 reformatted, 1 unchanged, 1 failed\n", UGLY),
+    (["--check", "d/ugly.quarel"], "read-only", 1, "would reformat d/ugly.quarel\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
+    (["-"], None, 0, TIDY, "1 reformatted, 0 unchanged, 0 failed\n", UGLY),
+    (["--check", "-"], None, 1, "would reformat -\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
+    (["--diff", "-"], None, 1, "--- a/-\n+++ b/-\n@@ -1 +1 @@\n-a:  1  \n+a: 1\n", "1 would reformat, 0 unchanged, 0 failed\n", UGLY),
+    (["d/ugly.quarel", "d/tidy.quarel"], KeyboardInterrupt, 130, "", "quarel: interrupted\n", TIDY),
+    (["d/ugly.quarel", "d/tidy.quarel"], ValueError("`a` would change"), 1, "", "d/tidy.quarel: error: `a` would change\n1 reformatted, 0 unchanged, 1 failed\n", TIDY),
 ])
-def test_fmt(quarel, tmp_path, monkeypatch, args, read_only, status, out, err, after):
+def test_fmt(quarel, tmp_path, monkeypatch, args, fault, status, out, err, after):
     ugly = write(tmp_path / "d" / "ugly.quarel", UGLY)
     write(tmp_path / "d" / "tidy.quarel", TIDY)
     write(tmp_path / "d" / "bad.quarel", "a: [\n")
-    if read_only:
-        ugly.chmod(0o444)
-        access = os.access  # root may write any file: refuse this one as for anyone else
+    real, access = format_options.format_document, os.access
+
+    def format_document(doc, options):
+        if doc.to_string() == TIDY:
+            raise fault
+        return real(doc, options)
+
+    if fault == "read-only":
+        ugly.chmod(0o444)  # and since root may write any file, refused as for anyone else:
         monkeypatch.setattr(os, "access", lambda path, mode: access(path, mode) and not (mode & os.W_OK and Path(path).resolve() == ugly.resolve()))
+    elif fault is not None:
+        monkeypatch.setattr(format_options, "format_document", format_document)
     monkeypatch.setattr(sys, "stdin", io.TextIOWrapper(io.BytesIO(UGLY.encode())))
     assert quarel("fmt", *args) == (status, out, err)
     assert ugly.read_text() == after
     assert sorted(p.name for p in ugly.parent.iterdir()) == ["bad.quarel", "tidy.quarel", "ugly.quarel"]
-
-
-# Ctrl-C, or a failed check of the result, on the second file: the first is written, the second stays.
-@pytest.mark.parametrize("error,status,err", [
-    (KeyboardInterrupt, 130, "quarel: interrupted\n"),
-    (ValueError("`a` would change"), 1, "d/b.quarel: error: `a` would change\n1 reformatted, 0 unchanged, 1 failed\n"),
-])
-def test_fmt_stopped_on_a_file(quarel, tmp_path, monkeypatch, error, status, err):
-    first, second = write(tmp_path / "d" / "a.quarel", UGLY), write(tmp_path / "d" / "b.quarel", "b:  2\n")
-    real = format_options.format_document
-
-    def format_document(doc, options):
-        if doc.find("b") is not None:
-            raise error
-        return real(doc, options)
-
-    monkeypatch.setattr(format_options, "format_document", format_document)
-    assert quarel("fmt", "d") == (status, "", err)
-    assert (first.read_text(), second.read_text()) == (TIDY, "b:  2\n")
-    assert sorted(p.name for p in first.parent.iterdir()) == ["a.quarel", "b.quarel"]
 
 
 EDITORCONFIG = "[*]\nindent_style = tab\nend_of_line = crlf\ninsert_final_newline = false\nmax_line_length = 80\ntrim_trailing_whitespace = false\n"
@@ -669,10 +614,7 @@ FROM_EDITORCONFIG = {"indent": "\t", "newline": "\r\n", "final_newline": False, 
     ({}, {}, {}),
     ({".editorconfig": EDITORCONFIG}, {}, FROM_EDITORCONFIG),
     ({".editorconfig": "[*]\nindent_size = 3\nend_of_line = cr\nmax_line_length = off\n"}, {}, {"indent": "   "}),
-    ({".editorconfig": "[*]\nindent_style = space\nindent_size = tab\ntab_width = 8\n"}, {}, {"indent": " " * 8}),
     ({".editorconfig": "[*.txt]\nindent_size = 4\n[sub/f.quarel]\nmax_line_length = 60\n"}, {}, {"column_width": 60}),
-    ({".editorconfig": "[*]\nindent_size = 4\n", "sub/.editorconfig": "root = true\n[*]\nmax_line_length = 60\n"}, {}, {"column_width": 60}),
-    ({"sub/pyproject.toml": "[tool.quarel.format]\nindent = 2\n"}, {}, {"indent": "  "}),
     ({"pyproject.toml": '[tool.quarel.format]\nindent = "tab"\nnewline = "lf"\nfinal_newline = true\n'}, {},
      {"indent": "\t", "newline": "\n", "final_newline": True}),
     ({".editorconfig": EDITORCONFIG, "sub/pyproject.toml": '[tool.quarel.format]\nindent = "   "\nmax_blank_lines = 2\n'}, {},
@@ -688,8 +630,6 @@ def test_fmt_options_precedence(tmp_path, files, given, expected):
     configuration = format_options.Configuration()
     configuration.options(tmp_path / "sub" / "other.quarel", given)  # what is read for one file is not another's
     assert configuration.options(tmp_path / "sub" / "f.quarel", given) == expected
-    if not given:
-        assert format_options.project_options(tmp_path / "sub" / "f.quarel") == expected
 
 
 # Command line over pyproject.toml over .editorconfig over the file's own style, end to end.
@@ -707,14 +647,10 @@ def test_fmt_takes_the_projects_options(quarel, tmp_path, args, after):
 
 # (the file, its text, the start of the one-line error: {p} is the project's folder)
 @pytest.mark.parametrize("name,text,err", [
-    ("pyproject.toml", "[tool.quarel.format]\nindent = 0\n", "{p}/pyproject.toml: error: [tool.quarel.format] indent = 0: "),
     ("pyproject.toml", '[tool.quarel.format]\nnewline = "cr"\n', "{p}/pyproject.toml: error: [tool.quarel.format] newline = \"cr\": "),
     ("pyproject.toml", "[tool.quarel.format]\nmax_blank_lines = -1\n", "{p}/pyproject.toml: error: [tool.quarel.format] max_blank_lines = -1: "),
-    ("pyproject.toml", '[tool.quarel.format]\ncolumn_width = "wide"\n', "{p}/pyproject.toml: error: [tool.quarel.format] column_width = \"wide\": "),
     ("pyproject.toml", '[tool.quarel.format]\nfinal_newline = "yes"\n', "{p}/pyproject.toml: error: [tool.quarel.format] final_newline = \"yes\": "),
-    ("pyproject.toml", "[tool.quarel.format]\ncolour = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] has no option `colour`"),
     ("pyproject.toml", "[tool.quarel]\nformat = 1\n", "{p}/pyproject.toml: error: [tool.quarel.format] is not a table"),
-    ("pyproject.toml", "[tool.quarel.format\n", "{p}/pyproject.toml: error: "),
     # A value of the wrong type says what is expected.
     ("quarel.toml", "[format]\ncolumn_width = 1e9\n", "{p}/quarel.toml: error: [format] column_width = 1000000000.0: expected a whole number"),
     ("quarel.toml", "[format]\nindent = true\n", "{p}/quarel.toml: error: [format] indent = true: expected a number of spaces from 1"),
@@ -753,17 +689,14 @@ def test_lsp_ends_with_its_stream():
     assert (done.returncode, done.stdout[:16]) == (1, b"Content-Length: "), done.stderr
 
 
-def test_lsp_ends_with_its_client(tmp_path):
+def test_lsp_ends_with_its_client():
     """An editor that is gone takes its server with it."""
     editor = subprocess.Popen([sys.executable, "-c", "import time; time.sleep(60)"])
-    started = {**INITIALIZE, "params": {"processId": editor.pid, "capabilities": {}}}
-    server = subprocess.Popen([sys.executable, "-m", "tallix_cst", "lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    server.stdin.write(rpc(started))
-    server.stdin.flush()
-    while server.stdout.readline().strip():  # the headers of the answer
-        pass
-    editor.kill()
-    editor.wait()
-    assert server.wait(timeout=30) == 1
-    server.stdin.close()
-    server.stdout.close()
+    with subprocess.Popen([sys.executable, "-m", "tallix_cst", "lsp"], stdin=subprocess.PIPE, stdout=subprocess.PIPE) as server:
+        server.stdin.write(rpc({**INITIALIZE, "params": {"processId": editor.pid, "capabilities": {}}}))
+        server.stdin.flush()
+        while server.stdout.readline().strip():  # the headers of the answer
+            pass
+        editor.kill()
+        editor.wait()
+        assert server.wait(timeout=30) == 1

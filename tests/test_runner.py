@@ -29,8 +29,7 @@ NO_LIST = "d/bad.quarel:2:1: expected a list element\n"
 
 
 @pytest.fixture
-def project(tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
+def project(tmp_path):
     write(tmp_path / "script.py", "def edit(doc, path):\n    doc.add('n', str(len(doc)))\n")
     for name in ["one", "two"]:
         write(tmp_path / "d" / f"{name}.quarel", BEFORE)
@@ -126,8 +125,7 @@ def test_the_walk_passes_over_what_is_ignored(tmp_path, monkeypatch, files, foun
     assert set(walk.quarel_files(["p"], ignore=False)) == every
 
 
-def test_a_configuration_that_cannot_be_read(quarel, tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
+def test_a_configuration_that_cannot_be_read(quarel, tmp_path):
     write(tmp_path / "quarel.toml", "exclude = [\n")
     write(tmp_path / "build" / "x.quarel", "a: 1\n")
     write(tmp_path / "a.quarel", "a: 1\n")
@@ -136,8 +134,7 @@ def test_a_configuration_that_cannot_be_read(quarel, tmp_path, monkeypatch):
     assert list(walk.quarel_files(["."])) == ["./a.quarel"]  # (an editor's index walks on)
 
 
-def test_a_path_named_is_never_passed_over(quarel, tmp_path, monkeypatch):
-    monkeypatch.chdir(tmp_path)
+def test_a_path_named_is_never_passed_over(quarel, tmp_path):
     subprocess.run(["git", "init", "-q", str(tmp_path)], check=True)
     write(tmp_path / ".gitignore", "ignored/\n*.gen.quarel\n")
     for name in ["ignored/x.quarel", "build/y.quarel", "z.gen.quarel", "ok.quarel"]:
